@@ -1,0 +1,125 @@
+/*
+ * vnsmb1c - SMB1/CIFS client library (read-only browse and stream).
+ *
+ * The exported C interface. Every function returns a ResultCode (0 success,
+ * negative on failure) unless its comment says otherwise; after a failure
+ * vnsmb1c_last_error() describes what went wrong. The library keeps one
+ * session per process and must be called from one thread at a time.
+ */
+#ifndef VNSMB1C_H
+#define VNSMB1C_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(VNSMB1C_BUILDING)
+#    define VNSMB1C_API __declspec(dllexport)
+#  elif defined(VNSMB1C_STATIC)
+#    define VNSMB1C_API
+#  else
+#    define VNSMB1C_API __declspec(dllimport)
+#  endif
+#else
+#  define VNSMB1C_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ResultCode values. */
+enum {
+    VNSMB1C_OK = 0,
+    VNSMB1C_ENET = -1,       /* network error */
+    VNSMB1C_EPROTO = -2,     /* protocol error */
+    VNSMB1C_EAUTH = -3,      /* authentication error */
+    VNSMB1C_ENOTFOUND = -4,  /* not found */
+    VNSMB1C_ENOSESSION = -5, /* no session */
+    VNSMB1C_EINVAL = -6,     /* invalid argument */
+    VNSMB1C_ELIMIT = -7,     /* limit exceeded */
+    VNSMB1C_EUNSUPP = -8,    /* unsupported */
+    VNSMB1C_ESMALL = -9,     /* buffer too small */
+    VNSMB1C_EOF = -10,       /* end of file */
+    VNSMB1C_ENOMEM = -11     /* out of memory */
+};
+
+/* TransportMode values. */
+enum {
+    VNSMB1C_MODE_SOCKET = 0,
+    VNSMB1C_MODE_HOSTIO = 1,
+    VNSMB1C_MODE_FAKE = 2
+};
+
+/*
+ * A transport carries one SMB1 message at a time to the server. Five
+ * pointer-sized fields; all zero means "no transport".
+ *   connect: 0 when connected, non-zero on failure.
+ *   write:   0 when every byte was sent, -1 on failure.
+ *   read:    bytes received (>= 1), 0 when the peer closed, -1 on error,
+ *            -2 when nothing arrived within timeout_ms.
+ *   close:   ends the connection and releases the context.
+ */
+typedef struct vnsmb1c_Transport {
+    void *context;
+    int (*connect)(void *context, const char *host, int port, int timeout_ms);
+    int (*write)(void *context, const uint8_t *bytes, size_t length);
+    int (*read)(void *context, uint8_t *buffer, size_t capacity, int timeout_ms);
+    void (*close)(void *context);
+} vnsmb1c_Transport;
+
+/*
+ * A host-supplied HTTP-post object that relays SMB1 messages (TransportMode 1).
+ * The library only borrows it. Texts handed out through out_body and
+ * out_error are released with `free` (or the C heap's free() when it is NULL).
+ *   http_post: 0 when the exchange took place (out_status then says how it
+ *              went), non-zero when the transport itself failed. Required.
+ *   get:       never called by the library.
+ */
+typedef struct vnsmb1c_HostIo {
+    void *context;
+    int (*get)(void *context, const char *url, char **out_body, long *out_status, char **out_error);
+    int (*http_post)(void *context, const char *url, const char *body, const char *content_type,
+                     char **out_body, long *out_status, char **out_error);
+    void (*free)(void *context, void *pointer);
+} vnsmb1c_HostIo;
+
+/* ---- Library state and result codes ---- */
+
+/* "1.0.1"; needs no initialisation. */
+VNSMB1C_API const char *vnsmb1c_version(void);
+/* Text of a ResultCode; "unknown error" for values outside the table. */
+VNSMB1C_API const char *vnsmb1c_strerror(int code);
+/* Text of the most recent failure; empty before the first one. Never NULL. */
+VNSMB1C_API const char *vnsmb1c_last_error(void);
+/* ResultCode derived from the last failure status a server sent. */
+VNSMB1C_API int vnsmb1c_last_code(void);
+/* Raw status (NT or DOS form) of the last failure a server sent. */
+VNSMB1C_API uint32_t vnsmb1c_last_status(void);
+/* Request frames handed to a transport since the library initialised. */
+VNSMB1C_API uint64_t vnsmb1c_frame_count(void);
+/* Short name of an SMB1 status value ("LOGON_FAILURE", "ERRbadfile", ...). */
+VNSMB1C_API const char *vnsmb1c_status_name(uint32_t status);
+
+/* ---- Test controls ---- */
+
+/* Known-answer test of the built-in digests and MACs: 0, or -2. */
+VNSMB1C_API int vnsmb1c_selftest(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(vnsmb1c_Transport) == 5 * sizeof(void *), "Transport is five pointers");
+static_assert(offsetof(vnsmb1c_Transport, close) == 4 * sizeof(void *), "Transport.close offset");
+static_assert(sizeof(vnsmb1c_HostIo) == 4 * sizeof(void *), "HostIo is four pointers");
+static_assert(offsetof(vnsmb1c_HostIo, free) == 3 * sizeof(void *), "HostIo.free offset");
+#else
+_Static_assert(sizeof(vnsmb1c_Transport) == 5 * sizeof(void *), "Transport is five pointers");
+_Static_assert(offsetof(vnsmb1c_Transport, close) == 4 * sizeof(void *), "Transport.close offset");
+_Static_assert(sizeof(vnsmb1c_HostIo) == 4 * sizeof(void *), "HostIo is four pointers");
+_Static_assert(offsetof(vnsmb1c_HostIo, free) == 3 * sizeof(void *), "HostIo.free offset");
+#endif
+
+#endif /* VNSMB1C_H */

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the library and runs every test: once in a plain build and once
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+run_suite() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DVNSMB1C_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+}
+
+echo "== tests: plain build =="
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== tests: sanitizer build =="
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVNSMB1C_SANITIZE=ON

@@ -1,0 +1,136 @@
+// SHA-256 (FIPS 180-4).
+#include "crypto/crypto.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t K256[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+constexpr uint32_t H0[8] = {
+    0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
+};
+
+constexpr uint32_t rotr(uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
+
+uint32_t load_be32(const uint8_t *p)
+{
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+void store_be32(uint8_t *p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+void sha256_block(uint32_t h[8], const uint8_t block[64])
+{
+    uint32_t w[64];
+    for (int t = 0; t < 16; t++)
+        w[t] = load_be32(block + 4 * t);
+    for (int t = 16; t < 64; t++) {
+        uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
+        uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
+        w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+    }
+
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
+    for (int t = 0; t < 64; t++) {
+        uint32_t sum1 = rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25);
+        uint32_t ch = (e & f) ^ (~e & g);
+        uint32_t t1 = k + sum1 + ch + K256[t] + w[t];
+        uint32_t sum0 = rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22);
+        uint32_t maj = (a & b) ^ (a & c) ^ (b & c);
+        uint32_t t2 = sum0 + maj;
+        k = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    h[0] += a;
+    h[1] += b;
+    h[2] += c;
+    h[3] += d;
+    h[4] += e;
+    h[5] += f;
+    h[6] += g;
+    h[7] += k;
+}
+
+} // namespace
+
+void vnb_sha256_init(Sha256Ctx *c)
+{
+    std::memcpy(c->h, H0, sizeof H0);
+    c->total = 0;
+    std::memset(c->block, 0, sizeof c->block);
+    c->fill = 0;
+}
+
+void vnb_sha256_update(Sha256Ctx *c, const void *bytes, uint64_t len)
+{
+    if (len == 0)
+        return;
+    const auto *p = static_cast<const uint8_t *>(bytes);
+    c->total += len;
+    if (c->fill > 0) {
+        uint64_t take = 64 - c->fill < len ? 64 - c->fill : len;
+        std::memcpy(c->block + c->fill, p, take);
+        c->fill += take;
+        p += take;
+        len -= take;
+        if (c->fill < 64)
+            return;
+        sha256_block(c->h, c->block);
+        c->fill = 0;
+    }
+    for (; len >= 64; p += 64, len -= 64)
+        sha256_block(c->h, p);
+    if (len > 0) {
+        std::memcpy(c->block, p, len);
+        c->fill = len;
+    }
+}
+
+void vnb_sha256_final(Sha256Ctx *c, uint8_t out[32])
+{
+    // 0x80, zeros up to 56 bytes mod 64, then the bit length as 64-bit big-endian.
+    uint64_t bits = c->total * 8;
+    c->block[c->fill++] = 0x80;
+    if (c->fill > 56) {
+        std::memset(c->block + c->fill, 0, 64 - c->fill);
+        sha256_block(c->h, c->block);
+        c->fill = 0;
+    }
+    std::memset(c->block + c->fill, 0, 56 - c->fill);
+    store_be32(c->block + 56, static_cast<uint32_t>(bits >> 32));
+    store_be32(c->block + 60, static_cast<uint32_t>(bits));
+    sha256_block(c->h, c->block);
+    c->fill = 0;
+    for (int i = 0; i < 8; i++)
+        store_be32(out + 4 * i, c->h[i]);
+}
+
+void vnb_sha256(const void *bytes, uint64_t len, uint8_t out[32])
+{
+    Sha256Ctx c;
+    vnb_sha256_init(&c);
+    vnb_sha256_update(&c, bytes, len);
+    vnb_sha256_final(&c, out);
+}

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "sess/session_state.h"
+#include "util/error.h"
+#include "vnsmb1c.h"
+
+namespace {
+
+TEST(Library, ResultTexts)
+{
+    const struct {
+        int code;
+        const char *text;
+    } cases[] = {
+        {0, "ok"},
+        {-1, "network error"},
+        {-2, "protocol error"},
+        {-3, "authentication error"},
+        {-4, "not found"},
+        {-5, "no session"},
+        {-6, "invalid argument"},
+        {-7, "limit exceeded"},
+        {-8, "unsupported"},
+        {-9, "buffer too small"},
+        {-10, "end of file"},
+        {-11, "out of memory"},
+        {1, "unknown error"},
+        {-12, "unknown error"},
+        {INT_MAX, "unknown error"},
+        {INT_MIN, "unknown error"},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(vnsmb1c_strerror(c.code), c.text) << c.code;
+}
+
+TEST(Library, VersionText)
+{
+    EXPECT_STREQ(vnsmb1c_version(), "1.0.1");
+}
+
+TEST(Library, LastErrorIsTheErrorText)
+{
+    vnb_fail(-4, "OBJECT_NAME_NOT_FOUND at %s", "x");
+    EXPECT_STREQ(vnsmb1c_last_error(), "OBJECT_NAME_NOT_FOUND at x");
+}
+
+TEST(Library, AccessorsReadTheSessionRecord)
+{
+    vnb_state_ensure_init();
+    g_s.last_code = -3;
+    g_s.last_status = 0xC000006D;
+    g_s.frames_sent = 7;
+    EXPECT_EQ(vnsmb1c_last_code(), -3);
+    EXPECT_EQ(vnsmb1c_last_status(), 0xC000006Du);
+    EXPECT_EQ(vnsmb1c_frame_count(), 7u);
+    // Initialisation happens once: later calls never wipe the record.
+    EXPECT_EQ(vnb_state_ensure_init(), 0);
+    EXPECT_EQ(g_s.last_code, -3);
+    g_s.last_code = 0;
+    g_s.last_status = 0;
+    g_s.frames_sent = 0;
+}
+
+TEST(Library, SelftestPassesAndKeepsTheErrorText)
+{
+    vnb_fail(-1, "earlier failure");
+    EXPECT_EQ(vnsmb1c_selftest(), 0);
+    EXPECT_STREQ(vnsmb1c_last_error(), "earlier failure");
+}
+
+TEST(Library, StatusNameNeedsNoInitialisation)
+{
+    EXPECT_STREQ(vnsmb1c_status_name(0xC0000016), "MORE_PROCESSING_REQUIRED");
+}
+
+}  // namespace
