@@ -62,8 +62,9 @@ int vnb_ntlm_v2_responses(const char *domain, const char *user, const char *pass
                           const uint8_t server_challenge[8], uint64_t unix_time, uint8_t lmv2[24],
                           ByteBuffer *ntv2, uint8_t session_key[16]);
 
-// The same two builders with the blob's timestamp (a Windows FILETIME) and the
-// client challenge given instead of drawn, so results can be reproduced.
+// The same two builders with the blob's timestamp given as a Windows FILETIME
+// and the client challenge given (NULL: drawn from the random source), so
+// that results can be reproduced.
 int vnb_ntlm_build_type3_at(const NtlmChallenge *ch, const char *domain, const char *user,
                             const char *password, uint64_t filetime, const uint8_t client_challenge[8],
                             ByteBuffer *b, uint8_t session_key[16]);
