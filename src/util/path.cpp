@@ -25,6 +25,15 @@ constexpr bool is_control(char c)
     return u < 0x20 || u == 0x7F;
 }
 
+// Length of a NUL-terminated text, but looking at no more than max + 1 bytes.
+size_t bounded_length(const char *s, size_t max)
+{
+    size_t n = 0;
+    while (n <= max && s[n] != '\0')
+        n++;
+    return n;
+}
+
 int32_t check_component(const char *c, size_t len)
 {
     if (len == 1 && c[0] == '.')
@@ -46,7 +55,7 @@ int32_t check_component(const char *c, size_t len)
 int32_t vnb_vpath(const char *path, char *out, int32_t size)
 {
     const char *p = path ? path : "";
-    size_t len = strnlen(p, kMaxInput + 1);
+    size_t len = bounded_length(p, kMaxInput);
     if (len > kMaxInput)
         return vnb_fail(-6, "name longer than %d bytes", static_cast<int>(kMaxInput));
 
@@ -88,7 +97,7 @@ int32_t vnb_pat_check(const char *pattern)
 {
     if (pattern == nullptr)
         return vnb_fail(-6, "NULL pattern");
-    size_t len = strnlen(pattern, kMaxPattern + 1);
+    size_t len = bounded_length(pattern, kMaxPattern);
     if (len > kMaxPattern)
         return vnb_fail(-6, "pattern longer than %d bytes", static_cast<int>(kMaxPattern));
     for (size_t i = 0; i < len; i++) {
