@@ -42,3 +42,10 @@ int32_t read_exact(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms);
 // -6 "io without http_post" for a NULL record, io or http_post; -1 when the
 // context cannot be allocated.
 int32_t vnb_net_io_from_vantrelx(Transport *t, const HostIo *io);
+
+// ---- additions of the transport unit ----
+
+// vnb_net_socket_roundtrip with the connect and reply time-out as a parameter
+// (the plain form uses 30000 ms).
+int32_t vnb_net_socket_roundtrip_ms(const char *host, int port, const uint8_t *msg, size_t len, ByteBuffer *reply,
+                                    int timeout_ms);
