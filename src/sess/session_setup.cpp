@@ -1,0 +1,340 @@
+// SESSION_SETUP_ANDX: the extended-security logon (NTLMSSP in SPNEGO) and the
+// non-extended NTLMv2 logon.
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/crypto.h"
+#include "net/net.h"
+#include "ntlm/ntlm.h"
+#include "ntlm/spnego.h"
+#include "sess/exchange.h"
+#include "sess/logon.h"
+#include "sess/sess_sign.h"
+#include "sess/session_state.h"
+#include "sess/trace.h"
+#include "util/error.h"
+#include "util/le_reader.h"
+#include "util/status.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr uint32_t kMaxBufferSize = 0x4104;
+constexpr uint32_t kMaxMpxCount = 2;
+constexpr uint32_t kVcNumber = 1;
+// Extended security, NT find, 32-bit status, NT SMBs, Unicode.
+constexpr uint32_t kCapsExtended = 0x80001054;
+constexpr uint32_t kCapUnicode = 0x0004;
+constexpr uint32_t kCapLargeReadWrite = 0xC000;
+constexpr uint16_t kActionGuest = 0x0001;
+constexpr int kLegLimit = 7;  // the seventh request is never sent
+constexpr size_t kMaxNtResponse = 2048 - 24;
+constexpr size_t kTextArea = 64;
+constexpr uint32_t kFinalReplySeq = 1;  // the final SESSION_SETUP reply of a signing session
+
+// Offsets in the SESSION_SETUP_ANDX reply.
+constexpr size_t kOffWordCount = 32;
+constexpr size_t kOffAction = 37;
+constexpr size_t kOffBlobLength = 39;
+
+// What a SESSION_SETUP reply said; the blob points into g_rep.
+struct SetupReply {
+    uint32_t status;
+    int guest;
+    const uint8_t *blob;
+    size_t blob_len;
+    bool signature;  // Flags2 bit 0x0004 or a non-zero SecuritySignature
+};
+
+// Appends a text for the SESSION_SETUP data bytes: UTF-16LE with a two-byte
+// terminator, or 8-bit with one NUL. A text that does not convert is left
+// out with its terminator.
+void put_text(ByteBuffer *b, const char *text, bool unicode)
+{
+    if (!unicode) {
+        vnb_buf_str(b, text);
+        vnb_buf_byte(b, 0);
+        return;
+    }
+    uint8_t area[kTextArea];
+    int32_t n = 0;
+    if (vnb_utf8_to_utf16le(text, area, sizeof area, &n) != 0)
+        return;
+    vnb_buf_put(b, area, static_cast<uint64_t>(n));
+    vnb_w16(b, 0);
+}
+
+// The fixed words both forms start with, up to SessionKey.
+void put_andx_prefix(ByteBuffer *w)
+{
+    vnb_buf_byte(w, 0xFF);  // AndXCommand: none
+    vnb_buf_byte(w, 0);     // AndXReserved
+    vnb_w16(w, 0);          // AndXOffset
+    vnb_w16(w, kMaxBufferSize);
+    vnb_w16(w, kMaxMpxCount);
+    vnb_w16(w, kVcNumber);
+    vnb_w32(w, 0);          // SessionKey
+}
+
+uint32_t request_flags2()
+{
+    return g_s.flags2 ? g_s.flags2 : kFlags2Default;
+}
+
+// Sends one SESSION_SETUP_ANDX and reads the reply's status, guest bit,
+// security blob and UID.
+int32_t setup_exchange(const ByteBuffer &words, const ByteBuffer &bytes, SetupReply *out)
+{
+    *out = SetupReply{};
+    if (words.failed || bytes.failed)
+        return vnb_fail(-11, "out of memory");
+    ParsedHeader h;
+    int32_t rc = frame_inner(SMB_COM_SESSION_SETUP_ANDX, words.data, static_cast<size_t>(words.len), bytes.data,
+                             static_cast<size_t>(bytes.len), 0, 0, &h);
+    if (rc != 0)
+        return rc;
+    if (!h.status_is_nt)
+        return vnb_fail(-2, "SESSION_SETUP answered a DOS error (no NT status)");
+
+    LeReader r(g_rep, g_rep_n);
+    uint32_t wc = r.u8_at(kOffWordCount);
+    size_t words_end = kSmbHeaderLen + 1 + 2 * size_t{wc} + 2;  // through ByteCount
+    if (wc >= 3 && g_rep_n >= words_end)
+        out->guest = (r.u16_at(kOffAction) & kActionGuest) ? 1 : 0;
+    if (wc > 3 && g_rep_n >= words_end) {
+        size_t blob_len = r.u16_at(kOffBlobLength);
+        if (blob_len && g_rep_n >= words_end + blob_len) {
+            out->blob = g_rep + words_end;
+            out->blob_len = blob_len;
+        }
+    }
+    if (sess_trace_on())
+        std::fprintf(stderr, "[ss1] wc=%u uid_read=%u\n", wc, h.uid);
+    if (h.uid != 0)
+        g_s.uid = h.uid;
+    out->status = h.status;
+    // Some servers sign the final reply without setting the Flags2 bit.
+    static constexpr uint8_t kNoSignature[8] = {};
+    out->signature = h.is_signed || std::memcmp(h.signature, kNoSignature, sizeof kNoSignature) != 0;
+    return 0;
+}
+
+// A failure status of SESSION_SETUP: recorded, and the key dropped.
+int32_t setup_refused(const SetupReply &rep)
+{
+    g_s.last_status = rep.status;
+    g_s.last_status_nt = 1;
+    g_s.last_code = st_map_nt(rep.status);
+    vnb_wipe(g_s.signing_key, sizeof g_s.signing_key);
+    return vnb_fail(g_s.last_code != 0 ? g_s.last_code : -2, "SESSION_SETUP: %s", vnb_status_name(rep.status));
+}
+
+// Status 0: the session is established. A session that will sign checks the
+// final reply's signature (sequence number 1) when the server put one on it.
+int32_t setup_done(const SetupReply &rep, int legs)
+{
+    int guest = rep.guest || g_s.anonymous ? 1 : 0;
+    if (g_s.signing && !guest && rep.signature) {
+        int ok = sess_verify(kFinalReplySeq, g_rep, g_rep_n);
+        if (ok < 0)
+            return vnb_fail(-11, "out of memory");
+        if (ok == 0)
+            return vnb_fail(-2, "SESSION_SETUP reply signature does not verify");
+    }
+    g_s.established = 1;
+    g_s.guest = guest;
+    // The final SESSION_SETUP exchange took sequence numbers 0 and 1.
+    g_s.sign_seq = 2;
+    if (sess_trace_on())
+        std::fprintf(stderr, "[ss] uid=%u guest=%d extsec=%d legs=%d signing=%d\n", g_s.uid, g_s.guest,
+                     g_s.ext_security, legs, g_s.signing);
+    return 0;
+}
+
+void build_extended(const ByteBuffer &token, ByteBuffer *words, ByteBuffer *bytes)
+{
+    put_andx_prefix(words);
+    vnb_w16(words, static_cast<uint32_t>(token.len));  // SecurityBlobLength
+    vnb_w32(words, 0);                                  // Reserved
+    vnb_w32(words, kCapsExtended);
+
+    vnb_buf_put(bytes, token.data, token.len);
+    bool unicode = (request_flags2() & kFlags2Unicode) != 0;
+    // Unicode strings start at an even offset from the header.
+    size_t data_start = kSmbHeaderLen + 1 + static_cast<size_t>(words->len) + 2;
+    if (unicode && (data_start + bytes->len) % 2 != 0)
+        vnb_buf_byte(bytes, 0);
+    put_text(bytes, kNativeOs, unicode);
+    put_text(bytes, kNativeLanMan, unicode);
+}
+
+// The type-3 answer to one interim reply's CHALLENGE, wrapped as the next
+// token.
+int32_t answer_challenge(const SetupReply &rep, int leg, ByteBuffer *token)
+{
+    if (!rep.blob || rep.blob_len < 8)
+        return vnb_fail(-2, "MORE_PROCESSING_REQUIRED carried no token");
+    const uint8_t *inner = nullptr;
+    size_t inner_len = 0;
+    int raw = 0;
+    if (vnb_spnego_unwrap_resp(rep.blob, rep.blob_len, &inner, &inner_len, &raw) != 0)
+        return vnb_fail(-2, "leg %d token is not a negTokenResp we can read", leg);
+    if (!inner || inner_len < 8 || std::memcmp(inner, NTLMSSP_SIGNATURE, 8) != 0)
+        return vnb_fail(-2, "leg %d did not carry an NTLM type-2 challenge", leg);
+    if (vnb_ntlm_parse_type2(inner, inner_len, &g_s.type2) != 0)
+        return vnb_fail(-2, "malformed NTLM type-2 CHALLENGE (leg %d)", leg);
+
+    const char *domain = g_s.anonymous ? "" : g_s.domain;
+    const char *user = g_s.anonymous ? "" : g_s.user;
+    ByteBuffer type3{};
+    uint8_t key[16];
+    int built = vnb_ntlm_build_type3(&g_s.type2, domain, user, g_s.password,
+                                     static_cast<uint64_t>(vnb_unix_now()), &type3, key);
+    if (built != 0 || type3.failed) {
+        vnb_wipe(key, sizeof key);
+        vnb_buf_free(&type3);
+        return vnb_fail(-3, "cannot build the NTLM type-3 for this identity");
+    }
+    std::memcpy(g_s.signing_key, key, sizeof key);
+    vnb_wipe(key, sizeof key);
+
+    vnb_buf_free(token);
+    vnb_spnego_wrap_type3(type3.data, static_cast<size_t>(type3.len), token);
+    vnb_wipe(type3.data, type3.len);
+    vnb_buf_free(&type3);
+    if (token->failed)
+        return vnb_fail(-11, "out of memory");
+    return 0;
+}
+
+int32_t setup_extended()
+{
+    ByteBuffer type1{};
+    if (vnb_ntlm_build_type1(&type1) != 0 || type1.failed) {
+        vnb_buf_free(&type1);
+        return vnb_fail(-3, "cannot build the NTLM type-1");
+    }
+    ByteBuffer token{};
+    vnb_spnego_wrap_type1(type1.data, static_cast<size_t>(type1.len), &token);
+    vnb_buf_free(&type1);
+    if (token.failed) {
+        vnb_buf_free(&token);
+        return vnb_fail(-11, "out of memory");
+    }
+
+    int32_t rc = 0;
+    for (int leg = 1;; leg++) {
+        ByteBuffer words{};
+        ByteBuffer bytes{};
+        build_extended(token, &words, &bytes);
+        SetupReply rep;
+        rc = setup_exchange(words, bytes, &rep);
+        vnb_buf_free(&words);
+        vnb_wipe(bytes.data, bytes.len);
+        vnb_buf_free(&bytes);
+        if (rc != 0)
+            break;
+        if (rep.status == STATUS_MORE_PROCESSING_REQUIRED) {
+            rc = answer_challenge(rep, leg, &token);
+            if (rc != 0)
+                break;
+            if (leg + 1 >= kLegLimit) {
+                rc = vnb_fail(-2, "the server pings more than 4 SPNEGO interims");
+                break;
+            }
+            continue;
+        }
+        rc = rep.status != 0 ? setup_refused(rep) : setup_done(rep, leg);
+        break;
+    }
+    vnb_wipe(token.data, token.len);
+    vnb_buf_free(&token);
+    return rc;
+}
+
+// The LMv2 and NTLMv2 responses of a named non-extended logon, kept in the
+// session (the NT response is part of the MAC key).
+int32_t compute_basic_responses()
+{
+    uint8_t lmv2[24];
+    uint8_t key[16];
+    ByteBuffer ntv2{};
+    int rc = vnb_ntlm_v2_responses(g_s.domain, g_s.user, g_s.password, g_s.challenge,
+                                   static_cast<uint64_t>(vnb_unix_now()), lmv2, &ntv2, key);
+    int32_t result = 0;
+    if (rc != 0 || ntv2.failed) {
+        result = vnb_fail(-3, "cannot build the NTLMv2 responses for this identity");
+    } else if (ntv2.len > kMaxNtResponse) {
+        result = vnb_fail(-7, "the NTLMv2 response overflows the frame");
+    } else {
+        std::memcpy(g_s.lm_response, lmv2, sizeof lmv2);
+        g_s.lm_response_len = sizeof lmv2;
+        std::memcpy(g_s.nt_response, ntv2.data, static_cast<size_t>(ntv2.len));
+        g_s.nt_response_len = static_cast<uint32_t>(ntv2.len);
+        std::memcpy(g_s.signing_key, key, sizeof key);
+    }
+    vnb_wipe(lmv2, sizeof lmv2);
+    vnb_wipe(key, sizeof key);
+    vnb_wipe(ntv2.data, ntv2.len);
+    vnb_buf_free(&ntv2);
+    return result;
+}
+
+void build_basic(ByteBuffer *words, ByteBuffer *bytes)
+{
+    put_andx_prefix(words);
+    vnb_w16(words, g_s.lm_response_len);  // OEMPasswordLength
+    vnb_w16(words, g_s.nt_response_len);  // UnicodePasswordLength
+    vnb_w32(words, 0);                    // Reserved
+    vnb_w32(words, (g_s.capabilities & kCapLargeReadWrite) | kCapUnicode);
+
+    vnb_buf_put(bytes, g_s.lm_response, g_s.lm_response_len);
+    vnb_buf_put(bytes, g_s.nt_response, g_s.nt_response_len);
+    put_text(bytes, g_s.user, false);
+    put_text(bytes, g_s.domain, false);
+    put_text(bytes, kNativeOs, false);
+    put_text(bytes, kNativeLanMan, false);
+}
+
+int32_t setup_basic()
+{
+    if (!g_s.have_challenge)
+        return vnb_fail(-2, "the server offered no challenge and no extended security");
+    if (g_s.anonymous) {
+        g_s.lm_response_len = 0;
+        g_s.nt_response_len = 0;
+        vnb_wipe(g_s.lm_response, sizeof g_s.lm_response);
+        vnb_wipe(g_s.nt_response, sizeof g_s.nt_response);
+        vnb_wipe(g_s.signing_key, sizeof g_s.signing_key);
+    } else {
+        int32_t rc = compute_basic_responses();
+        if (rc != 0)
+            return rc;
+    }
+
+    ByteBuffer words{};
+    ByteBuffer bytes{};
+    build_basic(&words, &bytes);
+    SetupReply rep;
+    int32_t rc = setup_exchange(words, bytes, &rep);
+    vnb_buf_free(&words);
+    vnb_wipe(bytes.data, bytes.len);
+    vnb_buf_free(&bytes);
+    if (rc != 0)
+        return rc;
+    if (rep.status == STATUS_MORE_PROCESSING_REQUIRED)
+        return vnb_fail(-2, "MORE_PROCESSING_REQUIRED on the non-extended leg");
+    return rep.status != 0 ? setup_refused(rep) : setup_done(rep, 1);
+}
+
+}  // namespace
+
+int32_t do_session_setup()
+{
+    return g_s.ext_security ? setup_extended() : setup_basic();
+}
+
+int32_t vnb_dbg_session_setup()
+{
+    return do_session_setup();
+}

@@ -1,0 +1,67 @@
+#include "sess/smb_header.h"
+
+#include <cstring>
+
+#include "sess/session_state.h"
+#include "util/le_reader.h"
+
+namespace {
+constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
+}  // namespace
+
+void vnb_hdr_build(ByteBuffer *b, uint32_t command, uint32_t tid, uint32_t uid, uint32_t mid, uint32_t word_count)
+{
+    vnb_buf_put(b, kProtocol, sizeof kProtocol);
+    vnb_buf_byte(b, static_cast<int>(command));
+    vnb_w32(b, 0);  // Status
+    vnb_buf_byte(b, kRequestFlags);
+    vnb_w16(b, g_s.flags2 ? g_s.flags2 : kFlags2Default);
+    vnb_w16(b, 0);  // PIDHigh
+    vnb_w64(b, 0);  // SecuritySignature
+    vnb_w16(b, 0);  // Reserved
+    vnb_w16(b, tid);
+    vnb_w16(b, 0);  // PID
+    vnb_w16(b, uid);
+    vnb_w16(b, mid);
+    vnb_buf_byte(b, static_cast<int>(word_count & 0xFF));
+}
+
+int vnb_hdr_parse(const uint8_t *msg, size_t len, ParsedHeader *out)
+{
+    if (!out)
+        return -1;
+    *out = ParsedHeader{};
+    if (!msg || len < kSmbHeaderLen || std::memcmp(msg, kProtocol, sizeof kProtocol) != 0)
+        return -1;
+    out->command = msg[4];
+    out->status = vnb_r32(msg + 5);
+    out->flags = msg[9];
+    out->flags2 = vnb_r16(msg + 10);
+    out->status_is_nt = (out->flags2 & kFlags2NtStatus) ? 1 : 0;
+    std::memcpy(out->signature, msg + 14, sizeof out->signature);
+    out->is_signed = (out->flags2 & kFlags2Signed) ? 1 : 0;
+    out->tid = vnb_r16(msg + 24);
+    out->pid = vnb_r16(msg + 26);
+    out->uid = vnb_r16(msg + 28);
+    out->mid = vnb_r16(msg + 30);
+    out->body = msg + kSmbHeaderLen;
+    out->body_len = len - kSmbHeaderLen;
+    return 0;
+}
+
+const char *smb_command_name(uint32_t command)
+{
+    switch (command) {
+    case SMB_COM_CLOSE: return "CLOSE";
+    case SMB_COM_TRANSACTION: return "TRANSACTION";
+    case SMB_COM_READ_ANDX: return "READ";
+    case SMB_COM_TRANSACTION2: return "TRANSACTION2";
+    case SMB_COM_TREE_DISCONNECT: return "TREE_DISCONNECT";
+    case SMB_COM_NEGOTIATE: return "NEGOTIATE";
+    case SMB_COM_SESSION_SETUP_ANDX: return "SESSION_SETUP";
+    case SMB_COM_LOGOFF_ANDX: return "LOGOFF";
+    case SMB_COM_TREE_CONNECT_ANDX: return "TREE_CONNECT";
+    case SMB_COM_NT_CREATE_ANDX: return "NT_CREATE";
+    default: return nullptr;
+    }
+}

@@ -1,0 +1,58 @@
+// The 32-byte SMB1 header: building it into a request, parsing it from a reply.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "util/bytebuf.h"
+
+inline constexpr size_t kSmbHeaderLen = 32;
+inline constexpr size_t kMaxReply = 4194304;  // the reply buffer, 4 MiB
+
+// Command codes.
+enum : uint8_t {
+    SMB_COM_CLOSE = 0x04,
+    SMB_COM_TRANSACTION = 0x25,
+    SMB_COM_READ_ANDX = 0x2E,
+    SMB_COM_TRANSACTION2 = 0x32,
+    SMB_COM_TREE_DISCONNECT = 0x71,
+    SMB_COM_NEGOTIATE = 0x72,
+    SMB_COM_SESSION_SETUP_ANDX = 0x73,
+    SMB_COM_LOGOFF_ANDX = 0x74,
+    SMB_COM_TREE_CONNECT_ANDX = 0x75,
+    SMB_COM_NT_CREATE_ANDX = 0xA2,
+};
+
+inline constexpr uint8_t kRequestFlags = 0x18;  // case-insensitive, canonicalised paths
+inline constexpr uint32_t kFlags2Default = 0xC801;
+inline constexpr uint32_t kFlags2Unicode = 0x8000;
+inline constexpr uint32_t kFlags2NtStatus = 0x4000;
+inline constexpr uint32_t kFlags2Signed = 0x0004;
+
+struct ParsedHeader {
+    uint32_t command;
+    uint32_t status;
+    int32_t status_is_nt;  // Flags2 bit 0x4000
+    uint32_t flags;
+    uint32_t flags2;
+    uint32_t tid;
+    uint32_t pid;
+    uint32_t uid;
+    uint32_t mid;
+    uint8_t signature[8];
+    int32_t is_signed;     // Flags2 bit 0x0004
+    const uint8_t *body;   // byte 32 (WordCount) of the accepted reply in g_rep
+    uint64_t body_len;     // message length minus 32
+};
+
+// Appends the header and the WordCount byte (low 8 bits of word_count).
+// Flags2 is the session's flags2, or 0xC801 while that is 0.
+void vnb_hdr_build(ByteBuffer *b, uint32_t command, uint32_t tid, uint32_t uid, uint32_t mid, uint32_t word_count);
+
+// 0, or -1 for a NULL argument, fewer than 32 bytes or no 0xFF 'S' 'M' 'B'.
+// The record is zeroed first.
+int vnb_hdr_parse(const uint8_t *msg, size_t len, ParsedHeader *out);
+
+// Name of a command for error texts ("READ", "TREE_CONNECT"); NULL for a
+// command the engine does not send.
+const char *smb_command_name(uint32_t command);

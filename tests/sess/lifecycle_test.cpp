@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sess/lifecycle.h"
+#include "sess/support/logon_server.h"
+#include "sess/support/sess_fixture.h"
+#include "sess/transport_select.h"
+
+namespace {
+
+using sp::Bytes;
+
+class Lifecycle : public sp::SessTest {
+protected:
+    void SetUp() override
+    {
+        SessTest::SetUp();
+        peer.respond = [this](const Bytes &r) { return server(r); };
+    }
+    std::vector<uint8_t> commands() const
+    {
+        std::vector<uint8_t> out;
+        for (const Bytes &r : peer.requests)
+            out.push_back(sp::command_of(r));
+        return out;
+    }
+    sp::LogonServer server;
+};
+
+TEST_F(Lifecycle, EnsureNeedsATransport)
+{
+    g_s.transport = Transport{};
+    EXPECT_EQ(vnb_sess_ensure(), -5);
+    EXPECT_STREQ(vnb_error(), "not connected");
+}
+
+TEST_F(Lifecycle, EnsureLogsOnOnceAndThenDoesNothing)
+{
+    server.password = "pw";
+    identity("", "u", "pw");
+    g_s.port = 0;
+    ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
+    EXPECT_EQ(peer.connects, 1);
+    EXPECT_EQ(peer.host, "peer");
+    EXPECT_EQ(peer.port, 445);
+    EXPECT_EQ(commands(), (std::vector<uint8_t>{0x72, 0x73, 0x73}));
+    ASSERT_EQ(vnb_sess_ensure(), 0);
+    EXPECT_EQ(peer.requests.size(), 3u);
+    EXPECT_EQ(peer.connects, 1);
+}
+
+TEST_F(Lifecycle, ConnectFailureKeepsTheTransportsText)
+{
+    peer.connect_rc = -1;
+    peer.connect_error = "connection refused (111)";
+    g_s.port = 1445;
+    EXPECT_EQ(vnb_sess_ensure(), -1);
+    EXPECT_STREQ(vnb_error(), "cannot connect to peer:1445 (connection refused (111))");
+    EXPECT_EQ(g_s.transport.context, &peer) << "the transport stays as it is";
+    EXPECT_EQ(peer.closes, 0);
+}
+
+TEST_F(Lifecycle, ConnectFailureTextIsBounded)
+{
+    peer.connect_rc = -1;
+    peer.connect_error = std::string(300, 'x');
+    std::memset(g_s.host, 'h', 255);
+    g_s.host[255] = '\0';
+    EXPECT_EQ(vnb_sess_ensure(), -1);
+    std::string expect = "cannot connect to " + std::string(200, 'h') + ":445 (" + std::string(200, 'x') + ")";
+    EXPECT_EQ(std::string(vnb_error()), expect);
+}
+
+TEST_F(Lifecycle, FailedSetupStepsResetTheSession)
+{
+    struct Case {
+        const char *what;
+        std::function<void(sp::LogonServer &)> configure;
+        const char *user;
+        int32_t rc;
+        uint32_t last_status;
+        size_t connects;
+    } cases[] = {
+        {"NEGOTIATE refused", nullptr, "u", -8, 0xC00000A0, 1},
+        {"named logon refused", [](sp::LogonServer &s) { s.refuse_with = 0xC000006D; }, "u", -3, 0xC000006D, 1},
+        {"setup protocol failure", [](sp::LogonServer &s) { s.interims = 9; }, "u", -2, 0, 1},
+    };
+    for (const Case &c : cases) {
+        sess_reset();
+        peer = sp::ScriptPeer{};
+        sp::install(&peer, &g_s.transport);
+        server = sp::LogonServer{};
+        server.password = "pw";
+        if (c.configure)
+            c.configure(server);
+        if (c.configure)
+            peer.respond = [this](const Bytes &r) { return server(r); };
+        else
+            peer.respond = [](const Bytes &r) { return std::vector<Bytes>{sp::reply_to(r, 0xC00000A0)}; };
+        identity("", c.user, "pw");
+        remember_status(nullptr);
+        EXPECT_EQ(vnb_sess_ensure(), c.rc) << c.what;
+        EXPECT_EQ(g_s.established, 0) << c.what;
+        EXPECT_EQ(g_s.negotiated, 0) << c.what;
+        EXPECT_EQ(g_s.transport.connect, nullptr) << c.what << ": transport closed and zeroed";
+        EXPECT_EQ(peer.closes, 1) << c.what;
+        EXPECT_EQ(static_cast<size_t>(peer.connects), c.connects) << c.what;
+        EXPECT_EQ(g_s.last_status, c.last_status) << c.what;
+    }
+}
+
+// The anonymous retry needs a transport the session layer can rebuild: the
+// socket kind against a loopback server.
+class AnonymousRetry : public sp::SessTest {
+protected:
+    void SetUp() override
+    {
+        SessTest::SetUp();
+        vnb_transport_restore(VNSMB1C_MODE_SOCKET, nullptr);
+        sess_reset();
+        ASSERT_EQ(vnb_transport_rebuild(), 0);
+        std::strcpy(g_s.host, "127.0.0.1");
+        g_s.timeout_ms = 5000;
+    }
+    void TearDown() override
+    {
+        sess_reset();
+        SessTest::TearDown();
+    }
+};
+
+TEST_F(AnonymousRetry, RefusedAnonymousLogonIsTriedOnceMoreOnANewConnection)
+{
+    struct Case {
+        const char *what;
+        const char *user;
+        int refusals;        // how many SESSION_SETUPs end in LOGON_FAILURE
+        int32_t rc;
+        size_t connections;
+    } cases[] = {
+        {"anonymous, second try succeeds", "", 1, 0, 2},
+        {"anonymous, refused twice", "", 2, -3, 2},
+        {"named, refused once", "bob", 1, -3, 1},
+    };
+    for (const Case &c : cases) {
+        sess_reset();
+        ASSERT_EQ(vnb_transport_rebuild(), 0);
+        int refusals = c.refusals;
+        sp::TcpPeer tcp([&refusals](const Bytes &req) {
+            if (sp::command_of(req) == 0x72)
+                return std::vector<Bytes>{sp::negotiate_basic(req, Bytes(8, 0x42))};
+            if (sp::command_of(req) == 0x73) {
+                uint32_t status = refusals-- > 0 ? 0xC000006D : 0;
+                return std::vector<Bytes>{sp::setup_reply_basic(req, status, 0, 0x4001)};
+            }
+            return std::vector<Bytes>{sp::reply_to(req, 0)};
+        });
+        g_s.port = tcp.port();
+        identity("", c.user, c.user[0] ? "pw" : "");
+        int32_t rc = vnb_sess_ensure();
+        EXPECT_EQ(rc, c.rc) << c.what << ": " << vnb_error();
+        if (rc != 0) {
+            EXPECT_STREQ(vnb_error(), "SESSION_SETUP: LOGON_FAILURE") << c.what;
+        }
+        sess_reset();  // closes the connection so the server sees its end
+        tcp.stop();
+        auto conns = tcp.connections();
+        ASSERT_EQ(conns.size(), c.connections) << c.what;
+        for (const auto &requests : conns) {
+            ASSERT_EQ(requests.size(), 2u) << c.what;
+            EXPECT_EQ(sp::command_of(requests[0]), 0x72) << c.what;
+            EXPECT_EQ(sp::command_of(requests[1]), 0x73) << c.what;
+            EXPECT_EQ(sp::mid_of(requests[0]), 1) << c.what << ": a new connection starts at MID 1";
+        }
+    }
+}
+
+TEST_F(AnonymousRetry, SecondConnectFailureIsReported)
+{
+    sp::TcpPeer tcp(
+        [](const Bytes &req) {
+            if (sp::command_of(req) == 0x72)
+                return std::vector<Bytes>{sp::negotiate_basic(req, Bytes(8, 0x42))};
+            return std::vector<Bytes>{sp::setup_reply_basic(req, 0xC000006D, 0, 1)};
+        },
+        1);
+    g_s.port = tcp.port();
+    identity("", "", "");
+    EXPECT_EQ(vnb_sess_ensure(), -1);
+    std::string prefix = "cannot reconnect to 127.0.0.1:" + std::to_string(tcp.port()) + " (";
+    EXPECT_EQ(std::string(vnb_error()).rfind(prefix, 0), 0u) << vnb_error();
+    EXPECT_EQ(g_s.established, 0);
+}
+
+TEST_F(AnonymousRetry, TransportThatCannotBeRebuilt)
+{
+    sp::TcpPeer tcp([](const Bytes &req) {
+        if (sp::command_of(req) == 0x72)
+            return std::vector<Bytes>{sp::negotiate_basic(req, Bytes(8, 0x42))};
+        return std::vector<Bytes>{sp::setup_reply_basic(req, 0xC000006D, 0, 1)};
+    });
+    g_s.port = tcp.port();
+    identity("", "", "");
+    g_mode = VNSMB1C_MODE_HOSTIO;  // with no io: the host-io constructor refuses
+    g_io = nullptr;
+    EXPECT_EQ(vnb_sess_ensure(), -11);
+    EXPECT_STREQ(vnb_error(), "cannot rebuild the transport");
+    vnb_transport_restore(VNSMB1C_MODE_SOCKET, nullptr);
+}
+
+// ---- drop ----
+
+TEST_F(Lifecycle, DropLogsOffThenDisconnectsTreesThenCloses)
+{
+    server.security_mode = 0x0F;  // the drop requests are signed
+    server.password = "pw";
+    identity("", "u", "pw");
+    ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
+    g_s.trees[1] = TreeSlot{7, "media", 1};
+    g_s.trees[4] = TreeSlot{9, "music", 1};
+    g_s.files[3].in_use = 1;
+    g_s.open_files = 1;
+    size_t before = peer.requests.size();
+
+    vnb_sess_drop();
+    std::vector<Bytes> drop(peer.requests.begin() + static_cast<std::ptrdiff_t>(before), peer.requests.end());
+    ASSERT_EQ(drop.size(), 3u);
+    EXPECT_EQ(sp::command_of(drop[0]), 0x74);
+    EXPECT_EQ(sp::tid_of(drop[0]), 0);
+    EXPECT_EQ(drop[0][32], 2) << "LOGOFF_ANDX carries its AndX block";
+    EXPECT_EQ(drop[0][33], 0xFF);
+    EXPECT_EQ(sp::command_of(drop[1]), 0x71);
+    EXPECT_EQ(sp::tid_of(drop[1]), 7);
+    EXPECT_EQ(sp::command_of(drop[2]), 0x71);
+    EXPECT_EQ(sp::tid_of(drop[2]), 9);
+    for (const Bytes &r : drop) {
+        EXPECT_EQ(sp::uid_of(r), 0x4001) << "still the old UID";
+    }
+    EXPECT_TRUE(server.request_signature_errors.empty());
+    EXPECT_EQ(peer.closes, 1);
+    EXPECT_EQ(g_s.transport.context, nullptr);
+    EXPECT_EQ(g_s.established, 0);
+    EXPECT_EQ(g_s.trees[1].in_use, 0);
+    EXPECT_EQ(g_s.trees[4].in_use, 0);
+    EXPECT_EQ(g_s.files[3].in_use, 0);
+    EXPECT_EQ(g_s.open_files, 0u);
+}
+
+TEST_F(Lifecycle, DropWithoutSession)
+{
+    struct Case {
+        const char *what;
+        bool tree;
+        std::vector<uint8_t> commands;
+    } cases[] = {
+        {"nothing connected", false, {}},
+        {"a tree but no logon", true, {0x71}},
+    };
+    for (const Case &c : cases) {
+        peer = sp::ScriptPeer{};
+        peer.respond = [](const Bytes &r) { return std::vector<Bytes>{sp::reply_to(r, 0)}; };
+        sp::install(&peer, &g_s.transport);
+        g_s.established = 0;
+        if (c.tree)
+            g_s.trees[0] = TreeSlot{3, "x", 1};
+        vnb_sess_drop();
+        EXPECT_EQ(commands(), c.commands) << c.what;
+        EXPECT_EQ(peer.closes, 1) << c.what;
+        EXPECT_EQ(g_s.transport.connect, nullptr) << c.what;
+    }
+    // With no transport at all the drop still only resets.
+    g_s.trees[2] = TreeSlot{4, "y", 1};
+    vnb_sess_drop();
+    EXPECT_EQ(g_s.trees[2].in_use, 0);
+}
+
+TEST_F(Lifecycle, ResetKeepsSettingsAndCountersAndClearsTheRest)
+{
+    identity("DOM", "user", "pw");
+    g_s.port = 139;
+    g_s.flags2 = 0xC801;
+    g_s.signing = 1;
+    g_s.frames_sent = 42;
+    g_s.last_status = 0xC000006D;
+    g_s.uid = 0x4001;
+    g_s.mid_counter = 77;
+    g_s.negotiated = 1;
+    g_s.established = 1;
+    g_s.ext_security = 1;
+    g_s.dialect_index = 3;
+    g_s.nt_response_len = 60;
+    std::memset(g_s.nt_response, 0x33, 60);
+    std::memset(g_s.signing_key, 0x44, 16);
+    std::strcpy(g_s.share_names[0], "media");
+    g_s.listing.items = static_cast<char *>(std::malloc(16));
+    g_s.listing.count = 3;
+
+    sess_reset();
+    EXPECT_EQ(peer.closes, 1);
+    EXPECT_STREQ(g_s.user, "user");
+    EXPECT_STREQ(g_s.password, "pw");
+    EXPECT_EQ(g_s.port, 139);
+    EXPECT_EQ(g_s.flags2, 0xC801u);
+    EXPECT_EQ(g_s.signing, 1);
+    EXPECT_EQ(g_s.frames_sent, 42u);
+    EXPECT_EQ(g_s.last_status, 0xC000006Du);
+    EXPECT_STREQ(g_s.share_names[0], "media");
+    EXPECT_EQ(g_s.uid, 0u);
+    EXPECT_EQ(g_s.mid_counter, 0u);
+    EXPECT_EQ(g_s.negotiated, 0);
+    EXPECT_EQ(g_s.established, 0);
+    EXPECT_EQ(g_s.ext_security, 0);
+    EXPECT_EQ(g_s.dialect_index, 0);
+    EXPECT_EQ(g_s.nt_response_len, 0u);
+    EXPECT_EQ(Bytes(g_s.nt_response, g_s.nt_response + 60), Bytes(60, 0));
+    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), Bytes(16, 0));
+    EXPECT_EQ(g_s.listing.items, nullptr);
+    EXPECT_EQ(g_s.listing.count, 0u);
+    g_s.share_names[0][0] = '\0';
+}
+
+}  // namespace

@@ -1,0 +1,428 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "ntlm/spnego.h"
+#include "sess/logon.h"
+#include "sess/support/logon_server.h"
+#include "sess/support/sess_fixture.h"
+
+namespace {
+
+using sp::Bytes;
+
+class Setup : public sp::SessTest {
+protected:
+    void SetUp() override
+    {
+        SessTest::SetUp();
+        peer.respond = [this](const Bytes &r) { return server(r); };
+    }
+    int32_t logon()
+    {
+        int32_t rc = do_negotiate();
+        return rc != 0 ? rc : do_session_setup();
+    }
+    std::vector<Bytes> sent(uint8_t command) const
+    {
+        std::vector<Bytes> out;
+        for (const Bytes &r : peer.requests)
+            if (sp::command_of(r) == command)
+                out.push_back(r);
+        return out;
+    }
+    sp::LogonServer server;
+};
+
+Bytes texts_utf16()
+{
+    Bytes t = sp::utf16("VANTRELVIEWER");
+    sp::append(t, Bytes{0, 0});
+    sp::append(t, sp::utf16("jCIFS"));
+    sp::append(t, Bytes{0, 0});
+    return t;
+}
+
+const Bytes kTexts8{'V', 'A', 'N', 'T', 'R', 'E', 'L', 'V', 'I', 'E', 'W', 'E', 'R', 0, 'j', 'C', 'I', 'F', 'S', 0};
+
+// Checks the extended-form request: fixed words, the token, then the two
+// texts (UTF-16 at an even offset from the header, or 8-bit).
+void expect_extended_request(const Bytes &r, bool unicode)
+{
+    sp::SetupRequest s = sp::parse_setup(r);
+    ASSERT_EQ(s.word_count, 12);
+    EXPECT_EQ(r[33], 0xFF);                    // no AndX command
+    EXPECT_EQ(sp::get16(r, 37), 0x4104);       // MaxBufferSize
+    EXPECT_EQ(sp::get16(r, 39), 2);            // MaxMpxCount
+    EXPECT_EQ(sp::get16(r, 41), 1);            // VcNumber
+    EXPECT_EQ(s.capabilities, 0x80001054u);
+    EXPECT_EQ(s.byte_count, s.data.size());
+    ASSERT_LE(s.blob_len, s.data.size());
+    size_t texts_at = s.data_offset + s.blob_len;
+    Bytes expect_texts = kTexts8;
+    if (unicode) {
+        if (texts_at % 2) {
+            EXPECT_EQ(r[texts_at], 0) << "pad byte";
+            texts_at++;
+        }
+        expect_texts = texts_utf16();
+    }
+    EXPECT_EQ(Bytes(r.begin() + static_cast<std::ptrdiff_t>(texts_at), r.end()), expect_texts);
+}
+
+TEST_F(Setup, ExtendedLogonInTwoLegs)
+{
+    for (bool raw : {false, true}) {
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        peer.requests.clear();
+        server = sp::LogonServer{};
+        server.raw_challenge = raw;
+        server.user = "alice";
+        server.password = "secret";
+        identity("WORKGROUP", "Alice", "secret");
+
+        ASSERT_EQ(logon(), 0) << vnb_error();
+        EXPECT_EQ(server.verify_result, 0);
+        EXPECT_EQ(g_s.established, 1);
+        EXPECT_EQ(g_s.guest, 0);
+        EXPECT_EQ(g_s.uid, 0x4001u);
+        EXPECT_EQ(g_s.sign_seq, 2u);
+        EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), server.session_key);
+
+        std::vector<Bytes> setups = sent(0x73);
+        ASSERT_EQ(setups.size(), 2u);
+        EXPECT_EQ(sp::uid_of(setups[0]), 0);
+        EXPECT_EQ(sp::uid_of(setups[1]), 0x4001);
+        for (const Bytes &r : setups) {
+            EXPECT_EQ(sp::get16(r, 10), 0xC801);
+            EXPECT_EQ(sp::get16(r, 10) & 0x0004, 0) << "SESSION_SETUP is never signed";
+            expect_extended_request(r, true);
+        }
+        // The first token is the negTokenInit around the NEGOTIATE message.
+        sp::SetupRequest first = sp::parse_setup(setups[0]);
+        EXPECT_EQ(first.blob_len, 66);
+        EXPECT_EQ(vnb_negtokeninit_ntlm(first.data.data(), first.blob_len), 1);
+    }
+}
+
+TEST_F(Setup, TextsAreEightBitWithoutTheUnicodeFlag)
+{
+    g_s.negotiated = 1;
+    g_s.ext_security = 1;
+    g_s.flags2 = 0x0801 | 0x4000;
+    server.password = "pw";
+    identity("", "u", "pw");
+    ASSERT_EQ(do_session_setup(), 0) << vnb_error();
+    for (const Bytes &r : sent(0x73))
+        expect_extended_request(r, false);
+}
+
+TEST_F(Setup, AnonymousExtendedLogonSendsNoIdentity)
+{
+    identity("WORKGROUP", "", "");
+    server.password = "secret";
+    ASSERT_EQ(logon(), 0) << vnb_error();
+    EXPECT_EQ(server.verify_result, 2) << "the checker saw the anonymous form";
+    EXPECT_EQ(g_s.guest, 1);
+
+    sp::SetupRequest last = sp::parse_setup(sent(0x73).back());
+    const uint8_t *type3 = nullptr;
+    size_t len = 0;
+    int raw = 0;
+    ASSERT_EQ(vnb_spnego_unwrap_resp(last.data.data(), last.blob_len, &type3, &len, &raw), 0);
+    Bytes t(type3, type3 + len);
+    EXPECT_EQ(sp::get16(t, 28), 0) << "domain left out";
+    EXPECT_EQ(sp::get16(t, 36), 0) << "user left out";
+}
+
+TEST_F(Setup, InterimLimit)
+{
+    struct Case {
+        int interims;
+        int32_t rc;
+        size_t requests;
+    } cases[] = {{5, 0, 6}, {6, -2, 6}, {50, -2, 6}};
+    for (const Case &c : cases) {
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        peer.requests.clear();
+        server = sp::LogonServer{};
+        server.interims = c.interims;
+        server.password = "pw";
+        identity("", "u", "pw");
+        EXPECT_EQ(logon(), c.rc) << c.interims;
+        if (c.rc != 0) {
+            EXPECT_STREQ(vnb_error(), "the server pings more than 4 SPNEGO interims");
+        }
+        EXPECT_EQ(sent(0x73).size(), c.requests) << c.interims;
+    }
+}
+
+// A SESSION_SETUP reply given as a function of the leg (1-based).
+struct ReplyCase {
+    const char *what;
+    std::function<Bytes(const Bytes &req, int leg)> reply;
+    int32_t rc;
+    const char *text;
+};
+
+Bytes type2_in_resp(const Bytes &ntlm)
+{
+    ByteBuffer b{};
+    vnb_spnego_resp_fake(ntlm.data(), ntlm.size(), &b);
+    Bytes out(b.data, b.data + b.len);
+    vnb_buf_free(&b);
+    return out;
+}
+
+TEST_F(Setup, ExtendedLegFailures)
+{
+    const uint8_t ch[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    Bytes short_type2 = sp::fake_challenge(ch);
+    short_type2.resize(40);
+    Bytes type1{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0, 1, 0, 0, 0, 0x01, 0x04, 0x08, 0xA0};
+    type1.resize(32, 0);
+    auto mpr = [](Bytes token) {
+        return [token](const Bytes &req, int) { return sp::setup_reply_ext(req, 0xC0000016, 0, token, 0x4001); };
+    };
+    auto then = [&](int fail_leg, Bytes token) {
+        return [&, fail_leg, token](const Bytes &req, int leg) {
+            Bytes t = leg < fail_leg ? sp::fake_challenge_token(ch) : token;
+            return sp::setup_reply_ext(req, 0xC0000016, 0, t, 0x4001);
+        };
+    };
+    const ReplyCase cases[] = {
+        {"DOS error", [](const Bytes &req, int) { return sp::reply_to(req, 0x00050001, {}, {}, 0x8001); }, -2,
+         "SESSION_SETUP answered a DOS error (no NT status)"},
+        {"DOS success", [](const Bytes &req, int) { return sp::reply_to(req, 0, {}, {}, 0x8001); }, -2,
+         "SESSION_SETUP answered a DOS error (no NT status)"},
+        {"interim without a token", mpr({}), -2, "MORE_PROCESSING_REQUIRED carried no token"},
+        {"interim with 7 bytes", mpr(Bytes(7, 0xA1)), -2, "MORE_PROCESSING_REQUIRED carried no token"},
+        {"interim with a SEQUENCE", mpr(Bytes{0x30, 0x06, 0, 0, 0, 0, 0, 0}), -2,
+         "leg 1 token is not a negTokenResp we can read"},
+        {"second interim unreadable", then(2, Bytes(12, 0x04)), -2, "leg 2 token is not a negTokenResp we can read"},
+        {"bare NEGOTIATE message", mpr(type1), -2, "malformed NTLM type-2 CHALLENGE (leg 1)"},
+        {"40-byte CHALLENGE", mpr(type2_in_resp(short_type2)), -2, "malformed NTLM type-2 CHALLENGE (leg 1)"},
+        {"LOGON_FAILURE", [](const Bytes &req, int) { return sp::setup_reply_ext(req, 0xC000006D, 0, {}, 0); }, -3,
+         "SESSION_SETUP: LOGON_FAILURE"},
+        {"ACCOUNT_DISABLED", [](const Bytes &req, int) { return sp::setup_reply_ext(req, 0xC0000072, 0, {}, 0); },
+         -3, "SESSION_SETUP: ACCOUNT_DISABLED"},
+        {"warning status", [](const Bytes &req, int) { return sp::setup_reply_ext(req, 0x80000005, 0, {}, 0); }, -2,
+         "SESSION_SETUP: BUFFER_OVERFLOW"},
+    };
+    for (const ReplyCase &c : cases) {
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        g_s.negotiated = 1;
+        g_s.ext_security = 1;
+        g_s.flags2 = 0xC801;
+        identity("", "u", "pw");
+        int leg = 0;
+        peer.respond = [&](const Bytes &req) { return std::vector<Bytes>{c.reply(req, ++leg)}; };
+        EXPECT_EQ(do_session_setup(), c.rc) << c.what;
+        EXPECT_STREQ(vnb_error(), c.text) << c.what;
+        EXPECT_EQ(g_s.established, 0) << c.what;
+    }
+}
+
+TEST_F(Setup, RefusedLogonIsRecorded)
+{
+    server.user = "alice";
+    server.password = "right";
+    identity("", "alice", "wrong");
+    std::memset(g_s.signing_key, 0x77, 16);
+    EXPECT_EQ(logon(), -3);
+    EXPECT_EQ(server.verify_result, 1);
+    EXPECT_STREQ(vnb_error(), "SESSION_SETUP: LOGON_FAILURE");
+    EXPECT_EQ(g_s.last_status, 0xC000006Du);
+    EXPECT_EQ(g_s.last_status_nt, 1);
+    EXPECT_EQ(g_s.last_code, -3);
+    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), Bytes(16, 0)) << "the key is dropped";
+    EXPECT_EQ(g_s.established, 0);
+}
+
+// ---- signing after logon ----
+
+struct SignCase {
+    const char *what;
+    bool extended;
+    uint8_t security_mode;
+    bool guest_action;
+    bool anonymous;
+    bool signs;
+};
+
+TEST_F(Setup, SigningStartsAfterLogonWhenDemanded)
+{
+    const SignCase cases[] = {
+        {"extended, required", true, 0x0F, false, false, true},
+        {"extended, enabled only", true, 0x07, false, false, false},
+        {"extended, guest", true, 0x0F, true, false, false},
+        {"extended, anonymous", true, 0x0F, false, true, false},
+        {"non-extended, required", false, 0x0F, false, false, true},
+        {"non-extended, anonymous", false, 0x0F, false, true, false},
+    };
+    for (const SignCase &c : cases) {
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        peer.requests.clear();
+        server = sp::LogonServer{};
+        server.extended = c.extended;
+        server.security_mode = c.security_mode;
+        server.guest_action = c.guest_action;
+        server.password = "pw";
+        if (c.anonymous)
+            identity("", "", "");
+        else
+            identity("DOM", "user", "pw");
+        ASSERT_EQ(logon(), 0) << c.what << ": " << vnb_error();
+        EXPECT_EQ(server.mac_key.empty(), !c.signs) << c.what;
+
+        for (int i = 0; i < 2; i++) {
+            ASSERT_EQ(cmd_ok(0x71, nullptr, 0, 5, "TREE_DISCONNECT"), 0) << c.what << ": " << vnb_error();
+        }
+        EXPECT_TRUE(server.request_signature_errors.empty()) << c.what << ": " << server.request_signature_errors[0];
+        const Bytes &last = peer.requests.back();
+        EXPECT_EQ((sp::get16(last, 10) & 0x0004) != 0, c.signs) << c.what;
+        EXPECT_EQ(g_s.sign_seq, c.signs ? 6u : 2u) << c.what;
+    }
+}
+
+TEST_F(Setup, FinalReplySignature)
+{
+    struct Case {
+        const char *what;
+        bool sign_final;
+        bool flag;
+        int bad;
+        int32_t rc;
+    } cases[] = {
+        {"signed with 1", true, true, 0, 0},
+        {"signed with 1, Flags2 bit not set", true, false, 0, 0},
+        {"not signed", false, false, 0, 0},
+        {"signed with 2", true, true, 1, -2},
+        {"signed with 2, Flags2 bit not set", true, false, 1, -2},
+    };
+    for (const Case &c : cases) {
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        server = sp::LogonServer{};
+        server.security_mode = 0x0F;
+        server.password = "pw";
+        server.sign_final = c.sign_final;
+        server.bad_final_signature = c.bad;
+        server.final_flag = c.flag;
+        identity("", "user", "pw");
+        EXPECT_EQ(logon(), c.rc) << c.what;
+        if (c.rc != 0) {
+            EXPECT_STREQ(vnb_error(), "SESSION_SETUP reply signature does not verify");
+            EXPECT_EQ(g_s.established, 0);
+        }
+    }
+}
+
+// ---- non-extended logon ----
+
+TEST_F(Setup, NonExtendedNtlmV2Logon)
+{
+    server.extended = false;
+    server.user = "bob";
+    server.password = "pw";
+    identity("HOME", "bob", "pw");
+    ASSERT_EQ(logon(), 0) << vnb_error();
+    EXPECT_EQ(server.verify_result, 0);
+    EXPECT_EQ(server.client_user, "bob");
+    EXPECT_EQ(server.client_domain, "HOME");
+    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), server.session_key);
+    EXPECT_EQ(g_s.guest, 0);
+
+    std::vector<Bytes> setups = sent(0x73);
+    ASSERT_EQ(setups.size(), 1u);
+    const Bytes &r = setups[0];
+    sp::SetupRequest s = sp::parse_setup(r);
+    EXPECT_EQ(sp::get16(r, 10), 0x4801);
+    EXPECT_EQ(s.word_count, 13);
+    EXPECT_EQ(s.lm_len, 24);
+    EXPECT_EQ(s.nt_len, g_s.nt_response_len);
+    EXPECT_GE(s.nt_len, 44);
+    EXPECT_EQ(s.capabilities, 0xC004u);  // the server's large read/write bits, Unicode
+    EXPECT_EQ(s.byte_count, s.data.size());
+    Bytes tail = {'b', 'o', 'b', 0, 'H', 'O', 'M', 'E', 0};
+    sp::append(tail, kTexts8);
+    EXPECT_EQ(Bytes(s.data.begin() + 24 + s.nt_len, s.data.end()), tail);
+}
+
+TEST_F(Setup, NonExtendedAnonymousLogon)
+{
+    server.extended = false;
+    identity("", "", "");
+    std::memset(g_s.signing_key, 0x55, 16);
+    ASSERT_EQ(logon(), 0) << vnb_error();
+    sp::SetupRequest s = sp::parse_setup(sent(0x73).at(0));
+    EXPECT_EQ(s.lm_len, 0);
+    EXPECT_EQ(s.nt_len, 0);
+    EXPECT_EQ(g_s.guest, 1);
+    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), Bytes(16, 0));
+}
+
+TEST_F(Setup, NonExtendedFailures)
+{
+    struct Case {
+        const char *what;
+        int have_challenge;
+        const char *user;
+        const char *password;
+        uint32_t reply_status;
+        int32_t rc;
+        const char *text;
+        size_t requests;
+    } cases[] = {
+        {"no challenge", 0, "bob", "pw", 0, -2, "the server offered no challenge and no extended security", 0},
+        {"user without password", 1, "bob", "", 0, -3, "cannot build the NTLMv2 responses for this identity", 0},
+        {"interim reply", 1, "bob", "pw", 0xC0000016, -2, "MORE_PROCESSING_REQUIRED on the non-extended leg", 1},
+        {"refused", 1, "bob", "pw", 0xC000006D, -3, "SESSION_SETUP: LOGON_FAILURE", 1},
+    };
+    for (const Case &c : cases) {
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        peer.requests.clear();
+        g_s.negotiated = 1;
+        g_s.ext_security = 0;
+        g_s.flags2 = 0x4801;
+        g_s.have_challenge = c.have_challenge;
+        identity("", c.user, c.password);
+        peer.respond = [&c](const Bytes &req) {
+            return std::vector<Bytes>{sp::setup_reply_basic(req, c.reply_status, 0, 0x4001)};
+        };
+        EXPECT_EQ(do_session_setup(), c.rc) << c.what;
+        EXPECT_STREQ(vnb_error(), c.text) << c.what;
+        EXPECT_EQ(peer.requests.size(), c.requests) << c.what;
+    }
+}
+
+TEST_F(Setup, GuestBitOfTheNonExtendedReplyIsRead)
+{
+    server.extended = false;
+    server.guest_action = true;
+    server.password = "pw";
+    identity("", "bob", "pw");
+    ASSERT_EQ(logon(), 0) << vnb_error();
+    EXPECT_EQ(g_s.guest, 1);
+}
+
+TEST_F(Setup, TraceLines)
+{
+    server.password = "pw";
+    identity("", "u", "pw");
+    ASSERT_EQ(do_negotiate(), 0);
+    sp::TraceOn trace;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(do_session_setup(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[ss1] wc=4 uid_read=16385\n[ss1] wc=4 uid_read=16385\n"
+              "[ss] uid=16385 guest=0 extsec=1 legs=2 signing=0\n");
+}
+
+}  // namespace
