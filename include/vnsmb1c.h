@@ -101,6 +101,42 @@ VNSMB1C_API uint64_t vnsmb1c_frame_count(void);
 /* Short name of an SMB1 status value ("LOGON_FAILURE", "ERRbadfile", ...). */
 VNSMB1C_API const char *vnsmb1c_status_name(uint32_t status);
 
+/* ---- URL parsing ---- */
+
+/*
+ * Splits [smb:][//][domain;user:password@]host[:port][/path] or
+ * [smb:][//][ipv6]:port[/path] without percent-decoding. Sizes count the
+ * NUL. host is required; every other output may be NULL. *port is written
+ * only when the URL carries a valid port (preset it); the path comes back
+ * in canonical form. -6 for a malformed URL, -9 when a part does not fit.
+ */
+VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_t host_size, int32_t *port,
+                                  char *user, int32_t user_size, char *password, int32_t password_size,
+                                  char *domain, int32_t domain_size, char *path, int32_t path_size);
+
+/* ---- Connection ---- */
+
+/*
+ * Ends any running session, then connects and logs on over the selected
+ * transport. port 0 means 445; NULL domain, user or password count as empty;
+ * an empty user and password log on anonymously.
+ */
+VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user,
+                                const char *password);
+/*
+ * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
+ * Port, DomainName, UserName, Password, Path, LocalPort. A refused setting
+ * fails with -6 before anything else happens, so the running session stays.
+ */
+VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
+/* Logs off and closes the connection; the settings stay stored. */
+VNSMB1C_API void vnsmb1c_disconnect(void);
+/*
+ * Compact JSON report of the negotiated session. Never NULL; owned by the
+ * library and valid until the next vnsmb1c_session_json or vnsmb1c_item_json.
+ */
+VNSMB1C_API const char *vnsmb1c_session_json(void);
+
 /* ---- Test controls ---- */
 
 /* Known-answer test of the built-in digests and MACs: 0, or -2. */

@@ -1,0 +1,253 @@
+// Opening and closing the one session: by arguments, by settings JSON.
+#include "api/connect.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <rapidjson/document.h>
+
+#include "crypto/crypto.h"
+#include "sess/lifecycle.h"
+#include "sess/session_state.h"
+#include "sess/transport_select.h"
+#include "util/error.h"
+#include "vnsmb1c.h"
+
+namespace {
+
+constexpr int32_t kDefaultLocalPort = 8137;
+constexpr size_t kMaxHost = 255;
+constexpr size_t kMaxDomain = 128;
+constexpr size_t kMaxUser = 128;
+constexpr size_t kMaxPassword = 256;
+constexpr size_t kMaxPath = 1025;
+constexpr int32_t kMaxPort = 65535;
+
+// Reads a signed decimal 32-bit integer between optional spaces. NULL or ""
+// gives def. 0, or -1 for no digits, trailing junk or a value outside the
+// range (INT32_MIN included).
+int parse_int(const char *text, int32_t def, int32_t *out)
+{
+    if (text == nullptr || text[0] == '\0') {
+        *out = def;
+        return 0;
+    }
+    const char *p = text;
+    while (*p == ' ')
+        p++;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    if (*p < '0' || *p > '9')
+        return -1;
+    int64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        v = v * 10 + (*p - '0');
+        if (v > INT32_MAX)
+            return -1;
+    }
+    while (*p == ' ')
+        p++;
+    if (*p != '\0')
+        return -1;
+    *out = static_cast<int32_t>(negative ? -v : v);
+    return 0;
+}
+
+// The value of key as text: a string as it is, an integer as its decimal
+// text, true/false as "True"/"False". nullptr for an absent key and for any
+// other kind of value. The first of duplicate keys counts.
+const char *sval(const rapidjson::Value &obj, const char *key, char (&scratch)[512])
+{
+    auto it = obj.FindMember(key);
+    if (it == obj.MemberEnd())
+        return nullptr;
+    const rapidjson::Value &v = it->value;
+    if (v.IsString())
+        return v.GetString();
+    if (v.IsInt64()) {
+        std::snprintf(scratch, sizeof scratch, "%lld", static_cast<long long>(v.GetInt64()));
+        return scratch;
+    }
+    if (v.IsUint64()) {
+        std::snprintf(scratch, sizeof scratch, "%llu", static_cast<unsigned long long>(v.GetUint64()));
+        return scratch;
+    }
+    if (v.IsBool())
+        return v.GetBool() ? "True" : "False";
+    return nullptr;
+}
+
+// Copies the text of key (absent: empty) into out when it has at most max
+// bytes; -6 "settings: <key> too long" otherwise.
+int32_t read_text(const rapidjson::Value &obj, const char *key, char *out, size_t max)
+{
+    char scratch[512];
+    const char *s = sval(obj, key, scratch);
+    if (s == nullptr)
+        s = "";
+    size_t len = strnlen(s, max + 1);
+    if (len > max)
+        return vnb_fail(-6, "settings: %s too long", key);
+    std::memcpy(out, s, len);
+    out[len] = '\0';
+    return 0;
+}
+
+int32_t read_port(const rapidjson::Value &obj, const char *key, int32_t *port)
+{
+    char scratch[512];
+    int32_t v = 0;
+    if (parse_int(sval(obj, key, scratch), *port, &v) != 0 || v < 0 || v > kMaxPort)
+        return vnb_fail(-6, "settings: %s out of range", key);
+    *port = v;
+    return 0;
+}
+
+// HostName without its leading and trailing spaces.
+int32_t read_host_name(const rapidjson::Value &obj, char *out)
+{
+    char scratch[512];
+    const char *s = sval(obj, "HostName", scratch);
+    if (s == nullptr)
+        s = "";
+    while (*s == ' ')
+        s++;
+    size_t len = strnlen(s, kMaxHost + 1);
+    if (len > kMaxHost)
+        return vnb_fail(-6, "settings: HostName too long");
+    while (len > 0 && s[len - 1] == ' ')
+        len--;
+    std::memcpy(out, s, len);
+    out[len] = '\0';
+    return 0;
+}
+
+// Host and port of FullUrl; its identity parts are read and thrown away.
+int32_t read_full_url(const char *url, ConnectSettings *out)
+{
+    char user[129];
+    char password[257];
+    char domain[129];
+    char path[1026];
+    int32_t port = 0;
+    int32_t rc = vnsmb1c_url_parse(url, out->host, sizeof out->host, &port, user, sizeof user, password,
+                                   sizeof password, domain, sizeof domain, path, sizeof path);
+    vnb_wipe(password, sizeof password);
+    if (rc != 0)
+        return vnb_fail(-6, "settings: %s", vnb_error());
+    if (port != 0)
+        out->port = port;
+    return 0;
+}
+
+int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
+{
+    char scratch[512];
+    const char *url = sval(obj, "FullUrl", scratch);
+    int32_t rc = url != nullptr && url[0] != '\0' ? read_full_url(url, out) : read_host_name(obj, out->host);
+    if (rc != 0)
+        return rc;
+    if ((rc = read_port(obj, "ServerPort", &out->port)) != 0 || (rc = read_port(obj, "Port", &out->port)) != 0)
+        return rc;
+    if ((rc = read_text(obj, "DomainName", out->domain, kMaxDomain)) != 0 ||
+        (rc = read_text(obj, "UserName", out->user, kMaxUser)) != 0 ||
+        (rc = read_text(obj, "Password", out->password, kMaxPassword)) != 0 ||
+        (rc = read_text(obj, "Path", out->path, kMaxPath)) != 0)
+        return rc;
+    if (parse_int(sval(obj, "LocalPort", scratch), kDefaultLocalPort, &out->local_port) != 0 || out->local_port < 0)
+        return vnb_fail(-6, "settings: LocalPort out of range");
+    return 0;
+}
+
+}  // namespace
+
+int32_t read_settings(const char *json, ConnectSettings *out)
+{
+    std::memset(out, 0, sizeof *out);
+    out->local_port = kDefaultLocalPort;
+    if (json == nullptr)
+        return vnb_fail(-6, "settings: NULL");
+    // Parsed in place in a copy of our own, so that the password text the
+    // document holds can be wiped afterwards.
+    size_t len = std::strlen(json);
+    auto *copy = static_cast<char *>(std::malloc(len + 1));
+    if (copy == nullptr)
+        return vnb_fail(-11, "out of memory");
+    std::memcpy(copy, json, len + 1);
+    int32_t rc = 0;
+    {
+        rapidjson::Document doc;
+        // Iterative: a deeply nested text must not exhaust the stack.
+        constexpr unsigned kFlags =
+            rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+        doc.ParseInsitu<kFlags>(copy);
+        if (doc.HasParseError())
+            rc = vnb_fail(-6, "settings: not JSON");
+        else if (!doc.IsObject())
+            rc = vnb_fail(-6, "settings: not an object");
+        else
+            rc = read_object(doc, out);
+    }
+    vnb_wipe(copy, len + 1);
+    std::free(copy);
+    if (rc != 0)
+        return rc;
+    if (out->host[0] == '\0')
+        return vnb_fail(-6, "settings: HostName is required");
+    return 0;
+}
+
+extern "C" {
+
+VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user, const char *password)
+{
+    vnb_state_ensure_init();
+    vnb_sess_drop();
+    if (host == nullptr || host[0] == '\0')
+        return vnb_fail(-6, "empty host name");
+    size_t host_len = strnlen(host, sizeof g_s.host);
+    if (host_len >= sizeof g_s.host)
+        return vnb_fail(-6, "host name too long");
+
+    auto store = [](char *field, const char *text, size_t max) {
+        size_t len = text != nullptr ? strnlen(text, max) : 0;
+        if (len > 0)
+            std::memcpy(field, text, len);
+        field[len] = '\0';
+    };
+    std::memcpy(g_s.host, host, host_len + 1);
+    g_s.port = port;
+    store(g_s.domain, domain, kMaxDomain);
+    store(g_s.user, user, kMaxUser);
+    store(g_s.password, password, kMaxPassword);
+    g_s.anonymous = g_s.user[0] == '\0' && g_s.password[0] == '\0' ? 1 : 0;
+
+    if (vnb_transport_rebuild() != 0)
+        return -11;
+    return vnb_sess_ensure();
+}
+
+VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json)
+{
+    vnb_state_ensure_init();
+    ConnectSettings s;
+    int32_t rc = read_settings(settings_json, &s);
+    if (rc == 0) {
+        rc = vnsmb1c_connect(s.host, s.port, s.domain, s.user, s.password);
+        if (rc == 0)
+            g_s.local_port = s.local_port;
+    }
+    vnb_wipe(s.password, sizeof s.password);
+    return rc;
+}
+
+VNSMB1C_API void vnsmb1c_disconnect(void)
+{
+    vnb_state_ensure_init();
+    vnb_sess_drop();
+}
+
+}  // extern "C"
