@@ -1,0 +1,22 @@
+// The in-process fake SMB1 server: a test peer that answers the client from a
+// JSON fake tree and can be told to misbehave.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "util/bytebuf.h"
+
+// Loads a fake tree from JSON text (replacing any loaded one and resetting the
+// server's session). 0, or -1 on any failure (no error text).
+int vnb_fake_load(const char *json);
+int vnb_fake_loaded();
+// Requests seen for a command code (0..255), or -1 for a code above 255.
+int64_t vnb_fake_count(uint32_t command);
+uint64_t vnb_fake_writes();
+// Sets a named fault switch. 0 when the name is known, else -1.
+int vnb_fake_fault(const char *name, int32_t value);
+
+// Answers one SMB1 request message: appends one NBSS-framed reply (4-byte
+// header and message) to `out`, or nothing when the request gets no answer.
+void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out);

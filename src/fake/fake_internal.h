@@ -1,0 +1,265 @@
+// The fake server's model, session state and the pieces its command handlers
+// share. Nothing outside src/fake includes this header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fake/fake.h"
+#include "util/bytebuf.h"
+#include "util/le_reader.h"
+
+// ---- model (tree.cpp) ----
+
+enum : int32_t { kNodeFile = 1, kNodeFolder = 2 };
+
+struct FakeNode {
+    char *name;            // entry name as given (may be empty)
+    int32_t kind;          // kNodeFile or kNodeFolder
+    int64_t size;
+    int64_t mtime;         // seconds since 1970
+    int64_t id;
+    uint8_t *content;      // the file's bytes when given as text, NUL-terminated
+    int64_t content_len;
+    FakeNode **children;   // entries in tree order (a FIND_FIRST2 sorts them)
+    uint32_t child_count;
+    uint32_t child_cap;
+    FakeNode *parent;      // NULL for a share root
+    int32_t deny;          // loaded, never acted on
+};
+
+struct FakeShare {
+    char name[81];
+    FakeNode *root;
+};
+
+struct FakeUser {
+    char name[129];
+    char pass[257];
+};
+
+struct FakeFaults {
+    int32_t sign_required;
+    int32_t refuse_nt1;
+    int32_t garbage;
+    int32_t logon_fail;
+    int32_t no_ipc;
+    int32_t no_extsec;
+    int32_t page;
+};
+
+struct FakeTree {
+    int32_t loaded;
+    FakeShare *shares;
+    uint32_t share_count;
+    FakeUser *users;
+    uint32_t user_count;
+    int32_t guest_allowed;  // loaded, never acted on
+    uint64_t next_id;       // shared by node ids, FIDs and search ids
+    FakeFaults faults;
+    uint64_t calls[256];
+    uint64_t writes;
+    uint8_t challenge[8];
+};
+
+extern FakeTree F;
+
+inline constexpr int64_t kDefaultMtime = 1700000000;
+inline constexpr int64_t kMaxGenerated = 200000;
+inline constexpr uint32_t kIpcTid = 0xFF01;
+
+// The byte at offset o of a file node.
+uint8_t fake_content_byte(const FakeNode *node, uint64_t o);
+// Releases the whole model and zeroes F (page back to its default).
+void fake_tree_release();
+// Share for a TID (1 .. share_count), or NULL.
+FakeShare *fake_share_by_tid(uint32_t tid);
+// Draws the next FID or search id from the shared counter.
+uint32_t fake_draw_fid();
+uint32_t fake_draw_sid();
+// Byte order of names, applied in place to a folder's entries.
+void fake_sort_children(FakeNode *folder);
+
+// ---- server state ----
+
+inline constexpr int kHandleSlots = 64;
+inline constexpr int kSearchSlots = 64;
+
+// Pipe output queued behind a TRANSACTION reply: whole DCE/RPC fragments, of
+// which `pos` bytes were handed out; `msg_end` ends the fragment being read.
+struct FakePipeQueue {
+    ByteBuffer data;
+    uint64_t pos;
+    uint64_t msg_end;
+};
+
+struct FakeHandle {
+    uint32_t fid;
+    int32_t used;
+    uint32_t tid;
+    FakeNode *node;        // NULL for the pipe
+    int32_t is_pipe;
+    int32_t pipe_bound;    // a bind to srvsvc was accepted
+    uint32_t pipe_frag;    // negotiated fragment size
+    FakePipeQueue pipe_out;
+};
+
+struct FakeSearch {
+    int32_t used;
+    uint32_t sid;
+    uint32_t tid;
+    FakeNode *folder;
+    FakeNode **list;       // ".", maybe "..", then the matching entries
+    uint32_t count;
+    uint32_t pos;          // next entry to hand out
+    int32_t has_parent;    // list[1] is ".."
+    int32_t has_self;      // list[0] is "."
+    uint64_t last_use;
+};
+
+struct FakeServerState {
+    // connection: reset by NEGOTIATE
+    int32_t negotiated;
+    int32_t ext_security;
+    uint8_t basic_challenge[8];
+    int32_t signing;            // NEGOTIATE announced required signing
+    int32_t sign_active;        // a non-guest logon switched signing on
+    uint8_t mac_key[16 + 1040];
+    uint32_t mac_key_len;
+    uint32_t seq;               // sequence number the next request carries
+    uint32_t client_max_buffer; // MaxBufferSize of the last SESSION_SETUP
+    // session
+    int32_t session;
+    int32_t guest;
+    uint32_t uid;
+    int32_t leg;
+    uint8_t session_key[16];
+    // request being handled
+    uint32_t last_tid;
+    int32_t unicode;
+    uint64_t tick;
+    FakeHandle handles[kHandleSlots];
+    FakeSearch searches[kSearchSlots];
+};
+
+extern FakeServerState st;
+
+// Ends the session's handles and searches.
+void fake_close_all_handles();
+void fake_close_all_searches();
+// Zeroes the whole server state, releasing what it holds.
+void fake_state_reset();
+FakeHandle *fake_handle_new(uint32_t tid);
+FakeHandle *fake_handle_by_fid(uint32_t fid);
+void fake_handle_free(FakeHandle *h);
+void fake_search_free(FakeSearch *s);
+
+// ---- request and reply ----
+
+struct FakeRequest {
+    const uint8_t *msg;
+    size_t len;
+    uint8_t command;
+    uint16_t flags2;
+    uint16_t tid;
+    uint16_t uid;
+    uint16_t mid;
+    uint8_t wc;            // WordCount (0 when the frame ends before it)
+    bool words_ok;         // all wc words lie in the frame
+    size_t bytes_off;      // first data byte (after ByteCount)
+    size_t bytes_len;      // ByteCount, clipped to the frame
+    bool bytes_ok;         // ByteCount present and inside the frame
+    bool unicode;
+
+    // Reader over the whole message (absolute offsets).
+    LeReader reader() const { return LeReader(msg, len); }
+};
+
+struct FakeReply {
+    ByteBuffer msg;        // header and body
+    uint32_t status;
+    uint16_t tid;
+    bool send;             // false: the request gets no answer
+    bool sign_seq1;        // sign with sequence 1 (final SESSION_SETUP)
+};
+
+// Reply-building helpers (dispatch.cpp). Offsets are from the message start.
+void rp_error(FakeReply &rp, uint32_t status);
+void rp_words(FakeReply &rp, uint8_t wc);
+size_t rp_bytes_begin(FakeReply &rp);
+void rp_bytes_end(FakeReply &rp, size_t bc_at);
+void rp_align(FakeReply &rp, size_t to);
+void rp_put16_at(FakeReply &rp, size_t off, uint32_t v);
+void rp_put32_at(FakeReply &rp, size_t off, uint32_t v);
+// A string as the reply's Flags2 says: UTF-16LE (aligned to 2 from the message
+// start) or 8-bit, with its terminator.
+void rp_string(FakeReply &rp, const char *text, bool unicode, bool align);
+// Largest reply the client accepts.
+size_t fake_reply_limit();
+
+// Reads the string at off (UTF-16LE when unicode) up to its NUL or to end,
+// into out as UTF-8: its length, or -1 (bad encoding, no room, half a code
+// unit before end). *next receives the offset after the terminator.
+int32_t fake_read_string(const FakeRequest &rq, size_t off, size_t end, bool unicode, char *out, int32_t cap,
+                         size_t *next);
+
+// Trace lines on standard error while VNSMB1C_TRACE (fake_trace) or
+// VNSMB1C_DBG (fake_dbg) is set.
+void fake_trace(const char *fmt, ...) VNB_PRINTF(1, 2);
+void fake_dbg(const char *fmt, ...) VNB_PRINTF(1, 2);
+
+// ---- command handlers: one file each ----
+
+void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_session_setup(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_logoff(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_tree_disconnect(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_read(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_close(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp);
+void fake_cmd_find_close2(const FakeRequest &rq, FakeReply &rp);
+
+// ---- transactions (transaction.cpp) ----
+
+struct FakeTrans {
+    uint16_t total_params;
+    uint16_t total_data;
+    uint16_t max_params;
+    uint16_t max_data;
+    const uint8_t *params;
+    size_t param_len;
+    const uint8_t *data;
+    size_t data_len;
+    uint8_t setup_count;
+    const uint8_t *setup;  // setup_count words
+};
+
+// Parses TRANSACTION / TRANSACTION2 words (WordCount 14 + SetupCount): 0, or
+// -1 when a count or offset lies outside the frame.
+int fake_trans_parse(const FakeRequest &rq, FakeTrans *out);
+// Bytes of data a transaction reply with param_len parameter bytes may carry.
+size_t fake_trans_data_room(const FakeTrans &tr, size_t param_len);
+// Appends the transaction reply words, parameters and data (4-byte aligned).
+void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, const uint8_t *data, size_t data_len);
+
+// FIND subcommands (find.cpp).
+void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);
+void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);
+
+// Reading the srvsvc pipe (pipe_srvsvc.cpp): hands out the next part of the
+// queued answer, at most max bytes, never across a fragment boundary. *more
+// says whether the fragment goes on beyond what was handed out.
+size_t fake_pipe_take(FakeHandle *h, size_t max, const uint8_t **bytes, bool *more);
+bool fake_pipe_pending(const FakeHandle *h);
+
+// Path walking shared by NT_CREATE and FIND_FIRST2: the node named by the
+// UTF-8 path below root, or NULL (missing component, "." or "..").
+FakeNode *fake_walk(FakeNode *root, const char *path);
+
+// Directory-entry times and attributes.
+uint64_t fake_filetime(int64_t unix_seconds);
+uint32_t fake_attributes(const FakeNode *n);
+uint64_t fake_allocation(const FakeNode *n);

@@ -1,0 +1,53 @@
+// Fault switches and the request counters that tests read back.
+#include <cstring>
+
+#include "fake/fake_internal.h"
+
+namespace {
+
+struct FaultName {
+    const char *name;
+    int32_t FakeFaults::*field;
+};
+
+constexpr FaultName kFaults[] = {
+    {"sign_required", &FakeFaults::sign_required},
+    {"refuse_nt1", &FakeFaults::refuse_nt1},
+    {"garbage", &FakeFaults::garbage},
+    {"logon_fail", &FakeFaults::logon_fail},
+    {"no_ipc", &FakeFaults::no_ipc},
+    {"no_extsec", &FakeFaults::no_extsec},
+    {"page", &FakeFaults::page},
+};
+
+}  // namespace
+
+int vnb_fake_fault(const char *name, int32_t value)
+{
+    if (!name)
+        return -1;
+    if (strcmp(name, "reset_counts") == 0) {
+        memset(F.calls, 0, sizeof F.calls);
+        F.writes = 0;
+        return 0;
+    }
+    for (const FaultName &f : kFaults) {
+        if (strcmp(name, f.name) == 0) {
+            F.faults.*f.field = value;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int64_t vnb_fake_count(uint32_t command)
+{
+    if (command > 255)
+        return -1;
+    return static_cast<int64_t>(F.calls[command]);
+}
+
+uint64_t vnb_fake_writes()
+{
+    return F.writes;
+}

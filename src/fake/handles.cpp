@@ -1,0 +1,62 @@
+// The server's session record: open handles (files, folders, the srvsvc pipe)
+// and searches.
+#include <cstdlib>
+#include <cstring>
+
+#include "fake/fake_internal.h"
+
+FakeServerState st;
+
+FakeHandle *fake_handle_new(uint32_t tid)
+{
+    for (FakeHandle &h : st.handles) {
+        if (h.used)
+            continue;
+        uint32_t fid = fake_draw_fid();
+        memset(&h, 0, sizeof h);
+        h.used = 1;
+        h.fid = fid;
+        h.tid = tid;
+        return &h;
+    }
+    return nullptr;
+}
+
+FakeHandle *fake_handle_by_fid(uint32_t fid)
+{
+    for (FakeHandle &h : st.handles)
+        if (h.used && h.fid == fid)
+            return &h;
+    return nullptr;
+}
+
+void fake_handle_free(FakeHandle *h)
+{
+    vnb_buf_free(&h->pipe_out.data);
+    memset(h, 0, sizeof *h);
+}
+
+void fake_search_free(FakeSearch *s)
+{
+    free(s->list);
+    memset(s, 0, sizeof *s);
+}
+
+void fake_close_all_handles()
+{
+    for (FakeHandle &h : st.handles)
+        fake_handle_free(&h);
+}
+
+void fake_close_all_searches()
+{
+    for (FakeSearch &s : st.searches)
+        fake_search_free(&s);
+}
+
+void fake_state_reset()
+{
+    fake_close_all_handles();
+    fake_close_all_searches();
+    memset(&st, 0, sizeof st);
+}

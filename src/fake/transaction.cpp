@@ -1,0 +1,135 @@
+// The transaction framing that TRANSACTION and TRANSACTION2 share, and the
+// TRANSACTION2 subcommand dispatch.
+#include <algorithm>
+
+#include "fake/fake_internal.h"
+#include "fake/fake_wire.h"
+#include "util/status.h"
+
+using namespace smb;
+
+namespace {
+
+constexpr size_t kTransWords = 14;
+constexpr size_t kOffSetupCount = 59;
+constexpr size_t kOffSetup = 61;
+constexpr size_t kReplyBytes = 55;  // header, WordCount 10, ByteCount
+
+size_t align4(size_t n)
+{
+    return (n + 3) & ~size_t{3};
+}
+
+// A block of count bytes at off that must lie inside the request's byte block.
+bool block(const FakeRequest &rq, size_t off, size_t count, const uint8_t **out)
+{
+    *out = nullptr;
+    if (count == 0)
+        return true;
+    size_t lo = rq.bytes_off;
+    size_t hi = rq.bytes_off + rq.bytes_len;
+    if (off < lo || off > hi || count > hi - off)
+        return false;
+    *out = rq.msg + off;
+    return true;
+}
+
+bool write_subcommand(uint16_t sub)
+{
+    return sub == TRANS2_SET_FS_INFORMATION || sub == TRANS2_SET_PATH_INFORMATION ||
+           sub == TRANS2_SET_FILE_INFORMATION || sub == TRANS2_CREATE_DIRECTORY;
+}
+
+}  // namespace
+
+int fake_trans_parse(const FakeRequest &rq, FakeTrans *out)
+{
+    *out = FakeTrans{};
+    if (rq.wc < kTransWords || !rq.words_ok || !rq.bytes_ok)
+        return -1;
+    LeReader r = rq.reader();
+    r.seek(kOffWords);
+    out->total_params = r.u16();
+    out->total_data = r.u16();
+    out->max_params = r.u16();
+    out->max_data = r.u16();
+    size_t param_count = r.u16_at(51);
+    size_t param_off = r.u16_at(53);
+    size_t data_count = r.u16_at(55);
+    size_t data_off = r.u16_at(57);
+    out->setup_count = r.u8_at(kOffSetupCount);
+    if (r.failed || kTransWords + out->setup_count > rq.wc)
+        return -1;
+    out->setup = rq.msg + kOffSetup;
+    // One request carries the whole transaction; secondaries are not taken.
+    if (param_count != out->total_params || data_count != out->total_data)
+        return -1;
+    if (!block(rq, param_off, param_count, &out->params) || !block(rq, data_off, data_count, &out->data))
+        return -1;
+    out->param_len = param_count;
+    out->data_len = data_count;
+    return 0;
+}
+
+size_t fake_trans_data_room(const FakeTrans &tr, size_t param_len)
+{
+    size_t data_at = align4(kReplyBytes + 1 + param_len);
+    size_t limit = fake_reply_limit();
+    size_t room = limit > data_at ? limit - data_at : 0;
+    return std::min<size_t>(room, tr.max_data);
+}
+
+void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, const uint8_t *data, size_t data_len)
+{
+    size_t param_at = align4(kReplyBytes);
+    size_t data_at = align4(param_at + param_len);
+    ByteBuffer *b = &rp.msg;
+    rp_words(rp, 10);
+    vnb_w16(b, static_cast<uint32_t>(param_len));  // TotalParameterCount
+    vnb_w16(b, static_cast<uint32_t>(data_len));   // TotalDataCount
+    vnb_w16(b, 0);
+    vnb_w16(b, static_cast<uint32_t>(param_len));
+    vnb_w16(b, static_cast<uint32_t>(param_at));
+    vnb_w16(b, 0);                                  // ParameterDisplacement
+    vnb_w16(b, static_cast<uint32_t>(data_len));
+    vnb_w16(b, static_cast<uint32_t>(data_at));
+    vnb_w16(b, 0);                                  // DataDisplacement
+    vnb_buf_byte(b, 0);                             // SetupCount
+    vnb_buf_byte(b, 0);
+    size_t bc = rp_bytes_begin(rp);
+    rp_align(rp, 4);
+    vnb_buf_put(b, params, param_len);
+    rp_align(rp, 4);
+    vnb_buf_put(b, data, data_len);
+    rp_bytes_end(rp, bc);
+}
+
+void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp)
+{
+    // Write-class subcommands are refused whatever else the request holds.
+    if (rq.wc > kTransWords && rq.words_ok && rq.msg[kOffSetupCount] >= 1) {
+        uint16_t sub = vnb_r16(rq.msg + kOffSetup);
+        if (write_subcommand(sub)) {
+            F.writes++;
+            rp_error(rp, STATUS_ACCESS_DENIED);
+            return;
+        }
+    }
+    if (!st.session) {
+        rp_error(rp, STATUS_USER_SESSION_DELETED);
+        return;
+    }
+    FakeTrans tr;
+    if (fake_trans_parse(rq, &tr) != 0) {
+        fake_trace("[t2] wc=%u bad transaction words\n", rq.wc);
+        rp_error(rp, STATUS_INVALID_PARAMETER);
+        return;
+    }
+    uint16_t sub = tr.setup_count >= 1 ? vnb_r16(tr.setup) : 0xFFFF;
+    fake_trace("[t2] wc=%u sub=%u session=%d\n", rq.wc, sub, st.session);
+    switch (sub) {
+    case TRANS2_FIND_FIRST2: fake_find_first2(rq, tr, rp); break;
+    case TRANS2_FIND_NEXT2: fake_find_next2(rq, tr, rp); break;
+    default: rp_error(rp, STATUS_REQUEST_NOT_SUPPORTED); break;
+    }
+}
