@@ -137,10 +137,91 @@ VNSMB1C_API void vnsmb1c_disconnect(void);
  */
 VNSMB1C_API const char *vnsmb1c_session_json(void);
 
+/* ---- Browse and read ---- */
+
+/*
+ * Paths name the share first: "Media", "Media/Movies", "/Media/Movies/" or
+ * \Media\Movies all work; slashes and backslashes both separate.
+ * Operations that talk to the server need a connected session (-5 otherwise).
+ */
+
+/* Lists the server's shares (administrative ones left out); the count, at most 256. */
+VNSMB1C_API int vnsmb1c_shares(void);
+/* The index-th share name of the last share listing, or "". */
+VNSMB1C_API const char *vnsmb1c_share_name(int index);
+/*
+ * Splits a share-qualified path into the share (at most 80 bytes) and the
+ * canonical rest ("" when nothing follows the share). Capacities count the
+ * NUL; pass rest NULL with rest_capacity 0 for the share alone.
+ */
+VNSMB1C_API int vnsmb1c_split_path(const char *path, char *share, int share_capacity, char *rest,
+                                   int rest_capacity);
+/*
+ * Lists one folder: path, then sub (may be NULL) appended to it. Returns the
+ * number of listed items; names beginning with '$', '.' or '@' are counted
+ * as hidden instead of listed, and at most 50,000 items are kept.
+ */
+VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub);
+/*
+ * The last listing as {"items":[...]}, each item with "name", "path",
+ * "folder", "size", "mtime_ms" and "hidden"; "[]" when none is held. Valid
+ * until the next listing or the end of the session.
+ */
+VNSMB1C_API const char *vnsmb1c_list_json(void);
+/*
+ * One item of the last listing as compact JSON, or "" for an index out of
+ * range. Valid until the next successful vnsmb1c_item_json or the next
+ * vnsmb1c_session_json.
+ */
+VNSMB1C_API const char *vnsmb1c_item_json(int index);
+/* Hidden names the last listing left out. */
+VNSMB1C_API int vnsmb1c_list_hidden_count(void);
+/* 1 when the name begins with '$', '.' or '@', else 0 (also for NULL). */
+VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name);
+/*
+ * Opens an existing file for reading: file is relative to path, so
+ * ("Media", "Movies/a.mkv") and ("Media/Movies", "a.mkv") are the same
+ * file. Returns a handle 1..64; -7 when 64 files are open already. Handles
+ * end with the session.
+ */
+VNSMB1C_API int vnsmb1c_open(const char *path, const char *file);
+/* Size of the open file (as it was when opened), or -6 for a bad handle. */
+VNSMB1C_API int64_t vnsmb1c_size(int handle);
+/*
+ * Reads up to length bytes at offset with one request. Returns the bytes
+ * read, which may be fewer than asked without meaning end of file, and 0 at
+ * or past end of file. Loop to read more.
+ */
+VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length);
+/* Closes the handle; unknown or closed handles are ignored. */
+VNSMB1C_API void vnsmb1c_close(int handle);
+
 /* ---- Test controls ---- */
 
 /* Known-answer test of the built-in digests and MACs: 0, or -2. */
 VNSMB1C_API int vnsmb1c_selftest(void);
+
+/*
+ * Transport of the next session. Each call first ends the running session;
+ * the choice takes effect at the next connect.
+ *   vnsmb1c_use_sockets: TCP (the default).
+ *   vnsmb1c_use_io: every message relayed through io->http_post (the object
+ *     is borrowed and must stay alive while selected); -6 without http_post,
+ *     the previous choice kept.
+ *   vnsmb1c_use_fake: the in-process fake server, answering from the fake
+ *     tree JSON given (connect to the host "fake"); -6 for a text the loader
+ *     refuses, the previous choice kept.
+ */
+VNSMB1C_API int vnsmb1c_use_sockets(void);
+VNSMB1C_API int vnsmb1c_use_io(const vnsmb1c_HostIo *io);
+VNSMB1C_API int vnsmb1c_use_fake(const char *fake_tree_json);
+/* The library's own HostIo objects for vnsmb1c_use_io: relaying over TCP, or to the fake server. */
+VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_socket(void);
+VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_fake(void);
+/* Sets a fault switch of the fake server ("garbage", "page", ...): 0, or -6 for an unknown name. */
+VNSMB1C_API int vnsmb1c_fake_set_fault(const char *name, int value);
+/* Requests the fake server saw for an SMB1 command code, or -1 outside 0..255. */
+VNSMB1C_API int64_t vnsmb1c_fake_calls(int command);
 
 #ifdef __cplusplus
 } /* extern "C" */

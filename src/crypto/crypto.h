@@ -50,6 +50,10 @@ void vnb_hmac256_final(Hmac256Ctx *c, uint8_t out[32]);
 void vnb_hmac256(const void *key, uint64_t key_len, const void *msg, uint64_t msg_len, uint8_t out[32]);
 
 void vnb_md5(const void *bytes, uint64_t len, uint8_t out[16]);
+// Streaming MD5: init, any number of updates, final.
+void vnb_md5_init(Md5State *s);
+void vnb_md5_update(Md5State *s, const void *bytes, uint64_t len);
+void vnb_md5_final(Md5State *s, uint8_t out[16]);
 void vnb_md4(const void *bytes, uint64_t len, uint8_t out[16]);
 
 void vnb_hmacmd5_init(HmacMd5Ctx *c, const void *key, uint64_t key_len);

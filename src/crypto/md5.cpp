@@ -1,5 +1,4 @@
-// MD5 (RFC 1321) and HMAC-MD5 (RFC 2104). The streaming MD5 steps stay in
-// this file: only HMAC-MD5 needs them.
+// MD5 (RFC 1321), one-shot and streaming, and HMAC-MD5 (RFC 2104).
 #include "crypto/crypto.h"
 
 #include <cstring>
@@ -120,6 +119,21 @@ void md5_finish(Md5State *s, uint8_t out[16])
 }
 
 } // namespace
+
+void vnb_md5_init(Md5State *s)
+{
+    md5_start(s);
+}
+
+void vnb_md5_update(Md5State *s, const void *bytes, uint64_t len)
+{
+    md5_feed(s, bytes, len);
+}
+
+void vnb_md5_final(Md5State *s, uint8_t out[16])
+{
+    md5_finish(s, out);
+}
 
 void vnb_md5(const void *bytes, uint64_t len, uint8_t out[16])
 {

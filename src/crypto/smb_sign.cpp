@@ -1,6 +1,5 @@
 #include "crypto/smb_sign.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "crypto/crypto.h"
@@ -9,34 +8,32 @@ namespace {
 
 constexpr size_t kHeaderLen = 32;
 constexpr size_t kFlags2Offset = 10;
+constexpr size_t kSignatureLen = 8;
 
-// MD5 over key || msg, with the signature field of the copied message holding
-// seq. 0, or -1 when the scratch copy cannot be allocated.
-int signature_of(const uint8_t *key, size_t key_len, uint32_t seq, const uint8_t *msg, size_t len,
-                 bool set_flag, uint8_t digest[16])
+// MD5 over key || msg, with the signature field holding seq (and Flags2 bit
+// 0x0004 set when set_flag) while it is hashed. The message is fed in place,
+// only the bytes up to the signature field go through a small copy.
+void signature_of(const uint8_t *key, size_t key_len, uint32_t seq, const uint8_t *msg, size_t len, bool set_flag,
+                  uint8_t digest[16])
 {
-    if (key_len > SIZE_MAX - len)
-        return -1;
-    size_t total = key_len + len;
-    auto *scratch = static_cast<uint8_t *>(std::malloc(total));
-    if (!scratch)
-        return -1;
-    if (key_len)
-        std::memcpy(scratch, key, key_len);
-    std::memcpy(scratch + key_len, msg, len);
-    uint8_t *m = scratch + key_len;
+    uint8_t head[kSmbSignatureOffset + kSignatureLen];
+    std::memcpy(head, msg, kSmbSignatureOffset);
     if (set_flag)
-        m[kFlags2Offset] |= kFlags2SecuritySignature;
-    uint8_t *field = m + kSmbSignatureOffset;
+        head[kFlags2Offset] |= kFlags2SecuritySignature;
+    uint8_t *field = head + kSmbSignatureOffset;
     field[0] = static_cast<uint8_t>(seq);
     field[1] = static_cast<uint8_t>(seq >> 8);
     field[2] = static_cast<uint8_t>(seq >> 16);
     field[3] = static_cast<uint8_t>(seq >> 24);
     std::memset(field + 4, 0, 4);
-    vnb_md5(scratch, total, digest);
-    vnb_wipe(scratch, key_len);
-    std::free(scratch);
-    return 0;
+
+    Md5State md5;
+    vnb_md5_init(&md5);
+    vnb_md5_update(&md5, key, key_len);
+    vnb_md5_update(&md5, head, sizeof head);
+    vnb_md5_update(&md5, msg + sizeof head, len - sizeof head);
+    vnb_md5_final(&md5, digest);
+    vnb_wipe(&md5, sizeof md5);
 }
 
 }  // namespace
@@ -46,8 +43,7 @@ void vnb_sign_frame(const uint8_t *mac_key, size_t key_len, uint32_t seq, uint8_
     if (!msg || len < kHeaderLen || (key_len && !mac_key))
         return;
     uint8_t digest[16];
-    if (signature_of(mac_key, key_len, seq, msg, len, true, digest) != 0)
-        return;
+    signature_of(mac_key, key_len, seq, msg, len, true, digest);
     msg[kFlags2Offset] |= kFlags2SecuritySignature;
     std::memcpy(msg + kSmbSignatureOffset, digest, 8);
     vnb_wipe(digest, sizeof digest);
@@ -58,8 +54,7 @@ int vnb_sign_verify(const uint8_t *mac_key, size_t key_len, uint32_t seq, const 
     if (!msg || len < kHeaderLen || (key_len && !mac_key))
         return 0;
     uint8_t digest[16];
-    if (signature_of(mac_key, key_len, seq, msg, len, false, digest) != 0)
-        return -1;
+    signature_of(mac_key, key_len, seq, msg, len, false, digest);
     int same = vnb_ct_equal(digest, msg + kSmbSignatureOffset, 8);
     vnb_wipe(digest, sizeof digest);
     return same;

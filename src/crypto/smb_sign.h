@@ -12,11 +12,10 @@ inline constexpr uint16_t kFlags2SecuritySignature = 0x0004;
 
 // Signs a built SMB1 message in place: sets Flags2 bit 0x0004, then writes
 // the signature for sequence number seq into bytes 14..21. Messages shorter
-// than 32 bytes are left alone; so is a message whose scratch copy cannot be
-// allocated.
+// than 32 bytes are left alone. The message is hashed in place (no copy).
 void vnb_sign_frame(const uint8_t *mac_key, size_t key_len, uint32_t seq, uint8_t *msg, size_t len);
 
 // 1 when bytes 14..21 of msg hold its signature for sequence number seq, 0
-// when they do not (or the message is shorter than 32 bytes), -1 when the
-// scratch copy cannot be allocated.
+// when they do not (or the message is shorter than 32 bytes). The message is
+// hashed in place, so the -1 that callers allow for (no memory) never comes.
 int vnb_sign_verify(const uint8_t *mac_key, size_t key_len, uint32_t seq, const uint8_t *msg, size_t len);

@@ -1,5 +1,7 @@
 // The exchange of one SMB1 request message for one reply message, the frame
-// dump switches, and the two clocks.
+// dump switches, and the two clocks. The relay and fake kinds are recognised
+// by their connect operation (the relay kind also by its context); every
+// other transport is a byte stream carrying NBSS frames.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,10 +11,7 @@
 
 namespace {
 
-// Appends one frame to the file named by the environment variable, if any:
-// a 4-byte NBSS header built from the length, then the message. A file that
-// cannot be opened or written is skipped.
-void dump_frame(const char *variable, const uint8_t *msg, size_t len)
+void append_to(const char *variable, const uint8_t *header, size_t header_len, const uint8_t *bytes, size_t len)
 {
     const char *name = std::getenv(variable);
     if (name == nullptr || name[0] == '\0')
@@ -20,10 +19,10 @@ void dump_frame(const char *variable, const uint8_t *msg, size_t len)
     std::FILE *f = std::fopen(name, "ab");
     if (f == nullptr)
         return;
-    const uint8_t header[4] = {0x00, uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)};
-    std::fwrite(header, 1, sizeof header, f);
+    if (header_len)
+        std::fwrite(header, 1, header_len, f);
     if (len)
-        std::fwrite(msg, 1, len, f);
+        std::fwrite(bytes, 1, len, f);
     std::fclose(f);
 }
 
@@ -55,6 +54,17 @@ int32_t stream_recv(Transport *t, ByteBuffer *reply, int timeout_ms)
 
 }  // namespace
 
+void dump_frame(const char *variable, const uint8_t *msg, size_t len)
+{
+    const uint8_t header[4] = {0x00, uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)};
+    append_to(variable, header, sizeof header, msg, len);
+}
+
+void dump_bytes(const char *variable, const uint8_t *bytes, size_t len)
+{
+    append_to(variable, nullptr, 0, bytes, len);
+}
+
 int32_t vnb_net_send(Transport *t, const uint8_t *req, size_t req_len)
 {
     if (t == nullptr || (req == nullptr && req_len != 0))
@@ -62,6 +72,8 @@ int32_t vnb_net_send(Transport *t, const uint8_t *req, size_t req_len)
     dump_frame("VNSMB1C_DUMP", req, req_len);
     if (relay_is(t))
         return relay_send(t, req, req_len);
+    if (fake_is(t))
+        return fake_send(req, req_len);
     if (t->write == nullptr || t->read == nullptr)
         return vnb_fail(-1, "no transport installed");
     return stream_send(t, req, req_len);
@@ -73,6 +85,8 @@ int32_t vnb_net_recv(Transport *t, ByteBuffer *reply, int timeout_ms)
         return vnb_fail(-6, "invalid argument");
     if (relay_is(t))
         return relay_recv(t, reply);
+    if (fake_is(t))
+        return fake_recv(reply);
     if (t->write == nullptr || t->read == nullptr)
         return vnb_fail(-1, "no transport installed");
     return stream_recv(t, reply, timeout_ms);

@@ -28,9 +28,23 @@ int32_t nbss_write(Transport *t, const uint8_t *msg, size_t len)
 
 int32_t nbss_read_header(Transport *t, int timeout_ms, uint32_t *len)
 {
+    // TCP may split even four bytes across segments, so the header is
+    // gathered in as many reads as it takes, under one deadline.
     uint8_t header[4];
-    if (t->read(t->context, header, sizeof header, timeout_ms) != 4)
-        return vnb_fail(-1, "no NBSS header from the peer");
+    size_t got = 0;
+    uint64_t deadline = vnb_now_ms() + static_cast<uint64_t>(std::max(timeout_ms, 0));
+    while (got < sizeof header) {
+        int64_t left = static_cast<int64_t>(deadline) - static_cast<int64_t>(vnb_now_ms());
+        // A read with no time left still collects bytes that have arrived.
+        int wait = static_cast<int>(std::max<int64_t>(left, 0));
+        size_t ask = sizeof header - got;
+        int n = t->read(t->context, header + got, ask, wait);
+        if (n <= 0 || static_cast<size_t>(n) > ask)
+            return vnb_fail(-1, "no NBSS header from the peer");
+        got += static_cast<size_t>(n);
+        if (got < sizeof header && left <= 0)
+            return vnb_fail(-1, "no NBSS header from the peer");
+    }
     if (header[0] != 0x00)
         return vnb_fail(-2, "NBSS type byte %02x", header[0]);
     *len = (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | header[3];

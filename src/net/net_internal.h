@@ -31,19 +31,45 @@ int wait_fd(intptr_t sock, int direction, int ms);
 
 constexpr uint32_t kMinMessage = 32;  // an SMB1 header
 
-// One read call of four bytes: 0 with the announced length, -1 "no NBSS
-// header from the peer", or -2 for a type byte other than a session message.
+// Reads the 4-byte header, in as many read calls as the peer's segments need,
+// within one overall deadline of timeout_ms: 0 with the announced length,
+// -1 "no NBSS header from the peer" when the four bytes did not all arrive,
+// or -2 for a type byte other than a session message.
 int32_t nbss_read_header(Transport *t, int timeout_ms, uint32_t *len);
 
-// ---- host-io relay kind ----
+// ---- frame dumps ----
 
-// One POST outcome waiting for vnb_net_recv.
-struct RelayPending {
-    RelayPending *next;
-    int32_t code;       // 0, or the ResultCode of the failed relay
+// Appends the message to the file named by the environment variable, behind
+// a 4-byte NBSS header built from its length. Failures are ignored.
+void dump_frame(const char *variable, const uint8_t *msg, size_t len);
+// Appends the bytes as they are.
+void dump_bytes(const char *variable, const uint8_t *bytes, size_t len);
+
+// ---- replies held between vnb_net_send and vnb_net_recv ----
+
+// The outcome of one request on a kind that answers at once (relay, fake).
+struct PendingReply {
+    PendingReply *next;
+    int32_t code;       // 0, or the ResultCode of the failed exchange
     char text[512];     // failure text for code != 0
-    ByteBuffer reply;   // decoded reply message for code == 0
+    ByteBuffer reply;   // the reply message for code == 0
 };
+
+struct PendingQueue {
+    PendingReply *head;  // oldest outcome first
+    PendingReply *tail;
+};
+
+// A zero-filled outcome, or NULL when it cannot be allocated.
+PendingReply *pending_new();
+void pending_push(PendingQueue *q, PendingReply *p);
+// Hands over the oldest outcome: 0 with its message moved into `reply`, or its
+// failure code with the error text set; -1 with `none_text` when the queue is
+// empty.
+int32_t pending_take(PendingQueue *q, ByteBuffer *reply, const char *none_text);
+void pending_clear(PendingQueue *q);
+
+// ---- host-io relay kind ----
 
 // The host-io kind's context. Host and port are those of the last connect,
 // from which the relay URL is built.
@@ -51,8 +77,7 @@ struct RelayCell {
     const HostIo *io;
     char host[256];
     int32_t port;
-    RelayPending *head;  // oldest outcome first
-    RelayPending *tail;
+    PendingQueue pending;
 };
 
 int tio_connect(void *cell, const char *host, int port, int timeout_ms);
@@ -63,3 +88,19 @@ void tio_close(void *cell);
 bool relay_is(const Transport *t);
 int32_t relay_send(Transport *t, const uint8_t *req, size_t req_len);
 int32_t relay_recv(Transport *t, ByteBuffer *reply);
+
+// ---- fake kind ----
+
+int fake_connect(void *context, const char *host, int port, int timeout_ms);
+int fake_write(void *context, const uint8_t *bytes, size_t len);
+int fake_read(void *context, uint8_t *buf, size_t cap, int timeout_ms);
+void fake_close(void *context);
+
+bool fake_is(const Transport *t);
+int32_t fake_send(const uint8_t *req, size_t req_len);
+int32_t fake_recv(ByteBuffer *reply);
+
+// Hands one request message to the fake server and checks its NBSS-framed
+// answer, left in `frame` (which the caller releases). NULL with the message
+// length in *msg_len, or the text of what is wrong with the answer.
+const char *fake_answer(const uint8_t *req, size_t req_len, ByteBuffer *frame, uint32_t *msg_len);

@@ -37,17 +37,8 @@ void relay_url(const RelayCell *cell, char (&url)[kUrlMax + 1])
         std::snprintf(url, sizeof url, "smbrpc://%s:%d/frame", cell->host, port);
 }
 
-void push_pending(RelayCell *cell, RelayPending *p)
-{
-    if (cell->tail)
-        cell->tail->next = p;
-    else
-        cell->head = p;
-    cell->tail = p;
-}
-
 // Reads the outcome of one http_post into p, releasing every handed-out text.
-void take_outcome(const HostIo *io, int rc, long status, char *body, char *error, RelayPending *p)
+void take_outcome(const HostIo *io, int rc, long status, char *body, char *error, PendingReply *p)
 {
     release(io, error);  // never read: the return value and the status tell what happened
     if (rc != 0) {
@@ -95,12 +86,7 @@ void tio_close(void *cell)
     auto *c = static_cast<RelayCell *>(cell);
     if (c == nullptr)
         return;
-    while (c->head) {
-        RelayPending *p = c->head;
-        c->head = p->next;
-        vnb_buf_free(&p->reply);
-        std::free(p);
-    }
+    pending_clear(&c->pending);
     std::free(c);
 }
 
@@ -118,7 +104,7 @@ int32_t relay_send(Transport *t, const uint8_t *req, size_t req_len)
     char url[kUrlMax + 1];
     relay_url(cell, url);
     char *b64 = vnb_b64enc(req, req_len);
-    auto *p = static_cast<RelayPending *>(std::calloc(1, sizeof(RelayPending)));
+    PendingReply *p = pending_new();
     if (b64 == nullptr || p == nullptr) {
         std::free(b64);
         std::free(p);
@@ -130,27 +116,14 @@ int32_t relay_send(Transport *t, const uint8_t *req, size_t req_len)
     int rc = io->http_post(io->context, url, b64, kContentType, &body, &status, &error);
     std::free(b64);
     take_outcome(io, rc, status, body, error, p);
-    push_pending(cell, p);
+    pending_push(&cell->pending, p);
     return 0;
 }
 
 int32_t relay_recv(Transport *t, ByteBuffer *reply)
 {
     auto *cell = static_cast<RelayCell *>(t->context);
-    RelayPending *p = cell->head;
-    if (p == nullptr)
-        return vnb_fail(-1, "no relayed reply is pending");
-    cell->head = p->next;
-    if (cell->head == nullptr)
-        cell->tail = nullptr;
-    int32_t rc = p->code;
-    vnb_buf_free(reply);
-    if (rc == 0)
-        *reply = p->reply;  // the decoded message changes hands
-    else
-        vnb_fail(rc, "%s", p->text);
-    std::free(p);
-    return rc;
+    return pending_take(&cell->pending, reply, "no relayed reply is pending");
 }
 
 int32_t vnb_net_io_from_vantrelx(Transport *t, const HostIo *io)

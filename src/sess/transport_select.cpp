@@ -2,7 +2,6 @@
 
 #include "net/net.h"
 #include "sess/session_state.h"
-#include "util/error.h"
 
 int32_t g_mode;
 const vnsmb1c_HostIo *g_io;
@@ -13,9 +12,7 @@ int32_t vnb_transport_rebuild()
     case VNSMB1C_MODE_HOSTIO:
         return vnb_net_io_from_vantrelx(&g_s.transport, g_io);
     case VNSMB1C_MODE_FAKE:
-        // TODO(fake transport): build it with vnb_net_io_fake once the fake
-        // kind of transport is in the library.
-        return vnb_fail(-8, "the fake transport is not built in");
+        return vnb_net_io_fake(&g_s.transport);
     default:
         return vnb_net_io_socket(&g_s.transport);
     }

@@ -42,6 +42,14 @@ std::vector<uint8_t> nbss(const std::vector<uint8_t> &msg)
     return out;
 }
 
+// What peer_frame(len) sends, without its first `skip` bytes.
+PeerStep frame_rest(uint32_t len, size_t skip)
+{
+    std::vector<uint8_t> bytes = peer_frame(len).bytes;
+    bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(skip));
+    return peer_send(std::move(bytes));
+}
+
 std::vector<uint8_t> file_bytes(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
@@ -95,6 +103,20 @@ TEST_F(SocketExchange, RepliesAndTheirFaults)
         {"closed before a header", {peer_close()}, 2000, -1, "no NBSS header from the peer", 0},
         {"half a header, then closed", {peer_send({0x00, 0x00}), peer_close()}, 2000, -1,
          "no NBSS header from the peer", 0},
+        {"header split across segments", {peer_send({0x00, 0x00}), peer_stall(100), frame_rest(40, 2)},
+         2000, 0, nullptr, 40},
+        {"header one byte at a time",
+         {peer_send({0x00}), peer_stall(50), peer_send({0x00}), peer_stall(50), peer_send({0x00}), peer_stall(50),
+          frame_rest(40, 3)},
+         2000, 0, nullptr, 40},
+        {"half a header, then silence", {peer_send({0x00, 0x00}), peer_stall(1500)}, kShortTimeoutMs, -1,
+         "no NBSS header from the peer", 0},
+        // One deadline for the whole header: pieces that each come in time but
+        // add up to more than the time-out do not make a header.
+        {"header trickles past the time-out",
+         {peer_send({0x00}), peer_stall(120), peer_send({0x00}), peer_stall(120), peer_send({0x00}), peer_stall(120),
+          frame_rest(40, 3)},
+         kShortTimeoutMs, -1, "no NBSS header from the peer", 0},
         {"never answers", {peer_stall(1500)}, kShortTimeoutMs, -1, "no NBSS header from the peer", 0},
         {"closed mid-message", {peer_header(0, 100), peer_send(std::vector<uint8_t>(50, 7)), peer_close()}, 2000,
          -1, "connection closed by the peer", 0},

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/net.h"
+#include "net/net_internal.h"
 #include "util/error.h"
 
 namespace {
@@ -110,6 +111,78 @@ TEST(NbssWrite, FailedWriteOfEitherPart)
         EXPECT_STREQ(vnb_error(), "write failed");
         EXPECT_EQ(m.writes.size(), static_cast<size_t>(failing));
     }
+}
+
+TEST(NbssHeader, GatheredFromAsManyReadsAsItTakes)
+{
+    struct Case {
+        size_t chunk;
+        std::vector<size_t> asks;
+    };
+    const Case cases[] = {
+        {4, {4}},
+        {3, {4, 1}},
+        {2, {4, 2}},
+        {1, {4, 3, 2, 1}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.chunk);
+        MemoryStream m;
+        m.in = {0x00, 0x01, 0x02, 0x03, 0xEE};
+        m.chunk = c.chunk;
+        Transport t = over(&m);
+        uint32_t len = 0;
+        ASSERT_EQ(nbss_read_header(&t, 1000, &len), 0) << vnb_error();
+        EXPECT_EQ(len, 0x010203u);
+        EXPECT_EQ(m.asks, c.asks);
+        EXPECT_EQ(m.pos, 4u);  // nothing of the message is taken
+        for (int timeout : m.timeouts)
+            EXPECT_LE(timeout, 1000);
+    }
+}
+
+TEST(NbssHeader, IncompleteOrBadHeaders)
+{
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> in;
+        size_t chunk;
+        int at_end;
+        int32_t code;
+        const char *text;
+    };
+    const Case cases[] = {
+        {"nothing, peer closed", {}, 4, 0, -1, "no NBSS header from the peer"},
+        {"three bytes, peer closed", {0, 0, 0}, 1, 0, -1, "no NBSS header from the peer"},
+        {"two bytes, then a time-out", {0, 0}, 2, -2, -1, "no NBSS header from the peer"},
+        {"one byte, then an error", {0}, 4, -1, -1, "no NBSS header from the peer"},
+        {"type byte in a split header", {0x85, 0, 0, 0}, 1, 0, -2, "NBSS type byte 85"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryStream m;
+        m.in = c.in;
+        m.chunk = c.chunk;
+        m.at_end = c.at_end;
+        Transport t = over(&m);
+        uint32_t len = 0xDEAD;
+        EXPECT_EQ(nbss_read_header(&t, 100, &len), c.code);
+        EXPECT_STREQ(vnb_error(), c.text);
+        EXPECT_EQ(len, 0xDEADu);
+    }
+}
+
+// A transport that claims more bytes than it was asked for is not believed.
+TEST(NbssHeader, OverlongReadIsRefused)
+{
+    auto liar = [](void *, uint8_t *buf, size_t cap, int) {
+        std::fill_n(buf, cap, 0);
+        return static_cast<int>(cap) + 1;
+    };
+    Transport t{nullptr, nullptr, mem_write, liar, nullptr};
+    uint32_t len = 0;
+    EXPECT_EQ(nbss_read_header(&t, 100, &len), -1);
+    EXPECT_STREQ(vnb_error(), "no NBSS header from the peer");
 }
 
 TEST(ReadExact, CapacityGrowsByDoublingOnce)

@@ -287,6 +287,14 @@ struct RoundtripCase {
     uint32_t reply_len;
 };
 
+// Bytes [from, to) of what peer_frame(len) sends.
+PeerStep frame_part(uint32_t len, size_t from, size_t to)
+{
+    std::vector<uint8_t> bytes = peer_frame(len).bytes;
+    auto at = [&](size_t i) { return bytes.begin() + static_cast<long>(i); };
+    return peer_send(std::vector<uint8_t>(at(from), at(to)));
+}
+
 TEST(SocketRoundtrip, OneFrameEachWay)
 {
     const std::vector<RoundtripCase> cases = {
@@ -294,6 +302,10 @@ TEST(SocketRoundtrip, OneFrameEachWay)
         {"zero-length header is not skipped", {peer_header(0, 0), peer_frame(64)}, -2,
          "NBSS frame shorter than an SMB1 header", 0},
         {"type byte", {peer_header(0x85, 0)}, -2, "NBSS type byte 85", 0},
+        {"header split across segments", {frame_part(64, 0, 3), peer_stall(100), frame_part(64, 3, 4 + 64)}, 0,
+         nullptr, 64},
+        {"half a header, then silence", {frame_part(64, 0, 2), peer_stall(1200)}, -1,
+         "no NBSS header from the peer", 0},
         {"closed", {peer_close()}, -1, "no NBSS header from the peer", 0},
         {"silent", {peer_stall(1200)}, -1, "no NBSS header from the peer", 0},
         {"stops mid-message", {peer_header(0, 64), peer_send({1, 2}), peer_stall(1200)}, -1,

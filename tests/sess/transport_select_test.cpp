@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "fake/fake.h"
 #include "sess/lifecycle.h"
 #include "sess/session_state.h"
 #include "sess/transport_select.h"
@@ -87,12 +88,22 @@ TEST_F(Selection, RebuildMakesTheSelectedKind)
     EXPECT_STREQ(vnb_error(), "io without http_post");
 }
 
-// The fake kind of transport is not part of the library yet.
-TEST_F(Selection, FakeModeIsNotBuiltIn)
+// Mode 2 installs the fake kind: no context, and a connect that only finds
+// the in-process server under the host name "fake" once a tree is loaded.
+TEST_F(Selection, FakeModeBuildsTheFakeKind)
 {
+    ASSERT_EQ(vnb_fake_load(R"({"shares":[{"name":"m"}]})"), 0);
     vnb_transport_restore(2, nullptr);
-    EXPECT_EQ(vnb_transport_rebuild(), -8);
-    EXPECT_STREQ(vnb_error(), "the fake transport is not built in");
+    ASSERT_EQ(vnb_transport_rebuild(), 0);
+    const Transport &t = g_s.transport;
+    EXPECT_EQ(t.context, nullptr);
+    ASSERT_NE(t.connect, nullptr);
+    EXPECT_EQ(t.connect(t.context, "FAKE", 445, 10), 0);
+    EXPECT_EQ(t.connect(t.context, "10.0.0.1", 445, 10), -1);
+    EXPECT_STREQ(vnb_error(), "no fake server for 10.0.0.1");
+
+    ASSERT_EQ(vnb_fake_load(nullptr), -1);  // no tree: the server is gone
+    EXPECT_EQ(t.connect(t.context, "fake", 445, 10), -1);
 }
 
 }  // namespace

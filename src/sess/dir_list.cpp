@@ -1,0 +1,413 @@
+#include "sess/dir_list.h"
+
+#include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "sess/exchange.h"
+#include "sess/session_state.h"
+#include "sess/trace.h"
+#include "sess/trans.h"
+#include "sess/tree_file.h"
+#include "util/error.h"
+#include "util/le_reader.h"
+#include "util/path.h"
+#include "util/status.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr uint8_t kFindClose2 = 0x34;
+constexpr uint16_t kSearchAttributes = 0x0037;  // read-only, hidden, system, directory, archive
+constexpr uint16_t kSearchCount = 200;
+constexpr uint16_t kLevelBothDirectoryInfo = 0x0104;
+constexpr uint16_t kFindCloseAtEos = 0x0002;
+constexpr uint16_t kFindContinueFromLast = 0x0008;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr uint32_t kStatusNoSuchFile = 0xC000000F;
+constexpr size_t kFindFirstMinParams = 9;
+constexpr size_t kFindNextMinParams = 5;
+// Bounds the round trips a server can draw out of one listing with pages of
+// names that are never listed (hidden ones, "." and "..").
+constexpr uint64_t kMaxEntriesSeen = 200000;
+constexpr size_t kPatternArea = 2 * 1030 + 8;
+
+// Entry offsets.
+constexpr size_t kOffNextEntry = 0;
+constexpr size_t kOffLastWrite = 24;
+constexpr size_t kOffEndOfFile = 40;
+constexpr size_t kOffAttributes = 56;
+constexpr size_t kOffNameLength = 60;
+
+// RapidJSON output stream appending to a ByteBuffer (whose failure sticks).
+struct BufStream {
+    using Ch = char;
+    ByteBuffer *b;
+    void Put(char c) { vnb_buf_byte(b, static_cast<unsigned char>(c)); }
+    void Flush() {}
+};
+
+using ItemWriter = rapidjson::Writer<BufStream>;
+
+void json_put_str(ItemWriter &w, const char *key, const char *text)
+{
+    w.Key(key);
+    w.String(text ? text : "");
+}
+
+bool dot_name(const char *name)
+{
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+bool hidden_name(const char *name)
+{
+    return name[0] == '$' || name[0] == '.' || name[0] == '@';
+}
+
+int64_t filetime_ms(uint64_t v)
+{
+    if (v == 0)
+        return -1;
+    return (static_cast<int64_t>(v / 10000000) - 11644473600LL) * 1000;
+}
+
+// 8-bit OEM names are read as Latin-1. -1 for an embedded NUL or no room.
+int oem_to_utf8(const uint8_t *in, size_t len, char *out, size_t cap)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < len; i++) {
+        uint8_t c = in[i];
+        if (c == 0)
+            return -1;
+        size_t need = c < 0x80 ? 1 : 2;
+        if (n + need >= cap)
+            return -1;
+        if (c < 0x80) {
+            out[n++] = static_cast<char>(c);
+        } else {
+            out[n++] = static_cast<char>(0xC0 | (c >> 6));
+            out[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    out[n] = '\0';
+    return 0;
+}
+
+// UTF-8 to Latin-1 for a server without Unicode. -1 for a character
+// outside Latin-1, a malformed sequence or no room.
+int utf8_to_oem(const char *in, uint8_t *out, size_t cap, size_t *out_len)
+{
+    size_t n = 0;
+    for (const auto *p = reinterpret_cast<const unsigned char *>(in); *p; p++) {
+        if (n >= cap)
+            return -1;
+        if (*p < 0x80) {
+            out[n++] = *p;
+        } else if ((*p == 0xC2 || *p == 0xC3) && (p[1] & 0xC0) == 0x80) {
+            out[n++] = static_cast<uint8_t>(((*p & 0x1F) << 6) | (p[1] & 0x3F));
+            p++;
+        } else {
+            return -1;
+        }
+    }
+    *out_len = n;
+    return 0;
+}
+
+// Appends the text NUL-terminated in the session's string form.
+int put_wire_text(ByteBuffer *b, const char *text, int unicode)
+{
+    uint8_t enc[kPatternArea];
+    if (unicode) {
+        int32_t len = 0;
+        if (vnb_utf8_to_utf16le(text, enc, static_cast<int32_t>(sizeof enc), &len) != 0)
+            return -1;
+        vnb_buf_put(b, enc, static_cast<uint64_t>(len));
+        vnb_w16(b, 0);
+        return 0;
+    }
+    size_t len = 0;
+    if (utf8_to_oem(text, enc, sizeof enc, &len) != 0)
+        return -1;
+    vnb_buf_put(b, enc, len);
+    vnb_buf_byte(b, 0);
+    return 0;
+}
+
+void to_backslashes(char *path)
+{
+    for (char *p = path; *p; p++)
+        if (*p == '/')
+            *p = '\\';
+}
+
+// FIND_FIRST2 parameters for the pattern: 0, or -6 when the pattern cannot
+// be written in the session's string form.
+int32_t find_first_params(const char *pattern, const ListingWork *q, ByteBuffer *p)
+{
+    vnb_w16(p, kSearchAttributes);
+    vnb_w16(p, kSearchCount);
+    vnb_w16(p, kFindCloseAtEos);
+    vnb_w16(p, kLevelBothDirectoryInfo);
+    vnb_w32(p, 0);  // SearchStorageType
+    if (put_wire_text(p, pattern, q->unicode) != 0)
+        return vnb_fail(-6, "the path %.200s cannot be sent in the server's character set", q->folder);
+    if (p->failed)
+        return vnb_fail(-11, "out of memory");
+    return 0;
+}
+
+int32_t find_next(uint32_t tid, const ListingWork *q, ParsedHeader *h)
+{
+    ByteBuffer p{};
+    vnb_w16(&p, q->sid);
+    vnb_w16(&p, kSearchCount);
+    vnb_w16(&p, kLevelBothDirectoryInfo);
+    vnb_w32(&p, 0);  // ResumeKey
+    vnb_w16(&p, kFindCloseAtEos | kFindContinueFromLast);
+    vnb_buf_put(&p, q->last_name, q->last_name_len);
+    if (q->unicode)
+        vnb_w16(&p, 0);
+    else
+        vnb_buf_byte(&p, 0);
+    int32_t rc = p.failed ? vnb_fail(-11, "out of memory")
+                          : trans2(tid, TRANS2_FIND_NEXT2, p.data, static_cast<size_t>(p.len), 0xFFFF, h);
+    vnb_buf_free(&p);
+    return rc;
+}
+
+// Ends a search the server still holds. A status in the reply is recorded
+// without failing.
+void find_close2(uint32_t tid, uint32_t sid)
+{
+    uint8_t words[2] = {static_cast<uint8_t>(sid), static_cast<uint8_t>(sid >> 8)};
+    ParsedHeader h;
+    if (frame_inner(kFindClose2, words, sizeof words, nullptr, 0, tid, 1, &h) == 0 && h.status != 0)
+        remember_status(&h);
+}
+
+// How the search went, for the clean-up after it.
+struct SearchState {
+    bool open = false;         // the server holds the search (no end of search seen)
+    bool link_ok = true;       // no exchange failed: further requests make sense
+};
+
+// Decodes one page's data block; true when the search should go on.
+bool take_page(const TransReply &r, ListingWork *q, const char *tag)
+{
+    if (r.data_count == 0)
+        return false;
+    int parsed = find_parse(r.data, r.data_count, q);
+    if (sess_trace_on())
+        std::fprintf(stderr, "[%s] parsed=%d dcnt=%u q->n=%d\n", tag, parsed, r.data_count, static_cast<int>(q->count));
+    return parsed > 0;
+}
+
+// Takes the SID and EndOfSearch from parameters found sound, even when the
+// data block then fails, so that a search left open can be closed.
+void take_params(const TransReply &r, size_t min_params, size_t eos_at, bool first, ListingWork *q,
+                 SearchState *s)
+{
+    if (!r.params || r.param_count < min_params)
+        return;
+    if (first) {
+        q->sid = vnb_r16(r.params);
+        s->open = true;
+    }
+    if (r.params[eos_at] & 1)
+        s->open = false;  // CLOSE_AT_EOS: the server has ended it
+}
+
+int32_t run_search(uint32_t tid, const ByteBuffer &first_params, ListingWork *q, SearchState *s)
+{
+    ParsedHeader h;
+    int32_t rc = trans2(tid, TRANS2_FIND_FIRST2, first_params.data, static_cast<size_t>(first_params.len), 0xFFFF, &h);
+    if (rc != 0) {
+        s->link_ok = false;
+        return rc;
+    }
+    // A folder without even "." (a drive's root) that holds nothing.
+    if (h.status_is_nt && h.status == kStatusNoSuchFile)
+        return 0;
+    TransReply r;
+    TransFault f = vnb_trans_reply_read(kFindFirstMinParams, &r);
+    take_params(r, kFindFirstMinParams, 4, true, q, s);
+    if (f != TransFault::none)
+        return vnb_trans_fail("FIND_FIRST2", f, &r);
+    if (!take_page(r, q, "ff") || !s->open)
+        return 0;
+
+    while (q->count < kMaxListedItems && q->entries_seen < kMaxEntriesSeen) {
+        rc = find_next(tid, q, &h);
+        if (rc != 0) {
+            s->link_ok = false;
+            return rc;
+        }
+        if (h.status_is_nt && h.status == STATUS_NO_MORE_FILES)
+            return 0;
+        f = vnb_trans_reply_read(kFindNextMinParams, &r);
+        take_params(r, kFindNextMinParams, 2, false, q, s);
+        if (f != TransFault::none)
+            return vnb_trans_fail("FIND_NEXT2", f, &r);
+        if (!take_page(r, q, "fn") || !s->open)
+            return 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int find_parse(const uint8_t *data, size_t len, ListingWork *q)
+{
+    int decoded = 0;
+    size_t off = 0;
+    while (data && len - off >= kFindEntryFixed) {
+        LeReader e(data + off, len - off);
+        uint32_t next = e.u32_at(kOffNextEntry);
+        uint64_t mtime = e.u64_at(kOffLastWrite);
+        uint64_t eof = e.u64_at(kOffEndOfFile);
+        uint32_t attrs = e.u32_at(kOffAttributes);
+        uint32_t name_len = e.u32_at(kOffNameLength);
+        const uint8_t *raw = e.at(kFindEntryFixed, name_len);
+        if (name_len == 0 || !raw)
+            break;
+
+        size_t text_len = name_len;
+        if (!q->unicode)
+            while (text_len > 0 && raw[text_len - 1] == 0)  // OEM names may carry their NUL
+                text_len--;
+        char name[kMaxEntryName];
+        int bad = q->unicode ? vnb_utf16_to_utf8(raw, text_len, name, sizeof name) < 0
+                             : oem_to_utf8(raw, text_len, name, sizeof name) != 0;
+        if (bad)
+            name[0] = '\0';
+        q->last_name_len = text_len <= sizeof q->last_name ? text_len : 0;
+        std::memcpy(q->last_name, raw, q->last_name_len);
+
+        bool is_folder = (attrs & kAttrDirectory) != 0;
+        if (!dot_name(name))
+            qd_feed(name, is_folder ? -1 : static_cast<int64_t>(eof), filetime_ms(mtime), is_folder ? 1 : 0, q);
+        decoded++;
+        q->entries_seen++;
+        if (next == 0 || next < kFindEntryFixed + name_len || next > len - off)
+            break;
+        off += next;
+    }
+    return decoded;
+}
+
+void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, ListingWork *q)
+{
+    if (!name || dot_name(name))
+        return;
+    if (hidden_name(name)) {
+        q->hidden++;
+        return;
+    }
+    if (q->count >= kMaxListedItems)
+        return;
+    char path[2052];
+    if (q->folder[0])
+        std::snprintf(path, sizeof path, "%s/%s", q->folder, name);
+    else
+        std::snprintf(path, sizeof path, "%s", name);
+
+    if (q->count > 0)
+        vnb_buf_byte(&q->text, ',');
+    BufStream out{&q->text};
+    ItemWriter w(out);
+    w.StartObject();
+    json_put_str(w, "name", name);
+    json_put_str(w, "path", path);
+    w.Key("folder");
+    w.Bool(is_folder != 0);
+    w.Key("size");
+    w.Int64(size);
+    w.Key("mtime_ms");
+    w.Int64(mtime_ms);
+    w.Key("hidden");
+    w.Bool(false);
+    w.EndObject();
+    q->count++;
+}
+
+namespace {
+
+int32_t drop_work(ListingWork *q, int32_t rc)
+{
+    vnb_buf_free(&q->text);
+    std::free(q);
+    return rc;
+}
+
+}  // namespace
+
+int32_t vnb_query_directory_all(const char *share, const char *folder, uint32_t tid)
+{
+    auto *q = static_cast<ListingWork *>(std::calloc(1, sizeof(ListingWork)));
+    if (!q)
+        return vnb_fail(-11, "out of memory");
+    std::snprintf(q->share, sizeof q->share, "%.80s", share ? share : "");
+    std::snprintf(q->folder, sizeof q->folder, "%.1024s", folder ? folder : "");
+    q->unicode = vnb_sess_unicode();
+    vnb_buf_str(&q->text, "{\"items\":[");
+
+    // The wire wants backslashes; the pattern is the folder, "\", "*".
+    char wire_path[2056];
+    int32_t rc = vnb_vpath(q->folder, wire_path, 2054);
+    if (rc != 0)
+        return drop_work(q, rc);
+    to_backslashes(wire_path);
+    char pattern[2060];
+    std::snprintf(pattern, sizeof pattern, "%s%s*", wire_path, wire_path[0] ? "\\" : "");
+
+    ByteBuffer first_params{};
+    rc = find_first_params(pattern, q, &first_params);
+    uint32_t fid = 0;
+    if (rc == 0)
+        rc = vnb_create_file(tid, wire_path, 1, &fid, nullptr, nullptr, "OPEN DIR");
+    if (rc != 0) {
+        vnb_buf_free(&first_params);
+        return drop_work(q, rc);
+    }
+
+    SearchState s;
+    rc = run_search(tid, first_params, q, &s);
+    vnb_buf_free(&first_params);
+
+    // Clean-up requests: their failures never replace the outcome, and after
+    // a failed listing they leave the recorded status alone too.
+    if (s.link_ok) {
+        char saved_err[sizeof g_err];
+        std::memcpy(saved_err, g_err, sizeof saved_err);
+        int32_t code = g_s.last_code;
+        uint32_t status = g_s.last_status;
+        int32_t status_nt = g_s.last_status_nt;
+        vnb_do_close(tid, fid);
+        if (s.open)
+            find_close2(tid, q->sid);
+        std::memcpy(g_err, saved_err, sizeof saved_err);
+        if (rc != 0) {
+            g_s.last_code = code;
+            g_s.last_status = status;
+            g_s.last_status_nt = status_nt;
+        }
+    }
+
+    if (rc == 0) {
+        vnb_buf_str(&q->text, "]}");
+        if (q->text.failed)
+            rc = vnb_fail(-11, "out of memory");
+    }
+    if (rc != 0)
+        return drop_work(q, rc);
+    std::free(g_s.listing.items);
+    g_s.listing.items = reinterpret_cast<char *>(q->text.data);
+    g_s.listing.count = q->count;
+    g_s.listing.hidden = q->hidden;
+    std::free(q);
+    return 0;
+}

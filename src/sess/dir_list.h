@@ -1,0 +1,45 @@
+// Folder listing: TRANSACTION2 FIND_FIRST2 / FIND_NEXT2 at the level
+// SMB_FIND_FILE_BOTH_DIRECTORY_INFO, ended by the server at the end of the
+// search or by FIND_CLOSE2, turned into the item JSON
+// {"items":[{"name","path","folder","size","mtime_ms","hidden"},...]}.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "util/bytebuf.h"
+
+inline constexpr uint32_t kMaxListedItems = 50000;
+inline constexpr size_t kFindEntryFixed = 94;       // fixed part of one directory entry
+inline constexpr size_t kMaxEntryName = 1024;       // UTF-8 bytes of one name, NUL included
+inline constexpr size_t kMaxResumeName = 1024;      // raw bytes of the name FIND_NEXT2 resumes after
+
+// The listing while it runs.
+struct ListingWork {
+    char share[81];
+    char folder[1025];           // the folder path as given
+    ByteBuffer text;             // the item JSON being built
+    uint32_t count;              // items listed
+    uint32_t hidden;             // hidden names counted
+    uint32_t sid;
+    int32_t done;
+    int32_t unicode;             // entry names are UTF-16LE (else 8-bit OEM)
+    uint64_t entries_seen;       // every entry decoded, "." and ".." included
+    uint8_t last_name[kMaxResumeName];  // raw name of the last entry decoded
+    size_t last_name_len;
+};
+
+// Lists the folder (NULL or "" for the share root; "/"-separated) of the
+// share on the connected tree tid into g_s.listing (items, count, hidden).
+// The previous listing stays when this fails.
+int32_t vnb_query_directory_all(const char *share, const char *folder, uint32_t tid);
+
+// Decodes one FIND data block: entries until one does not fit, has no name or
+// its NextEntryOffset does not lead past it. Feeds each one to qd_feed and
+// remembers the last name for FIND_NEXT2. Returns the entries decoded,
+// "." and ".." included.
+int find_parse(const uint8_t *data, size_t len, ListingWork *q);
+
+// Skips "." and ".."; counts a hidden name; drops entries past the item cap;
+// otherwise appends one item object to q->text.
+void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, ListingWork *q);

@@ -1,0 +1,141 @@
+// NT_CREATE_ANDX (open an existing file, folder or pipe for reading) and
+// CLOSE.
+#include <cstdio>
+
+#include "sess/exchange.h"
+#include "sess/session_state.h"
+#include "sess/trace.h"
+#include "sess/tree_file.h"
+#include "util/error.h"
+#include "util/le_reader.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr size_t kNameCap = 2052;
+constexpr uint32_t kMinCreateWords = 34;
+
+constexpr uint32_t kDesiredAccess = 0x00000089;  // read data, read EA, read attributes
+constexpr uint32_t kShareAll = 7;                // read, write, delete
+constexpr uint32_t kOpenExisting = 1;            // FILE_OPEN
+constexpr uint32_t kDirectoryFile = 1;           // FILE_DIRECTORY_FILE
+constexpr uint32_t kImpersonation = 2;
+constexpr uint8_t kSecurityFlags = 3;
+
+// Reply offsets, counted from the start of the message.
+constexpr size_t kOffFid = 38;
+constexpr size_t kOffLastWriteTime = 60;
+constexpr size_t kOffEndOfFile = 88;
+
+constexpr uint64_t kFiletimePerSecond = 10000000;
+constexpr int64_t kFiletimeToUnix = 11644473600;  // seconds from 1601 to 1970
+
+// The path as UTF-16LE with "/" turned into "\" (a separator either way on
+// the caller's side, only "\" on the wire). -1 when it does not convert.
+int wide_path(const char *path, uint8_t (&wide)[kNameCap], int32_t *n)
+{
+    *n = 0;
+    if (!path || !*path)
+        return 0;
+    if (vnb_utf8_to_utf16le(path, wide, sizeof wide, n) != 0)
+        return -1;
+    for (int32_t i = 0; i + 1 < *n; i += 2)
+        if (wide[i] == '/' && wide[i + 1] == 0)
+            wide[i] = '\\';
+    return 0;
+}
+
+void trace_create_reply(uint32_t wc)
+{
+    if (!sess_trace_on())
+        return;
+    std::fprintf(stderr, "[cr] wc=%u hdr:", wc);
+    for (size_t i = 28; i < 48 && i < g_rep_n; i++)
+        std::fprintf(stderr, " %02x", g_rep[i]);
+    std::fprintf(stderr, " |");
+    for (size_t i = 33; i < 100 && i < g_rep_n; i++)
+        std::fprintf(stderr, " %02x", g_rep[i]);
+    std::fputc('\n', stderr);
+}
+
+int64_t unix_ms(uint64_t filetime)
+{
+    if (filetime == 0)
+        return -1;
+    return (static_cast<int64_t>(filetime / kFiletimePerSecond) - kFiletimeToUnix) * 1000;
+}
+
+}  // namespace
+
+int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
+                        int64_t *mtime_ms, const char *label)
+{
+    if (!label)
+        label = "NT_CREATE";
+    uint8_t wide[kNameCap];
+    int32_t wide_len = 0;
+    if (wide_path(path, wide, &wide_len) != 0)
+        return vnb_fail(-11, "out of memory");
+
+    ByteBuffer words{};
+    vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
+    vnb_buf_byte(&words, 0);
+    vnb_w16(&words, 0);
+    vnb_buf_byte(&words, 0);     // Reserved
+    vnb_w16(&words, wide_len ? static_cast<uint32_t>(wide_len) + 2 : 0);  // NameLength
+    vnb_w32(&words, 0);          // Flags
+    vnb_w32(&words, 0);          // RootDirectoryFID
+    vnb_w32(&words, kDesiredAccess);
+    vnb_w64(&words, 0);          // AllocationSize
+    vnb_w32(&words, 0);          // ExtFileAttributes
+    vnb_w32(&words, kShareAll);
+    vnb_w32(&words, kOpenExisting);
+    vnb_w32(&words, is_folder ? kDirectoryFile : 0);
+    vnb_w32(&words, kImpersonation);
+    vnb_buf_byte(&words, kSecurityFlags);
+
+    // The pad byte puts the name on an even offset of the message.
+    ByteBuffer bytes{};
+    vnb_buf_byte(&bytes, 0);
+    vnb_buf_put(&bytes, wide, static_cast<uint64_t>(wide_len));
+    vnb_w16(&bytes, 0);
+
+    ParsedHeader h{};
+    int32_t rc = 0;
+    if (words.failed || bytes.failed)
+        rc = vnb_fail(-11, "out of memory");
+    else
+        rc = frame_inner(SMB_COM_NT_CREATE_ANDX, words.data, static_cast<size_t>(words.len), bytes.data,
+                         static_cast<size_t>(bytes.len), tid, 1, &h);
+    vnb_buf_free(&words);
+    vnb_buf_free(&bytes);
+    if (rc != 0) {
+        remember_status(&h);
+        return rc;
+    }
+    if (h.status != 0)
+        return fail_status(&h, label);
+
+    LeReader r(g_rep, g_rep_n);
+    uint32_t wc = r.u8_at(kSmbHeaderLen);
+    if (wc < kMinCreateWords)
+        return vnb_fail(-2, "NT_CREATE reply WordCount %u (34 expected)", wc);
+    if (!r.at(kSmbHeaderLen + 1, 2 * size_t{wc}))
+        return vnb_fail(-2, "NT_CREATE reply words lie outside the frame");
+    trace_create_reply(wc);
+
+    if (fid)
+        *fid = r.u16_at(kOffFid);
+    if (size)
+        *size = r.u64_at(kOffEndOfFile);
+    if (mtime_ms)
+        *mtime_ms = unix_ms(r.u64_at(kOffLastWriteTime));
+    return 0;
+}
+
+int32_t vnb_do_close(uint32_t tid, uint32_t fid)
+{
+    // FID, then LastTimeModified 0xFFFFFFFF: leave the time as it is.
+    const uint8_t words[6] = {static_cast<uint8_t>(fid), static_cast<uint8_t>(fid >> 8), 0xFF, 0xFF, 0xFF, 0xFF};
+    return cmd_ok(SMB_COM_CLOSE, words, sizeof words, tid, "CLOSE");
+}

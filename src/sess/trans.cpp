@@ -1,0 +1,217 @@
+#include "sess/trans.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sess/exchange.h"
+#include "sess/session_state.h"
+#include "util/error.h"
+#include "util/le_reader.h"
+
+namespace {
+
+constexpr uint32_t kMaxSetupWords = 16;
+constexpr uint32_t kReplyWordsFixed = 10;  // reply parameter words before the setup words
+constexpr size_t kByteBlockStart = kSmbHeaderLen + 1 + 2;  // plus the words: header, WordCount, ByteCount
+// Slack for a server that counts the 4-byte NBSS header against MaxBufferSize.
+constexpr uint32_t kNbssSlack = 4;
+constexpr uint32_t kMaxPad = 3;
+
+// Reply word offsets (counted from the start of the message).
+constexpr size_t kOffTotalParamCount = 33;
+constexpr size_t kOffTotalDataCount = 35;
+constexpr size_t kOffParamCount = 39;
+constexpr size_t kOffParamOffset = 41;
+constexpr size_t kOffParamDisplacement = 43;
+constexpr size_t kOffDataCount = 45;
+constexpr size_t kOffDataOffset = 47;
+constexpr size_t kOffDataDisplacement = 49;
+
+void pad_to_4(ByteBuffer *bytes, size_t block_start)
+{
+    while ((block_start + bytes->len) % 4 != 0 && !bytes->failed)
+        vnb_buf_byte(bytes, 0);
+}
+
+// The Name field: UTF-16LE on a 16-bit boundary under the Unicode bit, else
+// 8-bit; terminated either way. A NULL name is the empty name.
+int32_t put_name(ByteBuffer *bytes, size_t block_start, const char *name)
+{
+    if (!name)
+        name = "";
+    if (!vnb_sess_unicode()) {
+        vnb_buf_put(bytes, name, std::strlen(name) + 1);
+        return 0;
+    }
+    if ((block_start + bytes->len) % 2 != 0)
+        vnb_buf_byte(bytes, 0);
+    for (const char *p = name; *p; p++) {
+        // Transaction names are ASCII ("\PIPE\", "\MAILSLOT\...").
+        if (static_cast<unsigned char>(*p) >= 0x80)
+            return vnb_fail(-6, "transaction name is not ASCII");
+        vnb_w16(bytes, static_cast<unsigned char>(*p));
+    }
+    vnb_w16(bytes, 0);
+    return 0;
+}
+
+bool block_inside(uint32_t offset, uint32_t count, size_t msg_len)
+{
+    if (count == 0)
+        return true;
+    return offset != 0 && offset <= msg_len && count <= msg_len - offset;
+}
+
+}  // namespace
+
+uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count)
+{
+    uint64_t overhead = kSmbHeaderLen + 1 + 2 * (uint64_t{kReplyWordsFixed} + reply_setup_count) + 2 +
+                        2 * kMaxPad + kNbssSlack + max_param_count;
+    if (overhead >= kClientMaxBuffer)
+        return 0;
+    return std::min<uint32_t>(0xFFFF, static_cast<uint32_t>(kClientMaxBuffer - overhead));
+}
+
+int vnb_sess_unicode()
+{
+    uint32_t flags2 = g_s.flags2 ? g_s.flags2 : kFlags2Default;
+    return (flags2 & kFlags2Unicode) != 0 ? 1 : 0;
+}
+
+int32_t vnb_trans_build(const TransRequest *req, ByteBuffer *words, ByteBuffer *bytes)
+{
+    if (!req || !words || !bytes || req->setup_count > kMaxSetupWords || (req->setup_count && !req->setup) ||
+        (req->params_len && !req->params) || (req->data_len && !req->data) ||
+        (req->command != SMB_COM_TRANSACTION && req->command != SMB_COM_TRANSACTION2))
+        return vnb_fail(-6, "invalid transaction request");
+    if (req->params_len > kMaxRequestBytes || req->data_len > kMaxRequestBytes)
+        return vnb_fail(-7, "a request does not fit one SMB1 frame");
+
+    // The byte block follows the header, WordCount, 14 + setup words and ByteCount.
+    size_t block_start = kByteBlockStart + 2 * (14 + size_t{req->setup_count});
+    int32_t rc = put_name(bytes, block_start, req->command == SMB_COM_TRANSACTION ? req->name : nullptr);
+    if (rc != 0)
+        return rc;
+    pad_to_4(bytes, block_start);
+    size_t param_offset = block_start + bytes->len;
+    vnb_buf_put(bytes, req->params, req->params_len);
+    size_t data_offset = 0;
+    if (req->data_len) {
+        pad_to_4(bytes, block_start);
+        data_offset = block_start + bytes->len;
+        vnb_buf_put(bytes, req->data, req->data_len);
+    }
+    if (bytes->len > kMaxRequestBytes)
+        return vnb_fail(-7, "a request does not fit one SMB1 frame");
+
+    uint32_t max_data = std::min(req->max_data_count, vnb_trans_max_data(req->max_param_count, 0));
+    vnb_w16(words, static_cast<uint32_t>(req->params_len));  // TotalParameterCount
+    vnb_w16(words, static_cast<uint32_t>(req->data_len));    // TotalDataCount
+    vnb_w16(words, std::min<uint32_t>(req->max_param_count, 0xFFFF));
+    vnb_w16(words, max_data);
+    vnb_buf_byte(words, 0);  // MaxSetupCount
+    vnb_buf_byte(words, 0);  // Reserved1
+    vnb_w16(words, 0);       // Flags
+    vnb_w32(words, static_cast<uint32_t>(g_s.timeout_ms));
+    vnb_w16(words, 0);       // Reserved2
+    vnb_w16(words, static_cast<uint32_t>(req->params_len));
+    vnb_w16(words, static_cast<uint32_t>(param_offset));
+    vnb_w16(words, static_cast<uint32_t>(req->data_len));
+    vnb_w16(words, static_cast<uint32_t>(data_offset));
+    vnb_buf_byte(words, static_cast<int>(req->setup_count));
+    vnb_buf_byte(words, 0);  // Reserved3
+    for (uint32_t i = 0; i < req->setup_count; i++)
+        vnb_w16(words, req->setup[i]);
+    if (words->failed || bytes->failed)
+        return vnb_fail(-11, "out of memory");
+    return 0;
+}
+
+int32_t vnb_trans_exchange(const TransRequest *req, ParsedHeader *h)
+{
+    ByteBuffer words{};
+    ByteBuffer bytes{};
+    int32_t rc = vnb_trans_build(req, &words, &bytes);
+    if (rc == 0)
+        rc = frame_inner(req->command, words.data, static_cast<size_t>(words.len), bytes.data,
+                         static_cast<size_t>(bytes.len), req->tid, 1, h);
+    vnb_buf_free(&words);
+    vnb_buf_free(&bytes);
+    return rc;
+}
+
+TransFault vnb_trans_reply_read(size_t min_params, TransReply *out)
+{
+    *out = TransReply{};
+    LeReader r(g_rep, g_rep_n);
+    out->word_count = r.u8_at(kSmbHeaderLen);
+    if (r.failed || out->word_count < kReplyWordsFixed)
+        return TransFault::word_count;
+    // The words and ByteCount must be there before any of them is believed.
+    if (!r.at(kSmbHeaderLen + 1, 2 * size_t{out->word_count} + 2))
+        return TransFault::words_outside;
+
+    out->total_param_count = r.u16_at(kOffTotalParamCount);
+    out->total_data_count = r.u16_at(kOffTotalDataCount);
+    out->param_count = r.u16_at(kOffParamCount);
+    out->param_offset = r.u16_at(kOffParamOffset);
+    out->data_count = r.u16_at(kOffDataCount);
+    out->data_offset = r.u16_at(kOffDataOffset);
+    // One message answers the request only when it carries everything from
+    // the start; anything else is one part of a split reply.
+    if (out->total_param_count > out->param_count || out->total_data_count > out->data_count ||
+        r.u16_at(kOffParamDisplacement) != 0 || r.u16_at(kOffDataDisplacement) != 0)
+        return TransFault::split;
+    if (out->param_count < min_params)
+        return TransFault::few_params;
+    if (!block_inside(out->param_offset, out->param_count, g_rep_n))
+        return TransFault::params_outside;
+    out->params = out->param_count ? g_rep + out->param_offset : nullptr;
+    if (!block_inside(out->data_offset, out->data_count, g_rep_n))
+        return TransFault::data_outside;
+    out->data = out->data_count ? g_rep + out->data_offset : nullptr;
+    return TransFault::none;
+}
+
+int32_t vnb_trans_fail(const char *what, TransFault fault, const TransReply *r)
+{
+    TransReply none{};
+    if (!r)
+        r = &none;
+    switch (fault) {
+    case TransFault::word_count:
+        return vnb_fail(-2, "%s reply WordCount %u", what, r->word_count);
+    case TransFault::words_outside:
+        return vnb_fail(-2, "%s reply words lie outside the frame", what);
+    case TransFault::split:
+        return vnb_fail(-2,
+                        "%s reply is split over several messages (%u of %u parameter bytes, %u of %u data bytes)",
+                        what, r->param_count, r->total_param_count, r->data_count, r->total_data_count);
+    case TransFault::few_params:
+        return vnb_fail(-2, "%s reply carries %u parameter bytes", what, r->param_count);
+    case TransFault::params_outside:
+        return vnb_fail(-2, "%s parameters lie outside the frame", what);
+    case TransFault::data_outside:
+        return vnb_fail(-2, "%s data lies outside the frame", what);
+    case TransFault::none:
+        break;
+    }
+    return vnb_fail(-2, "%s reply is malformed", what);
+}
+
+int32_t trans2(uint32_t tid, uint32_t subcommand, const uint8_t *params, size_t params_len, uint32_t max_data_count,
+               ParsedHeader *h)
+{
+    const uint16_t setup[1] = {static_cast<uint16_t>(subcommand)};
+    TransRequest req{};
+    req.command = SMB_COM_TRANSACTION2;
+    req.tid = tid;
+    req.setup = setup;
+    req.setup_count = 1;
+    req.params = params;
+    req.params_len = params_len;
+    req.max_param_count = 10;
+    req.max_data_count = max_data_count;
+    return vnb_trans_exchange(&req, h);
+}

@@ -1,0 +1,100 @@
+// SMB_COM_TRANSACTION and SMB_COM_TRANSACTION2: building one request whose
+// parameter and data blocks start 4-byte aligned, and reading the one reply
+// message that answers it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "sess/smb_header.h"
+
+// MaxBufferSize the client announces in SESSION_SETUP: no reply is larger.
+inline constexpr uint32_t kClientMaxBuffer = 16644;
+
+// TRANSACTION2 subcommands.
+enum : uint16_t {
+    TRANS2_FIND_FIRST2 = 0x0001,
+    TRANS2_FIND_NEXT2 = 0x0002,
+};
+
+struct TransRequest {
+    uint32_t command;          // SMB_COM_TRANSACTION or SMB_COM_TRANSACTION2
+    uint32_t tid;
+    const uint16_t *setup;     // setup words (TRANS2: the subcommand)
+    uint32_t setup_count;      // at most 16
+    // TRANSACTION only: the Name field as UTF-8 ("\\PIPE\\"), sent UTF-16LE
+    // (16-bit aligned) or 8-bit per the session's Unicode bit, terminated.
+    // NULL for TRANSACTION2, whose Name is the empty name.
+    const char *name;
+    const uint8_t *params;
+    size_t params_len;
+    const uint8_t *data;
+    size_t data_len;
+    uint32_t max_param_count;
+    // Capped to vnb_trans_max_data(max_param_count, ...); 0xFFFF asks for the
+    // most one reply can carry.
+    uint32_t max_data_count;
+};
+
+// The largest MaxDataCount for which a reply with up to max_param_count
+// parameter bytes and reply_setup_count setup words still fits one message
+// of kClientMaxBuffer bytes (header, words, ByteCount and alignment padding
+// taken off).
+uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count);
+
+// 1 when the session's requests carry the Unicode Flags2 bit (strings on
+// the wire are then UTF-16LE), else 0.
+int vnb_sess_unicode();
+
+// Appends the request's parameter words and byte block to words/bytes as
+// they go on the wire (used by trans_exchange; exposed for tests). Returns 0,
+// -6 for a malformed request, -7 when it does not fit one message, or -11.
+int32_t vnb_trans_build(const TransRequest *req, ByteBuffer *words, ByteBuffer *bytes);
+
+// Builds, signs (when the session signs) and exchanges the request. The
+// reply status is not checked: the caller looks at h->status and reads the
+// reply with vnb_trans_reply_read. Returns the exchange's ResultCode.
+int32_t vnb_trans_exchange(const TransRequest *req, ParsedHeader *h);
+
+// What is wrong with a reply, in the order the checks run.
+enum class TransFault {
+    none,
+    word_count,      // WordCount below 10
+    words_outside,   // the parameter words or ByteCount run past the message
+    split,           // Total*Count above what this message carries, or a displacement
+    few_params,      // ParameterCount below the caller's minimum
+    params_outside,  // parameter block not inside the message
+    data_outside,    // data block not inside the message
+};
+
+// The reply as read from g_rep; the block pointers point into g_rep and are
+// NULL when their count is 0 or they were not found sound (the parameters
+// are already set when only the data block fails).
+struct TransReply {
+    uint32_t word_count;
+    uint32_t total_param_count;
+    uint32_t total_data_count;
+    uint32_t param_count;
+    uint32_t param_offset;
+    uint32_t data_count;
+    uint32_t data_offset;
+    const uint8_t *params;
+    const uint8_t *data;
+};
+
+// Reads the TRANSACTION/TRANSACTION2 reply held in g_rep with bounds checks.
+// A block with a non-zero count needs a non-zero offset and must lie inside
+// the message. Sets no error text; *out holds whatever was read.
+TransFault vnb_trans_reply_read(size_t min_params, TransReply *out);
+
+// Words a fault as a -2 failure, prefixed by what ("FIND_FIRST2"):
+// "%s reply WordCount %u", "%s reply words lie outside the frame",
+// "%s reply carries %u parameter bytes",
+// "%s parameters lie outside the frame", "%s data lies outside the frame",
+// "%s reply is split over several messages (...)". Returns -2.
+int32_t vnb_trans_fail(const char *what, TransFault fault, const TransReply *r);
+
+// TRANSACTION2 with one setup word (the subcommand) and no data block, as
+// the directory listing sends it. The status is not checked (see above).
+int32_t trans2(uint32_t tid, uint32_t subcommand, const uint8_t *params, size_t params_len, uint32_t max_data_count,
+               ParsedHeader *h);

@@ -1,0 +1,124 @@
+// TREE_CONNECT_ANDX and the per-session cache of connected shares.
+#include <cstdio>
+#include <cstring>
+
+#include "sess/exchange.h"
+#include "sess/session_state.h"
+#include "sess/trans.h"
+#include "sess/tree_file.h"
+#include "util/error.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr size_t kUncCap = 104;  // at most 103 characters
+// TREE_CONNECT_EXTENDED_RESPONSE. The extended-signatures bit (0x0004) is
+// left out: it would make a signing server switch to keys this client does
+// not derive.
+constexpr uint16_t kTreeExtendedResponse = 0x0008;
+
+// The longest prefix of text, at most max bytes, that does not end inside
+// a UTF-8 sequence.
+size_t utf8_prefix(const char *text, size_t max)
+{
+    size_t n = strnlen(text, max);
+    if (n < max)
+        return n;
+    for (int back = 0; back < 3 && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80; back++)
+        n--;
+    return n;
+}
+
+// "\\host\share" (or "\\host\IPC$"): host cut to 96 bytes, share to 80,
+// the whole to 103, each cut on a character boundary.
+void unc_path(const char *share, bool ipc, char (&unc)[kUncCap])
+{
+    char full[2 + 96 + 1 + 80 + 1];
+    const char *tail = ipc ? "IPC$" : share;
+    std::snprintf(full, sizeof full, "\\\\%.*s\\%.*s", static_cast<int>(utf8_prefix(g_s.host, 96)), g_s.host,
+                  static_cast<int>(utf8_prefix(tail, 80)), tail);
+    size_t n = utf8_prefix(full, sizeof unc - 1);
+    std::memcpy(unc, full, n);
+    unc[n] = '\0';
+}
+
+int32_t tree_connect(const char *share, ParsedHeader *h)
+{
+    bool unicode = vnb_sess_unicode() != 0;
+    bool ipc = vnb_casecmp(share, "IPC$") == 0;
+
+    ByteBuffer words{};
+    vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
+    vnb_buf_byte(&words, 0);
+    vnb_w16(&words, 0);
+    vnb_w16(&words, unicode ? kTreeExtendedResponse : 0);
+    vnb_w16(&words, 1);  // PasswordLength
+
+    char unc[kUncCap];
+    unc_path(share, ipc, unc);
+    ByteBuffer bytes{};
+    vnb_buf_byte(&bytes, 0);  // the empty password
+    if (unicode) {
+        uint8_t wide[2 * kUncCap];
+        int32_t n = 0;
+        if (vnb_utf8_to_utf16le(unc, wide, sizeof wide, &n) != 0)
+            bytes.failed = 1;
+        vnb_buf_put(&bytes, wide, static_cast<uint64_t>(n));
+        vnb_w16(&bytes, 0);
+    } else {
+        vnb_buf_put(&bytes, unc, std::strlen(unc) + 1);
+    }
+    const char *service = ipc ? "IPC" : "A:";
+    vnb_buf_put(&bytes, service, std::strlen(service) + 1);
+
+    int32_t rc = 0;
+    if (words.failed || bytes.failed)
+        rc = vnb_fail(-11, "out of memory");
+    else
+        rc = frame_inner(SMB_COM_TREE_CONNECT_ANDX, words.data, static_cast<size_t>(words.len), bytes.data,
+                         static_cast<size_t>(bytes.len), 0, 1, h);
+    vnb_buf_free(&words);
+    vnb_buf_free(&bytes);
+    return rc;
+}
+
+}  // namespace
+
+int32_t vnb_tree_find_or_connect(const char *share, uint32_t *tid)
+{
+    if (!share || !*share)
+        return vnb_fail(-6, "empty share name");
+    TreeSlot *free_slot = nullptr;
+    for (TreeSlot &t : g_s.trees) {
+        if (t.in_use && vnb_casecmp(t.name, share) == 0) {
+            if (tid)
+                *tid = t.tid;
+            return 0;
+        }
+        if (!t.in_use && !free_slot)
+            free_slot = &t;
+    }
+    if (!free_slot)
+        return vnb_fail(-7, "more than %d trees on one session", kMaxTrees);
+
+    // The reply's words (plain WordCount 3 or extended 7) are not needed:
+    // the TID comes in the header.
+    ParsedHeader h;
+    int32_t rc = tree_connect(share, &h);
+    if (rc != 0)
+        return rc;
+    if (h.status != 0) {
+        char what[96];
+        std::snprintf(what, sizeof what, "TREE_CONNECT %.80s", share);
+        return fail_status(&h, what);
+    }
+    if (h.tid == 0)
+        return vnb_fail(-2, "TREE_CONNECT did not assign a Tid");
+
+    free_slot->tid = h.tid;
+    free_slot->in_use = 1;
+    std::snprintf(free_slot->name, sizeof free_slot->name, "%.80s", share);
+    if (tid)
+        *tid = h.tid;
+    return 0;
+}

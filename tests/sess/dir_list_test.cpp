@@ -1,0 +1,782 @@
+#include <gtest/gtest.h>
+
+#include <rapidjson/document.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "fake/fake.h"
+#include "net/net.h"
+#include "sess/dir_list.h"
+#include "sess/lifecycle.h"
+#include "sess/tree_file.h"
+#include "sess/support/sess_fixture.h"
+#include "sess/support/trans_reply.h"
+#include "sess/trans.h"
+#include "util/text.h"
+
+namespace {
+
+using sp::Bytes;
+
+constexpr uint8_t kFindClose2 = 0x34;
+constexpr uint16_t kSid = 0x0ABC;
+constexpr uint16_t kDirFid = 0x0042;
+constexpr uint32_t kAttrDir = 0x10;
+constexpr uint32_t kAttrFile = 0x20;
+constexpr uint64_t kFiletime1970 = 116444736000000000ULL;
+
+Bytes u16(const std::string &s)
+{
+    Bytes out(s.size() * 2 + 2);
+    int32_t n = 0;
+    EXPECT_EQ(vnb_utf8_to_utf16le(s.c_str(), out.data(), static_cast<int32_t>(out.size()), &n), 0) << s;
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+struct Ent {
+    Bytes name;  // as on the wire
+    uint32_t attrs = kAttrFile;
+    uint64_t eof = 0;
+    uint64_t mtime = 0;
+};
+
+Ent file(const std::string &name, uint64_t eof = 1, uint64_t mtime = kFiletime1970)
+{
+    return {u16(name), kAttrFile, eof, mtime};
+}
+
+Ent dir(const std::string &name)
+{
+    return {u16(name), kAttrDir, 0, kFiletime1970};
+}
+
+// One SMB_FIND_FILE_BOTH_DIRECTORY_INFO entry; next is its NextEntryOffset
+// (the padded length when ~0).
+Bytes entry(const Ent &e, uint32_t next = ~0u)
+{
+    Bytes b;
+    size_t padded = (94 + e.name.size() + 7) & ~size_t{7};
+    sp::put32(b, next == ~0u ? static_cast<uint32_t>(padded) : next);
+    sp::put32(b, 0);  // FileIndex
+    sp::put64(b, 1);  // CreationTime
+    sp::put64(b, 2);  // LastAccessTime
+    sp::put64(b, e.mtime);
+    sp::put64(b, 3);  // ChangeTime
+    sp::put64(b, e.eof);
+    sp::put64(b, 4096);
+    sp::put32(b, e.attrs);
+    sp::put32(b, static_cast<uint32_t>(e.name.size()));
+    sp::put32(b, 0);       // EaSize
+    b.resize(b.size() + 26, 0);  // ShortNameLength, Reserved, ShortName
+    sp::append(b, e.name);
+    b.resize(padded, 0);
+    return b;
+}
+
+Bytes block(const std::vector<Ent> &ents)
+{
+    Bytes b;
+    for (size_t i = 0; i < ents.size(); i++)
+        sp::append(b, entry(ents[i], i + 1 == ents.size() ? 0 : ~0u));
+    return b;
+}
+
+// Which reply a bend applies to.
+enum Step { kFirst = 1, kNext = 2 };
+
+// A scripted server for one folder: NT_CREATE, CLOSE, FIND_FIRST2 /
+// FIND_NEXT2 in pages (honouring CLOSE_AT_EOS) and FIND_CLOSE2.
+struct FindServer {
+    std::vector<Ent> ents;
+    size_t page = 50;
+    size_t pos = 0;
+    bool open = false;
+    uint32_t create_status = 0;
+    uint32_t first_status = 0;
+    uint32_t close2_status = 0;
+    // Bends the reply for a step (the call number of that step given).
+    std::function<void(Bytes &, Step, int)> bend;
+    // Gives no reply at all (a time-out) for a step's n-th call.
+    std::function<bool(Step, int)> silent;
+
+    int firsts = 0;
+    int nexts = 0;
+    int closes = 0;
+    std::vector<uint16_t> close2_sids;
+    std::vector<Bytes> find_params;  // parameter blocks as received
+    std::vector<uint16_t> max_data;
+
+    std::vector<Bytes> operator()(const Bytes &req)
+    {
+        switch (sp::command_of(req)) {
+        case SMB_COM_NT_CREATE_ANDX:
+            return {create(req)};
+        case SMB_COM_CLOSE:
+            closes++;
+            return {sp::reply_to(req, 0)};
+        case kFindClose2:
+            close2_sids.push_back(sp::get16(req, 33));
+            open = false;
+            return {sp::reply_to(req, close2_status)};
+        case SMB_COM_TRANSACTION2:
+            return trans2(req);
+        default:
+            return {sp::reply_to(req, 0xC00000BB)};
+        }
+    }
+
+    Bytes create(const Bytes &req)
+    {
+        if (create_status)
+            return sp::reply_to(req, create_status);
+        Bytes w{0xFF, 0, 0, 0, 0};
+        sp::put16(w, kDirFid);
+        w.resize(68, 0);
+        return sp::reply_to(req, 0, w);
+    }
+
+    std::vector<Bytes> trans2(const Bytes &req)
+    {
+        sp::TransReq t = sp::parse_trans_req(req);
+        EXPECT_TRUE(t.ok);
+        find_params.push_back(t.params);
+        max_data.push_back(t.max_data);
+        Step step = t.setup.at(0) == 1 ? kFirst : kNext;
+        int n = step == kFirst ? ++firsts : ++nexts;
+        if (silent && silent(step, n))
+            return {};
+        Bytes r;
+        if (step == kFirst && first_status) {
+            r = sp::reply_to(req, first_status);
+        } else if (step == kNext && (!open || sp::get16(t.params, 0) != kSid)) {
+            ADD_FAILURE() << "FIND_NEXT2 on a search that is not open";
+            r = sp::reply_to(req, 0xC0000008);
+        } else {
+            if (step == kFirst) {
+                pos = 0;
+                open = true;
+            }
+            // As many entries as the page, SearchCount and MaxDataCount allow.
+            size_t want = std::min<size_t>(page, sp::get16(t.params, 2));
+            Bytes data;
+            size_t last = 0;
+            uint16_t returned = 0;
+            while (pos < ents.size() && returned < want) {
+                Bytes e = entry(ents[pos]);
+                if (data.size() + e.size() > t.max_data)
+                    break;
+                last = data.size();
+                sp::append(data, e);
+                pos++;
+                returned++;
+            }
+            if (returned)
+                std::memset(data.data() + last, 0, 4);
+            bool eos = pos >= ents.size();
+            uint16_t flags = sp::get16(t.params, step == kFirst ? 4 : 10);
+            if (eos && (flags & 0x0002))
+                open = false;
+            Bytes params;
+            if (step == kFirst)
+                sp::put16(params, kSid);
+            sp::put16(params, returned);
+            sp::put16(params, eos ? 1 : 0);
+            sp::put16(params, 0);
+            sp::put16(params, 0);
+            r = sp::trans_reply(req, params, data);
+        }
+        if (bend)
+            bend(r, step, n);
+        return {r};
+    }
+};
+
+// The reply cut back to its header with the status set: WordCount 0,
+// ByteCount 0.
+Bytes status_only(const Bytes &reply, uint32_t status)
+{
+    Bytes m(reply.begin(), reply.begin() + 32);
+    for (int i = 0; i < 4; i++)
+        m[5 + i] = static_cast<uint8_t>(status >> (8 * i));
+    m.insert(m.end(), 3, 0);
+    return m;
+}
+
+class DirList : public sp::SessTest {
+protected:
+    void SetUp() override
+    {
+        SessTest::SetUp();
+        peer.respond = [this](const Bytes &req) { return server(req); };
+    }
+    void TearDown() override
+    {
+        sess_reset();
+        SessTest::TearDown();
+    }
+    std::vector<uint8_t> commands() const
+    {
+        std::vector<uint8_t> out;
+        for (const Bytes &r : peer.requests)
+            out.push_back(sp::command_of(r));
+        return out;
+    }
+    std::string items() const { return g_s.listing.items ? g_s.listing.items : "(none)"; }
+    FindServer server;
+};
+
+const std::vector<uint8_t> kOnePage{SMB_COM_NT_CREATE_ANDX, SMB_COM_TRANSACTION2, SMB_COM_CLOSE};
+
+TEST_F(DirList, DotsOnlyGiveAnEmptyList)
+{
+    server.ents = {dir("."), dir("..")};
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(items(), "{\"items\":[]}");
+    EXPECT_EQ(g_s.listing.count, 0u);
+    EXPECT_EQ(g_s.listing.hidden, 0u);
+    EXPECT_EQ(commands(), kOnePage) << "the end of search closed it: no FIND_CLOSE2";
+    EXPECT_EQ(server.closes, 1);
+}
+
+TEST_F(DirList, ItemsCarryNamePathFolderSizeTimeAndHidden)
+{
+    server.ents = {dir("."), dir(".."), file("x.mkv", 1234, kFiletime1970 + 15'000'000), dir("Extras"),
+                   file("old.avi", 5, 0), file("pre1970", 1, kFiletime1970 - 20'000'000)};
+    ASSERT_EQ(vnb_query_directory_all("media", "Movies/2020", 3), 0) << vnb_error();
+    EXPECT_EQ(items(),
+              "{\"items\":["
+              "{\"name\":\"x.mkv\",\"path\":\"Movies/2020/x.mkv\",\"folder\":false,\"size\":1234,"
+              "\"mtime_ms\":1000,\"hidden\":false},"
+              "{\"name\":\"Extras\",\"path\":\"Movies/2020/Extras\",\"folder\":true,\"size\":-1,"
+              "\"mtime_ms\":0,\"hidden\":false},"
+              "{\"name\":\"old.avi\",\"path\":\"Movies/2020/old.avi\",\"folder\":false,\"size\":5,"
+              "\"mtime_ms\":-1,\"hidden\":false},"
+              "{\"name\":\"pre1970\",\"path\":\"Movies/2020/pre1970\",\"folder\":false,\"size\":1,"
+              "\"mtime_ms\":-2000,\"hidden\":false}]}");
+    EXPECT_EQ(g_s.listing.count, 4u);
+
+    server.ents = {file("x.mkv")};
+    ASSERT_EQ(vnb_query_directory_all("media", nullptr, 3), 0) << vnb_error();
+    EXPECT_NE(items().find("\"path\":\"x.mkv\""), std::string::npos) << items();
+}
+
+TEST_F(DirList, HiddenNamesAreCountedNotListed)
+{
+    server.ents = {dir("."),       dir(".."),        file(".profile"), dir("$RECYCLE.BIN"), dir("@eaDir"),
+                   file("a$"),     file("#tag"),     file("b")};
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.hidden, 3u);
+    EXPECT_EQ(g_s.listing.count, 3u);
+    EXPECT_EQ(items().find("profile"), std::string::npos);
+    EXPECT_EQ(items().find("eaDir"), std::string::npos);
+    EXPECT_NE(items().find("\"name\":\"a$\""), std::string::npos);
+    EXPECT_NE(items().find("\"name\":\"#tag\""), std::string::npos);
+}
+
+TEST_F(DirList, FindFirst2ParametersAndPattern)
+{
+    struct Case {
+        uint32_t flags2;
+        const char *folder;
+        Bytes pattern;  // the FileName field, terminator included
+    } cases[] = {
+        {0xC801, "", Bytes{'*', 0, 0, 0}},
+        {0xC801, "Movies", [] { Bytes b = u16("Movies\\*"); b.push_back(0); b.push_back(0); return b; }()},
+        {0xC801, "Movies/2020", [] { Bytes b = u16("Movies\\2020\\*"); b.push_back(0); b.push_back(0); return b; }()},
+        {0xC801, "/Movies\\2020/", [] { Bytes b = u16("Movies\\2020\\*"); b.push_back(0); b.push_back(0); return b; }()},
+        {0x4801, "", Bytes{'*', 0}},
+        {0x4801, "Films/\xC3\x89t\xC3\xA9", Bytes{'F', 'i', 'l', 'm', 's', '\\', 0xC9, 't', 0xE9, '\\', '*', 0}},
+    };
+    server.ents = {file("a")};
+    for (const Case &c : cases) {
+        server.find_params.clear();
+        g_s.flags2 = c.flags2;
+        ASSERT_EQ(vnb_query_directory_all("media", c.folder, 3), 0) << c.folder << ": " << vnb_error();
+        ASSERT_EQ(server.find_params.size(), 1u);
+        Bytes expected{0x37, 0x00, 200, 0, 0x02, 0x00, 0x04, 0x01, 0, 0, 0, 0};
+        sp::append(expected, c.pattern);
+        EXPECT_EQ(server.find_params[0], expected) << c.folder;
+        EXPECT_EQ(server.max_data[0], vnb_trans_max_data(10, 0));
+    }
+}
+
+TEST_F(DirList, FolderOpenGoesOutWithBackslashes)
+{
+    server.ents = {file("a")};
+    ASSERT_EQ(vnb_query_directory_all("media", "Movies/2020", 3), 0) << vnb_error();
+    const Bytes &create = peer.requests.at(0);
+    Bytes name = u16("Movies\\2020");
+    EXPECT_NE(std::search(create.begin(), create.end(), name.begin(), name.end()), create.end());
+}
+
+TEST_F(DirList, PathsThatCannotBeSent)
+{
+    server.ents = {file("a")};
+    EXPECT_EQ(vnb_query_directory_all("media", "a/../b", 3), -6);
+    EXPECT_TRUE(peer.requests.empty()) << "checked before any request";
+    g_s.flags2 = 0x4801;
+    EXPECT_EQ(vnb_query_directory_all("media", "\xE6\x97\xA5", 3), -6);
+    EXPECT_STREQ(vnb_error(), "the path \xE6\x97\xA5 cannot be sent in the server's character set");
+    EXPECT_TRUE(peer.requests.empty());
+}
+
+TEST_F(DirList, FindNext2ResumesAfterTheLastNameByteForByte)
+{
+    for (uint32_t flags2 : {0xC801u, 0x4801u}) {
+        bool unicode = flags2 & 0x8000;
+        g_s.flags2 = flags2;
+        server.find_params.clear();
+        server.page = 2;
+        auto name = [&](const std::string &s) {
+            Bytes b = unicode ? u16(s) : Bytes(s.begin(), s.end());
+            if (!unicode)
+                b.push_back(0);  // 8-bit names come with their NUL
+            return Ent{b, kAttrFile, 1, kFiletime1970};
+        };
+        server.ents = {name("."), name(".."), name("a"), name("\xC3\xA9t\xC3\xA9")};
+        if (!unicode)
+            server.ents[3].name = {0xE9, 't', 0xE9, 0};
+        ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+        ASSERT_EQ(server.find_params.size(), 2u);
+        Bytes expected;
+        sp::put16(expected, kSid);
+        sp::put16(expected, 200);
+        sp::put16(expected, 0x0104);
+        sp::put32(expected, 0);       // ResumeKey
+        sp::put16(expected, 0x000A);  // CLOSE_AT_EOS | CONTINUE_FROM_LAST
+        if (unicode)
+            sp::append(expected, Bytes{'.', 0, '.', 0, 0, 0});
+        else
+            sp::append(expected, Bytes{'.', '.', 0});
+        EXPECT_EQ(server.find_params[1], expected) << std::hex << flags2;
+        EXPECT_EQ(items(),
+                  "{\"items\":[{\"name\":\"a\",\"path\":\"a\",\"folder\":false,\"size\":1,\"mtime_ms\":0,"
+                  "\"hidden\":false},{\"name\":\"\xC3\xA9t\xC3\xA9\",\"path\":\"\xC3\xA9t\xC3\xA9\","
+                  "\"folder\":false,\"size\":1,\"mtime_ms\":0,\"hidden\":false}]}");
+    }
+}
+
+TEST_F(DirList, PagesUntilTheEndOfSearchWithoutClosingIt)
+{
+    for (int i = 0; i < 120; i++)
+        server.ents.push_back(file("f" + std::to_string(i)));
+    server.page = 50;
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.count, 120u);
+    EXPECT_EQ(server.firsts, 1);
+    EXPECT_EQ(server.nexts, 2);
+    EXPECT_TRUE(server.close2_sids.empty());
+    EXPECT_EQ(server.closes, 1);
+    EXPECT_EQ(commands().back(), SMB_COM_CLOSE);
+}
+
+TEST_F(DirList, EndOfSearchOnTheFirstReplySendsNothingMore)
+{
+    server.ents = {dir("."), dir(".."), file("a"), file("b")};
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(commands(), kOnePage);
+}
+
+TEST_F(DirList, ItemCapEndsTheSearchWithFindClose2)
+{
+    for (int i = 0; i < 60000; i++)
+        server.ents.push_back(file("f" + std::to_string(i)));
+    server.page = 1000;
+    server.close2_status = 0xC0000008;
+    g_s.last_status = 0;
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.count, 50000u);
+    EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
+    EXPECT_EQ(server.closes, 1);
+    EXPECT_LT(server.pos, server.ents.size());
+    // The close's status is recorded without failing the listing.
+    EXPECT_EQ(g_s.last_status, 0xC0000008u);
+    rapidjson::Document d;
+    d.Parse<rapidjson::kParseValidateEncodingFlag>(g_s.listing.items);
+    ASSERT_FALSE(d.HasParseError());
+    ASSERT_EQ(d["items"].Size(), 50000u);
+    EXPECT_STREQ(d["items"][49999]["name"].GetString(), "f49999");
+}
+
+TEST_F(DirList, EmptyFolderAndEarlyEndStatuses)
+{
+    // A drive's root holding nothing answers FIND_FIRST2 with NO_SUCH_FILE.
+    server.first_status = 0xC000000F;
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(items(), "{\"items\":[]}");
+    EXPECT_TRUE(server.close2_sids.empty());
+
+    // NO_MORE_FILES on FIND_NEXT2 ends the listing; the search is closed.
+    server.first_status = 0;
+    server.page = 2;
+    server.ents = {file("a"), file("b"), file("c")};
+    server.bend = [](Bytes &r, Step s, int) {
+        if (s == kNext)
+            r = status_only(r, 0x80000006);
+    };
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.count, 2u);
+    EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
+}
+
+// Replies that lie or fall short: the listing fails with -2 and its text,
+// the folder is closed, a search still open is ended with FIND_CLOSE2, and
+// the previous listing stays.
+TEST_F(DirList, LyingRepliesFailCleanly)
+{
+    using Bend = std::function<void(Bytes &)>;
+    auto set = [](size_t off, uint32_t v) -> Bend { return [=](Bytes &m) { sp::set16(m, off, v); }; };
+    auto params = [](uint32_t n) -> Bend {
+        return [=](Bytes &m) {
+            sp::set16(m, sp::kRepParamCount, n);
+            sp::set16(m, sp::kRepTotalParams, n);
+        };
+    };
+    struct Case {
+        const char *what;
+        Step step;
+        Bend bend;
+        const char *text;
+        bool close2;
+    } cases[] = {
+        {"error status, WordCount 0", kFirst, [](Bytes &m) { m = status_only(m, 0xC000003A); },
+         "FIND_FIRST2 reply WordCount 0", false},
+        {"first: more data than carried", kFirst, set(sp::kRepTotalData, 60000),
+         nullptr, false},
+        {"first: 8 parameter bytes", kFirst, params(8),
+         "FIND_FIRST2 reply carries 8 parameter bytes", false},
+        {"first: parameters outside", kFirst, set(sp::kRepParamOffset, 0),
+         "FIND_FIRST2 parameters lie outside the frame", false},
+        {"first: data outside", kFirst, [](Bytes &m) { m.pop_back(); },
+         "FIND_FIRST2 data lies outside the frame", true},
+        {"next: WordCount 2", kNext, [](Bytes &m) { m[32] = 2; }, "FIND_NEXT2 reply WordCount 2", true},
+        {"next: 4 parameter bytes", kNext, params(4),
+         "FIND_NEXT2 reply carries 4 parameter bytes", true},
+        {"next: data outside", kNext, set(sp::kRepDataOffset, 60000), "FIND_NEXT2 data lies outside the frame",
+         true},
+        {"next: a part of a split reply", kNext, set(sp::kRepDataDisp, 8), nullptr, true},
+    };
+    server.close2_status = 0xC0000008;
+    // A listing to keep.
+    server.ents = {file("keep")};
+    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0);
+    const std::string kept = items();
+
+    for (int i = 0; i < 120; i++)
+        server.ents.push_back(file("f" + std::to_string(i)));
+    for (const Case &c : cases) {
+        server.bend = [&](Bytes &m, Step s, int) {
+            if (s == c.step)
+                c.bend(m);
+        };
+        server.close2_sids.clear();
+        server.closes = 0;
+        g_s.last_status = 0x1234;
+        EXPECT_EQ(vnb_query_directory_all("media", "", 3), -2) << c.what;
+        if (c.text) {
+            EXPECT_STREQ(vnb_error(), c.text) << c.what;
+        }
+        EXPECT_EQ(server.closes, 1) << c.what;
+        EXPECT_EQ(server.close2_sids.size(), c.close2 ? 1u : 0u) << c.what;
+        EXPECT_EQ(g_s.last_status, 0x1234u) << c.what << ": clean-up after a failure records nothing";
+        EXPECT_EQ(items(), kept) << c.what;
+    }
+}
+
+TEST_F(DirList, SplitReplyIsNamed)
+{
+    server.ents = {file("a")};
+    server.bend = [](Bytes &m, Step, int) { sp::set16(m, sp::kRepTotalData, 60000); };
+    EXPECT_EQ(vnb_query_directory_all("media", "", 3), -2);
+    EXPECT_NE(std::string(vnb_error()).find("FIND_FIRST2 reply is split over several messages"), std::string::npos)
+        << vnb_error();
+}
+
+TEST_F(DirList, ExchangeFailureSendsNoCleanUp)
+{
+    for (int i = 0; i < 120; i++)
+        server.ents.push_back(file("f" + std::to_string(i)));
+    server.silent = [](Step s, int) { return s == kNext; };
+    int32_t rc = vnb_query_directory_all("media", "", 3);
+    EXPECT_LT(rc, 0);
+    EXPECT_EQ(commands().back(), SMB_COM_TRANSACTION2) << "nothing after the lost reply";
+    EXPECT_EQ(server.closes, 0);
+}
+
+TEST_F(DirList, OpenFailureIsReturnedAsItIs)
+{
+    server.create_status = 0xC000003A;  // OBJECT_PATH_NOT_FOUND
+    EXPECT_EQ(vnb_query_directory_all("media", "nowhere", 3), -4);
+    EXPECT_NE(std::string(vnb_error()).rfind("OPEN DIR: ", 0), std::string::npos) << vnb_error();
+    EXPECT_EQ(commands(), std::vector<uint8_t>{SMB_COM_NT_CREATE_ANDX});
+}
+
+TEST_F(DirList, PagesOfNamesNeverListedStillEnd)
+{
+    // A server that answers with hidden names over and over and never ends.
+    for (int i = 0; i < 1000; i++)
+        server.ents.push_back(file(".h" + std::to_string(i)));
+    server.page = 1000;
+    server.bend = [&](Bytes &m, Step s, int) {
+        if (s != kNext)
+            return;
+        sp::set16(m, 58, 0);  // EndOfSearch (the parameters start at 56)
+        if (server.pos >= server.ents.size()) {
+            server.pos = 0;
+            server.open = true;
+        }
+    };
+    EXPECT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.count, 0u);
+    EXPECT_GE(g_s.listing.hidden, 200000u);
+    EXPECT_LT(g_s.listing.hidden, 201000u);
+    EXPECT_EQ(server.close2_sids.size(), 1u);
+}
+
+// ---- against the in-process fake server ----
+
+constexpr const char *kFakeTree = R"({"shares":[{"name":"media","root":[
+    {"name":"sub","generate":120},
+    {"name":"sixty","generate":60000},
+    {"name":"mixed","children":[{"name":".hidden"},{"name":"$x"},{"name":"@eaDir","children":[]},
+        {"name":"a \"q\" \\ b"},{"name":"\ud83d\ude00.mkv","size":5},{"name":"Caf\u00e9","children":[]}]}]}],
+    "users":[{"name":"bob","pass":"secret"}]})";
+
+struct FakeCase {
+    const char *what;
+    const char *fault;  // switched on before the logon, or NULL
+    int32_t value;
+};
+
+class FakeDirList : public ::testing::TestWithParam<FakeCase> {
+protected:
+    void SetUp() override
+    {
+        vnb_state_ensure_init();
+        sess_reset();
+        ASSERT_EQ(vnb_fake_load(kFakeTree), 0);
+        if (GetParam().fault) {
+            ASSERT_EQ(vnb_fake_fault(GetParam().fault, GetParam().value), 0);
+        }
+        ASSERT_EQ(vnb_net_io_fake(&g_s.transport), 0);
+        std::strcpy(g_s.host, "fake");
+        std::strcpy(g_s.user, "bob");
+        std::strcpy(g_s.password, "secret");
+        g_s.domain[0] = '\0';
+        g_s.anonymous = 0;
+        g_s.flags2 = 0;
+        ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
+        ASSERT_EQ(vnb_tree_find_or_connect("media", &tid), 0) << vnb_error();
+        vnb_fake_fault("reset_counts", 0);
+        g_s.last_status = 0;
+    }
+    void TearDown() override
+    {
+        vnb_sess_drop();
+        vnb_fake_load(nullptr);
+        std::memset(g_s.user, 0, sizeof g_s.user);
+        std::memset(g_s.password, 0, sizeof g_s.password);
+    }
+    rapidjson::Document listing() const
+    {
+        rapidjson::Document d;
+        d.Parse<rapidjson::kParseValidateEncodingFlag>(g_s.listing.items);
+        EXPECT_FALSE(d.HasParseError());
+        return d;
+    }
+    uint32_t tid = 0;
+};
+
+TEST_P(FakeDirList, FolderOf120InPages)
+{
+    ASSERT_EQ(vnb_query_directory_all("media", "sub", tid), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.count, 120u);
+    EXPECT_EQ(g_s.listing.hidden, 0u);
+    // ".", ".." and 120 names in pages of 50 (or of the "page" switch).
+    int page = std::string(GetParam().what) == "small_pages" ? GetParam().value : 50;
+    EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), (122 + page - 1) / page);
+    EXPECT_EQ(vnb_fake_count(kFindClose2), 0);
+    EXPECT_EQ(vnb_fake_count(SMB_COM_CLOSE), 1);
+    rapidjson::Document d = listing();
+    std::vector<bool> seen(120);
+    for (const auto &item : d["items"].GetArray()) {
+        std::string name = item["name"].GetString();
+        ASSERT_EQ(name[0], 'f');
+        int i = std::stoi(name.substr(1));
+        EXPECT_FALSE(seen.at(static_cast<size_t>(i))) << name;
+        seen[static_cast<size_t>(i)] = true;
+        EXPECT_EQ(item["path"].GetString(), "sub/" + name);
+        EXPECT_EQ(item["size"].GetInt64(), i);
+        EXPECT_EQ(item["mtime_ms"].GetInt64(), (1700000000LL + i) * 1000);
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 120);
+}
+
+TEST_P(FakeDirList, FolderOf60000StopsAt50000AndClosesTheSearch)
+{
+    ASSERT_EQ(vnb_query_directory_all("media", "sixty", tid), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.count, 50000u);
+    EXPECT_EQ(vnb_fake_count(kFindClose2), 1);
+    EXPECT_EQ(vnb_fake_count(SMB_COM_CLOSE), 1);
+    EXPECT_EQ(g_rep[4], kFindClose2) << "its reply was accepted (and verified on a signed session)";
+    EXPECT_EQ(g_s.last_status, 0u);
+    EXPECT_EQ(listing()["items"].Size(), 50000u);
+    // The session goes on: the next listing finds a working server.
+    ASSERT_EQ(vnb_query_directory_all("media", "sub", tid), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.count, 120u);
+}
+
+TEST_P(FakeDirList, HiddenAndAwkwardNames)
+{
+    ASSERT_EQ(vnb_query_directory_all("media", "mixed", tid), 0) << vnb_error();
+    EXPECT_EQ(g_s.listing.hidden, 3u);
+    EXPECT_EQ(g_s.listing.count, 3u);
+    rapidjson::Document d = listing();
+    std::vector<std::string> names;
+    for (const auto &item : d["items"].GetArray())
+        names.push_back(item["name"].GetString());
+    std::sort(names.begin(), names.end());
+    if (g_s.flags2 & 0x8000) {
+        EXPECT_EQ(names, (std::vector<std::string>{"Caf\xC3\xA9", "a \"q\" \\ b", "\xF0\x9F\x98\x80.mkv"}));
+    } else {
+        // 8-bit names: this server sends the UTF-8 bytes, read back as Latin-1.
+        EXPECT_EQ(names[1], "a \"q\" \\ b");
+    }
+    EXPECT_NE(std::string(g_s.listing.items).find(R"("name":"a \"q\" \\ b")"), std::string::npos);
+}
+
+TEST_P(FakeDirList, MissingFolderFailsAtTheOpen)
+{
+    if (!(g_s.flags2 & 0x8000))
+        GTEST_SKIP() << "NT_CREATE sends its name in UTF-16 even when the session's strings are 8-bit";
+    EXPECT_EQ(vnb_query_directory_all("media", "nowhere", tid), -4);
+    EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, FakeDirList,
+                         ::testing::Values(FakeCase{"unicode", nullptr, 0}, FakeCase{"oem", "no_extsec", 1},
+                                           FakeCase{"signed", "sign_required", 1},
+                                           FakeCase{"small_pages", "page", 7}),
+                         [](const ::testing::TestParamInfo<FakeCase> &i) { return std::string(i.param.what); });
+
+// ---- entry decoding and item text, without a server ----
+
+class Items : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        q = static_cast<ListingWork *>(std::calloc(1, sizeof(ListingWork)));
+        q->unicode = 1;
+    }
+    void TearDown() override
+    {
+        vnb_buf_free(&q->text);
+        std::free(q);
+    }
+    std::string text() const { return q->text.data ? std::string(reinterpret_cast<char *>(q->text.data)) : ""; }
+    ListingWork *q = nullptr;
+};
+
+TEST_F(Items, EscapingInNamesAndPaths)
+{
+    struct Case {
+        const char *name;
+        const char *json;  // the escaped name
+    } cases[] = {
+        {"say \"hi\"", R"(say \"hi\")"},
+        {"back\\slash", R"(back\\slash)"},
+        {"tab\there", R"(tab\there)"},
+        {"nl\ncr\r", R"(nl\ncr\r)"},
+        {"one\x01", R"(one\u0001)"},
+        {"unit\x1f", R"(unit\u001F)"},
+        {"bs\bff\f", R"(bs\bff\f)"},
+        {"del\x7f", "del\x7f"},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {"smile \xF0\x9F\x98\x80", "smile \xF0\x9F\x98\x80"},
+        {"slash/", "slash/"},
+    };
+    std::strcpy(q->folder, "dir\"x");
+    for (const Case &c : cases) {
+        vnb_buf_free(&q->text);
+        q->count = 0;
+        qd_feed(c.name, 7, 8, 0, q);
+        std::string expected = std::string("{\"name\":\"") + c.json + "\",\"path\":\"dir\\\"x/" + c.json +
+                               "\",\"folder\":false,\"size\":7,\"mtime_ms\":8,\"hidden\":false}";
+        EXPECT_EQ(text(), expected) << c.json;
+        // And it reads back as the same text.
+        std::string doc = "{\"items\":[" + text() + "]}";
+        rapidjson::Document d;
+        d.Parse<rapidjson::kParseValidateEncodingFlag>(doc.c_str());
+        ASSERT_FALSE(d.HasParseError()) << c.json;
+        EXPECT_STREQ(d["items"][0]["name"].GetString(), c.name);
+    }
+}
+
+TEST_F(Items, FeedCountsAndCaps)
+{
+    qd_feed(".", 0, 0, 1, q);
+    qd_feed("..", 0, 0, 1, q);
+    qd_feed("@x", 0, 0, 0, q);
+    EXPECT_EQ(q->count, 0u);
+    EXPECT_EQ(q->hidden, 1u);
+    q->count = kMaxListedItems;
+    qd_feed("late", 0, 0, 0, q);
+    EXPECT_EQ(q->count, kMaxListedItems);
+    EXPECT_EQ(text(), "");
+    qd_feed(".late", 0, 0, 0, q);
+    EXPECT_EQ(q->hidden, 2u) << "hidden names are counted past the cap too";
+}
+
+TEST_F(Items, NonBmpNamesFromTheWire)
+{
+    // U+1F600 as a surrogate pair, U+10FFFF, and an unpaired surrogate.
+    const Bytes pair{0x3D, 0xD8, 0x00, 0xDE, 'a', 0};
+    const Bytes top{0xFF, 0xDB, 0xFF, 0xDF};
+    const Bytes lone{'b', 0, 0x3D, 0xD8};
+    Bytes data = block({{pair, kAttrFile, 1, 0}, {top, kAttrFile, 1, 0}, {lone, kAttrFile, 1, 0}});
+    EXPECT_EQ(find_parse(data.data(), data.size(), q), 3);
+    EXPECT_EQ(text(),
+              "{\"name\":\"\xF0\x9F\x98\x80" "a\",\"path\":\"\xF0\x9F\x98\x80" "a\",\"folder\":false,\"size\":1,"
+              "\"mtime_ms\":-1,\"hidden\":false},"
+              "{\"name\":\"\xF4\x8F\xBF\xBF\",\"path\":\"\xF4\x8F\xBF\xBF\",\"folder\":false,\"size\":1,"
+              "\"mtime_ms\":-1,\"hidden\":false},"
+              "{\"name\":\"\",\"path\":\"\",\"folder\":false,\"size\":1,\"mtime_ms\":-1,\"hidden\":false}");
+    EXPECT_EQ(Bytes(q->last_name, q->last_name + q->last_name_len), lone);
+}
+
+TEST_F(Items, EntryChainsEndCleanly)
+{
+    const Ent a = file("a"), bb = file("bb");
+    auto two = [&](uint32_t next) {
+        Bytes b = entry(a, next);
+        sp::append(b, entry(bb, 0));
+        return b;
+    };
+    struct Case {
+        const char *what;
+        Bytes data;
+        int decoded;
+    } cases[] = {
+        {"well formed", two(~0u), 2},
+        {"NextEntryOffset 0", two(0), 1},
+        {"NextEntryOffset inside the entry", two(95), 1},
+        {"NextEntryOffset past the data", two(100000), 1},
+        {"NextEntryOffset 0xFFFFFFFF", two(0xFFFFFFFE), 1},
+        {"fewer than 94 bytes", Bytes(93, 0), 0},
+        {"no data", Bytes{}, 0},
+        {"name length 0", [&] { Bytes b = entry(a, 0); std::memset(b.data() + 60, 0, 4); return b; }(), 0},
+        {"name past the block", [&] { Bytes b = entry(a, 0); b[60] = 0xFF; b[61] = 0xFF; return b; }(), 0},
+        {"name length near 2^32", [&] { Bytes b = entry(a, 0); b[60] = b[61] = b[62] = b[63] = 0xFF; return b; }(), 0},
+        {"odd UTF-16 length", [&] { Bytes b = entry(a, 0); b[60] = 1; return b; }(), 1},
+    };
+    for (const Case &c : cases) {
+        vnb_buf_free(&q->text);
+        q->count = 0;
+        EXPECT_EQ(find_parse(c.data.data(), c.data.size(), q), c.decoded) << c.what;
+    }
+}
+
+}  // namespace

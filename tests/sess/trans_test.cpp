@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "sess/support/sess_fixture.h"
+#include "sess/support/trans_reply.h"
+#include "sess/trans.h"
+
+namespace {
+
+using sp::Bytes;
+
+constexpr size_t kReplyOverhead = 32 + 1 + 20 + 2;  // header, WordCount, 10 words, ByteCount
+
+class Trans : public sp::SessTest {
+protected:
+    void SetUp() override
+    {
+        SessTest::SetUp();
+        peer.respond = [this](const Bytes &req) { return std::vector<Bytes>{reply(req)}; };
+    }
+    std::function<Bytes(const Bytes &)> reply = [](const Bytes &req) {
+        return sp::trans_reply(req, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {0xAA, 0xBB});
+    };
+};
+
+TransRequest pipe_request(const uint16_t *setup, const Bytes &params, const Bytes &data)
+{
+    TransRequest r{};
+    r.command = SMB_COM_TRANSACTION;
+    r.tid = 7;
+    r.setup = setup;
+    r.setup_count = 2;
+    r.name = "\\PIPE\\";
+    r.params = params.empty() ? nullptr : params.data();
+    r.params_len = params.size();
+    r.data = data.empty() ? nullptr : data.data();
+    r.data_len = data.size();
+    r.max_param_count = 0;
+    r.max_data_count = 0xFFFF;
+    return r;
+}
+
+TEST_F(Trans, Trans2RequestLayout)
+{
+    const Bytes params{0x37, 0, 200, 0, 2, 0, 4, 1, 0, 0, 0, 0, '*', 0, 0, 0};
+    for (uint32_t flags2 : {0xC801u, 0x4801u}) {
+        peer.requests.clear();
+        g_s.flags2 = flags2;
+        ParsedHeader h;
+        ASSERT_EQ(trans2(5, TRANS2_FIND_FIRST2, params.data(), params.size(), 0xFFFF, &h), 0) << vnb_error();
+        ASSERT_EQ(peer.requests.size(), 1u);
+        const Bytes &req = peer.requests[0];
+        sp::TransReq t = sp::parse_trans_req(req);
+        ASSERT_TRUE(t.ok);
+        EXPECT_EQ(req[4], SMB_COM_TRANSACTION2);
+        EXPECT_EQ(sp::tid_of(req), 5);
+        EXPECT_EQ(t.word_count, 15);
+        EXPECT_EQ(t.total_params, params.size());
+        EXPECT_EQ(t.total_data, 0);
+        EXPECT_EQ(t.max_params, 10);
+        EXPECT_EQ(t.timeout, 1000u);
+        EXPECT_EQ(t.setup, std::vector<uint16_t>{TRANS2_FIND_FIRST2});
+        // The byte block opens at 65: the empty Name and padding up to 68,
+        // the same three zero bytes whether or not strings are Unicode.
+        EXPECT_EQ(t.byte_block, 65u);
+        EXPECT_EQ(t.param_offset, 68);
+        EXPECT_EQ(Bytes(req.begin() + 65, req.begin() + 68), Bytes(3, 0)) << std::hex << flags2;
+        EXPECT_EQ(t.params, params);
+        EXPECT_EQ(t.data_count, 0);
+        EXPECT_EQ(t.data_offset, 0);
+        EXPECT_EQ(req.size(), 68 + params.size());
+    }
+}
+
+TEST_F(Trans, MaxDataCountKeepsTheReplyInOneMessage)
+{
+    const uint32_t room10 = vnb_trans_max_data(10, 0);
+    // The largest reply the request allows (10 parameter bytes, the data,
+    // worst-case padding before each block) fits the announced buffer.
+    EXPECT_LE(kReplyOverhead + 3 + 10 + 3 + room10, kClientMaxBuffer);
+    EXPECT_GT(room10, kClientMaxBuffer - 100);
+    EXPECT_LT(vnb_trans_max_data(1024, 0), room10 - 1000);
+    EXPECT_EQ(vnb_trans_max_data(1024, 0) + 1024 - 6, vnb_trans_max_data(0, 3));
+    EXPECT_EQ(vnb_trans_max_data(20000, 0), 0u);
+
+    struct Case {
+        uint32_t asked;
+        uint32_t sent;
+    } cases[] = {{0xFFFF, room10}, {100, 100}, {0, 0}, {room10 + 1, room10}};
+    for (const Case &c : cases) {
+        peer.requests.clear();
+        const uint8_t p[2] = {1, 0};
+        ASSERT_EQ(trans2(5, 6, p, sizeof p, c.asked, nullptr), 0);
+        EXPECT_EQ(sp::parse_trans_req(peer.requests.at(0)).max_data, c.sent) << c.asked;
+    }
+}
+
+TEST_F(Trans, PipeRequestAlignsNameParametersAndData)
+{
+    const uint16_t setup[2] = {0x0026, 0x4321};
+    struct Case {
+        uint32_t flags2;
+        size_t params;
+        size_t data;
+        size_t param_offset;
+        size_t data_offset;
+    } cases[] = {
+        // Byte block at 67: Unicode pad byte, "\PIPE\" and its NUL (14) to
+        // 82, padding to 84; 8-bit: 7 bytes to 74, padding to 76.
+        {0xC801, 0, 72, 84, 84},
+        {0x4801, 0, 72, 76, 76},
+        {0xC801, 5, 3, 84, 92},
+        {0x4801, 6, 1, 76, 84},
+        {0xC801, 4, 0, 84, 0},
+    };
+    for (const Case &c : cases) {
+        peer.requests.clear();
+        g_s.flags2 = c.flags2;
+        Bytes params(c.params, 0x11);
+        Bytes data(c.data, 0x22);
+        TransRequest r = pipe_request(setup, params, data);
+        ASSERT_EQ(vnb_trans_exchange(&r, nullptr), 0) << vnb_error();
+        const Bytes &req = peer.requests.at(0);
+        sp::TransReq t = sp::parse_trans_req(req);
+        ASSERT_TRUE(t.ok);
+        EXPECT_EQ(req[4], SMB_COM_TRANSACTION);
+        EXPECT_EQ(t.word_count, 16);
+        EXPECT_EQ(t.setup, (std::vector<uint16_t>{0x0026, 0x4321}));
+        EXPECT_EQ(t.byte_block, 67u);
+        EXPECT_EQ(t.param_offset, c.param_offset) << c.flags2 << " " << c.params << " " << c.data;
+        EXPECT_EQ(t.data_offset, c.data_offset) << c.flags2 << " " << c.params << " " << c.data;
+        EXPECT_EQ(t.params, params);
+        EXPECT_EQ(t.data, data);
+        EXPECT_EQ(t.total_data, c.data);
+        EXPECT_EQ(t.max_params, 0);
+        EXPECT_EQ(t.max_data, vnb_trans_max_data(0, 0));
+        Bytes name = c.flags2 & 0x8000 ? Bytes{0, '\\', 0, 'P', 0, 'I', 0, 'P', 0, 'E', 0, '\\', 0, 0, 0}
+                                       : Bytes{'\\', 'P', 'I', 'P', 'E', '\\', 0};
+        EXPECT_EQ(Bytes(req.begin() + 67, req.begin() + 67 + static_cast<long>(name.size())), name);
+    }
+}
+
+TEST_F(Trans, MalformedRequestsSendNothing)
+{
+    const uint16_t setup[17] = {};
+    const Bytes small{1};
+    static const Bytes huge(65281, 0);
+    struct Case {
+        const char *what;
+        std::function<void(TransRequest &)> bend;
+        int32_t rc;
+    } cases[] = {
+        {"17 setup words", [&](TransRequest &r) { r.setup_count = 17; }, -6},
+        {"setup count without words", [](TransRequest &r) { r.setup = nullptr; }, -6},
+        {"parameter length without bytes", [](TransRequest &r) { r.params = nullptr; r.params_len = 4; }, -6},
+        {"another command", [](TransRequest &r) { r.command = SMB_COM_READ_ANDX; }, -6},
+        {"data past one frame", [&](TransRequest &r) { r.data = huge.data(); r.data_len = huge.size(); }, -7},
+        {"blocks together past one frame",
+         [&](TransRequest &r) {
+             r.data = huge.data();
+             r.data_len = 65200;
+             r.params = huge.data();
+             r.params_len = 100;
+         },
+         -7},
+        {"non-ASCII name", [](TransRequest &r) { r.name = "\\PIPE\\\xC3\xA9"; }, -6},
+    };
+    for (const Case &c : cases) {
+        TransRequest r = pipe_request(setup, small, small);
+        c.bend(r);
+        uint64_t sent = g_s.frames_sent;
+        EXPECT_EQ(vnb_trans_exchange(&r, nullptr), c.rc) << c.what;
+        EXPECT_EQ(g_s.frames_sent, sent) << c.what;
+    }
+    EXPECT_TRUE(peer.requests.empty());
+}
+
+TEST_F(Trans, ReplyBlocksAreReadWhereTheyLie)
+{
+    ParsedHeader h;
+    ASSERT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, &h), 0);
+    TransReply r;
+    ASSERT_EQ(vnb_trans_reply_read(10, &r), TransFault::none);
+    EXPECT_EQ(r.word_count, 10u);
+    EXPECT_EQ(r.param_count, 10u);
+    EXPECT_EQ(r.param_offset, 56u);
+    EXPECT_EQ(r.data_count, 2u);
+    EXPECT_EQ(r.data_offset, 68u);
+    ASSERT_NE(r.params, nullptr);
+    ASSERT_NE(r.data, nullptr);
+    EXPECT_EQ(r.params[9], 10);
+    EXPECT_EQ(r.data[1], 0xBB);
+    EXPECT_EQ(r.data + 2, g_rep + g_rep_n);
+}
+
+// Replies bent one way each, and what the reader makes of them.
+TEST_F(Trans, LyingAndTruncatedReplies)
+{
+    using Bend = std::function<void(Bytes &)>;
+    auto field = [](size_t off, uint32_t v) -> Bend { return [=](Bytes &m) { sp::set16(m, off, v); }; };
+    auto cut = [](size_t n) -> Bend { return [=](Bytes &m) {
+            for (size_t i = 0; i < n; i++)
+                m.pop_back();
+        }; };
+    struct Case {
+        const char *what;
+        Bend bend;
+        TransFault fault;
+        const char *text;
+    } cases[] = {
+        {"as built", [](Bytes &) {}, TransFault::none, nullptr},
+        {"WordCount 0", [](Bytes &m) { m.resize(35); m[32] = 0; m[33] = m[34] = 0; }, TransFault::word_count,
+         "T reply WordCount 0"},
+        {"WordCount 9", [](Bytes &m) { m[32] = 9; }, TransFault::word_count, "T reply WordCount 9"},
+        {"no byte after the header", [](Bytes &m) { m.resize(32); }, TransFault::word_count,
+         "T reply WordCount 0"},
+        {"words cut short", [](Bytes &m) { m.resize(45); }, TransFault::words_outside,
+         "T reply words lie outside the frame"},
+        {"WordCount beyond the message", [](Bytes &m) { m[32] = 60; }, TransFault::words_outside,
+         "T reply words lie outside the frame"},
+        {"more data than carried", field(sp::kRepTotalData, 3), TransFault::split,
+         "T reply is split over several messages (10 of 10 parameter bytes, 2 of 3 data bytes)"},
+        {"more parameters than carried", field(sp::kRepTotalParams, 4000), TransFault::split,
+         "T reply is split over several messages (10 of 4000 parameter bytes, 2 of 2 data bytes)"},
+        {"a later part (data)", field(sp::kRepDataDisp, 2), TransFault::split, nullptr},
+        {"a later part (parameters)", field(sp::kRepParamDisp, 10), TransFault::split, nullptr},
+        {"fewer parameters than needed",
+         [](Bytes &m) {
+             sp::set16(m, sp::kRepParamCount, 8);
+             sp::set16(m, sp::kRepTotalParams, 8);
+         },
+         TransFault::few_params, "T reply carries 8 parameter bytes"},
+        {"parameter offset 0", field(sp::kRepParamOffset, 0), TransFault::params_outside,
+         "T parameters lie outside the frame"},
+        {"parameters past the end", field(sp::kRepParamOffset, 65530), TransFault::params_outside, nullptr},
+        {"data offset 0", field(sp::kRepDataOffset, 0), TransFault::data_outside, "T data lies outside the frame"},
+        {"data one byte short", cut(1), TransFault::data_outside, nullptr},
+        {"data offset at the end", field(sp::kRepDataOffset, 70), TransFault::data_outside, nullptr},
+        {"no data, no offset",
+         [](Bytes &m) {
+             sp::set16(m, sp::kRepDataCount, 0);
+             sp::set16(m, sp::kRepTotalData, 0);
+             sp::set16(m, sp::kRepDataOffset, 0);
+         },
+         TransFault::none, nullptr},
+        {"fewer totals than carried", field(sp::kRepTotalData, 1), TransFault::none, nullptr},
+    };
+    for (const Case &c : cases) {
+        reply = [&](const Bytes &req) {
+            Bytes m = sp::trans_reply(req, Bytes(10, 0x5A), {0xAA, 0xBB});
+            c.bend(m);
+            return m;
+        };
+        ASSERT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, nullptr), 0) << c.what << ": " << vnb_error();
+        TransReply r;
+        TransFault f = vnb_trans_reply_read(10, &r);
+        EXPECT_EQ(f, c.fault) << c.what;
+        if (f == TransFault::none) {
+            EXPECT_TRUE(r.data_count == 0 ? r.data == nullptr : r.data + r.data_count <= g_rep + g_rep_n) << c.what;
+            continue;
+        }
+        EXPECT_EQ(vnb_trans_fail("T", f, &r), -2);
+        if (c.text) {
+            EXPECT_STREQ(vnb_error(), c.text) << c.what;
+        }
+    }
+}
+
+TEST_F(Trans, StatusIsLeftToTheCaller)
+{
+    reply = [](const Bytes &req) { return sp::reply_to(req, 0xC000003A); };
+    ParsedHeader h;
+    g_s.last_status = 0;
+    ASSERT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, &h), 0);
+    EXPECT_EQ(h.status, 0xC000003Au);
+    EXPECT_EQ(g_s.last_status, 0u);
+    TransReply r;
+    EXPECT_EQ(vnb_trans_reply_read(0, &r), TransFault::word_count);
+}
+
+TEST_F(Trans, ExchangeFailuresComeBackUnchanged)
+{
+    reply = [](const Bytes &req) {
+        Bytes m = sp::trans_reply(req, {}, {});
+        m[4] = 0x33;  // another command
+        return m;
+    };
+    EXPECT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, nullptr), -2);
+    EXPECT_STREQ(vnb_error(), "the reply command 33 does not answer 32");
+}
+
+}  // namespace
