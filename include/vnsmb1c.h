@@ -196,6 +196,163 @@ VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int le
 /* Closes the handle; unknown or closed handles are ignored. */
 VNSMB1C_API void vnsmb1c_close(int handle);
 
+/* ---- Folder-access backend ---- */
+
+/*
+ * The host's folder-access ("vnffa") table for the backend "smb1". The
+ * records below are shared with the host byte for byte (64-bit layout).
+ * Every operation but close returns a status: 0 success, 2 no connection,
+ * 3 not found or bad path, 4 authentication failed, 5 other failure,
+ * 6 unsupported, 7 cancelled, 8 bad settings, 9 invalid argument or buffer
+ * too small, 10 out of memory.
+ */
+enum {
+    VNSMB1C_FFA_OK = 0,
+    VNSMB1C_FFA_NOCONN = 2,
+    VNSMB1C_FFA_NOTFOUND = 3,
+    VNSMB1C_FFA_AUTH = 4,
+    VNSMB1C_FFA_FAILED = 5,
+    VNSMB1C_FFA_UNSUPPORTED = 6,
+    VNSMB1C_FFA_CANCELLED = 7,
+    VNSMB1C_FFA_BADSETTINGS = 8,
+    VNSMB1C_FFA_INVALID = 9,
+    VNSMB1C_FFA_NOMEM = 10
+};
+
+/* FolderEntry.flags bits. */
+enum {
+    VNSMB1C_FFA_SIZE_VALID = 0x01,
+    VNSMB1C_FFA_MTIME_VALID = 0x02,
+    VNSMB1C_FFA_LOCATOR_VALID = 0x20
+};
+
+/* One entry; owned by the host. host_data and host_more are never touched. */
+typedef struct vnsmb1c_FolderEntry {
+    uint32_t host_data;
+    uint32_t flags;
+    const char *name;
+    const char *path;
+    int32_t is_folder;
+    int64_t size;      /* -1 when not available */
+    int64_t mtime_ms;  /* Unix milliseconds, -1 when not available */
+    uint8_t host_more[16];
+    const char *locator;  /* meaningful only with VNSMB1C_FFA_LOCATOR_VALID */
+} vnsmb1c_FolderEntry;
+
+/* One page request of list; owned by the host. host_data is never touched. */
+typedef struct vnsmb1c_ListRequest {
+    uint8_t host_data[8];
+    const char *cursor;            /* in: NULL or "" for the first page */
+    vnsmb1c_FolderEntry *entries;  /* in: at least capacity records */
+    uint64_t capacity;             /* in */
+    uint64_t count;                /* out: entries filled */
+    int32_t has_more;              /* out */
+    const char *next_cursor;       /* out: NULL on the last page */
+    const int32_t *cancel;         /* in: may be NULL; non-zero stops the listing */
+} vnsmb1c_ListRequest;
+
+/*
+ * The table. Entry texts of list stay valid until the listing is dropped
+ * (list of another path or with a non-numeric cursor, open, close); those
+ * of stat until the next stat, open or close.
+ */
+typedef struct vnsmb1c_FolderBackend {
+    uint32_t size;  /* 72 */
+    uint32_t size_pad;
+    const char *name;  /* "smb1" */
+    uint32_t version;  /* 2 */
+    uint32_t version_pad;
+    void *context;
+    int (*open)(void *context, const char *settings_json);
+    int (*list)(void *context, const char *path, vnsmb1c_ListRequest *request);
+    int (*stat)(void *context, const char *path, vnsmb1c_FolderEntry *entry);
+    int (*locator)(void *context, const char *path, char *buffer, size_t capacity);
+    void (*close)(void *context);
+} vnsmb1c_FolderBackend;
+
+/* The host contract fixes the 64-bit layout. */
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#  ifdef __cplusplus
+#    define VNSMB1C_FFA_PIN(e) static_assert(e, #e)
+#  else
+#    define VNSMB1C_FFA_PIN(e) _Static_assert(e, #e)
+#  endif
+VNSMB1C_FFA_PIN(sizeof(vnsmb1c_FolderEntry) == 72);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, flags) == 4);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, name) == 8);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, path) == 16);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, is_folder) == 24);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, size) == 32);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, mtime_ms) == 40);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, host_more) == 48);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderEntry, locator) == 64);
+VNSMB1C_FFA_PIN(sizeof(vnsmb1c_ListRequest) == 64);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_ListRequest, cursor) == 8);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_ListRequest, entries) == 16);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_ListRequest, capacity) == 24);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_ListRequest, count) == 32);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_ListRequest, has_more) == 40);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_ListRequest, next_cursor) == 48);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_ListRequest, cancel) == 56);
+VNSMB1C_FFA_PIN(sizeof(vnsmb1c_FolderBackend) == 72);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, name) == 8);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, version) == 16);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, context) == 24);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, open) == 32);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, list) == 40);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, stat) == 48);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, locator) == 56);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, close) == 64);
+#  undef VNSMB1C_FFA_PIN
+#endif
+
+/* The one backend table, filled at every call. */
+VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void);
+
+/* ---- Request handler ---- */
+
+/*
+ * The host's request-handler table for the runtime type "SMBCIFS" (48 bytes
+ * on 64-bit hosts; the offsets are fixed). Every operation connects with the
+ * settings JSON, works, disconnects and puts the transport selection back,
+ * then copies its compact JSON reply (or {"error":"..."}) into out when the
+ * whole text and its NUL fit in capacity; nothing is written otherwise.
+ * Results: 0 success, -1 authentication failed, -2 not found, -4 network
+ * failure, -5 internal failure, -6 unsupported, -8 bad request, -9 the
+ * reply does not fit.
+ */
+typedef struct vnsmb1c_RequestHandler {
+    const char *runtime_type; /* "SMBCIFS" */
+    uint64_t word;            /* 0x23 */
+    int (*validate)(const vnsmb1c_HostIo *io, const char *settings_json, char *out, int32_t capacity);
+    int (*list)(const vnsmb1c_HostIo *io, const char *settings_json, const char *path, char *out,
+                int32_t capacity);
+    int (*stream)(const vnsmb1c_HostIo *io, const char *settings_json, const char *entry_json, char *out,
+                  int32_t capacity);
+    int (*download)(const vnsmb1c_HostIo *io, const char *settings_json, const char *entry_json, char *out,
+                    int32_t capacity);
+} vnsmb1c_RequestHandler;
+
+/* Both return the same constant table. */
+VNSMB1C_API const vnsmb1c_RequestHandler *vnrch_get(void);
+VNSMB1C_API const vnsmb1c_RequestHandler *vnsmb1c_vnrch_handler(void);
+
+#ifdef __cplusplus
+static_assert(sizeof(void *) != 8 || sizeof(vnsmb1c_RequestHandler) == 48, "RequestHandler is 48 bytes");
+static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, word) == 8, "RequestHandler.word offset");
+static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, validate) == 16, "RequestHandler.validate offset");
+static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, list) == 24, "RequestHandler.list offset");
+static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, stream) == 32, "RequestHandler.stream offset");
+static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, download) == 40, "RequestHandler.download offset");
+#else
+_Static_assert(sizeof(void *) != 8 || sizeof(vnsmb1c_RequestHandler) == 48, "RequestHandler is 48 bytes");
+_Static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, word) == 8, "RequestHandler.word offset");
+_Static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, validate) == 16, "RequestHandler.validate offset");
+_Static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, list) == 24, "RequestHandler.list offset");
+_Static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, stream) == 32, "RequestHandler.stream offset");
+_Static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, download) == 40, "RequestHandler.download offset");
+#endif
+
 /* ---- Test controls ---- */
 
 /* Known-answer test of the built-in digests and MACs: 0, or -2. */

@@ -1,0 +1,248 @@
+// The "SMBCIFS" request-handler table, its settings reading and the scope
+// that every request runs in.
+#include "adapters/request_handler.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "crypto/crypto.h"
+#include "net/net.h"
+#include "sess/transport_select.h"
+
+namespace {
+
+constexpr vnsmb1c_RequestHandler g_handler = {
+    "SMBCIFS", 0x23, h_validate, h_list, h_stream, h_download,
+};
+
+// Handler codes for the library's result codes -11 .. -1.
+constexpr std::array<int, 11> kCodeOfResult = {-5, -8, -8, -6, -5, -8, -8, -2, -1, -5, -4};
+
+constexpr size_t kMaxHost = 255;
+constexpr int32_t kMaxPort = 65535;
+
+int32_t h_scoped = 0;
+int32_t h_mode = 0;
+const vnsmb1c_HostIo *h_io = nullptr;
+char fubuf[768];
+
+// Host and port of the open scope's session, for URLs.
+char h_host[256];
+int32_t h_port = 0;
+
+struct Settings {
+    const char *host = nullptr;
+    int32_t port = 0;
+    char domain[129] = "";
+    char user[129] = "";
+    char password[257] = "";
+};
+
+void cut_copy(char *dst, size_t cap, const char *src)
+{
+    size_t len = strnlen(src, cap - 1);
+    std::memcpy(dst, src, len);
+    dst[len] = '\0';
+}
+
+// 0 with the port taken from a port text, 1 when the text is empty, -1 when it
+// is not a port.
+int port_text(const char *text, int32_t *port)
+{
+    if (text[0] == '\0')
+        return 1;
+    errno = 0;
+    char *end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || v < 0 || v > kMaxPort)
+        return -1;
+    *port = static_cast<int32_t>(v);
+    return 0;
+}
+
+// The settings' host, port and identity; 0 or an error text.
+const char *read_settings(const rapidjson::Value &root, Settings &s)
+{
+    if (const rapidjson::Value *v = rch_string(root, "HostName"))
+        s.host = v->GetString();
+    bool from_url = false;
+    int32_t url_port = 0;
+    const rapidjson::Value *full = rch_string(root, "FullUrl");
+    if (full != nullptr && full->GetStringLength() > 0) {
+        char host[256], user[129], password[257], domain[129], path[1026];
+        if (vnsmb1c_url_parse(full->GetString(), host, sizeof host, &url_port, user, sizeof user, password,
+                              sizeof password, domain, sizeof domain, path, sizeof path) == 0) {
+            from_url = true;
+            cut_copy(fubuf, sizeof fubuf, host);
+            s.host = fubuf;
+            cut_copy(s.user, sizeof s.user, user);
+            cut_copy(s.password, sizeof s.password, password);
+            cut_copy(s.domain, sizeof s.domain, domain);
+        }
+        vnb_wipe(password, sizeof password);
+    }
+    if (s.host == nullptr || s.host[0] == '\0')
+        return "settings: HostName is required";
+
+    const rapidjson::Value *sp = rch_member(root, "ServerPort");
+    const rapidjson::Value *text = nullptr;
+    int got = 1;
+    if (sp != nullptr && (sp->IsInt64() || sp->IsUint64())) {
+        uint64_t raw = sp->IsUint64() ? sp->GetUint64() : static_cast<uint64_t>(sp->GetInt64());
+        s.port = static_cast<int32_t>(static_cast<uint32_t>(raw));
+        got = 0;
+    } else if (sp != nullptr && sp->IsString()) {
+        text = sp;
+    } else {
+        text = rch_string(root, "Port");
+    }
+    if (text != nullptr && (got = port_text(text->GetString(), &s.port)) < 0)
+        return "settings: ServerPort out of range";
+    if (got != 0)
+        s.port = from_url ? url_port : 0;
+
+    struct Identity {
+        const char *key;
+        char *field;
+        size_t cap;
+    };
+    const Identity ids[] = {
+        {"DomainName", s.domain, sizeof s.domain},
+        {"UserName", s.user, sizeof s.user},
+        {"Password", s.password, sizeof s.password},
+    };
+    for (const Identity &id : ids) {
+        const rapidjson::Value *v = rch_string(root, id.key);
+        if (v != nullptr && v->GetStringLength() > 0)
+            cut_copy(id.field, id.cap, v->GetString());
+    }
+    if (std::strlen(s.host) > kMaxHost)
+        return "settings: HostName too long";
+    return nullptr;
+}
+
+int parse_and_connect(const char *settings, char *out, int32_t capacity)
+{
+    if (settings == nullptr)
+        return put_err(kRchBadRequest, "settings: NULL", out, capacity);
+    rapidjson::Document doc;
+    doc.Parse<kRchParseFlags>(settings);
+    if (doc.HasParseError())
+        return put_err(kRchBadRequest, "settings: not JSON", out, capacity);
+    if (!doc.IsObject())
+        return put_err(kRchBadRequest, "settings: not an object", out, capacity);
+    Settings s;
+    const char *failure = read_settings(doc, s);
+    if (failure == nullptr) {
+        cut_copy(h_host, sizeof h_host, s.host);
+        h_port = s.port;
+    }
+    doc.SetNull();
+    doc.GetAllocator().Clear();
+    int rc = failure == nullptr ? vnsmb1c_connect(h_host, h_port, s.domain, s.user, s.password) : 0;
+    vnb_wipe(s.password, sizeof s.password);
+    if (failure != nullptr)
+        return put_err(kRchBadRequest, failure, out, capacity);
+    if (rc != 0)
+        return put_err(rch_code(rc), vnsmb1c_last_error(), out, capacity);
+    return kRchOk;
+}
+
+}  // namespace
+
+int rch_code(int result)
+{
+    if (result == 0)
+        return kRchOk;
+    if (result >= -11 && result <= -1)
+        return kCodeOfResult[static_cast<size_t>(result + 11)];
+    return kRchBadRequest;
+}
+
+bool rch_copy(std::string_view text, char *out, int32_t capacity)
+{
+    if (out == nullptr || capacity <= 0 || static_cast<uint64_t>(capacity) < text.size() + 1)
+        return false;
+    std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '\0';
+    return true;
+}
+
+int put_err(int code, const char *text, char *out, int32_t capacity)
+{
+    rapidjson::StringBuffer sb;
+    RchWriter w(sb);
+    w.StartObject();
+    w.Key("error");
+    bool ok = w.String(text != nullptr ? text : "error");
+    ok = w.EndObject() && ok;
+    if (ok)
+        rch_copy(std::string_view(sb.GetString(), sb.GetSize()), out, capacity);
+    return code;
+}
+
+void h_teardown()
+{
+    if (h_scoped != 1)
+        return;
+    h_scoped = 0;
+    vnsmb1c_disconnect();
+    vnb_transport_restore(h_mode, h_io);
+}
+
+int h_setup(const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity)
+{
+    if (h_scoped == 0) {
+        vnb_transport_peek(&h_mode, &h_io);
+        h_scoped = 1;
+        // Only the library's own fake-backed object is taken up; a host's
+        // object is left alone and the request uses the selected transport.
+        if (io != nullptr && h_mode == VNSMB1C_MODE_SOCKET && vnb_io_own_face(io) == 2)
+            vnsmb1c_use_io(io);
+    }
+    int rc = parse_and_connect(settings, out, capacity);
+    if (rc != 0)
+        h_teardown();
+    return rc;
+}
+
+void rch_url(char (&url)[2112], std::string_view tail)
+{
+    int tail_len = static_cast<int>(std::min<size_t>(tail.size(), sizeof url));
+    if (h_port != 0)
+        std::snprintf(url, sizeof url, "smb1://%s:%d/%.*s", h_host, h_port, tail_len, tail.data());
+    else
+        std::snprintf(url, sizeof url, "smb1://%s/%.*s", h_host, tail_len, tail.data());
+}
+
+const rapidjson::Value *rch_member(const rapidjson::Value &obj, const char *key)
+{
+    if (!obj.IsObject())
+        return nullptr;
+    auto it = obj.FindMember(key);
+    return it != obj.MemberEnd() ? &it->value : nullptr;
+}
+
+const rapidjson::Value *rch_string(const rapidjson::Value &obj, const char *key)
+{
+    const rapidjson::Value *v = rch_member(obj, key);
+    return v != nullptr && v->IsString() ? v : nullptr;
+}
+
+extern "C" {
+
+VNSMB1C_API const vnsmb1c_RequestHandler *vnrch_get(void)
+{
+    return &g_handler;
+}
+
+VNSMB1C_API const vnsmb1c_RequestHandler *vnsmb1c_vnrch_handler(void)
+{
+    return &g_handler;
+}
+
+}  // extern "C"
