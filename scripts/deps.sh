@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev rapidjson-dev samba smbclient "$@")
+packages=(cmake ninja-build g++ pkg-config libgtest-dev rapidjson-dev libcli11-dev samba smbclient "$@")
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
