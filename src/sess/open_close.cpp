@@ -19,6 +19,9 @@ constexpr uint32_t kDesiredAccess = 0x00000089;  // read data, read EA, read att
 constexpr uint32_t kShareAll = 7;                // read, write, delete
 constexpr uint32_t kOpenExisting = 1;            // FILE_OPEN
 constexpr uint32_t kDirectoryFile = 1;           // FILE_DIRECTORY_FILE
+// A file open must not land on a folder: servers open a folder for
+// CreateOptions 0, and reads of it then fail late and oddly.
+constexpr uint32_t kNonDirectoryFile = 0x40;     // FILE_NON_DIRECTORY_FILE
 constexpr uint32_t kImpersonation = 2;
 constexpr uint8_t kSecurityFlags = 3;
 
@@ -90,7 +93,7 @@ int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t 
     vnb_w32(&words, 0);          // ExtFileAttributes
     vnb_w32(&words, kShareAll);
     vnb_w32(&words, kOpenExisting);
-    vnb_w32(&words, is_folder ? kDirectoryFile : 0);
+    vnb_w32(&words, is_folder ? kDirectoryFile : kNonDirectoryFile);
     vnb_w32(&words, kImpersonation);
     vnb_buf_byte(&words, kSecurityFlags);
 

@@ -514,7 +514,7 @@ TEST_F(ShareList, RequestsAlongTheWay)
 
         const Bytes &create = peer.requests[1];
         EXPECT_EQ(sp::tid_of(create), 0x0801);
-        EXPECT_EQ(get32(create, 72), 0u);  // CreateOptions: not a directory
+        EXPECT_EQ(get32(create, 72), 0x40u);  // CreateOptions: FILE_NON_DIRECTORY_FILE
         EXPECT_EQ(slice(create, 84, create.size() - 2), sp::utf16("\\srvsvc"));
 
         ByteBuffer b{};

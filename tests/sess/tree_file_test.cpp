@@ -326,7 +326,8 @@ TEST_F(TreeFile, OpenRequestLayout)
         EXPECT_EQ(get64(req, 52), 0u);          // AllocationSize
         EXPECT_EQ(get32(req, 64), 7u);          // ShareAccess
         EXPECT_EQ(get32(req, 68), 1u);          // CreateDisposition: open
-        EXPECT_EQ(get32(req, 72), static_cast<uint32_t>(c.folder));  // CreateOptions
+        // CreateOptions: FILE_DIRECTORY_FILE or FILE_NON_DIRECTORY_FILE
+        EXPECT_EQ(get32(req, 72), c.folder ? 0x01u : 0x40u);
         EXPECT_EQ(get32(req, 76), 2u);          // ImpersonationLevel
         EXPECT_EQ(req[80], 3);                  // SecurityFlags
         // Pad byte at 83, so the name starts at the even offset 84.

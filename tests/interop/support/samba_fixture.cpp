@@ -12,7 +12,7 @@ const std::vector<std::string> kAwkwardNames = {
 
 const std::vector<std::string> kHiddenNames = {".dotfile", "$dollar", "@eaDir"};
 
-void SambaTest::populate(SambaServer &s)
+void populate_standard(SambaServer &s)
 {
     ASSERT_TRUE(s.add_user(kReader, kReaderPassword));
     ASSERT_TRUE(s.add_user(kOther, kOtherPassword));
@@ -34,6 +34,11 @@ void SambaTest::populate(SambaServer &s)
     s.write_file(kWritableShare, "notes.txt", "the suite checks that nothing here changes\n");
     s.write_random_file(kWritableShare, "sub/data.bin", 70000, 2);
     s.set_mtime(kWritableShare, "notes.txt", 1000000000);
+}
+
+void SambaTest::populate(SambaServer &s)
+{
+    populate_standard(s);
 }
 
 void SambaTest::SetUp()

@@ -42,6 +42,11 @@ extern const std::vector<std::string> kAwkwardNames;
 extern const std::vector<std::string> kHiddenNames;
 inline constexpr char kShownName[] = "shown.txt";
 
+// The standard users, shares and files above (fatal gtest failures when a
+// user cannot be added). SambaTest::populate calls it; suites sharing one
+// server between tests call it themselves.
+void populate_standard(SambaServer &server);
+
 class SambaTest : public testing::Test {
 protected:
     virtual SambaOptions server_options() { return {}; }

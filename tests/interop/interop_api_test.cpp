@@ -1,0 +1,558 @@
+// The exported C interface against a real Samba smbd (SMB1 only): logons,
+// share and folder listings, reads, signing, a server that vanishes, and a
+// writable share that stays untouched.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "crypto/crypto.h"
+#include "interop/support/samba_fixture.h"
+#include "interop/support/tamper_proxy.h"
+#include "interop/support/tree_manifest.h"
+#include "sess/session_state.h"
+#include "vnsmb1c.h"
+
+namespace fs = std::filesystem;
+using namespace interop;
+
+namespace {
+
+constexpr const char *kHost = SambaServer::kHost;
+constexpr char kBulkShare[] = "bulk";
+constexpr int kBig = 5000;
+constexpr int kHuge = 60000;
+constexpr int kListCap = 50000;
+constexpr char kRandomRel[] = "Media/random64.bin";
+constexpr uint64_t kRandomSize = 64ull << 20;
+constexpr uint64_t kRandomSeed = 7;
+constexpr char kSparseRel[] = "Media/sparse.bin";
+constexpr uint64_t kGiB = 1ull << 30;
+constexpr uint64_t kSparseSize = 6 * kGiB;
+const std::vector<SparseMarker> kMarkers = {
+    {0, "start of the sparse file"},
+    {4 * kGiB - 7, "across the 4 GiB line"},
+    {4 * kGiB + 12345, "past 4 GiB"},
+    {5 * kGiB + 1, "at five GiB"},
+    {kSparseSize - 8, "the end!"},
+};
+
+struct Item {
+    std::string name;
+    bool folder = false;
+    int64_t size = -1;
+    bool hidden = false;
+};
+
+// The last listing, parsed from vnsmb1c_list_json.
+std::vector<Item> listed_items()
+{
+    std::vector<Item> items;
+    rapidjson::Document doc;
+    doc.Parse(vnsmb1c_list_json());
+    if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("items") || !doc["items"].IsArray()) {
+        ADD_FAILURE() << "unreadable listing JSON";
+        return items;
+    }
+    for (const auto &v : doc["items"].GetArray()) {
+        Item it;
+        if (v.HasMember("name") && v["name"].IsString())
+            it.name = v["name"].GetString();
+        if (v.HasMember("folder"))
+            it.folder = v["folder"].IsBool() ? v["folder"].GetBool() : v["folder"].IsInt() && v["folder"].GetInt();
+        if (v.HasMember("size") && v["size"].IsInt64())
+            it.size = v["size"].GetInt64();
+        if (v.HasMember("hidden"))
+            it.hidden = v["hidden"].IsBool() ? v["hidden"].GetBool() : v["hidden"].IsInt() && v["hidden"].GetInt();
+        items.push_back(it);
+    }
+    return items;
+}
+
+// A true/false member of vnsmb1c_session_json; -1 when missing.
+int session_flag(const char *key)
+{
+    rapidjson::Document doc;
+    doc.Parse(vnsmb1c_session_json());
+    if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember(key) || !doc[key].IsBool())
+        return -1;
+    return doc[key].GetBool() ? 1 : 0;
+}
+
+std::set<std::string> names_of(const std::vector<Item> &items)
+{
+    std::set<std::string> names;
+    for (const auto &it : items)
+        names.insert(it.name);
+    return names;
+}
+
+std::set<std::string> names_on_disk(const fs::path &dir)
+{
+    std::set<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+std::vector<std::string> share_names()
+{
+    std::vector<std::string> names;
+    int n = vnsmb1c_shares();
+    for (int i = 0; i < n; ++i)
+        names.emplace_back(vnsmb1c_share_name(i));
+    return names;
+}
+
+bool has(const std::vector<std::string> &v, const std::string &s)
+{
+    for (const auto &x : v)
+        if (x == s)
+            return true;
+    return false;
+}
+
+// Reads the whole open file with vnsmb1c_read_at in a loop.
+std::vector<uint8_t> read_all(int handle, int chunk)
+{
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> buf(static_cast<size_t>(chunk));
+    for (int guard = 0; guard < 1 << 20; ++guard) {
+        int n = vnsmb1c_read_at(handle, static_cast<int64_t>(out.size()), buf.data(), chunk);
+        if (n <= 0) {
+            EXPECT_EQ(n, 0) << vnsmb1c_last_error();
+            break;
+        }
+        out.insert(out.end(), buf.begin(), buf.begin() + n);
+    }
+    return out;
+}
+
+// Exactly `length` bytes at offset, with as many reads as it takes.
+std::string read_exact(int handle, uint64_t offset, size_t length)
+{
+    std::string out;
+    std::vector<char> buf(length);
+    for (int guard = 0; out.size() < length && guard < 1000; ++guard) {
+        int n = vnsmb1c_read_at(handle, static_cast<int64_t>(offset + out.size()), buf.data(),
+                                static_cast<int>(length - out.size()));
+        if (n <= 0) {
+            ADD_FAILURE() << "read_at(" << offset + out.size() << ") = " << n << ": " << vnsmb1c_last_error();
+            break;
+        }
+        out.append(buf.data(), static_cast<size_t>(n));
+    }
+    return out;
+}
+
+std::string read_text_file(const char *path, const char *file)
+{
+    int h = vnsmb1c_open(path, file);
+    if (h <= 0) {
+        ADD_FAILURE() << "open " << path << " " << file << ": " << h << " " << vnsmb1c_last_error();
+        return {};
+    }
+    auto bytes = read_all(h, 4096);
+    vnsmb1c_close(h);
+    return {bytes.begin(), bytes.end()};
+}
+
+std::string sha256_hex(const uint8_t *p, size_t n)
+{
+    uint8_t d[32];
+    vnb_sha256(p, n, d);
+    char hex[65];
+    for (int i = 0; i < 32; ++i)
+        std::snprintf(hex + 2 * i, 3, "%02x", d[i]);
+    return hex;
+}
+
+// The big folders live once per test program run outside any server; each
+// server's "bulk" share points at them.
+class BulkTree {
+public:
+    BulkTree()
+    {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern = (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/vnsmbt-bulk.XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp " + pattern);
+        root_ = pattern;
+        fs::permissions(root_, fs::perms(0755));
+        make(root_ / "Big5000", kBig);
+        make(root_ / "Big60000", kHuge);
+    }
+    ~BulkTree()
+    {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    const fs::path &root() const { return root_; }
+
+private:
+    static void make(const fs::path &dir, int count)
+    {
+        fs::create_directory(dir);
+        fs::permissions(dir, fs::perms(0755));
+        for (int i = 0; i < count; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "entry%05d.dat", i);
+            FILE *f = std::fopen((dir / name).c_str(), "wb");
+            if (f == nullptr || std::fclose(f) != 0)
+                throw std::runtime_error("cannot create " + (dir / name).string());
+        }
+    }
+    fs::path root_;
+};
+
+const BulkTree &bulk_tree()
+{
+    static BulkTree tree;
+    return tree;
+}
+
+const std::vector<uint8_t> &random_bytes()
+{
+    static const std::vector<uint8_t> bytes = pattern_bytes(kRandomSize, kRandomSeed);
+    return bytes;
+}
+
+void set_timeout(int ms)
+{
+    vnb_state_ensure_init();
+    g_s.timeout_ms = ms;
+}
+
+// One server per signing mode, shared by the tests of that mode (building
+// the content takes seconds; no test changes it).
+class ApiTest : public testing::TestWithParam<const char *> {
+protected:
+    static void TearDownTestSuite() { servers().clear(); }
+
+    void SetUp() override
+    {
+        if (auto why = SambaServer::unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        auto &slot = servers()[GetParam()];
+        if (!slot) {
+            SambaOptions o;
+            o.signing = GetParam();
+            auto s = std::make_unique<SambaServer>(o);
+            populate_standard(*s);
+            ASSERT_FALSE(HasFatalFailure());
+            ShareSpec bulk = read_only_share(kBulkShare);
+            bulk.params = {"path = " + bulk_tree().root().string()};
+            s->add_share(bulk);
+            s->write_file(kPublicShare, kRandomRel,
+                          std::string_view(reinterpret_cast<const char *>(random_bytes().data()), kRandomSize));
+            s->write_sparse_file(kPublicShare, kSparseRel, kSparseSize, kMarkers);
+            ASSERT_TRUE(s->start());
+            slot = std::move(s);
+        }
+        server_ = slot.get();
+        ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+        set_timeout(kDefaultTimeoutMs);
+    }
+
+    void TearDown() override { vnsmb1c_disconnect(); }
+
+    bool mandatory() const { return std::strcmp(GetParam(), "mandatory") == 0; }
+    SambaServer &server() { return *server_; }
+
+    int connect(const char *user, const char *password, int port = 0)
+    {
+        return vnsmb1c_connect(kHost, port ? port : server_->port(), "", user, password);
+    }
+
+    // Connects as the reader, failing the test when that does not work.
+    void connect_reader()
+    {
+        ASSERT_EQ(connect(kReader, kReaderPassword), 0) << vnsmb1c_last_error();
+    }
+
+    static std::map<std::string, std::unique_ptr<SambaServer>> &servers()
+    {
+        static std::map<std::string, std::unique_ptr<SambaServer>> s;
+        return s;
+    }
+
+private:
+    SambaServer *server_ = nullptr;
+};
+
+}  // namespace
+
+TEST_P(ApiTest, AnonymousLogonListsSharesAndReads)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    auto shares = share_names();
+    for (const char *s : {kPublicShare, kPrivateShare, kWritableShare, kBulkShare})
+        EXPECT_TRUE(has(shares, s)) << s;
+    for (const auto &s : shares)
+        EXPECT_NE(s.back(), '$') << "administrative share listed: " << s;
+
+    ASSERT_GE(vnsmb1c_list(kPublicShare, nullptr), 0) << vnsmb1c_last_error();
+    auto items = listed_items();
+    auto names = names_of(items);
+    for (const char *n : {kHelloName, "Movies", "Names", "Hidden", "Media"})
+        EXPECT_EQ(names.count(n), 1u) << n;
+    for (const auto &it : items) {
+        if (it.name == kHelloName) {
+            EXPECT_EQ(it.size, static_cast<int64_t>(std::strlen(kHelloText)));
+        }
+    }
+    EXPECT_EQ(read_text_file(kPublicShare, kHelloName), kHelloText);
+    EXPECT_EQ(read_text_file("public/Movies", "clip.bin").size(), 100000u);
+    // A folder is no file (Samba would open it for CreateOptions 0).
+    EXPECT_LT(vnsmb1c_open(kPublicShare, "Movies"), 0);
+    EXPECT_NE(std::string(vnsmb1c_last_error()).find("FILE_IS_A_DIRECTORY"), std::string::npos)
+        << vnsmb1c_last_error();
+}
+
+TEST_P(ApiTest, NamedLogonReadsThePrivateShare)
+{
+    connect_reader();
+    ASSERT_EQ(vnsmb1c_list(kPrivateShare, nullptr), 1) << vnsmb1c_last_error();
+    EXPECT_EQ(names_of(listed_items()), std::set<std::string>{kSecretName});
+    EXPECT_EQ(read_text_file(kPrivateShare, kSecretName), kSecretText);
+    EXPECT_EQ(session_flag("guest"), 0) << vnsmb1c_session_json();
+    if (mandatory()) {
+        EXPECT_EQ(session_flag("signing"), 1) << vnsmb1c_session_json();
+    }
+}
+
+TEST_P(ApiTest, WrongPasswordIsALogonFailure)
+{
+    EXPECT_EQ(connect(kReader, "not-the-password"), VNSMB1C_EAUTH);
+    EXPECT_NE(std::string(vnsmb1c_last_error()).find("LOGON_FAILURE"), std::string::npos) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_list(kPublicShare, nullptr), VNSMB1C_ENOSESSION);
+}
+
+TEST_P(ApiTest, UnknownUserIsLoggedOnAsGuest)
+{
+    // map to guest = Bad User
+    ASSERT_EQ(connect("vnsmbt_unknown", "whatever"), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(session_flag("guest"), 1) << vnsmb1c_session_json();
+    EXPECT_EQ(read_text_file(kPublicShare, kHelloName), kHelloText);
+    EXPECT_LT(vnsmb1c_list(kPrivateShare, nullptr), 0);
+}
+
+TEST_P(ApiTest, FolderOf5000ListsExactly)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(vnsmb1c_list(kBulkShare, "Big5000"), kBig) << vnsmb1c_last_error();
+    auto items = listed_items();
+    ASSERT_EQ(items.size(), static_cast<size_t>(kBig));
+    EXPECT_EQ(names_of(items), names_on_disk(bulk_tree().root() / "Big5000"));
+    for (const auto &it : items) {
+        ASSERT_FALSE(it.folder) << it.name;
+        ASSERT_EQ(it.size, 0) << it.name;
+    }
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), 0);
+}
+
+TEST_P(ApiTest, FolderOf60000ListsTheFirst50000)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(vnsmb1c_list(kBulkShare, "Big60000"), kListCap) << vnsmb1c_last_error();
+    auto items = listed_items();
+    ASSERT_EQ(items.size(), static_cast<size_t>(kListCap));
+    auto listed = names_of(items);
+    EXPECT_EQ(listed.size(), static_cast<size_t>(kListCap)) << "names listed twice";
+    auto disk = names_on_disk(bulk_tree().root() / "Big60000");
+    for (const auto &n : listed)
+        ASSERT_EQ(disk.count(n), 1u) << n;
+}
+
+TEST_P(ApiTest, AwkwardNamesRoundTrip)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(vnsmb1c_list("public/Names", nullptr), static_cast<int>(kAwkwardNames.size()))
+        << vnsmb1c_last_error();
+    EXPECT_EQ(names_of(listed_items()), std::set<std::string>(kAwkwardNames.begin(), kAwkwardNames.end()));
+    for (const auto &name : kAwkwardNames) {
+        SCOPED_TRACE(name);
+        int h = vnsmb1c_open("public/Names", name.c_str());
+        ASSERT_GT(h, 0) << vnsmb1c_last_error();
+        EXPECT_EQ(vnsmb1c_size(h), 0);
+        char b[4];
+        EXPECT_EQ(vnsmb1c_read_at(h, 0, b, sizeof b), 0);
+        vnsmb1c_close(h);
+    }
+}
+
+TEST_P(ApiTest, HiddenNamesAreCountedNotListed)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(vnsmb1c_list(kPublicShare, "Hidden"), 1) << vnsmb1c_last_error();
+    EXPECT_EQ(names_of(listed_items()), std::set<std::string>{kShownName});
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), static_cast<int>(kHiddenNames.size()));
+}
+
+TEST_P(ApiTest, RandomFileReadsBackExactly)
+{
+    connect_reader();
+    int h = vnsmb1c_open(kPublicShare, kRandomRel);
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_size(h), static_cast<int64_t>(kRandomSize));
+    const auto &want = random_bytes();
+
+    auto got = read_all(h, 1 << 20);
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_EQ(sha256_hex(got.data(), got.size()), sha256_hex(want.data(), want.size()));
+
+    std::mt19937_64 rng(42);
+    for (int i = 0; i < 200; ++i) {
+        uint64_t off = rng() % kRandomSize;
+        size_t len = 1 + rng() % 70000;
+        std::string part = read_exact(h, off, std::min<uint64_t>(len, kRandomSize - off));
+        ASSERT_EQ(0, std::memcmp(part.data(), want.data() + off, part.size())) << "offset " << off;
+    }
+    char b[16];
+    EXPECT_EQ(vnsmb1c_read_at(h, static_cast<int64_t>(kRandomSize), b, sizeof b), 0);
+    EXPECT_EQ(vnsmb1c_read_at(h, static_cast<int64_t>(kRandomSize) + 12345, b, sizeof b), 0);
+    // The last bytes: fewer than asked.
+    EXPECT_EQ(vnsmb1c_read_at(h, static_cast<int64_t>(kRandomSize) - 5, b, sizeof b), 5);
+    EXPECT_EQ(0, std::memcmp(b, want.data() + kRandomSize - 5, 5));
+    vnsmb1c_close(h);
+}
+
+TEST_P(ApiTest, SparseFileMarkersPast4GiB)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    int h = vnsmb1c_open("public/Media", "sparse.bin");
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_size(h), static_cast<int64_t>(kSparseSize));
+    for (const auto &m : kMarkers)
+        EXPECT_EQ(read_exact(h, m.offset, m.text.size()), m.text) << "at " << m.offset;
+    // The hole just before a marker past 4 GiB reads as zeros.
+    EXPECT_EQ(read_exact(h, 4 * kGiB + 12340, 5), std::string(5, '\0'));
+    char b[8];
+    EXPECT_EQ(vnsmb1c_read_at(h, static_cast<int64_t>(kSparseSize), b, sizeof b), 0);
+    vnsmb1c_close(h);
+}
+
+TEST_P(ApiTest, WritableShareStaysUnchanged)
+{
+    const std::string before = tree_manifest(server().path(kWritableShare));
+    for (int who = 0; who < 2; ++who) {
+        ASSERT_EQ(who ? connect(kOther, kOtherPassword) : connect("", ""), 0) << vnsmb1c_last_error();
+        EXPECT_EQ(vnsmb1c_list(kWritableShare, nullptr), 2) << vnsmb1c_last_error();
+        EXPECT_EQ(vnsmb1c_list(kWritableShare, "sub"), 1) << vnsmb1c_last_error();
+        EXPECT_EQ(read_text_file(kWritableShare, "notes.txt"), "the suite checks that nothing here changes\n");
+        EXPECT_EQ(read_text_file("writable/sub", "data.bin"), std::string(reinterpret_cast<const char *>(
+                                                                               pattern_bytes(70000, 2).data()),
+                                                                           70000));
+        EXPECT_LT(vnsmb1c_open(kWritableShare, "missing.txt"), 0);
+        vnsmb1c_disconnect();
+    }
+    EXPECT_EQ(tree_manifest(server().path(kWritableShare)), before);
+}
+
+TEST_P(ApiTest, AlteredReadReplyFailsWhenSigning)
+{
+    if (!mandatory())
+        GTEST_SKIP() << "only a signing session can notice";
+    TamperProxy proxy(server().port());
+    ASSERT_GT(proxy.port(), 0);
+    ASSERT_EQ(connect(kReader, kReaderPassword, proxy.port()), 0) << vnsmb1c_last_error();
+    int h = vnsmb1c_open(kPublicShare, kRandomRel);
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    std::vector<uint8_t> buf(4096);
+    ASSERT_EQ(vnsmb1c_read_at(h, 0, buf.data(), 4096), 4096) << vnsmb1c_last_error();
+    EXPECT_EQ(0, std::memcmp(buf.data(), random_bytes().data(), 4096));
+
+    proxy.arm();
+    EXPECT_EQ(vnsmb1c_read_at(h, 8192, buf.data(), 4096), VNSMB1C_EPROTO);
+    EXPECT_EQ(proxy.flipped(), 1);
+    std::printf("[interop] altered READ reply: %s\n", vnsmb1c_last_error());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signing, ApiTest, testing::Values("default", "mandatory"),
+                         [](const testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
+
+namespace {
+
+class ShareCapTest : public SambaTest {
+protected:
+    void populate(SambaServer &s) override
+    {
+        SambaTest::populate(s);
+        for (int i = 0; i < 297; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "share%03d", i);
+            s.add_share(read_only_share(name));
+        }
+    }
+    void TearDown() override
+    {
+        vnsmb1c_disconnect();
+        SambaTest::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(ShareCapTest, TheFirst256AreListed)
+{
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+    ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", "", ""), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(vnsmb1c_shares(), kMaxShares) << vnsmb1c_last_error();
+    auto names = share_names();
+    std::set<std::string> unique(names.begin(), names.end());
+    EXPECT_EQ(unique.size(), names.size()) << "a share listed twice";
+    for (const auto &n : names) {
+        bool known = n == kPublicShare || n == kPrivateShare || n == kWritableShare ||
+                     (n.size() == 8 && n.rfind("share", 0) == 0);
+        EXPECT_TRUE(known) << n;
+    }
+    EXPECT_STREQ(vnsmb1c_share_name(kMaxShares), "");
+}
+
+namespace {
+
+class ServerKillTest : public SambaTest {
+protected:
+    void TearDown() override
+    {
+        vnsmb1c_disconnect();
+        set_timeout(kDefaultTimeoutMs);
+        SambaTest::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(ServerKillTest, NextCallFailsAndReconnectWorks)
+{
+    constexpr int kTimeoutMs = 3000;
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+    set_timeout(kTimeoutMs);
+    ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
+    int h = vnsmb1c_open(kPublicShare, kHelloName);
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+
+    server().kill_smbd();
+    auto t0 = std::chrono::steady_clock::now();
+    char b[8];
+    int rc = vnsmb1c_read_at(h, 0, b, sizeof b);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_TRUE(rc == VNSMB1C_ENET || rc == VNSMB1C_ENOSESSION) << rc << " " << vnsmb1c_last_error();
+    EXPECT_LE(ms, kTimeoutMs + 1000);
+    int again = vnsmb1c_list(kPublicShare, nullptr);
+    EXPECT_TRUE(again == VNSMB1C_ENET || again == VNSMB1C_ENOSESSION) << again << " " << vnsmb1c_last_error();
+
+    ASSERT_TRUE(server().start_smbd());
+    ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(read_text_file(kPublicShare, kHelloName), kHelloText);
+}
