@@ -250,7 +250,7 @@ protected:
             auto s = std::make_unique<SambaServer>(o);
             populate_standard(*s);
             ASSERT_FALSE(HasFatalFailure());
-            ShareSpec bulk = read_only_share(kBulkShare);
+            ShareConfig bulk = read_only_share(kBulkShare);
             bulk.params = {"path = " + bulk_tree().root().string()};
             s->add_share(bulk);
             s->write_file(kPublicShare, kRandomRel,

@@ -43,36 +43,36 @@ std::vector<uint8_t> pattern_bytes(uint64_t size, uint64_t seed)
     return out;
 }
 
-ShareSpec read_only_share(const std::string &name, bool guest_ok)
+ShareConfig read_only_share(const std::string &name, bool guest_ok)
 {
-    ShareSpec spec;
-    spec.name = name;
-    spec.guest_ok = guest_ok;
-    return spec;
+    ShareConfig config;
+    config.name = name;
+    config.guest_ok = guest_ok;
+    return config;
 }
 
-ShareSpec private_share(const std::string &name, const std::string &user)
+ShareConfig private_share(const std::string &name, const std::string &user)
 {
-    ShareSpec spec;
-    spec.name = name;
-    spec.valid_users = {user};
-    spec.owner = user;
-    return spec;
+    ShareConfig config;
+    config.name = name;
+    config.valid_users = {user};
+    config.owner = user;
+    return config;
 }
 
-ShareSpec writable_share(const std::string &name)
+ShareConfig writable_share(const std::string &name)
 {
-    ShareSpec spec;
-    spec.name = name;
-    spec.guest_ok = true;
-    spec.writable = true;
-    return spec;
+    ShareConfig config;
+    config.name = name;
+    config.guest_ok = true;
+    config.writable = true;
+    return config;
 }
 
 const SambaServer::Share &SambaServer::share(const std::string &name) const
 {
     for (const auto &s : shares_)
-        if (s.spec.name == name)
+        if (s.config.name == name)
             return s;
     throw std::runtime_error("no share " + name);
 }
@@ -91,8 +91,8 @@ void SambaServer::fix_modes(const Share &s, const fs::path &p) const
     if (S_ISLNK(st.st_mode))
         return;
     bool dir = S_ISDIR(st.st_mode);
-    mode_t mode = !s.spec.owner.empty() ? (dir ? 0700 : 0600)
-                  : s.spec.writable     ? (dir ? 0777 : 0666)
+    mode_t mode = !s.config.owner.empty() ? (dir ? 0700 : 0600)
+                  : s.config.writable     ? (dir ? 0777 : 0666)
                                         : (dir ? 0755 : 0644);
     // Only what differs is changed: inode updates are what makes creating
     // folders of 60,000 entries slow.

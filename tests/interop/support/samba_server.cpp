@@ -218,17 +218,17 @@ AssertionResult SambaServer::add_user(const std::string &name, const std::string
     return AssertionSuccess();
 }
 
-fs::path SambaServer::add_share(const ShareSpec &spec)
+fs::path SambaServer::add_share(const ShareConfig &config)
 {
     if (running())
-        throw std::runtime_error("add_share " + spec.name + " while the server runs");
-    if (spec.name.empty() || spec.name.find_first_of("[]/\\\n") != std::string::npos)
-        throw std::runtime_error("bad share name: " + spec.name);
+        throw std::runtime_error("add_share " + config.name + " while the server runs");
+    if (config.name.empty() || config.name.find_first_of("[]/\\\n") != std::string::npos)
+        throw std::runtime_error("bad share name: " + config.name);
     for (const auto &s : shares_)
-        if (strcasecmp(s.spec.name.c_str(), spec.name.c_str()) == 0)
-            throw std::runtime_error("share added twice: " + spec.name);
-    Owner o = owner_of(spec.owner);
-    Share s{spec, root_ / "shares" / spec.name, o.uid, o.gid};
+        if (strcasecmp(s.config.name.c_str(), config.name.c_str()) == 0)
+            throw std::runtime_error("share added twice: " + config.name);
+    Owner o = owner_of(config.owner);
+    Share s{config, root_ / "shares" / config.name, o.uid, o.gid};
     fs::create_directories(s.dir);
     shares_.push_back(s);
     fix_modes(shares_.back(), s.dir);
@@ -280,17 +280,17 @@ void SambaServer::write_conf() const
     for (const auto &line : options_.global_params)
         c << "  " << line << "\n";
     for (const auto &s : shares_) {
-        c << "\n[" << s.spec.name << "]\n"
+        c << "\n[" << s.config.name << "]\n"
           << "  path = " << s.dir.string() << "\n"
-          << "  read only = " << (s.spec.writable ? "no" : "yes") << "\n"
-          << "  guest ok = " << (s.spec.guest_ok ? "yes" : "no") << "\n";
-        if (!s.spec.valid_users.empty()) {
+          << "  read only = " << (s.config.writable ? "no" : "yes") << "\n"
+          << "  guest ok = " << (s.config.guest_ok ? "yes" : "no") << "\n";
+        if (!s.config.valid_users.empty()) {
             c << "  valid users =";
-            for (const auto &u : s.spec.valid_users)
+            for (const auto &u : s.config.valid_users)
                 c << " " << u;
             c << "\n";
         }
-        for (const auto &line : s.spec.params)
+        for (const auto &line : s.config.params)
             c << "  " << line << "\n";
     }
     std::ofstream out(conf_path(), std::ios::trunc);

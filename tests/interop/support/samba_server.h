@@ -27,7 +27,7 @@
 
 namespace interop {
 
-struct ShareSpec {
+struct ShareConfig {
     std::string name;
     bool guest_ok = false;
     bool writable = false;
@@ -40,11 +40,11 @@ struct ShareSpec {
 };
 
 // The three kinds of share the tests use.
-ShareSpec read_only_share(const std::string &name, bool guest_ok = true);
+ShareConfig read_only_share(const std::string &name, bool guest_ok = true);
 // Only `user` may connect, and its Unix account owns the tree.
-ShareSpec private_share(const std::string &name, const std::string &user);
+ShareConfig private_share(const std::string &name, const std::string &user);
 // Anyone, guests included, may change it.
-ShareSpec writable_share(const std::string &name);
+ShareConfig writable_share(const std::string &name);
 
 struct SambaOptions {
     std::string signing = "default";  // "server signing": default, auto, mandatory or disabled
@@ -78,7 +78,7 @@ public:
     // missing (useradd -M -N). Names must start with "vnsmbt".
     testing::AssertionResult add_user(const std::string &name, const std::string &password);
     // Adds a share whose folder is <root>/shares/<name>; before start() only.
-    std::filesystem::path add_share(const ShareSpec &spec);
+    std::filesystem::path add_share(const ShareConfig &config);
 
     // Content of a share: rel is a path below the share's folder (UTF-8, '/'
     // separated); missing parents are created. Ownership and modes follow the
@@ -118,9 +118,9 @@ public:
 
 private:
     struct Share {
-        ShareSpec spec;
+        ShareConfig config;
         std::filesystem::path dir;
-        uid_t uid = 0;  // of spec.owner
+        uid_t uid = 0;  // of config.owner
         gid_t gid = 0;
     };
 
