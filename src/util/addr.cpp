@@ -3,21 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/text.h"
+
 namespace {
 
 constexpr size_t kMaxAddressText = 45;
 constexpr size_t kMaxCidrAddress = 63;
-
-constexpr int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool has_char(const char *s, size_t len, char c)
 {
@@ -31,7 +22,7 @@ int parse_group(const char *s, size_t len, uint16_t *out)
         return -1;
     uint32_t v = 0;
     for (size_t i = 0; i < len; i++) {
-        int d = hex_digit(s[i]);
+        int d = vnb_hex_digit(s[i]);
         if (d < 0)
             return -1;
         v = (v << 4) | static_cast<uint32_t>(d);

@@ -12,17 +12,6 @@ constexpr unsigned char fold(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-constexpr int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 constexpr bool hex_space(char c)
 {
     return c == '\t' || c == '\n' || c == '\r' || c == ' ';
@@ -223,7 +212,7 @@ int vnb_hex_decode(const char *text, size_t text_len, uint8_t *out, size_t cap, 
     for (size_t i = 0; i < text_len; i++) {
         if (hex_space(text[i]))
             continue;
-        int v = hex_value(text[i]);
+        int v = vnb_hex_digit(text[i]);
         if (v < 0)
             return -1;
         if (high < 0) {

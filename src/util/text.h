@@ -23,6 +23,18 @@ int32_t vnb_ncasecmp(const char *a, const char *b, size_t max);
 // "*" and "?" wildcards, ASCII case-insensitive. 1 on a match, else 0.
 int vnb_glob_match(const char *pattern, const char *name);
 
+// Value of one hexadecimal digit (either case), or -1.
+constexpr int vnb_hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // 0 or -1. out may be NULL (count only); count may be NULL.
 int vnb_hex_decode(const char *text, size_t text_len, uint8_t *out, size_t cap, size_t *count);
 void vnb_hex_encode(const void *bytes, size_t len, ByteBuffer *b);
