@@ -45,6 +45,7 @@ struct FakeFaults {
     int32_t logon_fail;
     int32_t no_ipc;
     int32_t no_extsec;
+    int32_t no_unicode;  // NEGOTIATE leaves CAP_UNICODE out, as a DOS-era server
     int32_t page;
 };
 

@@ -17,6 +17,7 @@ constexpr FaultName kFaults[] = {
     {"logon_fail", &FakeFaults::logon_fail},
     {"no_ipc", &FakeFaults::no_ipc},
     {"no_extsec", &FakeFaults::no_extsec},
+    {"no_unicode", &FakeFaults::no_unicode},
     {"page", &FakeFaults::page},
 };
 

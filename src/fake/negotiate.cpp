@@ -84,7 +84,9 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
         return;
     }
 
-    uint32_t caps = kCapUnicode | kCapLargeFiles | kCapNtSmbs | kCapStatus32 | kCapNtFind;
+    uint32_t caps = kCapLargeFiles | kCapNtSmbs | kCapStatus32 | kCapNtFind;
+    if (!F.faults.no_unicode)
+        caps |= kCapUnicode;
     if (st.ext_security)
         caps |= kCapExtendedSecurity;
     uint8_t mode = kSecUserLevel | kSecEncryptPasswords | kSecSignaturesEnabled;

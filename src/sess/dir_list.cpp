@@ -96,27 +96,6 @@ int oem_to_utf8(const uint8_t *in, size_t len, char *out, size_t cap)
     return 0;
 }
 
-// UTF-8 to Latin-1 for a server without Unicode. -1 for a character
-// outside Latin-1, a malformed sequence or no room.
-int utf8_to_oem(const char *in, uint8_t *out, size_t cap, size_t *out_len)
-{
-    size_t n = 0;
-    for (const auto *p = reinterpret_cast<const unsigned char *>(in); *p; p++) {
-        if (n >= cap)
-            return -1;
-        if (*p < 0x80) {
-            out[n++] = *p;
-        } else if ((*p == 0xC2 || *p == 0xC3) && (p[1] & 0xC0) == 0x80) {
-            out[n++] = static_cast<uint8_t>(((*p & 0x1F) << 6) | (p[1] & 0x3F));
-            p++;
-        } else {
-            return -1;
-        }
-    }
-    *out_len = n;
-    return 0;
-}
-
 // Appends the text NUL-terminated in the session's string form.
 int put_wire_text(ByteBuffer *b, const char *text, int unicode)
 {
@@ -130,7 +109,7 @@ int put_wire_text(ByteBuffer *b, const char *text, int unicode)
         return 0;
     }
     size_t len = 0;
-    if (utf8_to_oem(text, enc, sizeof enc, &len) != 0)
+    if (vnb_utf8_to_latin1(text, enc, sizeof enc, &len) != 0)
         return -1;
     vnb_buf_put(b, enc, len);
     vnb_buf_byte(b, 0);

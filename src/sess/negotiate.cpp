@@ -20,8 +20,12 @@ constexpr uint32_t kMinMaxBuffer = 1024;
 constexpr int32_t kLastNtDialect = 10;
 constexpr uint32_t kCapExtendedSecurity = 0x80000000;
 constexpr uint32_t kSecModeSignaturesRequired = 0x08;
+constexpr uint32_t kCapUnicode = 0x0004;
 constexpr uint32_t kFlags2Extended = 0xC801;
-constexpr uint32_t kFlags2Basic = 0x4801;
+// Without extended security: NT status and long names, and Unicode strings
+// when the server takes them. The extended-security bit stays off, since
+// this session does not use it.
+constexpr uint32_t kFlags2Basic = 0x4001;
 
 // Reply offsets (from the start of the SMB1 message).
 constexpr size_t kOffDialect = 33;
@@ -36,11 +40,16 @@ constexpr size_t kOffBytes = 69;
 constexpr size_t kGuidLen = 16;
 constexpr size_t kChallengeLen = 8;
 
+uint32_t basic_flags2()
+{
+    return kFlags2Basic | ((g_s.capabilities & kCapUnicode) ? kFlags2Unicode : 0);
+}
+
 void no_challenge()
 {
     g_s.have_challenge = 0;
     g_s.ext_security = 0;
-    g_s.flags2 = kFlags2Basic;
+    g_s.flags2 = basic_flags2();
 }
 
 // The bytes block of the reply (r covers the whole reply, which is longer
@@ -80,7 +89,7 @@ int32_t take_bytes_block(LeReader &r)
     std::memcpy(g_s.challenge, r.at(kOffBytes, kChallengeLen), kChallengeLen);
     g_s.have_challenge = 1;
     g_s.ext_security = 0;
-    g_s.flags2 = kFlags2Basic;
+    g_s.flags2 = basic_flags2();
     return 0;
 }
 
@@ -88,6 +97,10 @@ int32_t take_bytes_block(LeReader &r)
 
 int32_t do_negotiate()
 {
+    // Every connection asks for extended security again: the strings form
+    // of an earlier server without it must not stop a newer one from
+    // offering it.
+    g_s.flags2 = 0;
     ParsedHeader h;
     int32_t rc = frame_inner(SMB_COM_NEGOTIATE, nullptr, 0, kDialects, sizeof kDialects, 0, 0, &h);
     if (rc != 0)

@@ -5,6 +5,7 @@
 #include "sess/exchange.h"
 #include "sess/session_state.h"
 #include "sess/trace.h"
+#include "sess/trans.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
 #include "util/le_reader.h"
@@ -33,18 +34,30 @@ constexpr size_t kOffEndOfFile = 88;
 constexpr uint64_t kFiletimePerSecond = 10000000;
 constexpr int64_t kFiletimeToUnix = 11644473600;  // seconds from 1601 to 1970
 
-// The path as UTF-16LE with "/" turned into "\" (a separator either way on
-// the caller's side, only "\" on the wire). -1 when it does not convert.
-int wide_path(const char *path, uint8_t (&wide)[kNameCap], int32_t *n)
+// The path in the session's string form (UTF-16LE, or Latin-1 for a server
+// without Unicode) with "/" turned into "\" (a separator either way on the
+// caller's side, only "\" on the wire), without terminator. -1 when it does
+// not convert.
+int wire_path(const char *path, bool unicode, uint8_t (&name)[kNameCap], size_t *n)
 {
     *n = 0;
     if (!path || !*path)
         return 0;
-    if (vnb_utf8_to_utf16le(path, wide, sizeof wide, n) != 0)
+    if (!unicode) {
+        if (vnb_utf8_to_latin1(path, name, sizeof name, n) != 0)
+            return -1;
+        for (size_t i = 0; i < *n; i++)
+            if (name[i] == '/')
+                name[i] = '\\';
+        return 0;
+    }
+    int32_t len = 0;
+    if (vnb_utf8_to_utf16le(path, name, sizeof name, &len) != 0)
         return -1;
-    for (int32_t i = 0; i + 1 < *n; i += 2)
-        if (wide[i] == '/' && wide[i + 1] == 0)
-            wide[i] = '\\';
+    *n = static_cast<size_t>(len);
+    for (size_t i = 0; i + 1 < *n; i += 2)
+        if (name[i] == '/' && name[i + 1] == 0)
+            name[i] = '\\';
     return 0;
 }
 
@@ -75,17 +88,20 @@ int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t 
 {
     if (!label)
         label = "NT_CREATE";
-    uint8_t wide[kNameCap];
-    int32_t wide_len = 0;
-    if (wide_path(path, wide, &wide_len) != 0)
-        return vnb_fail(-11, "out of memory");
+    bool unicode = vnb_sess_unicode() != 0;
+    uint8_t name[kNameCap];
+    size_t name_len = 0;
+    if (wire_path(path, unicode, name, &name_len) != 0)
+        return unicode ? vnb_fail(-11, "out of memory")
+                       : vnb_fail(-8, "%s: the name cannot be sent to a server without Unicode", label);
 
     ByteBuffer words{};
     vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
     vnb_buf_byte(&words, 0);
     vnb_w16(&words, 0);
     vnb_buf_byte(&words, 0);     // Reserved
-    vnb_w16(&words, wide_len ? static_cast<uint32_t>(wide_len) + 2 : 0);  // NameLength
+    size_t terminator = unicode ? 2 : 1;
+    vnb_w16(&words, name_len ? static_cast<uint32_t>(name_len + terminator) : 0);  // NameLength
     vnb_w32(&words, 0);          // Flags
     vnb_w32(&words, 0);          // RootDirectoryFID
     vnb_w32(&words, kDesiredAccess);
@@ -97,11 +113,15 @@ int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t 
     vnb_w32(&words, kImpersonation);
     vnb_buf_byte(&words, kSecurityFlags);
 
-    // The pad byte puts the name on an even offset of the message.
+    // A pad byte puts a UTF-16 name on an even offset of the message.
     ByteBuffer bytes{};
-    vnb_buf_byte(&bytes, 0);
-    vnb_buf_put(&bytes, wide, static_cast<uint64_t>(wide_len));
-    vnb_w16(&bytes, 0);
+    if (unicode)
+        vnb_buf_byte(&bytes, 0);
+    vnb_buf_put(&bytes, name, name_len);
+    if (unicode)
+        vnb_w16(&bytes, 0);
+    else
+        vnb_buf_byte(&bytes, 0);
 
     ParsedHeader h{};
     int32_t rc = 0;

@@ -24,12 +24,15 @@ constexpr uint32_t kMaxMpxCount = 2;
 constexpr uint32_t kVcNumber = 1;
 // Extended security, NT find, 32-bit status, NT SMBs, Unicode.
 constexpr uint32_t kCapsExtended = 0x80001054;
-constexpr uint32_t kCapUnicode = 0x0004;
+// The same without extended security. CAP_STATUS32 matters: without it a
+// server answers in DOS error form, even its successes.
+constexpr uint32_t kCapsBasic = 0x00001054;
 constexpr uint32_t kCapLargeReadWrite = 0xC000;
 constexpr uint16_t kActionGuest = 0x0001;
 constexpr int kLegLimit = 7;  // the seventh request is never sent
 constexpr size_t kMaxNtResponse = 2048 - 24;
-constexpr size_t kTextArea = 64;
+// Room for the longest user or domain name as UTF-16LE.
+constexpr size_t kTextArea = 2 * sizeof g_s.user;
 constexpr uint32_t kFinalReplySeq = 1;  // the final SESSION_SETUP reply of a signing session
 
 // Offsets in the SESSION_SETUP_ANDX reply.
@@ -48,20 +51,29 @@ struct SetupReply {
 
 // Appends a text for the SESSION_SETUP data bytes: UTF-16LE with a two-byte
 // terminator, or 8-bit with one NUL. A text that does not convert is left
-// out with its terminator.
-void put_text(ByteBuffer *b, const char *text, bool unicode)
+// out with its terminator (false).
+bool put_text(ByteBuffer *b, const char *text, bool unicode)
 {
     if (!unicode) {
         vnb_buf_str(b, text);
         vnb_buf_byte(b, 0);
-        return;
+        return true;
     }
     uint8_t area[kTextArea];
     int32_t n = 0;
     if (vnb_utf8_to_utf16le(text, area, sizeof area, &n) != 0)
-        return;
+        return false;
     vnb_buf_put(b, area, static_cast<uint64_t>(n));
     vnb_w16(b, 0);
+    return true;
+}
+
+// Unicode strings start at an even offset from the header.
+void pad_for_unicode(const ByteBuffer &words, ByteBuffer *bytes)
+{
+    size_t data_start = kSmbHeaderLen + 1 + static_cast<size_t>(words.len) + 2;
+    if ((data_start + bytes->len) % 2 != 0)
+        vnb_buf_byte(bytes, 0);
 }
 
 // The fixed words both forms start with, up to SessionKey.
@@ -113,9 +125,12 @@ int32_t setup_exchange(const ByteBuffer &words, const ByteBuffer &bytes, SetupRe
     if (h.uid != 0)
         g_s.uid = h.uid;
     out->status = h.status;
-    // Some servers sign the final reply without setting the Flags2 bit.
+    // Some servers sign the final reply without setting the Flags2 bit;
+    // others fill an unsigned reply's field with the text "BSRSPYL ".
     static constexpr uint8_t kNoSignature[8] = {};
-    out->signature = h.is_signed || std::memcmp(h.signature, kNoSignature, sizeof kNoSignature) != 0;
+    static constexpr uint8_t kPlaceholder[8] = {'B', 'S', 'R', 'S', 'P', 'Y', 'L', ' '};
+    out->signature = h.is_signed || (std::memcmp(h.signature, kNoSignature, sizeof kNoSignature) != 0 &&
+                                     std::memcmp(h.signature, kPlaceholder, sizeof kPlaceholder) != 0);
     return 0;
 }
 
@@ -160,10 +175,8 @@ void build_extended(const ByteBuffer &token, ByteBuffer *words, ByteBuffer *byte
 
     vnb_buf_put(bytes, token.data, token.len);
     bool unicode = (request_flags2() & kFlags2Unicode) != 0;
-    // Unicode strings start at an even offset from the header.
-    size_t data_start = kSmbHeaderLen + 1 + static_cast<size_t>(words->len) + 2;
-    if (unicode && (data_start + bytes->len) % 2 != 0)
-        vnb_buf_byte(bytes, 0);
+    if (unicode)
+        pad_for_unicode(*words, bytes);
     put_text(bytes, kNativeOs, unicode);
     put_text(bytes, kNativeLanMan, unicode);
 }
@@ -280,20 +293,29 @@ int32_t compute_basic_responses()
     return result;
 }
 
-void build_basic(ByteBuffer *words, ByteBuffer *bytes)
+// The non-extended request: both responses, then account, domain and the
+// native texts in the session's string form. false when the account or
+// domain name cannot be sent in that form.
+bool build_basic(ByteBuffer *words, ByteBuffer *bytes)
 {
     put_andx_prefix(words);
     vnb_w16(words, g_s.lm_response_len);  // OEMPasswordLength
     vnb_w16(words, g_s.nt_response_len);  // UnicodePasswordLength
     vnb_w32(words, 0);                    // Reserved
-    vnb_w32(words, (g_s.capabilities & kCapLargeReadWrite) | kCapUnicode);
+    vnb_w32(words, (g_s.capabilities & kCapLargeReadWrite) | kCapsBasic);
 
     vnb_buf_put(bytes, g_s.lm_response, g_s.lm_response_len);
     vnb_buf_put(bytes, g_s.nt_response, g_s.nt_response_len);
-    put_text(bytes, g_s.user, false);
-    put_text(bytes, g_s.domain, false);
-    put_text(bytes, kNativeOs, false);
-    put_text(bytes, kNativeLanMan, false);
+    bool unicode = (request_flags2() & kFlags2Unicode) != 0;
+    if (unicode)
+        pad_for_unicode(*words, bytes);
+    const char *user = g_s.anonymous ? "" : g_s.user;
+    const char *domain = g_s.anonymous ? "" : g_s.domain;
+    if (!put_text(bytes, user, unicode) || !put_text(bytes, domain, unicode))
+        return false;
+    put_text(bytes, kNativeOs, unicode);
+    put_text(bytes, kNativeLanMan, unicode);
+    return true;
 }
 
 int32_t setup_basic()
@@ -314,9 +336,10 @@ int32_t setup_basic()
 
     ByteBuffer words{};
     ByteBuffer bytes{};
-    build_basic(&words, &bytes);
     SetupReply rep;
-    int32_t rc = setup_exchange(words, bytes, &rep);
+    int32_t rc = build_basic(&words, &bytes)
+                     ? setup_exchange(words, bytes, &rep)
+                     : vnb_fail(-3, "cannot build the NTLMv2 responses for this identity");
     vnb_buf_free(&words);
     vnb_wipe(bytes.data, bytes.len);
     vnb_buf_free(&bytes);

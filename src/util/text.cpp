@@ -157,6 +157,27 @@ int vnb_utf8_to_utf16le(const char *in, uint8_t *out, int32_t cap, int32_t *out_
     return 0;
 }
 
+int vnb_utf8_to_latin1(const char *in, uint8_t *out, size_t cap, size_t *out_len)
+{
+    if (in == nullptr || out == nullptr || out_len == nullptr)
+        return -1;
+    size_t n = 0;
+    for (const auto *p = reinterpret_cast<const unsigned char *>(in); *p; p++) {
+        if (n >= cap)
+            return -1;
+        if (*p < 0x80) {
+            out[n++] = *p;
+        } else if ((*p == 0xC2 || *p == 0xC3) && (p[1] & 0xC0) == 0x80) {
+            out[n++] = static_cast<uint8_t>(((*p & 0x1F) << 6) | (p[1] & 0x3F));
+            p++;
+        } else {
+            return -1;
+        }
+    }
+    *out_len = n;
+    return 0;
+}
+
 int32_t vnb_casecmp(const char *a, const char *b)
 {
     return vnb_ncasecmp(a, b, SIZE_MAX);

@@ -17,6 +17,10 @@ int32_t vnb_utf16_to_utf8(const uint8_t *in, size_t in_len, char *out, int32_t c
 // NUL-terminated UTF-8 -> UTF-16LE without terminator; *out_len gets the byte
 // count on success. 0 or -1.
 int vnb_utf8_to_utf16le(const char *in, uint8_t *out, int32_t cap, int32_t *out_len);
+// NUL-terminated UTF-8 -> Latin-1 without terminator, the 8-bit string form
+// of a server without Unicode. 0, or -1 for a character outside Latin-1, a
+// malformed sequence or no room.
+int vnb_utf8_to_latin1(const char *in, uint8_t *out, size_t cap, size_t *out_len);
 
 int32_t vnb_casecmp(const char *a, const char *b);
 int32_t vnb_ncasecmp(const char *a, const char *b, size_t max);

@@ -200,7 +200,7 @@ TEST(FakeControls, FaultNames)
         int rc;
     } cases[] = {
         {"sign_required", 0}, {"refuse_nt1", 0}, {"garbage", 0}, {"logon_fail", 0},
-        {"no_ipc", 0},        {"no_extsec", 0},  {"page", 0},    {"reset_counts", 0},
+        {"no_ipc", 0},        {"no_extsec", 0},  {"no_unicode", 0}, {"page", 0},    {"reset_counts", 0},
         {"Garbage", -6},      {"nope", -6},      {"", -6},       {nullptr, -6},
     };
     for (const Case &c : cases)

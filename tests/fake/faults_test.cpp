@@ -23,7 +23,7 @@ protected:
 
 TEST_F(FakeFaults, FaultNames)
 {
-    for (const char *name : {"sign_required", "refuse_nt1", "garbage", "logon_fail", "no_ipc", "no_extsec", "page",
+    for (const char *name : {"sign_required", "refuse_nt1", "garbage", "logon_fail", "no_ipc", "no_extsec", "no_unicode", "page",
                              "reset_counts"})
         EXPECT_EQ(0, vnb_fake_fault(name, 1)) << name;
     EXPECT_EQ(-1, vnb_fake_fault("Page", 1));

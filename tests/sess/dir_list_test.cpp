@@ -549,6 +549,7 @@ struct FakeCase {
     const char *what;
     const char *fault;  // switched on before the logon, or NULL
     int32_t value;
+    const char *also;   // a second switch, set to 1, or NULL
 };
 
 class FakeDirList : public ::testing::TestWithParam<FakeCase> {
@@ -560,6 +561,9 @@ protected:
         ASSERT_EQ(vnb_fake_load(kFakeTree), 0);
         if (GetParam().fault) {
             ASSERT_EQ(vnb_fake_fault(GetParam().fault, GetParam().value), 0);
+        }
+        if (GetParam().also) {
+            ASSERT_EQ(vnb_fake_fault(GetParam().also, 1), 0);
         }
         ASSERT_EQ(vnb_net_io_fake(&g_s.transport), 0);
         std::strcpy(g_s.host, "fake");
@@ -648,18 +652,25 @@ TEST_P(FakeDirList, HiddenAndAwkwardNames)
     EXPECT_NE(std::string(g_s.listing.items).find(R"("name":"a \"q\" \\ b")"), std::string::npos);
 }
 
+TEST_P(FakeDirList, StringsFollowTheServersUnicodeCapability)
+{
+    EXPECT_EQ((g_s.flags2 & 0x8000) != 0, std::string(GetParam().what) != "oem") << std::hex << g_s.flags2;
+    EXPECT_EQ(g_s.ext_security, GetParam().fault && std::string(GetParam().fault) == "no_extsec" ? 0 : 1);
+}
+
 TEST_P(FakeDirList, MissingFolderFailsAtTheOpen)
 {
-    if (!(g_s.flags2 & 0x8000))
-        GTEST_SKIP() << "NT_CREATE sends its name in UTF-16 even when the session's strings are 8-bit";
     EXPECT_EQ(vnb_query_directory_all("media", "nowhere", tid), -4);
     EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, FakeDirList,
-                         ::testing::Values(FakeCase{"unicode", nullptr, 0}, FakeCase{"oem", "no_extsec", 1},
-                                           FakeCase{"signed", "sign_required", 1},
-                                           FakeCase{"small_pages", "page", 7}),
+                         ::testing::Values(FakeCase{"unicode", nullptr, 0, nullptr},
+                                           FakeCase{"basic", "no_extsec", 1, nullptr},
+                                           FakeCase{"basic_signed", "no_extsec", 1, "sign_required"},
+                                           FakeCase{"oem", "no_extsec", 1, "no_unicode"},
+                                           FakeCase{"signed", "sign_required", 1, nullptr},
+                                           FakeCase{"small_pages", "page", 7, nullptr}),
                          [](const ::testing::TestParamInfo<FakeCase> &i) { return std::string(i.param.what); });
 
 // ---- entry decoding and item text, without a server ----

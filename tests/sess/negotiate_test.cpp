@@ -178,11 +178,43 @@ TEST_F(Negotiate, BasicSecurityTakesTheChallenge)
         std::memset(g_s.challenge, 0, 8);
         ASSERT_EQ(run(c.reply), 0) << c.what << ": " << vnb_error();
         EXPECT_EQ(g_s.ext_security, 0) << c.what;
-        EXPECT_EQ(g_s.flags2, 0x4801u) << c.what;
+        EXPECT_EQ(g_s.flags2, 0xC001u) << c.what;
         EXPECT_EQ(g_s.have_challenge, c.have_challenge) << c.what;
         if (c.have_challenge) {
             EXPECT_EQ(Bytes(g_s.challenge, g_s.challenge + 8), kChallenge) << c.what;
         }
+    }
+}
+
+TEST_F(Negotiate, EveryNegotiateAsksForExtendedSecurity)
+{
+    // A server without extended security before must not make the next
+    // connection's NEGOTIATE leave the wish out.
+    ASSERT_EQ(run(basic(8, kChallenge)), 0) << vnb_error();
+    ASSERT_EQ(g_s.flags2, 0xC001u);
+    peer.requests.clear();
+    ASSERT_EQ(run(basic(8, kChallenge)), 0) << vnb_error();
+    ASSERT_EQ(peer.requests.size(), 1u);
+    EXPECT_EQ(sp::get16(peer.requests[0], 10), 0xC801);
+}
+
+TEST_F(Negotiate, BasicSecurityStringsFollowTheServersUnicodeCapability)
+{
+    // NT status and long names always; Unicode only when the server takes it;
+    // never the extended-security bit, which this session does not use.
+    struct Sub {
+        uint32_t capabilities;
+        uint32_t flags2;
+    } cases[] = {
+        {kBasic, 0xC001},
+        {kBasic & ~0x0004u, 0x4001},
+        {0x0004, 0xC001},
+        {0, 0x4001},
+    };
+    for (const Sub &c : cases) {
+        NegReply n = with(basic(8, kChallenge), [&c](NegReply &r) { r.words.capabilities = c.capabilities; });
+        ASSERT_EQ(run(n), 0) << vnb_error();
+        EXPECT_EQ(g_s.flags2, c.flags2) << std::hex << c.capabilities;
     }
 }
 

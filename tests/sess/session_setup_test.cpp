@@ -7,6 +7,7 @@
 #include "sess/logon.h"
 #include "sess/support/logon_server.h"
 #include "sess/support/sess_fixture.h"
+#include "util/text.h"
 
 namespace {
 
@@ -323,35 +324,96 @@ TEST_F(Setup, FinalReplySignature)
     }
 }
 
+TEST_F(Setup, UnsignedFinalReplyMayCarryThePlaceholderText)
+{
+    // Some servers fill the signature field of a reply they do not sign with
+    // "BSRSPYL "; that is no signature to check, and signing still starts.
+    for (bool extended : {true, false}) {
+        SCOPED_TRACE(extended ? "extended" : "non-extended");
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        server = sp::LogonServer{};
+        server.extended = extended;
+        server.security_mode = 0x0F;
+        server.password = "pw";
+        server.sign_final = false;
+        server.final_placeholder = true;
+        identity("", "user", "pw");
+        ASSERT_EQ(logon(), 0) << vnb_error();
+        ASSERT_EQ(cmd_ok(0x71, nullptr, 0, 5, "TREE_DISCONNECT"), 0) << vnb_error();
+        EXPECT_TRUE(server.request_signature_errors.empty());
+    }
+}
+
 // ---- non-extended logon ----
 
 TEST_F(Setup, NonExtendedNtlmV2Logon)
 {
-    server.extended = false;
-    server.user = "bob";
-    server.password = "pw";
-    identity("HOME", "bob", "pw");
-    ASSERT_EQ(logon(), 0) << vnb_error();
-    EXPECT_EQ(server.verify_result, 0);
-    EXPECT_EQ(server.client_user, "bob");
-    EXPECT_EQ(server.client_domain, "HOME");
-    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), server.session_key);
-    EXPECT_EQ(g_s.guest, 0);
+    // Without CAP_STATUS32 a server answers in DOS error form, so the words
+    // always carry it; the strings follow the server's CAP_UNICODE.
+    const std::string long_user = "m\xC3\xA9" + std::string(60, 'x');  // longer than 32 UTF-16 units
+    struct Case {
+        const char *what;
+        bool server_unicode;
+        std::string user;
+        uint16_t flags2;
+    } cases[] = {
+        {"Unicode server", true, "bob", 0xC001},
+        {"Unicode server, long name with an accent", true, long_user, 0xC001},
+        {"server without Unicode", false, "bob", 0x4001},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sess_reset();
+        sp::install(&peer, &g_s.transport);
+        peer.requests.clear();
+        server = sp::LogonServer{};
+        server.extended = false;
+        server.unicode = c.server_unicode;
+        server.user = c.user;
+        server.password = "pw";
+        identity("HOME", c.user.c_str(), "pw");
+        ASSERT_EQ(logon(), 0) << vnb_error();
+        EXPECT_EQ(server.verify_result, 0);
+        EXPECT_EQ(server.client_user, c.user);
+        EXPECT_EQ(server.client_domain, "HOME");
+        EXPECT_EQ(server.client_os, "VANTRELVIEWER");
+        EXPECT_EQ(server.client_lanman, "jCIFS");
+        EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), server.session_key);
+        EXPECT_EQ(g_s.guest, 0);
 
-    std::vector<Bytes> setups = sent(0x73);
-    ASSERT_EQ(setups.size(), 1u);
-    const Bytes &r = setups[0];
-    sp::SetupRequest s = sp::parse_setup(r);
-    EXPECT_EQ(sp::get16(r, 10), 0x4801);
-    EXPECT_EQ(s.word_count, 13);
-    EXPECT_EQ(s.lm_len, 24);
-    EXPECT_EQ(s.nt_len, g_s.nt_response_len);
-    EXPECT_GE(s.nt_len, 44);
-    EXPECT_EQ(s.capabilities, 0xC004u);  // the server's large read/write bits, Unicode
-    EXPECT_EQ(s.byte_count, s.data.size());
-    Bytes tail = {'b', 'o', 'b', 0, 'H', 'O', 'M', 'E', 0};
-    sp::append(tail, kTexts8);
-    EXPECT_EQ(Bytes(s.data.begin() + 24 + s.nt_len, s.data.end()), tail);
+        std::vector<Bytes> setups = sent(0x73);
+        ASSERT_EQ(setups.size(), 1u);
+        const Bytes &r = setups[0];
+        sp::SetupRequest s = sp::parse_setup(r);
+        EXPECT_EQ(sp::get16(r, 10), c.flags2);
+        EXPECT_EQ(s.word_count, 13);
+        EXPECT_EQ(s.lm_len, 24);
+        EXPECT_EQ(s.nt_len, g_s.nt_response_len);
+        EXPECT_GE(s.nt_len, 44);
+        // Unicode, NT SMBs, 32-bit status, NT find, and the server's large
+        // read/write bits.
+        EXPECT_EQ(s.capabilities, 0xD054u);
+        EXPECT_EQ(s.byte_count, s.data.size());
+        Bytes tail;
+        size_t texts_at = s.data_offset + 24 + s.nt_len;
+        if (c.server_unicode) {
+            if (texts_at % 2)
+                tail.push_back(0);
+            for (const std::string &t : {c.user, std::string("HOME")}) {
+                uint8_t wide[512];
+                int32_t n = 0;
+                ASSERT_EQ(vnb_utf8_to_utf16le(t.c_str(), wide, sizeof wide, &n), 0);
+                sp::append(tail, Bytes(wide, wide + n));
+                sp::append(tail, Bytes{0, 0});
+            }
+            sp::append(tail, texts_utf16());
+        } else {
+            tail = {'b', 'o', 'b', 0, 'H', 'O', 'M', 'E', 0};
+            sp::append(tail, kTexts8);
+        }
+        EXPECT_EQ(Bytes(s.data.begin() + 24 + s.nt_len, s.data.end()), tail);
+    }
 }
 
 TEST_F(Setup, NonExtendedAnonymousLogon)
@@ -390,7 +452,7 @@ TEST_F(Setup, NonExtendedFailures)
         peer.requests.clear();
         g_s.negotiated = 1;
         g_s.ext_security = 0;
-        g_s.flags2 = 0x4801;
+        g_s.flags2 = 0x4001;
         g_s.have_challenge = c.have_challenge;
         identity("", c.user, c.password);
         peer.respond = [&c](const Bytes &req) {

@@ -515,7 +515,13 @@ TEST_F(ShareList, RequestsAlongTheWay)
         const Bytes &create = peer.requests[1];
         EXPECT_EQ(sp::tid_of(create), 0x0801);
         EXPECT_EQ(get32(create, 72), 0x40u);  // CreateOptions: FILE_NON_DIRECTORY_FILE
-        EXPECT_EQ(slice(create, 84, create.size() - 2), sp::utf16("\\srvsvc"));
+        if (flags2 & 0x8000) {
+            EXPECT_EQ(get16(create, 38), 16);  // NameLength with the terminator
+            EXPECT_EQ(slice(create, 84, create.size() - 2), sp::utf16("\\srvsvc"));
+        } else {
+            EXPECT_EQ(get16(create, 38), 8);  // 8-bit, no pad byte
+            EXPECT_EQ(slice(create, 83, create.size()), (Bytes{'\\', 's', 'r', 'v', 's', 'v', 'c', 0}));
+        }
 
         ByteBuffer b{};
         srvsvc_build_bind(&b, 1);

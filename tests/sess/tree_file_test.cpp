@@ -298,29 +298,40 @@ TEST_F(TreeFile, FailuresLeaveEveryTreeSlotFree)
 
 TEST_F(TreeFile, OpenRequestLayout)
 {
+    // The name follows the session's string form: UTF-16LE after a pad byte
+    // (even offset 84), or Latin-1 right after the words for a server
+    // without Unicode.
+    const Bytes latin1_name{'M', 'o', 'v', 'i', 'e', 's', '\\', 0xE9, 't', 0xE9};
     struct Case {
+        uint32_t flags2;
         const char *path;
         int folder;
-        Bytes name;  // UTF-16LE, no terminator
+        Bytes name;  // without terminator
     } cases[] = {
-        {"Movies/a b.mkv", 0, sp::utf16("Movies\\a b.mkv")},
-        {"Movies\\Old", 1, sp::utf16("Movies\\Old")},
-        {"\xC3\xA9t\xC3\xA9", 0, Bytes{0xE9, 0, 't', 0, 0xE9, 0}},
-        {"", 1, {}},
-        {nullptr, 1, {}},
+        {0xC801, "Movies/a b.mkv", 0, sp::utf16("Movies\\a b.mkv")},
+        {0xC801, "Movies\\Old", 1, sp::utf16("Movies\\Old")},
+        {0xC801, "\xC3\xA9t\xC3\xA9", 0, Bytes{0xE9, 0, 't', 0, 0xE9, 0}},
+        {0xC801, "", 1, {}},
+        {0xC801, nullptr, 1, {}},
+        {0x4001, "Movies/\xC3\xA9t\xC3\xA9", 0, latin1_name},
+        {0x4001, "", 1, {}},
     };
     answer([](const Bytes &req) { return create_reply(req, 0x4001, 0, 10); });
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path ? c.path : "(null)");
+        g_s.flags2 = c.flags2;
+        bool unicode = c.flags2 & 0x8000;
         peer.requests.clear();
         ASSERT_EQ(vnb_create_file(0x0803, c.path, c.folder, nullptr, nullptr, nullptr, "OPEN X"), 0) << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         const Bytes &req = peer.requests[0];
         EXPECT_EQ(req[4], 0xA2);
+        EXPECT_EQ(sp::get16(req, 10), c.flags2);
         EXPECT_EQ(sp::tid_of(req), 0x0803);
         ASSERT_EQ(req[32], 24);
         EXPECT_EQ(req[33], 0xFF);
-        EXPECT_EQ(get16(req, 38), c.name.empty() ? 0u : c.name.size() + 2);  // NameLength
+        size_t terminator = unicode ? 2 : 1;
+        EXPECT_EQ(get16(req, 38), c.name.empty() ? 0u : c.name.size() + terminator);  // NameLength
         EXPECT_EQ(get32(req, 40), 0u);          // Flags
         EXPECT_EQ(get32(req, 48), 0x89u);       // DesiredAccess
         EXPECT_EQ(get64(req, 52), 0u);          // AllocationSize
@@ -330,9 +341,19 @@ TEST_F(TreeFile, OpenRequestLayout)
         EXPECT_EQ(get32(req, 72), c.folder ? 0x01u : 0x40u);
         EXPECT_EQ(get32(req, 76), 2u);          // ImpersonationLevel
         EXPECT_EQ(req[80], 3);                  // SecurityFlags
-        // Pad byte at 83, so the name starts at the even offset 84.
-        EXPECT_EQ(request_bytes(req), cat({Bytes{0}, c.name, Bytes{0, 0}}));
+        if (unicode) {
+            EXPECT_EQ(request_bytes(req), cat({Bytes{0}, c.name, Bytes{0, 0}}));
+        } else {
+            EXPECT_EQ(request_bytes(req), cat({c.name, Bytes{0}}));
+        }
     }
+
+    // A name a server without Unicode cannot be sent never leaves.
+    g_s.flags2 = 0x4001;
+    peer.requests.clear();
+    EXPECT_EQ(vnb_create_file(1, "\xE6\x97\xA5.mkv", 0, nullptr, nullptr, nullptr, "OPEN FILE"), -8);
+    EXPECT_STREQ(vnb_error(), "OPEN FILE: the name cannot be sent to a server without Unicode");
+    EXPECT_TRUE(peer.requests.empty());
 }
 
 TEST_F(TreeFile, OpenReadsFidSizeAndModificationTime)

@@ -172,6 +172,36 @@ TEST(Utf8ToUtf16le, Table)
     }
 }
 
+TEST(Utf8ToLatin1, Table)
+{
+    const Utf8Case cases[] = {
+        {"empty text", "", 0, 0, {}},
+        {"ASCII exactly fitting, no NUL written", "ab", 2, 0, {'a', 'b'}},
+        {"one byte short", "ab", 1, -1, {}},
+        {"lowest and highest two-byte Latin-1", "\xC2\xA0\xC3\xBF", 2, 0, {0xA0, 0xFF}},
+        {"mixed", "Caf\xC3\xA9", 8, 0, {'C', 'a', 'f', 0xE9}},
+        {"beyond Latin-1", "\xC4\x80", 8, -1, {}},
+        {"three-byte form", "\xE2\x82\xAC", 8, -1, {}},
+        {"lead byte cut short by the end", "a\xC3", 8, -1, {}},
+        {"continuation of the wrong form", "\xC3\x41", 8, -1, {}},
+        {"continuation byte in lead position", "\xA9", 8, -1, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        uint8_t out[16];
+        std::memset(out, 0xAA, sizeof out);
+        size_t out_len = 12345;
+        int r = vnb_utf8_to_latin1(c.in, out, static_cast<size_t>(c.cap), &out_len);
+        EXPECT_EQ(r, c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(Bytes(out, out + out_len), c.out);
+            EXPECT_EQ(out[out_len], 0xAA);
+        } else {
+            EXPECT_EQ(out_len, 12345u);
+        }
+    }
+}
+
 // Every code point outside the surrogate range goes to UTF-16LE and back unchanged.
 TEST(Utf16RoundTrip, AllCodePoints)
 {

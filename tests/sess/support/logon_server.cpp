@@ -6,6 +6,7 @@
 #include "ntlm/ntlm.h"
 #include "ntlm/spnego.h"
 #include "sess/support/sess_fixture.h"
+#include "util/text.h"
 
 namespace sp {
 
@@ -48,7 +49,8 @@ Bytes LogonServer::negotiate(const Bytes &req)
     interims_sent = 0;
     if (extended)
         return negotiate_ext(req, security_mode);
-    return negotiate_basic(req, Bytes(challenge, challenge + 8), security_mode);
+    return negotiate_basic(req, Bytes(challenge, challenge + 8), security_mode,
+                           unicode ? kBasicCaps : kBasicCaps & ~0x0004u);
 }
 
 Bytes LogonServer::setup_extended(const Bytes &req)
@@ -81,16 +83,28 @@ Bytes LogonServer::setup_extended(const Bytes &req)
 namespace {
 
 // Reads an 8-bit NUL-terminated text at *pos.
-std::string take_text(const Bytes &data, size_t *pos)
-{
-    std::string s;
-    while (*pos < data.size() && data[*pos] != 0)
-        s.push_back(static_cast<char>(data[(*pos)++]));
-    (*pos)++;
-    return s;
-}
-
 }  // namespace
+
+std::string take_text(const SetupRequest &s, size_t *pos, bool unicode)
+{
+    const Bytes &data = s.data;
+    std::string text;
+    if (!unicode) {
+        while (*pos < data.size() && data[*pos] != 0)
+            text.push_back(static_cast<char>(data[(*pos)++]));
+        (*pos)++;
+        return text;
+    }
+    if ((s.data_offset + *pos) % 2 != 0)
+        (*pos)++;
+    size_t start = *pos;
+    while (*pos + 1 < data.size() && (data[*pos] != 0 || data[*pos + 1] != 0))
+        *pos += 2;
+    char utf8[1024];
+    int32_t n = vnb_utf16_to_utf8(data.data() + start, *pos - start, utf8, sizeof utf8);
+    *pos += 2;
+    return n < 0 ? std::string("<bad UTF-16>") : std::string(utf8, static_cast<size_t>(n));
+}
 
 Bytes LogonServer::setup_basic(const Bytes &req)
 {
@@ -100,8 +114,11 @@ Bytes LogonServer::setup_basic(const Bytes &req)
     Bytes lm(s.data.begin(), s.data.begin() + s.lm_len);
     Bytes nt(s.data.begin() + s.lm_len, s.data.begin() + s.lm_len + s.nt_len);
     size_t pos = size_t{s.lm_len} + s.nt_len;
-    client_user = take_text(s.data, &pos);
-    client_domain = take_text(s.data, &pos);
+    bool wide = (get16(req, 10) & 0x8000) != 0;
+    client_user = take_text(s, &pos, wide);
+    client_domain = take_text(s, &pos, wide);
+    client_os = take_text(s, &pos, wide);
+    client_lanman = take_text(s, &pos, wide);
     if (refuse_with)
         return setup_reply_basic(req, refuse_with, 0, uid);
     if (nt.empty()) {
@@ -145,6 +162,9 @@ Bytes LogonServer::finish_success(const Bytes &, Bytes reply, bool guest, const 
         } else if (sign_final) {
             Bytes sig = expected_signature(mac_key, final_seq, reply);
             std::copy(sig.begin(), sig.end(), reply.begin() + 14);
+        } else if (final_placeholder) {
+            static const char kPlaceholder[] = "BSRSPYL ";
+            std::copy(kPlaceholder, kPlaceholder + 8, reply.begin() + 14);
         }
     }
     return reply;

@@ -14,6 +14,7 @@ namespace sp {
 struct LogonServer {
     // Configuration.
     bool extended = true;
+    bool unicode = true;          // non-extended NEGOTIATE announces CAP_UNICODE
     uint8_t security_mode = 0x03;
     uint8_t challenge[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     std::string user;             // expected user ("" accepts any)
@@ -26,6 +27,7 @@ struct LogonServer {
     bool sign_final = true;       // sign the final SESSION_SETUP reply of a signing session
     int bad_final_signature = 0;  // 1: sign the final reply with a wrong number
     bool final_flag = true;       // set Flags2 bit 0x0004 on the signed final reply
+    bool final_placeholder = false;  // unsigned final reply: "BSRSPYL " in the signature field
 
     // What happened.
     int setups = 0;
@@ -37,6 +39,8 @@ struct LogonServer {
     std::vector<std::string> request_signature_errors;
     std::string client_domain;    // non-extended: as read from the request
     std::string client_user;
+    std::string client_os;
+    std::string client_lanman;
 
     std::vector<Bytes> operator()(const Bytes &req);
 
@@ -59,6 +63,10 @@ struct SetupRequest {
     size_t data_offset = 0;
     Bytes data;                 // ByteCount bytes
 };
+// Reads one NUL-terminated text of a request's data bytes at *pos (an index
+// into data): 8-bit, or UTF-16LE after a pad byte to an even message offset.
+// *pos moves past the terminator.
+std::string take_text(const SetupRequest &s, size_t *pos, bool unicode);
 SetupRequest parse_setup(const Bytes &req);
 
 }  // namespace sp

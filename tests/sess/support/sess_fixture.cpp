@@ -46,11 +46,11 @@ Bytes negotiate_ext(const Bytes &req, uint8_t security_mode, const Bytes &blob)
     return negotiate_reply(req, w, bytes);
 }
 
-Bytes negotiate_basic(const Bytes &req, const Bytes &challenge, uint8_t security_mode)
+Bytes negotiate_basic(const Bytes &req, const Bytes &challenge, uint8_t security_mode, uint32_t capabilities)
 {
     NegWords w;
     w.security_mode = security_mode;
-    w.capabilities = 0x0000F3FD;
+    w.capabilities = capabilities;
     w.challenge_len = 8;
     Bytes bytes = challenge;
     append(bytes, Bytes{'F', 'A', 'K', 'E', 0, 0});

@@ -31,7 +31,11 @@ Bytes negotiate_words(const NegWords &w);
 // An extended-security NEGOTIATE reply: GUID 16 x 0xAB, then the blob.
 Bytes negotiate_ext(const Bytes &req, uint8_t security_mode = 0x03, const Bytes &blob = {});
 // A non-extended NEGOTIATE reply carrying an 8-byte challenge and "FAKE\0\0".
-Bytes negotiate_basic(const Bytes &req, const Bytes &challenge, uint8_t security_mode = 0x03);
+// Capabilities as Samba announces them without extended security (Unicode
+// included); a DOS-era server leaves out CAP_UNICODE (0x0004).
+inline constexpr uint32_t kBasicCaps = 0x0000F3FD;
+Bytes negotiate_basic(const Bytes &req, const Bytes &challenge, uint8_t security_mode = 0x03,
+                      uint32_t capabilities = kBasicCaps);
 
 // SESSION_SETUP reply: extended form (WordCount 4, with blob) or the
 // non-extended form (WordCount 3).
