@@ -15,8 +15,11 @@ namespace {
 
 constexpr int kPollMs = 100;
 constexpr uint8_t kSmbReadAndx = 0x2E;
+constexpr uint8_t kSmbNegotiate = 0x72;
+constexpr uint8_t kFlags2ExtSecurityHigh = 0x08;  // 0x0800, in the high byte
 // Offsets in an SMB1 message (after the 4-byte NBSS header).
 constexpr size_t kOffCommand = 4;
+constexpr size_t kOffFlags2 = 10;
 constexpr size_t kOffWordCount = 32;
 constexpr size_t kOffReadDataLength = 43;
 constexpr size_t kOffReadDataOffset = 45;
@@ -85,8 +88,37 @@ void TamperProxy::run()
     }
 }
 
-// Relays until either side closes. Replies are passed on frame by frame so
-// that a READ_ANDX reply can be altered before it goes out.
+bool TamperProxy::pass_frames(std::vector<uint8_t> &pending, int fd, bool from_client)
+{
+    while (pending.size() >= 4) {
+        size_t len = (size_t{pending[1]} << 16) | (size_t{pending[2]} << 8) | pending[3];
+        if (pending.size() < 4 + len)
+            break;
+        uint8_t *smb = pending.data() + 4;
+        if (from_client && hide_extsec_ && len > kOffFlags2 + 1 && smb[kOffCommand] == kSmbNegotiate &&
+            (smb[kOffFlags2 + 1] & kFlags2ExtSecurityHigh)) {
+            smb[kOffFlags2 + 1] &= static_cast<uint8_t>(~kFlags2ExtSecurityHigh);
+            ++negotiates_altered_;
+        }
+        if (!from_client && armed_ && len > kOffReadDataOffset + 2 && smb[kOffCommand] == kSmbReadAndx &&
+            smb[kOffWordCount] >= kReadReplyWords) {
+            size_t data_len = le16(smb + kOffReadDataLength);
+            size_t data_off = le16(smb + kOffReadDataOffset);
+            if (data_len > 0 && data_off < len) {
+                smb[data_off] ^= 0x01;
+                armed_ = false;
+                ++flipped_;
+            }
+        }
+        if (!write_all(fd, pending.data(), 4 + len))
+            return false;
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(4 + len));
+    }
+    return true;
+}
+
+// Relays until either side closes, frame by frame in both directions so
+// that a frame can be altered before it goes on.
 void TamperProxy::relay(int client)
 {
     int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -96,7 +128,8 @@ void TamperProxy::relay(int client)
             close(server);
         return;
     }
-    std::vector<uint8_t> pending;
+    std::vector<uint8_t> from_client;
+    std::vector<uint8_t> from_server;
     uint8_t chunk[65536];
     while (!stop_) {
         pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
@@ -104,34 +137,18 @@ void TamperProxy::relay(int client)
             continue;
         if (p[0].revents) {
             ssize_t n = recv(client, chunk, sizeof chunk, 0);
-            if (n <= 0 || !write_all(server, chunk, static_cast<size_t>(n)))
+            if (n <= 0)
+                break;
+            from_client.insert(from_client.end(), chunk, chunk + n);
+            if (!pass_frames(from_client, server, true))
                 break;
         }
         if (p[1].revents) {
             ssize_t n = recv(server, chunk, sizeof chunk, 0);
             if (n <= 0)
                 break;
-            pending.insert(pending.end(), chunk, chunk + n);
-            bool ok = true;
-            while (ok && pending.size() >= 4) {
-                size_t len = (size_t{pending[1]} << 16) | (size_t{pending[2]} << 8) | pending[3];
-                if (pending.size() < 4 + len)
-                    break;
-                uint8_t *smb = pending.data() + 4;
-                if (armed_ && len > kOffReadDataOffset + 2 && smb[kOffCommand] == kSmbReadAndx &&
-                    smb[kOffWordCount] >= kReadReplyWords) {
-                    size_t data_len = le16(smb + kOffReadDataLength);
-                    size_t data_off = le16(smb + kOffReadDataOffset);
-                    if (data_len > 0 && data_off < len) {
-                        smb[data_off] ^= 0x01;
-                        armed_ = false;
-                        ++flipped_;
-                    }
-                }
-                ok = write_all(client, pending.data(), 4 + len);
-                pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(4 + len));
-            }
-            if (!ok)
+            from_server.insert(from_server.end(), chunk, chunk + n);
+            if (!pass_frames(from_server, client, false))
                 break;
         }
     }
