@@ -79,13 +79,18 @@ void copy_cut(char *dst, size_t capacity, const char *src)
     std::snprintf(dst, capacity, "%s", src);
 }
 
-// "smb1://" host [":" port] "/" path, cut to fit.
-void compose_locator(const char *path, char (&out)[2112])
+// "smb1://" host [":" port] "/" share "/" location, cut to fit: the file
+// as the server was asked for it, so a path given relative to the selected
+// share still names that share.
+void compose_locator(const char *location, char (&out)[2112])
 {
+    while (*location == '/' || *location == '\\')
+        location++;
     if (g_s.port != 0)
-        std::snprintf(out, sizeof out, "smb1://%s:%d/%s", g_s.host, static_cast<int>(g_s.port), path);
+        std::snprintf(out, sizeof out, "smb1://%s:%d/%s/%s", g_s.host, static_cast<int>(g_s.port), g_f.share,
+                      location);
     else
-        std::snprintf(out, sizeof out, "smb1://%s/%s", g_s.host, path);
+        std::snprintf(out, sizeof out, "smb1://%s/%s/%s", g_s.host, g_f.share, location);
 }
 
 const char *after_last_slash(const char *location)
@@ -368,7 +373,7 @@ int f_stat(void *, const char *path, vnsmb1c_FolderEntry *entry)
             return to_status(size);
         release_stat_copies();
         char text[2112];
-        compose_locator(path, text);
+        compose_locator(location, text);
         g_f.stat_name = dup_text(after_last_slash(location));
         g_f.stat_path = dup_text(path);
         g_f.stat_locator = dup_text(text);
@@ -408,7 +413,7 @@ int f_locator(void *, const char *path, char *buffer, size_t capacity)
     if (size < 0)
         return to_status(size);
     char text[2112];
-    compose_locator(path, text);
+    compose_locator(location, text);
     size_t len = std::strlen(text);
     if (capacity < len + 1)
         return VNSMB1C_FFA_INVALID;

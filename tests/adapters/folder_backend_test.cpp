@@ -377,8 +377,9 @@ TEST_F(FolderBackend, StatWithShareSelected)
         const char *locator;  // files only
     } const cases[] = {
         {"Media/Movies/a.mkv", 0, 0, "a.mkv", "smb1://fake/Media/Movies/a.mkv"},
-        {"Movies/a.mkv", 0, 0, "a.mkv", "smb1://fake/Movies/a.mkv"},
-        {"/Movies/a.mkv", 0, 0, "a.mkv", "smb1://fake//Movies/a.mkv"},
+        // A path relative to the selected share still gets a locator naming it.
+        {"Movies/a.mkv", 0, 0, "a.mkv", "smb1://fake/Media/Movies/a.mkv"},
+        {"/Movies/a.mkv", 0, 0, "a.mkv", "smb1://fake/Media/Movies/a.mkv"},
         {"Media\\Movies\\a.mkv", 3, 0, nullptr, nullptr},  // no slash: relative to the share
         {"Media/Movies", 0, 1, "Movies", nullptr},
         {"/Movies", 0, 1, "Movies", nullptr},
@@ -440,6 +441,7 @@ TEST_F(FolderBackend, LocatorChecksAndFits)
     } const cases[] = {
         {"Media/Movies/a.mkv", buf, want.size(), 9},
         {"Media/Movies/a.mkv", buf, want.size() + 1, 0},
+        {"Movies/a.mkv", buf, want.size() + 1, 0},  // relative to the selected share
         {"Media/Movies/a.mkv", nullptr, sizeof buf, 9},
         {"Media/Movies/a.mkv", buf, 0, 9},
         {nullptr, buf, sizeof buf, 9},
