@@ -260,7 +260,7 @@ TEST_F(CliTest, HostTables)
          "{\"name\":\"notes.txt\",\"path\":\"notes.txt\",\"folder\":false,\"size\":21"},
         {"host ffa stat smb://fake/Public missing.txt", 14, ""},
         {"host ffa locator 'smb://fake/Media' 'Movies/Sintel (2010).mkv'", 0,
-         "smb1://fake/Movies/Sintel (2010).mkv\n"},
+         "smb1://fake/Media/Movies/Sintel (2010).mkv\n"},
         {"host ffa list --page 2 smb://fake/Media Movies", 0,
          "{\"page\":1,\"count\":2,\"has_more\":true,\"next_cursor\":\"2\",\"entries\":[{\"name\":\"Big Buck"},
         {"host ffa list --page 10 --all smb://fake 'Media/Photos/2023 Holiday'", 0,
