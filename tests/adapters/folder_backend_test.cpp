@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "adapters/host_records.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -32,29 +33,6 @@ constexpr const char *kTree = R"({
 })";
 
 constexpr const char *kSettings = R"({"HostName":"fake","UserName":"alice","Password":"pw"})";
-constexpr uint32_t kHostWord = 0xA5A5A5A5u;
-constexpr uint8_t kHostByte = 0x5A;
-
-// A host-side entry whose bytes the backend must leave alone are preset.
-vnsmb1c_FolderEntry host_entry()
-{
-    vnsmb1c_FolderEntry e;
-    std::memset(&e, 0, sizeof e);
-    e.host_data = kHostWord;
-    std::memset(e.host_more, kHostByte, sizeof e.host_more);
-    e.flags = 0xFFFFFFFFu;
-    e.size = 12345;
-    e.mtime_ms = 12345;
-    return e;
-}
-
-bool host_bytes_intact(const vnsmb1c_FolderEntry &e)
-{
-    for (uint8_t b : e.host_more)
-        if (b != kHostByte)
-            return false;
-    return e.host_data == kHostWord;
-}
 
 std::string text(const char *s)
 {

@@ -28,6 +28,7 @@
 #include "interop/support/samba_fixture.h"
 #include "sess/session_state.h"
 #include "sess/transport_select.h"
+#include "adapters/host_records.h"
 #include "vnsmb1c.h"
 
 namespace fs = std::filesystem;
@@ -276,29 +277,6 @@ int wait_for_sessions(SambaServer &server, int want, std::string *raw)
 }
 
 // ---- the folder-access backend, with host-owned records ----
-
-constexpr uint32_t kHostWord = 0xA5A5A5A5u;
-constexpr uint8_t kHostByte = 0x5A;
-
-vnsmb1c_FolderEntry host_entry()
-{
-    vnsmb1c_FolderEntry e;
-    std::memset(&e, 0, sizeof e);
-    e.host_data = kHostWord;
-    std::memset(e.host_more, kHostByte, sizeof e.host_more);
-    e.flags = 0xFFFFFFFFu;
-    e.size = 12345;
-    e.mtime_ms = 12345;
-    return e;
-}
-
-bool host_bytes_intact(const vnsmb1c_FolderEntry &e)
-{
-    for (uint8_t b : e.host_more)
-        if (b != kHostByte)
-            return false;
-    return e.host_data == kHostWord;
-}
 
 std::string text_of(const char *s)
 {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include "interop/support/samba_fixture.h"
 #include "vnsmb1c.h"
 
 namespace fs = std::filesystem;
@@ -103,6 +104,22 @@ std::string read_text_file(const char *path, const char *file)
     auto bytes = read_all(h, 4096);
     vnsmb1c_close(h);
     return {bytes.begin(), bytes.end()};
+}
+
+void expect_awkward_names_round_trip()
+{
+    ASSERT_EQ(vnsmb1c_list("public/Names", nullptr), static_cast<int>(kAwkwardNames.size()))
+        << vnsmb1c_last_error();
+    EXPECT_EQ(names_of(listed_items()), std::set<std::string>(kAwkwardNames.begin(), kAwkwardNames.end()));
+    for (const auto &name : kAwkwardNames) {
+        SCOPED_TRACE(name);
+        int h = vnsmb1c_open("public/Names", name.c_str());
+        ASSERT_GT(h, 0) << vnsmb1c_last_error();
+        EXPECT_EQ(vnsmb1c_size(h), 0);
+        char b[4];
+        EXPECT_EQ(vnsmb1c_read_at(h, 0, b, sizeof b), 0);
+        vnsmb1c_close(h);
+    }
 }
 
 }  // namespace interop

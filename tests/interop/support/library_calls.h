@@ -37,4 +37,8 @@ std::vector<uint8_t> read_all(int handle, int chunk);
 // it cannot be opened.
 std::string read_text_file(const char *path, const char *file);
 
+// On a connected session: public/Names lists exactly kAwkwardNames, and
+// each of them opens as an empty file.
+void expect_awkward_names_round_trip();
+
 }  // namespace interop

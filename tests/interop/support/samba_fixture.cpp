@@ -36,6 +36,24 @@ void populate_standard(SambaServer &s)
     s.set_mtime(kWritableShare, "notes.txt", 1000000000);
 }
 
+SambaServer *pooled_server(ServerPool &pool, const std::string &key, const SambaOptions &options,
+                           const std::function<void(SambaServer &)> &populate)
+{
+    auto &slot = pool[key];
+    if (!slot) {
+        auto s = std::make_unique<SambaServer>(options);
+        populate(*s);
+        if (testing::Test::HasFatalFailure())
+            return nullptr;
+        if (!s->start()) {
+            ADD_FAILURE() << "the server did not start";
+            return nullptr;
+        }
+        slot = std::move(s);
+    }
+    return slot.get();
+}
+
 void SambaTest::populate(SambaServer &s)
 {
     populate_standard(s);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +48,17 @@ inline constexpr char kShownName[] = "shown.txt";
 // user cannot be added). SambaTest::populate calls it; suites sharing one
 // server between tests call it themselves.
 void populate_standard(SambaServer &server);
+
+// Servers that the tests of one suite share, one per key (building their
+// content takes seconds; the tests do not change it). The suite clears its
+// pool in TearDownTestSuite.
+using ServerPool = std::map<std::string, std::unique_ptr<SambaServer>>;
+
+// The pool's server for key; the first time it is made with options, given
+// its users, shares and files by populate, and started. nullptr after a
+// failure (reported to the test).
+SambaServer *pooled_server(ServerPool &pool, const std::string &key, const SambaOptions &options,
+                           const std::function<void(SambaServer &)> &populate);
 
 class SambaTest : public testing::Test {
 protected:
