@@ -129,6 +129,7 @@ struct FakeServerState {
     uint32_t mac_key_len;
     uint32_t seq;               // sequence number the next request carries
     uint32_t client_max_buffer; // MaxBufferSize of the last SESSION_SETUP
+    int32_t dos_errors;         // the last SESSION_SETUP left CAP_STATUS32 out
     // session
     int32_t session;
     int32_t guest;

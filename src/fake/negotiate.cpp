@@ -58,6 +58,7 @@ void new_connection()
     st.seq = 0;
     st.mac_key_len = 0;
     st.client_max_buffer = 0;
+    st.dos_errors = 0;
     memset(st.mac_key, 0, sizeof st.mac_key);
     memset(st.session_key, 0, sizeof st.session_key);
 }
@@ -72,7 +73,8 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
     }
     new_connection();
     st.negotiated = 1;
-    st.ext_security = F.faults.no_extsec ? 0 : 1;
+    // As Samba: extended security only for a client that asks for it.
+    st.ext_security = F.faults.no_extsec || !(rq.flags2 & kFlags2ExtSecurity) ? 0 : 1;
     st.signing = F.faults.sign_required ? 1 : 0;
 
     int index = dialect_index(rq);

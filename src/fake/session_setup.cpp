@@ -22,6 +22,8 @@ constexpr size_t kOffMaxBuffer = 37;
 constexpr size_t kOffBlobLen = 47;     // WordCount 12
 constexpr size_t kOffLmLen = 47;       // WordCount 13
 constexpr size_t kOffNtLen = 49;
+constexpr size_t kOffCapsExtended = 53;  // WordCount 12
+constexpr size_t kOffCapsBasic = 55;     // WordCount 13
 
 struct Scrub {
     void *p;
@@ -273,6 +275,10 @@ void fake_cmd_session_setup(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     st.client_max_buffer = vnb_r16(rq.msg + kOffMaxBuffer);
+    // As Samba: a client without CAP_STATUS32 gets DOS error codes, in this
+    // reply already.
+    uint32_t caps = vnb_r32(rq.msg + (ext_form ? kOffCapsExtended : kOffCapsBasic));
+    st.dos_errors = (caps & kCapStatus32) ? 0 : 1;
     if (ext_form)
         extended(rq, rp);
     else

@@ -192,16 +192,17 @@ inline Req session_setup_ext(const Bytes &blob, uint16_t uid = 0, uint16_t max_b
     return r;
 }
 
-// Basic-security form (WordCount 13) with 8-bit strings.
+// Basic-security form (WordCount 13), strings as flags2 says. The default
+// capabilities are the client's: Unicode, NT SMBs, 32-bit status, NT find.
 inline Req session_setup_basic(const Bytes &lm, const Bytes &nt, const std::string &user,
-                               const std::string &domain, uint16_t flags2 = kOemFlags2)
+                               const std::string &domain, uint16_t flags2 = kOemFlags2, uint32_t caps = 0x1054)
 {
     Req r;
     r.cmd = 0x73;
     r.flags2 = flags2;
     W w;
     w.u8(0xFF).u8(0).u16(0).u16(16644).u16(2).u16(1).u32(0);
-    w.u16(static_cast<uint32_t>(lm.size())).u16(static_cast<uint32_t>(nt.size())).u32(0).u32(0x0004);
+    w.u16(static_cast<uint32_t>(lm.size())).u16(static_cast<uint32_t>(nt.size())).u32(0).u32(caps);
     r.words = w.b;
     W b;
     b.put(lm).put(nt);

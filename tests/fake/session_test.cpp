@@ -72,6 +72,19 @@ TEST_F(FakeSession, NegotiateBasicSecurity)
     }
 }
 
+TEST_F(FakeSession, ExtendedSecurityOnlyForAClientThatAsks)
+{
+    // Like Samba: the Flags2 bit 0x0800 of the NEGOTIATE decides.
+    for (uint16_t flags2 : {uint16_t{0x4001}, uint16_t{0xC001}}) {
+        Req req = negotiate_req();
+        req.flags2 = flags2;
+        Reply r = exchange(build(req));
+        ASSERT_EQ(17, r.wc());
+        EXPECT_EQ(0u, r32(r.msg, 52) & 0x80000000u) << std::hex << flags2;
+        EXPECT_EQ(8, r.msg[66]);
+    }
+}
+
 TEST_F(FakeSession, NegotiateWithoutNtLm012)
 {
     for (const auto &dialects : {std::vector<std::string>{"LANMAN1.0", "LM1.2X002"}, std::vector<std::string>{}}) {
@@ -241,6 +254,48 @@ TEST_F(FakeSession, BasicLogons)
             ASSERT_EQ(3, r.wc());
             EXPECT_EQ(tc.action, r.word(2));
             EXPECT_EQ(0x4001, r.uid());
+        }
+    }
+}
+
+TEST_F(FakeSession, ClientWithoutStatus32GetsDosErrors)
+{
+    // Like Samba: from a SESSION_SETUP without CAP_STATUS32 on, replies carry
+    // no NT status bit and DOS-form statuses (class in the first byte, code in
+    // the upper half), its own reply included.
+    ASSERT_EQ(0, vnb_fake_fault("no_extsec", 1));
+    const uint8_t challenge[8] = {0xED, 0x5E, 0xED, 0x5E, 0xED, 0x5E, 0xED, 0x5E};
+    struct Case {
+        const char *what;
+        uint32_t caps;
+        const char *pass;
+        uint32_t status;
+        bool nt_form;
+    } cases[] = {
+        {"CAP_STATUS32, logged on", 0x1054, "secret", 0, true},
+        {"CAP_STATUS32, wrong password", 0x1054, "wrong", STATUS_LOGON_FAILURE, true},
+        {"no CAP_STATUS32, logged on", 0x0004, "secret", 0, false},
+        {"no CAP_STATUS32, wrong password: ERRSRV/ERRbadpw", 0x0004, "wrong", 0x00020002, false},
+    };
+    for (const Case &tc : cases) {
+        SCOPED_TRACE(tc.what);
+        Client cl;
+        cl.flags2 = kOemFlags2;
+        ASSERT_EQ(8, cl.negotiate().msg[66]);
+        uint8_t lmv2[24];
+        uint8_t key[16];
+        ByteBuffer ntv2{};
+        ASSERT_EQ(0, vnb_ntlm_v2_responses("", "bob", tc.pass, challenge, 1700000000, lmv2, &ntv2, key));
+        Bytes nt = buf_bytes(ntv2);
+        vnb_buf_free(&ntv2);
+        Reply r = cl.send(session_setup_basic(Bytes(lmv2, lmv2 + 24), nt, "bob", "", kOemFlags2, tc.caps));
+        EXPECT_EQ(tc.status, r.status());
+        EXPECT_EQ(tc.nt_form, (r.flags2() & 0x4000) != 0);
+        if (tc.status == 0) {
+            // Later replies keep the form: a share that does not exist.
+            Reply t = cl.send(tree_connect_req("\\\\fake\\Nowhere", 0x000C, false));
+            EXPECT_EQ(tc.nt_form ? STATUS_BAD_NETWORK_NAME : 0x00060002u, t.status());
+            EXPECT_EQ(tc.nt_form, (t.flags2() & 0x4000) != 0);
         }
     }
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "fake/fake.h"
+#include "net/net.h"
 #include "sess/lifecycle.h"
 #include "sess/support/logon_server.h"
 #include "sess/support/sess_fixture.h"
@@ -323,3 +325,29 @@ TEST_F(Lifecycle, ResetKeepsSettingsAndCountersAndClearsTheRest)
 }
 
 }  // namespace
+
+// A server without extended security, then one with it: the second
+// connection's NEGOTIATE asks for it again and gets it (the fake server, like
+// Samba, offers it only when asked).
+TEST(FakeReconnect, ExtendedSecurityReturnsAfterAServerWithoutIt)
+{
+    vnb_state_ensure_init();
+    sess_reset();
+    ASSERT_EQ(vnb_fake_load(R"({"shares":[{"name":"media","root":[]}],"users":[{"name":"bob","pass":"pw"}]})"), 0);
+    std::strcpy(g_s.host, "fake");
+    std::strcpy(g_s.user, "bob");
+    std::strcpy(g_s.password, "pw");
+    g_s.domain[0] = '\0';
+    g_s.anonymous = 0;
+    for (int no_extsec : {1, 0}) {
+        SCOPED_TRACE(no_extsec ? "server without extended security" : "server with it");
+        ASSERT_EQ(vnb_fake_fault("no_extsec", no_extsec), 0);
+        ASSERT_EQ(vnb_net_io_fake(&g_s.transport), 0);
+        ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
+        EXPECT_EQ(g_s.ext_security, no_extsec ? 0 : 1);
+        EXPECT_EQ(g_s.flags2, no_extsec ? 0xC001u : 0xC801u);
+        vnb_sess_drop();
+    }
+    vnb_fake_load(nullptr);
+    std::memset(g_s.password, 0, sizeof g_s.password);
+}
