@@ -149,6 +149,9 @@ extern FakeServerState st;
 // Ends the session's handles and searches.
 void fake_close_all_handles();
 void fake_close_all_searches();
+// Ends the logged-on session (LOGOFF, or a new connection): handles and
+// searches closed, UID, guest flag, logon leg and session key dropped.
+void fake_end_session();
 // Zeroes the whole server state, releasing what it holds.
 void fake_state_reset();
 FakeHandle *fake_handle_new(uint32_t tid);

@@ -48,19 +48,13 @@ int dialect_index(const FakeRequest &rq)
 
 void new_connection()
 {
-    fake_close_all_handles();
-    fake_close_all_searches();
-    st.session = 0;
-    st.guest = 0;
-    st.uid = 0;
-    st.leg = 0;
+    fake_end_session();
     st.sign_active = 0;
     st.seq = 0;
     st.mac_key_len = 0;
     st.client_max_buffer = 0;
     st.dos_errors = 0;
     memset(st.mac_key, 0, sizeof st.mac_key);
-    memset(st.session_key, 0, sizeof st.session_key);
 }
 
 }  // namespace

@@ -285,12 +285,8 @@ void fake_cmd_session_setup(const FakeRequest &rq, FakeReply &rp)
         basic(rq, rp);
 }
 
-void fake_cmd_logoff(const FakeRequest &, FakeReply &rp)
+void fake_end_session()
 {
-    if (!st.session) {
-        rp_error(rp, STATUS_USER_SESSION_DELETED);
-        return;
-    }
     fake_close_all_handles();
     fake_close_all_searches();
     st.session = 0;
@@ -298,6 +294,15 @@ void fake_cmd_logoff(const FakeRequest &, FakeReply &rp)
     st.uid = 0;
     st.leg = 0;
     vnb_wipe(st.session_key, sizeof st.session_key);
+}
+
+void fake_cmd_logoff(const FakeRequest &, FakeReply &rp)
+{
+    if (!st.session) {
+        rp_error(rp, STATUS_USER_SESSION_DELETED);
+        return;
+    }
+    fake_end_session();
     ByteBuffer *b = &rp.msg;
     rp_words(rp, 2);
     vnb_buf_byte(b, 0xFF);

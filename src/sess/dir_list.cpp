@@ -100,19 +100,14 @@ int oem_to_utf8(const uint8_t *in, size_t len, char *out, size_t cap)
 int put_wire_text(ByteBuffer *b, const char *text, int unicode)
 {
     uint8_t enc[kPatternArea];
-    if (unicode) {
-        int32_t len = 0;
-        if (vnb_utf8_to_utf16le(text, enc, static_cast<int32_t>(sizeof enc), &len) != 0)
-            return -1;
-        vnb_buf_put(b, enc, static_cast<uint64_t>(len));
-        vnb_w16(b, 0);
-        return 0;
-    }
     size_t len = 0;
-    if (vnb_utf8_to_latin1(text, enc, sizeof enc, &len) != 0)
+    if (vnb_utf8_to_wire(text, unicode != 0, enc, sizeof enc, &len) != 0)
         return -1;
     vnb_buf_put(b, enc, len);
-    vnb_buf_byte(b, 0);
+    if (unicode)
+        vnb_w16(b, 0);
+    else
+        vnb_buf_byte(b, 0);
     return 0;
 }
 

@@ -43,20 +43,11 @@ int wire_path(const char *path, bool unicode, uint8_t (&name)[kNameCap], size_t 
     *n = 0;
     if (!path || !*path)
         return 0;
-    if (!unicode) {
-        if (vnb_utf8_to_latin1(path, name, sizeof name, n) != 0)
-            return -1;
-        for (size_t i = 0; i < *n; i++)
-            if (name[i] == '/')
-                name[i] = '\\';
-        return 0;
-    }
-    int32_t len = 0;
-    if (vnb_utf8_to_utf16le(path, name, sizeof name, &len) != 0)
+    if (vnb_utf8_to_wire(path, unicode, name, sizeof name, n) != 0)
         return -1;
-    *n = static_cast<size_t>(len);
-    for (size_t i = 0; i + 1 < *n; i += 2)
-        if (name[i] == '/' && name[i + 1] == 0)
+    size_t unit = unicode ? 2 : 1;
+    for (size_t i = 0; i + unit <= *n; i += unit)
+        if (name[i] == '/' && (!unicode || name[i + 1] == 0))
             name[i] = '\\';
     return 0;
 }
