@@ -20,3 +20,20 @@ int vnb_fake_fault(const char *name, int32_t value);
 // Answers one SMB1 request message: appends one NBSS-framed reply (4-byte
 // header and message) to `out`, or nothing when the request gets no answer.
 void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out);
+
+// ---- connections ----
+
+// One client connection to the fake server. What a real server keeps per
+// connection (negotiated values, the logged-on user, trees, open files,
+// searches, the signing sequence) lives here; the loaded tree, the fault
+// switches and the call counters are shared by all connections.
+struct FakeConnection;
+
+// A new connection, or NULL when no tree is loaded.
+FakeConnection *vnb_fake_open();
+// Ends the connection and releases it; NULL is ignored.
+void vnb_fake_close(FakeConnection *c);
+// Answers one SMB1 request message arriving on the connection: appends one
+// NBSS-framed reply (4-byte header and message) to `out`, or nothing when the
+// request gets no answer.
+void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuffer *out);

@@ -1,0 +1,35 @@
+// A connection that carries whole SMB1 messages (no NBSS header) to one
+// server: the one interface the engine sends and receives through. Each kind
+// (TCP with NBSS framing, the host relay, the fake server) implements it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "util/bytebuf.h"
+#include "vnsmb1c.h"
+
+class MsgTransport {
+public:
+    virtual ~MsgTransport() = default;
+
+    // Opens the connection to host:port (ending an open one first): 0, or a
+    // negative ResultCode with the error text set.
+    virtual int32_t open(const char *host, int port, int timeout_ms) = 0;
+    // Sends one message: 0, or a negative ResultCode.
+    virtual int32_t send(std::span<const uint8_t> msg) = 0;
+    // Receives the next message into `msg` (emptied first): 0, or a negative
+    // ResultCode (-1 for a failed or closed connection and for a time-out).
+    virtual int32_t recv(ByteBuffer &msg, int timeout_ms) = 0;
+    // Ends the connection; open may be called again.
+    virtual void close() = 0;
+    // True when several requests may be outstanding at once; false for a kind
+    // that answers every request before the next one may be sent.
+    virtual bool pipelines() const = 0;
+};
+
+std::unique_ptr<MsgTransport> vnb_transport_tcp();
+// The io is borrowed and must outlive the transport.
+std::unique_ptr<MsgTransport> vnb_transport_relay(const vnsmb1c_HostIo *io);
