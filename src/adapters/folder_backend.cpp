@@ -1,6 +1,6 @@
-// The host's folder-access backend "smb1": one process-wide instance that
-// holds its connection from open to close, fetches each folder once and
-// pages it out of a parsed copy.
+// The host's folder-access backend "smb1": an instance, reached through the
+// table's context, that holds a session of its own from open to close,
+// fetches each folder once and pages it out of a parsed copy.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +11,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "sess/session_state.h"
+#include "adapters/folder_backend.h"
+#include "api/session_ops.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -20,6 +21,7 @@ using Document = rapidjson::Document;
 constexpr unsigned kParseFlags = rapidjson::kParseValidateEncodingFlag;
 
 struct AdapterState {
+    Session session;
     int32_t connected;
     char share[82];
     char cached_path[1026];
@@ -31,8 +33,12 @@ struct AdapterState {
     char *stat_locator;
 };
 
-AdapterState g_f;
 vnsmb1c_FolderBackend g_backend;
+
+AdapterState &state_of(void *context)
+{
+    return *static_cast<AdapterState *>(context);
+}
 
 constexpr int kStatus[12] = {10, 5, 5, 6, 9, 9, 2, 3, 4, 5, 5, 0};  // ResultCode -11..0
 
@@ -46,32 +52,32 @@ bool is_top(const char *path)
     return path == nullptr || path[0] == '\0' || std::strcmp(path, "/") == 0;
 }
 
-void drop_listing()
+void drop_listing(AdapterState &f)
 {
-    delete g_f.cached_listing;
-    g_f.cached_listing = nullptr;
-    g_f.cached_path[0] = '\0';
-    g_f.cached_count = 0;
+    delete f.cached_listing;
+    f.cached_listing = nullptr;
+    f.cached_path[0] = '\0';
+    f.cached_count = 0;
 }
 
-void release_stat_copies()
+void release_stat_copies(AdapterState &f)
 {
-    std::free(g_f.stat_name);
-    std::free(g_f.stat_path);
-    std::free(g_f.stat_locator);
-    g_f.stat_name = g_f.stat_path = g_f.stat_locator = nullptr;
+    std::free(f.stat_name);
+    std::free(f.stat_path);
+    std::free(f.stat_locator);
+    f.stat_name = f.stat_path = f.stat_locator = nullptr;
 }
 
 // Ends whatever open started; shared by open and close.
-void reset_backend()
+void reset_backend(AdapterState &f)
 {
-    drop_listing();
-    release_stat_copies();
-    if (g_f.connected != 0) {
-        vnsmb1c_disconnect();
-        g_f.connected = 0;
+    drop_listing(f);
+    release_stat_copies(f);
+    if (f.connected != 0) {
+        vnb_disconnect(f.session);
+        f.connected = 0;
     }
-    g_f.share[0] = '\0';
+    f.share[0] = '\0';
 }
 
 void copy_cut(char *dst, size_t capacity, const char *src)
@@ -82,15 +88,15 @@ void copy_cut(char *dst, size_t capacity, const char *src)
 // "smb1://" host [":" port] "/" share "/" location, cut to fit: the file
 // as the server was asked for it, so a path given relative to the selected
 // share still names that share.
-void compose_locator(const char *location, char (&out)[2112])
+void compose_locator(AdapterState &f, const char *location, char (&out)[2112])
 {
     while (*location == '/' || *location == '\\')
         location++;
-    if (g_s.port != 0)
-        std::snprintf(out, sizeof out, "smb1://%s:%d/%s/%s", g_s.host, static_cast<int>(g_s.port), g_f.share,
-                      location);
+    const Session &s = f.session;
+    if (s.port != 0)
+        std::snprintf(out, sizeof out, "smb1://%s:%d/%s/%s", s.host, static_cast<int>(s.port), f.share, location);
     else
-        std::snprintf(out, sizeof out, "smb1://%s/%s/%s", g_s.host, g_f.share, location);
+        std::snprintf(out, sizeof out, "smb1://%s/%s/%s", s.host, f.share, location);
 }
 
 const char *after_last_slash(const char *location)
@@ -111,12 +117,12 @@ char *dup_text(const char *text)
 // The location inside the selected share for stat and locator: the rest of a
 // path that begins with the share and a slash, otherwise the path itself.
 // 0, or a status.
-int location_in_share(const char *path, char (&location)[1026])
+int location_in_share(AdapterState &f, const char *path, char (&location)[1026])
 {
     const char *slash = std::strchr(path, '/');
-    size_t share_len = std::strlen(g_f.share);
+    size_t share_len = std::strlen(f.share);
     if (slash != nullptr && static_cast<size_t>(slash - path) == share_len &&
-        std::strncmp(path, g_f.share, share_len) == 0) {
+        std::strncmp(path, f.share, share_len) == 0) {
         char share[82];
         if (vnsmb1c_split_path(path, share, sizeof share, location, sizeof location) != 0)
             return VNSMB1C_FFA_NOTFOUND;
@@ -126,12 +132,12 @@ int location_in_share(const char *path, char (&location)[1026])
     return VNSMB1C_FFA_OK;
 }
 
-int fill_folder_entry(vnsmb1c_FolderEntry *entry)
+int fill_folder_entry(AdapterState &f, vnsmb1c_FolderEntry *entry)
 {
-    if (g_f.stat_name == nullptr || g_f.stat_path == nullptr)
+    if (f.stat_name == nullptr || f.stat_path == nullptr)
         return VNSMB1C_FFA_NOMEM;
-    entry->name = g_f.stat_name;
-    entry->path = g_f.stat_path;
+    entry->name = f.stat_name;
+    entry->path = f.stat_path;
     entry->is_folder = 1;
     entry->flags = 0;
     entry->size = -1;
@@ -139,24 +145,24 @@ int fill_folder_entry(vnsmb1c_FolderEntry *entry)
     return VNSMB1C_FFA_OK;
 }
 
-int stat_folder(const char *name, const char *path, vnsmb1c_FolderEntry *entry)
+int stat_folder(AdapterState &f, const char *name, const char *path, vnsmb1c_FolderEntry *entry)
 {
-    release_stat_copies();
-    g_f.stat_name = dup_text(name);
-    g_f.stat_path = dup_text(path);
-    return fill_folder_entry(entry);
+    release_stat_copies(f);
+    f.stat_name = dup_text(name);
+    f.stat_path = dup_text(path);
+    return fill_folder_entry(f, entry);
 }
 
 // Opens a file inside the selected share to learn its size. The handle's
 // result (negative when the open failed) goes to *handle, the size (or a
 // negative ResultCode) is returned.
-int64_t file_size(const char *location, int *handle)
+int64_t file_size(AdapterState &f, const char *location, int *handle)
 {
-    *handle = vnsmb1c_open(g_f.share, location);
+    *handle = vnb_open(f.session, f.share, location);
     if (*handle < 0)
         return *handle;
-    int64_t size = vnsmb1c_size(*handle);
-    vnsmb1c_close(*handle);
+    int64_t size = vnb_size(f.session, *handle);
+    vnb_close(f.session, *handle);
     return size;
 }
 
@@ -184,13 +190,13 @@ Document *parse_listing(const char *text)
 }
 
 // {"items":[{"name":share,"path":share,"folder":true,"size":-1},...]}
-Document *share_listing(int count)
+Document *share_listing(const Session &s, int count)
 {
     rapidjson::StringBuffer out;
     rapidjson::Writer<rapidjson::StringBuffer> w(out);
     bool ok = w.StartObject() && w.Key("items") && w.StartArray();
     for (int i = 0; ok && i < count; i++) {
-        const char *name = vnsmb1c_share_name(i);
+        const char *name = vnb_share_name(s, i);
         ok = w.StartObject() && w.Key("name") && w.String(name) && w.Key("path") && w.String(name) &&
              w.Key("folder") && w.Bool(true) && w.Key("size") && w.Int(-1) && w.EndObject();
     }
@@ -199,34 +205,34 @@ Document *share_listing(int count)
 }
 
 // Fetches the listing of path into the cache. 0, or a status.
-int build_listing(const char *path)
+int build_listing(AdapterState &f, const char *path)
 {
     Document *doc = nullptr;
-    if (g_f.share[0] != '\0') {
+    if (f.share[0] != '\0') {
         char folder[1026];
         if (std::strpbrk(path, "/\\") == nullptr) {
             copy_cut(folder, sizeof folder, path);
         } else {
             char share[82];
             if (vnsmb1c_split_path(path, share, sizeof share, folder, sizeof folder) != 0 ||
-                std::strcmp(share, g_f.share) != 0)
+                std::strcmp(share, f.share) != 0)
                 return VNSMB1C_FFA_NOTFOUND;
         }
-        int rc = vnsmb1c_list(g_f.share, folder);
+        int rc = vnb_list(f.session, f.share, folder);
         if (rc < 0)
             return to_status(rc);
-        doc = parse_listing(vnsmb1c_list_json());
+        doc = parse_listing(f.session.listing.items.c_str());
     } else {
-        int rc = vnsmb1c_shares();
+        int rc = vnb_shares(f.session);
         if (rc < 0)
             return to_status(rc);
-        doc = share_listing(rc);
+        doc = share_listing(f.session, rc);
     }
     if (doc == nullptr)
         return VNSMB1C_FFA_NOMEM;
-    g_f.cached_listing = doc;
-    copy_cut(g_f.cached_path, sizeof g_f.cached_path, path);
-    g_f.cached_count = items_length(*doc);
+    f.cached_listing = doc;
+    copy_cut(f.cached_path, sizeof f.cached_path, path);
+    f.cached_count = items_length(*doc);
     return VNSMB1C_FFA_OK;
 }
 
@@ -266,9 +272,12 @@ void fill_list_entry(const rapidjson::Value &item, vnsmb1c_FolderEntry *entry)
     }
 }
 
-int f_open(void *, const char *settings)
+int f_open(void *context, const char *settings)
 {
-    reset_backend();
+    if (context == nullptr)
+        return VNSMB1C_FFA_INVALID;
+    AdapterState &f = state_of(context);
+    reset_backend(f);
     if (settings == nullptr)
         return VNSMB1C_FFA_BADSETTINGS;
     {
@@ -277,36 +286,37 @@ int f_open(void *, const char *settings)
         if (!doc.HasParseError() && doc.IsObject()) {
             auto path = doc.FindMember("Path");
             if (path != doc.MemberEnd() && path->value.IsString() && path->value.GetStringLength() > 0 &&
-                vnsmb1c_split_path(path->value.GetString(), g_f.share, sizeof g_f.share, nullptr, 0) != 0) {
-                g_f.share[0] = '\0';
+                vnsmb1c_split_path(path->value.GetString(), f.share, sizeof f.share, nullptr, 0) != 0) {
+                f.share[0] = '\0';
                 return VNSMB1C_FFA_BADSETTINGS;
             }
         }
     }
-    int rc = vnsmb1c_connect_json(settings);
+    int rc = vnb_connect_json(f.session, vnb_selected_transport(), settings);
     if (rc != 0)
         return to_status(rc);
-    g_f.connected = 1;
+    f.connected = 1;
     return VNSMB1C_FFA_OK;
 }
 
-int f_list(void *, const char *path_in, vnsmb1c_ListRequest *request)
+int f_list(void *context, const char *path_in, vnsmb1c_ListRequest *request)
 {
     const char *path = is_top(path_in) ? "" : path_in;
-    if (g_f.connected == 0)
+    if (context == nullptr || state_of(context).connected == 0)
         return VNSMB1C_FFA_NOCONN;
+    AdapterState &f = state_of(context);
     if (request == nullptr || (request->entries == nullptr && request->capacity != 0))
         return VNSMB1C_FFA_INVALID;
-    if (g_f.share[0] == '\0' && path[0] != '\0') {
-        if (vnsmb1c_split_path(path, g_f.share, sizeof g_f.share, nullptr, 0) != 0) {
-            g_f.share[0] = '\0';
+    if (f.share[0] == '\0' && path[0] != '\0') {
+        if (vnsmb1c_split_path(path, f.share, sizeof f.share, nullptr, 0) != 0) {
+            f.share[0] = '\0';
             return VNSMB1C_FFA_NOTFOUND;
         }
-        drop_listing();
+        drop_listing(f);
     }
 
     uint64_t start = 0;
-    bool reuse = g_f.cached_listing != nullptr && std::strcmp(g_f.cached_path, path) == 0;
+    bool reuse = f.cached_listing != nullptr && std::strcmp(f.cached_path, path) == 0;
     const char *cursor = request->cursor;
     if (cursor != nullptr && cursor[0] != '\0') {
         char *end = nullptr;
@@ -314,9 +324,9 @@ int f_list(void *, const char *path_in, vnsmb1c_ListRequest *request)
         reuse = reuse && *end == '\0';
     }
     if (!reuse)
-        drop_listing();
-    if (g_f.cached_listing == nullptr) {
-        int status = build_listing(path);
+        drop_listing(f);
+    if (f.cached_listing == nullptr) {
+        int status = build_listing(f, path);
         if (status != VNSMB1C_FFA_OK)
             return status;
     }
@@ -324,96 +334,98 @@ int f_list(void *, const char *path_in, vnsmb1c_ListRequest *request)
     request->count = 0;
     request->has_more = 0;
     request->next_cursor = nullptr;
-    if (start >= g_f.cached_count)
+    if (start >= f.cached_count)
         return VNSMB1C_FFA_OK;
-    const rapidjson::Value &items = (*g_f.cached_listing)["items"];
+    const rapidjson::Value &items = (*f.cached_listing)["items"];
     uint64_t k = start;
     // capacity may be huge: stop at the end of the items first.
-    uint64_t stop = request->capacity < g_f.cached_count - start ? start + request->capacity : g_f.cached_count;
+    uint64_t stop = request->capacity < f.cached_count - start ? start + request->capacity : f.cached_count;
     for (; k < stop; k++) {
         if (request->cancel != nullptr && *request->cancel != 0)
             return VNSMB1C_FFA_CANCELLED;
         fill_list_entry(items[static_cast<rapidjson::SizeType>(k)], &request->entries[request->count]);
         request->count++;
     }
-    if (k < g_f.cached_count) {
+    if (k < f.cached_count) {
         request->has_more = 1;
-        std::snprintf(g_f.cursor_text, sizeof g_f.cursor_text, "%lu", static_cast<unsigned long>(k));
-        request->next_cursor = g_f.cursor_text;
+        std::snprintf(f.cursor_text, sizeof f.cursor_text, "%lu", static_cast<unsigned long>(k));
+        request->next_cursor = f.cursor_text;
     }
     return VNSMB1C_FFA_OK;
 }
 
-int f_stat(void *, const char *path, vnsmb1c_FolderEntry *entry)
+int f_stat(void *context, const char *path, vnsmb1c_FolderEntry *entry)
 {
-    if (g_f.connected == 0)
+    if (context == nullptr || state_of(context).connected == 0)
         return VNSMB1C_FFA_NOCONN;
+    AdapterState &f = state_of(context);
     if (entry == nullptr)
         return VNSMB1C_FFA_INVALID;
     if (is_top(path))
-        return stat_folder("", "/", entry);
-    if (g_f.share[0] == '\0') {
+        return stat_folder(f, "", "/", entry);
+    if (f.share[0] == '\0') {
         char share[82];
         char rest[1026];
         if (vnsmb1c_split_path(path, share, sizeof share, rest, sizeof rest) != 0 || rest[0] != '\0')
             return VNSMB1C_FFA_NOTFOUND;
-        return stat_folder(share, path, entry);
+        return stat_folder(f, share, path, entry);
     }
     char location[1026];
-    int status = location_in_share(path, location);
+    int status = location_in_share(f, path, location);
     if (status != VNSMB1C_FFA_OK)
         return status;
     if (location[0] == '\0')
-        return stat_folder(g_f.share, path, entry);
+        return stat_folder(f, f.share, path, entry);
 
     int handle = 0;
-    int64_t size = file_size(location, &handle);
+    int64_t size = file_size(f, location, &handle);
     if (handle > 0) {
         if (size < 0)
             return to_status(size);
-        release_stat_copies();
+        release_stat_copies(f);
         char text[2112];
-        compose_locator(location, text);
-        g_f.stat_name = dup_text(after_last_slash(location));
-        g_f.stat_path = dup_text(path);
-        g_f.stat_locator = dup_text(text);
-        if (g_f.stat_name == nullptr || g_f.stat_path == nullptr || g_f.stat_locator == nullptr)
+        compose_locator(f, location, text);
+        f.stat_name = dup_text(after_last_slash(location));
+        f.stat_path = dup_text(path);
+        f.stat_locator = dup_text(text);
+        if (f.stat_name == nullptr || f.stat_path == nullptr || f.stat_locator == nullptr)
             return VNSMB1C_FFA_NOMEM;
-        entry->name = g_f.stat_name;
-        entry->path = g_f.stat_path;
+        entry->name = f.stat_name;
+        entry->path = f.stat_path;
         entry->is_folder = 0;
-        entry->locator = g_f.stat_locator;
+        entry->locator = f.stat_locator;
         entry->flags = VNSMB1C_FFA_SIZE_VALID | VNSMB1C_FFA_LOCATOR_VALID;
         entry->size = size;
         entry->mtime_ms = -1;
         return VNSMB1C_FFA_OK;
     }
-    int rc = vnsmb1c_list(g_f.share, location);
+    int rc = vnb_list(f.session, f.share, location);
     if (rc < 0)
         return to_status(rc);
-    return stat_folder(after_last_slash(location), path, entry);
+    return stat_folder(f, after_last_slash(location), path, entry);
 }
 
-int f_locator(void *, const char *path, char *buffer, size_t capacity)
+int f_locator(void *context, const char *path, char *buffer, size_t capacity)
 {
-    if (g_f.connected == 0)
+    if (context == nullptr || state_of(context).connected == 0)
         return VNSMB1C_FFA_NOCONN;
+    AdapterState &f = state_of(context);
     if (capacity == 0 || buffer == nullptr || is_top(path))
         return VNSMB1C_FFA_INVALID;
-    if (g_f.share[0] == '\0')
+    if (f.share[0] == '\0')
         return VNSMB1C_FFA_NOTFOUND;
     char location[1026];
-    int status = location_in_share(path, location);
+    int status = location_in_share(f, path, location);
     if (status != VNSMB1C_FFA_OK)
         return status;
     if (location[0] == '\0')
         return VNSMB1C_FFA_NOTFOUND;
     int handle = 0;
-    int64_t size = file_size(location, &handle);
+    int64_t size = file_size(f, location, &handle);
     if (size < 0)
         return to_status(size);
     char text[2112];
-    compose_locator(location, text);
+    compose_locator(f, location, text);
     size_t len = std::strlen(text);
     if (capacity < len + 1)
         return VNSMB1C_FFA_INVALID;
@@ -421,19 +433,28 @@ int f_locator(void *, const char *path, char *buffer, size_t capacity)
     return VNSMB1C_FFA_OK;
 }
 
-void f_close(void *)
+void f_close(void *context)
 {
-    reset_backend();
+    if (context != nullptr)
+        reset_backend(state_of(context));
 }
 
 }  // namespace
+
+Session *vnb_backend_session(void *context)
+{
+    return context != nullptr ? &state_of(context).session : nullptr;
+}
 
 extern "C" VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void)
 {
     g_backend.size = sizeof g_backend;
     g_backend.name = "smb1";
     g_backend.version = 2;
-    g_backend.context = &g_f;
+    // One instance for the one table; never destroyed, since a host may
+    // call in while the process exits.
+    static AdapterState *instance = new AdapterState{};
+    g_backend.context = instance;
     g_backend.open = f_open;
     g_backend.list = f_list;
     g_backend.stat = f_stat;

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "net/net.h"
-#include "sess/transport_select.h"
 
 namespace {
 
@@ -25,16 +25,8 @@ constexpr std::array<int, 11> kCodeOfResult = {-5, -8, -8, -6, -5, -8, -8, -2, -
 constexpr size_t kMaxHost = 255;
 constexpr int32_t kMaxPort = 65535;
 
-int32_t h_scoped = 0;
-int32_t h_mode = 0;
-const vnsmb1c_HostIo *h_io = nullptr;
-char fubuf[768];
-
-// Host and port of the open scope's session, for URLs.
-char h_host[256];
-int32_t h_port = 0;
-
 struct Settings {
+    char url_host[256] = "";
     const char *host = nullptr;
     int32_t port = 0;
     char domain[129] = "";
@@ -77,8 +69,8 @@ const char *read_settings(const rapidjson::Value &root, Settings &s)
         if (vnsmb1c_url_parse(full->GetString(), host, sizeof host, &url_port, user, sizeof user, password,
                               sizeof password, domain, sizeof domain, path, sizeof path) == 0) {
             from_url = true;
-            cut_copy(fubuf, sizeof fubuf, host);
-            s.host = fubuf;
+            cut_copy(s.url_host, sizeof s.url_host, host);
+            s.host = s.url_host;
             cut_copy(s.user, sizeof s.user, user);
             cut_copy(s.password, sizeof s.password, password);
             cut_copy(s.domain, sizeof s.domain, domain);
@@ -125,7 +117,8 @@ const char *read_settings(const rapidjson::Value &root, Settings &s)
     return nullptr;
 }
 
-int parse_and_connect(const char *settings, char *out, int32_t capacity)
+int parse_and_connect(RchScope &scope, const TransportChoice &kind, const char *settings, char *out,
+                      int32_t capacity)
 {
     if (settings == nullptr)
         return put_err(kRchBadRequest, "settings: NULL", out, capacity);
@@ -138,12 +131,14 @@ int parse_and_connect(const char *settings, char *out, int32_t capacity)
     Settings s;
     const char *failure = read_settings(doc, s);
     if (failure == nullptr) {
-        cut_copy(h_host, sizeof h_host, s.host);
-        h_port = s.port;
+        cut_copy(scope.host, sizeof scope.host, s.host);
+        scope.port = s.port;
     }
     doc.SetNull();
     doc.GetAllocator().Clear();
-    int rc = failure == nullptr ? vnsmb1c_connect(h_host, h_port, s.domain, s.user, s.password) : 0;
+    int rc = failure == nullptr
+                 ? vnb_connect(scope.session, kind, scope.host, scope.port, s.domain, s.user, s.password)
+                 : 0;
     vnb_wipe(s.password, sizeof s.password);
     if (failure != nullptr)
         return put_err(kRchBadRequest, failure, out, capacity);
@@ -185,38 +180,35 @@ int put_err(int code, const char *text, char *out, int32_t capacity)
     return code;
 }
 
-void h_teardown()
+void h_teardown(RchScope &scope)
 {
-    if (h_scoped != 1)
+    if (!scope.connected)
         return;
-    h_scoped = 0;
-    vnsmb1c_disconnect();
-    vnb_transport_restore(h_mode, h_io);
+    scope.connected = false;
+    vnb_disconnect(scope.session);
 }
 
-int h_setup(const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity)
+int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity)
 {
-    if (h_scoped == 0) {
-        vnb_transport_peek(&h_mode, &h_io);
-        h_scoped = 1;
-        // Only the library's own fake-backed object is taken up; a host's
-        // object is left alone and the request uses the selected transport.
-        if (io != nullptr && h_mode == VNSMB1C_MODE_SOCKET && vnb_io_own_face(io) == 2)
-            vnsmb1c_use_io(io);
-    }
-    int rc = parse_and_connect(settings, out, capacity);
+    // Only the library's own fake-backed object is taken up; a host's object
+    // is left alone and the request uses the selected transport.
+    TransportChoice kind = vnb_selected_transport();
+    if (io != nullptr && kind.mode == VNSMB1C_MODE_SOCKET && vnb_io_own_face(io) == 2)
+        kind = TransportChoice{VNSMB1C_MODE_HOSTIO, io};
+    scope.connected = true;
+    int rc = parse_and_connect(scope, kind, settings, out, capacity);
     if (rc != 0)
-        h_teardown();
+        h_teardown(scope);
     return rc;
 }
 
-void rch_url(char (&url)[2112], std::string_view tail)
+void rch_url(const RchScope &scope, char (&url)[2112], std::string_view tail)
 {
     int tail_len = static_cast<int>(std::min<size_t>(tail.size(), sizeof url));
-    if (h_port != 0)
-        std::snprintf(url, sizeof url, "smb1://%s:%d/%.*s", h_host, h_port, tail_len, tail.data());
+    if (scope.port != 0)
+        std::snprintf(url, sizeof url, "smb1://%s:%d/%.*s", scope.host, scope.port, tail_len, tail.data());
     else
-        std::snprintf(url, sizeof url, "smb1://%s/%.*s", h_host, tail_len, tail.data());
+        std::snprintf(url, sizeof url, "smb1://%s/%.*s", scope.host, tail_len, tail.data());
 }
 
 const rapidjson::Value *rch_member(const rapidjson::Value &obj, const char *key)

@@ -1,6 +1,6 @@
-// Shared parts of the "SMBCIFS" request handler: the per-request scope
-// (settings, connect, disconnect, selection put back), the reply copy and
-// the error document.
+// Shared parts of the "SMBCIFS" request handler: the per-request scope (a
+// session of its own: settings, connect, disconnect), the reply copy and the
+// error document.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "sess/session.h"
 #include "vnsmb1c.h"
 
 // Result codes of the handler's operations.
@@ -39,16 +40,24 @@ bool rch_copy(std::string_view text, char *out, int32_t capacity);
 // Writes {"error":text} ("error" for NULL) when it fits; returns code.
 int put_err(int code, const char *text, char *out, int32_t capacity);
 
-// Opens the scope, reads the settings and connects. 0: connected with the
-// scope open; otherwise the error document is written and the scope closed.
-int h_setup(const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity);
+// One request's session and the host and port it was asked to reach.
+struct RchScope {
+    Session session;
+    char host[256] = "";
+    int32_t port = 0;
+    bool connected = false;
+};
 
-// Disconnects and restores the selection when a scope is open.
-void h_teardown();
+// Reads the settings and connects the scope's session. 0: connected;
+// otherwise the error document is written and the session ended.
+int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity);
 
-// "smb1://" host [":" port] "/" tail, for the session of the open scope,
-// cut to fit a 2112-byte buffer.
-void rch_url(char (&url)[2112], std::string_view tail);
+// Disconnects the scope's session when it is connected.
+void h_teardown(RchScope &scope);
+
+// "smb1://" host [":" port] "/" tail, for the scope's session, cut to fit a
+// 2112-byte buffer.
+void rch_url(const RchScope &scope, char (&url)[2112], std::string_view tail);
 
 // The first member named key, or NULL (duplicates after it are ignored).
 const rapidjson::Value *rch_member(const rapidjson::Value &obj, const char *key);

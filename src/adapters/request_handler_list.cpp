@@ -4,6 +4,7 @@
 #include <string>
 
 #include "adapters/request_handler.h"
+#include "api/session_ops.h"
 
 namespace {
 
@@ -15,11 +16,11 @@ bool is_top(const char *path)
     return path == nullptr || path[0] == '\0' || std::strcmp(path, "/") == 0;
 }
 
-bool write_shares(RchWriter &w, int n)
+bool write_shares(RchWriter &w, const Session &s, int n)
 {
     bool ok = true;
     for (int i = 0; i < n && ok; i++) {
-        const char *name = vnsmb1c_share_name(i);
+        const char *name = vnb_share_name(s, i);
         ok = w.StartObject() && w.Key("name") && w.String(name) && w.Key("path") && w.String(name) &&
              w.Key("folder") && w.Bool(true) && w.Key("size") && w.Int64(-1) && w.EndObject();
     }
@@ -38,7 +39,7 @@ int64_t int_or_zero(const rapidjson::Value *v)
     return v != nullptr && v->IsInt64() ? v->GetInt64() : 0;
 }
 
-bool write_item(RchWriter &w, const rapidjson::Value *item, const std::string &share_slash)
+bool write_item(RchWriter &w, const RchScope &scope, const rapidjson::Value *item, const std::string &share_slash)
 {
     static const rapidjson::Value kEmpty(rapidjson::kObjectType);
     const rapidjson::Value &it = item != nullptr && item->IsObject() && fits_item_text(*item) ? *item : kEmpty;
@@ -55,24 +56,24 @@ bool write_item(RchWriter &w, const rapidjson::Value *item, const std::string &s
         if (path != nullptr)
             tail.append(path->GetString(), path->GetStringLength());
         char locator[2112];
-        rch_url(locator, tail);
+        rch_url(scope, locator, tail);
         ok = w.Key("locator") && w.String(locator);
     }
     return ok && w.EndObject();
 }
 
 // Walks the held listing once; indexes it has no item for are answered empty.
-bool write_folder(RchWriter &w, int n, const char *share)
+bool write_folder(RchWriter &w, const RchScope &scope, int n, const char *share)
 {
     rapidjson::Document doc;
-    doc.Parse<kRchParseFlags>(vnsmb1c_list_json());
+    doc.Parse<kRchParseFlags>(scope.session.listing.items.c_str());
     const rapidjson::Value *items = doc.HasParseError() ? nullptr : rch_member(doc, "items");
     rapidjson::SizeType held = items != nullptr && items->IsArray() ? items->Size() : 0;
     const std::string share_slash = std::string(share) + "/";
     bool ok = true;
     for (int i = 0; i < n && ok; i++) {
         auto index = static_cast<rapidjson::SizeType>(i);
-        ok = write_item(w, index < held ? &(*items)[index] : nullptr, share_slash);
+        ok = write_item(w, scope, index < held ? &(*items)[index] : nullptr, share_slash);
     }
     return ok;
 }
@@ -81,25 +82,26 @@ bool write_folder(RchWriter &w, int n, const char *share)
 
 int h_list(const vnsmb1c_HostIo *io, const char *settings, const char *path, char *out, int32_t capacity)
 {
-    int rc = h_setup(io, settings, out, capacity);
+    RchScope scope;
+    int rc = h_setup(scope, io, settings, out, capacity);
     if (rc != 0)
         return rc;
     char share[82] = "";
     int n = 0;
     if (is_top(path)) {
-        n = vnsmb1c_shares();
+        n = vnb_shares(scope.session);
     } else {
         char rest[1026];
         if (vnsmb1c_split_path(path, share, sizeof share, rest, sizeof rest) != 0) {
             const std::string why = vnsmb1c_last_error();
-            h_teardown();
+            h_teardown(scope);
             return put_err(kRchNotFound, why.c_str(), out, capacity);
         }
-        n = vnsmb1c_list(share, rest);
+        n = vnb_list(scope.session, share, rest);
     }
     if (n < 0) {
         rc = put_err(rch_code(n), vnsmb1c_last_error(), out, capacity);
-        h_teardown();
+        h_teardown(scope);
         return rc;
     }
 
@@ -108,9 +110,9 @@ int h_list(const vnsmb1c_HostIo *io, const char *settings, const char *path, cha
     bool ok = w.StartObject() && w.Key("path") && w.String(path != nullptr ? path : "") && w.Key("items") &&
               w.StartArray();
     if (ok)
-        ok = is_top(path) ? write_shares(w, n) : write_folder(w, n, share);
+        ok = is_top(path) ? write_shares(w, scope.session, n) : write_folder(w, scope, n, share);
     ok = ok && w.EndArray() && w.EndObject();
-    h_teardown();
+    h_teardown(scope);
     if (!ok)
         return kRchInternal;
     return rch_reply(sb, out, capacity);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "adapters/request_handler.h"
+#include "api/session_ops.h"
 
 namespace {
 
@@ -49,21 +50,22 @@ bool from_locator(const rapidjson::Value *locator, Target &t)
 // Opens the target to prove it and learn its size, then answers its URL.
 int serve(const vnsmb1c_HostIo *io, const char *settings, const Target &t, char *out, int32_t capacity)
 {
-    int rc = h_setup(io, settings, out, capacity);
+    RchScope scope;
+    int rc = h_setup(scope, io, settings, out, capacity);
     if (rc != 0)
         return rc;
-    int handle = vnsmb1c_open(t.share.c_str(), t.file.c_str());
+    int handle = vnb_open(scope.session, t.share.c_str(), t.file.c_str());
     if (handle < 0) {
         rc = put_err(rch_code(handle), vnsmb1c_last_error(), out, capacity);
-        h_teardown();
+        h_teardown(scope);
         return rc;
     }
-    int64_t size = vnsmb1c_size(handle);
-    vnsmb1c_close(handle);
+    int64_t size = vnb_size(scope.session, handle);
+    vnb_close(scope.session, handle);
     const std::string why = size < 0 ? vnsmb1c_last_error() : "";
     char url[2112];
-    rch_url(url, t.url_tail);
-    h_teardown();
+    rch_url(scope, url, t.url_tail);
+    h_teardown(scope);
     if (size < 0)
         return put_err(kRchNotFound, why.c_str(), out, capacity);
 

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "adapters/request_handler.h"
+#include "api/session_ops.h"
 
 namespace {
 
@@ -42,17 +43,18 @@ bool has_id(const char *settings)
 
 int h_validate(const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity)
 {
-    int rc = h_setup(io, settings, out, capacity);
+    RchScope scope;
+    int rc = h_setup(scope, io, settings, out, capacity);
     if (rc != 0)
         return rc;
-    int n = vnsmb1c_shares();
+    int n = vnb_shares(scope.session);
     if (n < 0) {
         rc = put_err(rch_code(n), vnsmb1c_last_error(), out, capacity);
-        h_teardown();
+        h_teardown(scope);
         return rc;
     }
     if (n == 0) {
-        h_teardown();
+        h_teardown(scope);
         return put_err(kRchNotFound, "connected, but the server lists no shares", out, capacity);
     }
     rapidjson::StringBuffer sb;
@@ -64,7 +66,7 @@ int h_validate(const vnsmb1c_HostIo *io, const char *settings, char *out, int32_
         ok = w.Key("ID") && w.String(id);
     }
     ok = ok && w.EndObject();
-    h_teardown();
+    h_teardown(scope);
     if (!ok)
         return kRchInternal;
     return rch_reply(sb, out, capacity);

@@ -9,10 +9,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "api/browse_internal.h"
 #include "api/result_slot.h"
+#include "api/session_ops.h"
 #include "sess/dir_list.h"
-#include "sess/session_state.h"
 #include "sess/share_list.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
@@ -30,10 +29,10 @@ bool is_separator(char c)
 
 // A heap copy of element `index` of the held listing's "items" array,
 // written compactly; NULL when there is no such element.
-char *held_item_text(int index)
+char *held_item_text(const Session &s, int index)
 {
-    const char *held = g_s.listing.items;
-    if (held == nullptr || index < 0)
+    const char *held = s.listing.items.c_str();
+    if (s.listing.items.empty() || index < 0)
         return nullptr;
     rapidjson::Document doc;
     doc.Parse<rapidjson::kParseIterativeFlag>(held);
@@ -60,10 +59,9 @@ char *held_item_text(int index)
 
 }  // namespace
 
-int32_t vnb_require_session()
+int32_t vnb_require_session(const Session &s)
 {
-    vnb_state_ensure_init();
-    if (!g_s.established)
+    if (!s.established)
         return vnb_fail(-5, "not connected");
     return 0;
 }
@@ -100,28 +98,29 @@ VNSMB1C_API int vnsmb1c_split_path(const char *path, char *share, int share_capa
     return vnb_vpath(end, rest, rest_capacity);
 }
 
-VNSMB1C_API int vnsmb1c_shares(void)
+}  // extern "C"
+
+int32_t vnb_shares(Session &s)
 {
-    int32_t rc = vnb_require_session();
+    int32_t rc = vnb_require_session(s);
     if (rc != 0)
         return rc;
-    rc = vnb_srvsvc_share_enum();
+    rc = vnb_srvsvc_share_enum(s);
     if (rc != 0)
         return rc;
-    return g_s.share_count;
+    return s.share_count;
 }
 
-VNSMB1C_API const char *vnsmb1c_share_name(int index)
+const char *vnb_share_name(const Session &s, int index)
 {
-    vnb_state_ensure_init();
-    if (index < 0 || index >= g_s.share_count)
+    if (index < 0 || index >= s.share_count)
         return "";
-    return g_s.share_names[index];
+    return s.share_names[index];
 }
 
-VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
+int32_t vnb_list(Session &s, const char *path, const char *sub)
 {
-    int32_t rc = vnb_require_session();
+    int32_t rc = vnb_require_session(s);
     if (rc != 0)
         return rc;
     char share[82];
@@ -138,26 +137,40 @@ VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
     if ((rc = vnb_vpath(folder_in, folder, sizeof folder)) != 0)
         return rc;
 
-    std::snprintf(g_s.listing.share, sizeof g_s.listing.share, "%.80s", share);
     uint32_t tid = 0;
-    if ((rc = vnb_tree_find_or_connect(share, &tid)) != 0)
+    if ((rc = vnb_tree_find_or_connect(s, share, &tid)) != 0)
         return rc;
-    if ((rc = vnb_query_directory_all(share, folder, tid)) != 0)
+    if ((rc = vnb_query_directory_all(s, share, folder, tid)) != 0)
         return rc;
-    return static_cast<int>(g_s.listing.count);
+    return static_cast<int>(s.listing.count);
+}
+
+extern "C" {
+
+VNSMB1C_API int vnsmb1c_shares(void)
+{
+    return vnb_shares(vnb_default_session());
+}
+
+VNSMB1C_API const char *vnsmb1c_share_name(int index)
+{
+    return vnb_share_name(vnb_default_session(), index);
+}
+
+VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
+{
+    return vnb_list(vnb_default_session(), path, sub);
 }
 
 VNSMB1C_API const char *vnsmb1c_list_json(void)
 {
-    vnb_state_ensure_init();
-    return g_s.listing.items != nullptr ? g_s.listing.items : "[]";
+    const Session &s = vnb_default_session();
+    return !s.listing.items.empty() ? s.listing.items.c_str() : "[]";
 }
 
 VNSMB1C_API const char *vnsmb1c_item_json(int index)
 {
-    if (vnb_state_ensure_init())
-        return "";
-    char *text = held_item_text(index);
+    char *text = held_item_text(vnb_default_session(), index);
     if (text == nullptr)
         return "";  // the slot keeps the previous text
     return vnb_result_store(text);
@@ -165,8 +178,7 @@ VNSMB1C_API const char *vnsmb1c_item_json(int index)
 
 VNSMB1C_API int vnsmb1c_list_hidden_count(void)
 {
-    vnb_state_ensure_init();
-    return static_cast<int>(g_s.listing.hidden);
+    return static_cast<int>(vnb_default_session().listing.hidden);
 }
 
 VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name)

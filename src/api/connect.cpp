@@ -1,4 +1,4 @@
-// Opening and closing the one session: by arguments, by settings JSON.
+// Opening and closing a session: by arguments, by settings JSON.
 #include "api/connect.h"
 
 #include <cstdint>
@@ -8,10 +8,9 @@
 
 #include <rapidjson/document.h>
 
+#include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "sess/lifecycle.h"
-#include "sess/session_state.h"
-#include "sess/transport_select.h"
 #include "util/error.h"
 #include "vnsmb1c.h"
 
@@ -200,16 +199,14 @@ int32_t read_settings(const char *json, ConnectSettings *out)
     return 0;
 }
 
-extern "C" {
-
-VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user, const char *password)
+int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, int port, const char *domain,
+                    const char *user, const char *password)
 {
-    vnb_state_ensure_init();
-    vnb_sess_drop();
+    vnb_sess_drop(s);
     if (host == nullptr || host[0] == '\0')
         return vnb_fail(-6, "empty host name");
-    size_t host_len = strnlen(host, sizeof g_s.host);
-    if (host_len >= sizeof g_s.host)
+    size_t host_len = strnlen(host, sizeof s.host);
+    if (host_len >= sizeof s.host)
         return vnb_fail(-6, "host name too long");
 
     auto store = [](char *field, const char *text, size_t max) {
@@ -218,36 +215,52 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
             std::memcpy(field, text, len);
         field[len] = '\0';
     };
-    std::memcpy(g_s.host, host, host_len + 1);
-    g_s.port = port;
-    store(g_s.domain, domain, kMaxDomain);
-    store(g_s.user, user, kMaxUser);
-    store(g_s.password, password, kMaxPassword);
-    g_s.anonymous = g_s.user[0] == '\0' && g_s.password[0] == '\0' ? 1 : 0;
+    std::memcpy(s.host, host, host_len + 1);
+    s.port = port;
+    store(s.domain, domain, kMaxDomain);
+    store(s.user, user, kMaxUser);
+    store(s.password, password, kMaxPassword);
+    s.anonymous = s.user[0] == '\0' && s.password[0] == '\0' ? 1 : 0;
 
-    if (vnb_transport_rebuild() != 0)
+    s.transport = vnb_make_transport(kind);
+    if (!s.transport)
         return -11;
-    return vnb_sess_ensure();
+    return vnb_sess_ensure(s);
+}
+
+int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *settings_json)
+{
+    ConnectSettings c;
+    int32_t rc = read_settings(settings_json, &c);
+    if (rc == 0) {
+        rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
+        if (rc == 0)
+            s.local_port = c.local_port;
+    }
+    vnb_wipe(c.password, sizeof c.password);
+    return rc;
+}
+
+void vnb_disconnect(Session &s)
+{
+    vnb_sess_drop(s);
+}
+
+extern "C" {
+
+VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user, const char *password)
+{
+    return vnb_connect(vnb_default_session(), vnb_selected_transport(), host, port, domain, user, password);
 }
 
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json)
 {
-    vnb_state_ensure_init();
-    ConnectSettings s;
-    int32_t rc = read_settings(settings_json, &s);
-    if (rc == 0) {
-        rc = vnsmb1c_connect(s.host, s.port, s.domain, s.user, s.password);
-        if (rc == 0)
-            g_s.local_port = s.local_port;
-    }
-    vnb_wipe(s.password, sizeof s.password);
-    return rc;
+    return vnb_connect_json(vnb_default_session(), vnb_selected_transport(), settings_json);
 }
 
 VNSMB1C_API void vnsmb1c_disconnect(void)
 {
-    vnb_state_ensure_init();
-    vnb_sess_drop();
+    vnb_disconnect(vnb_default_session());
 }
 
 }  // extern "C"

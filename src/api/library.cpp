@@ -1,8 +1,8 @@
 // Version, result texts and the last-failure accessors.
 #include <array>
 
+#include "api/session_ops.h"
 #include "crypto/crypto.h"
-#include "sess/session_state.h"
 #include "util/error.h"
 #include "util/status.h"
 #include "vnsmb1c.h"
@@ -42,26 +42,22 @@ VNSMB1C_API const char *vnsmb1c_strerror(int code)
 
 VNSMB1C_API const char *vnsmb1c_last_error(void)
 {
-    vnb_state_ensure_init();
     return vnb_error();
 }
 
 VNSMB1C_API int vnsmb1c_last_code(void)
 {
-    vnb_state_ensure_init();
-    return g_s.last_code;
+    return vnb_default_session().last_code;
 }
 
 VNSMB1C_API uint32_t vnsmb1c_last_status(void)
 {
-    vnb_state_ensure_init();
-    return g_s.last_status;
+    return vnb_default_session().last_status;
 }
 
 VNSMB1C_API uint64_t vnsmb1c_frame_count(void)
 {
-    vnb_state_ensure_init();
-    return g_s.frames_sent;
+    return vnb_frames_sent();
 }
 
 VNSMB1C_API const char *vnsmb1c_status_name(uint32_t status)

@@ -2,8 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "api/browse_internal.h"
-#include "sess/session_state.h"
+#include "api/session_ops.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
 #include "util/path.h"
@@ -13,21 +12,19 @@ namespace {
 
 // The slot of a public handle (slot index + 1), or NULL when the handle is
 // out of range or its slot is free.
-FileSlot *slot_of(int handle)
+FileSlot *slot_of(Session &s, int handle)
 {
     if (handle < 1 || handle > kMaxFiles)
         return nullptr;
-    FileSlot *slot = &g_s.files[handle - 1];
+    FileSlot *slot = &s.files[handle - 1];
     return slot->in_use ? slot : nullptr;
 }
 
 }  // namespace
 
-extern "C" {
-
-VNSMB1C_API int vnsmb1c_open(const char *path, const char *file)
+int32_t vnb_open(Session &s, const char *path, const char *file)
 {
-    int32_t rc = vnb_require_session();
+    int32_t rc = vnb_require_session(s);
     if (rc != 0)
         return rc;
     char share[82];
@@ -43,43 +40,41 @@ VNSMB1C_API int vnsmb1c_open(const char *path, const char *file)
         return rc;
 
     uint32_t tid = 0;
-    if ((rc = vnb_tree_find_or_connect(share, &tid)) != 0)
+    if ((rc = vnb_tree_find_or_connect(s, share, &tid)) != 0)
         return rc;
     uint32_t fid = 0;
     uint64_t size = 0;
     int64_t mtime_ms = 0;
-    if ((rc = vnb_create_file(tid, full, 0, &fid, &size, &mtime_ms, "OPEN FILE")) != 0)
+    if ((rc = vnb_create_file(s, tid, full, 0, &fid, &size, &mtime_ms, "OPEN FILE")) != 0)
         return rc;
 
     int index = 0;
-    while (index < kMaxFiles && g_s.files[index].in_use)
+    while (index < kMaxFiles && s.files[index].in_use)
         index++;
     if (index == kMaxFiles) {
         // The server has opened it already: give its handle back before failing.
-        vnb_do_close(tid, fid);
+        vnb_do_close(s, tid, fid);
         return vnb_fail(-7, "too many open files (%d)", kMaxFiles);
     }
     // A size that would read as a negative vnsmb1c_size is no real file's.
     if (size > static_cast<uint64_t>(INT64_MAX))
         size = static_cast<uint64_t>(INT64_MAX);
-    g_s.files[index] = FileSlot{1, fid, tid, size, static_cast<uint64_t>(mtime_ms)};
-    g_s.open_files++;
+    s.files[index] = FileSlot{1, fid, tid, size, static_cast<uint64_t>(mtime_ms)};
+    s.open_files++;
     return index + 1;
 }
 
-VNSMB1C_API int64_t vnsmb1c_size(int handle)
+int64_t vnb_size(Session &s, int handle)
 {
-    vnb_state_ensure_init();
-    const FileSlot *slot = slot_of(handle);
+    const FileSlot *slot = slot_of(s, handle);
     if (slot == nullptr)
         return vnb_fail(-6, "bad handle");
     return static_cast<int64_t>(slot->size);
 }
 
-VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length)
+int32_t vnb_read_at(Session &s, int handle, int64_t offset, void *buffer, int length)
 {
-    vnb_state_ensure_init();
-    const FileSlot *slot = slot_of(handle);
+    const FileSlot *slot = slot_of(s, handle);
     if (slot == nullptr)
         return vnb_fail(-6, "bad handle");
     if (offset < 0 || length < 0 || (buffer == nullptr && length != 0))
@@ -89,18 +84,39 @@ VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int le
         return 0;
     uint64_t left = slot->size - at;
     int count = left < static_cast<uint64_t>(length) ? static_cast<int>(left) : length;
-    return vnb_do_read(slot->tid, slot->fid, at, static_cast<uint8_t *>(buffer), count);
+    return vnb_do_read(s, slot->tid, slot->fid, at, static_cast<uint8_t *>(buffer), count);
+}
+
+void vnb_close(Session &s, int handle)
+{
+    FileSlot *slot = slot_of(s, handle);
+    if (slot == nullptr)
+        return;
+    slot->in_use = 0;
+    s.open_files--;
+    vnb_do_close(s, slot->tid, slot->fid);
+}
+
+extern "C" {
+
+VNSMB1C_API int vnsmb1c_open(const char *path, const char *file)
+{
+    return vnb_open(vnb_default_session(), path, file);
+}
+
+VNSMB1C_API int64_t vnsmb1c_size(int handle)
+{
+    return vnb_size(vnb_default_session(), handle);
+}
+
+VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length)
+{
+    return vnb_read_at(vnb_default_session(), handle, offset, buffer, length);
 }
 
 VNSMB1C_API void vnsmb1c_close(int handle)
 {
-    vnb_state_ensure_init();
-    FileSlot *slot = slot_of(handle);
-    if (slot == nullptr)
-        return;
-    slot->in_use = 0;
-    g_s.open_files--;
-    vnb_do_close(slot->tid, slot->fid);
+    vnb_close(vnb_default_session(), handle);
 }
 
 }  // extern "C"

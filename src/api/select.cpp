@@ -1,47 +1,66 @@
-// Choosing the transport of the next session, and the controls of the
-// in-process fake server.
+// The default session of the C interface, choosing the transport of its next
+// connection, and the controls of the in-process fake server.
 #include <cstdint>
 
+#include "api/session_ops.h"
 #include "fake/fake.h"
 #include "net/net.h"
 #include "sess/lifecycle.h"
-#include "sess/session_state.h"
-#include "sess/transport_select.h"
 #include "util/error.h"
 #include "vnsmb1c.h"
+
+namespace {
+
+TransportChoice g_choice;
+Session *g_default = nullptr;
+
+}  // namespace
+
+Session &vnb_default_session()
+{
+    // Never destroyed: hosts may call in while the process exits.
+    if (g_default == nullptr)
+        g_default = new Session;
+    return *g_default;
+}
+
+bool vnb_default_session_made()
+{
+    return g_default != nullptr;
+}
+
+TransportChoice vnb_selected_transport()
+{
+    return g_choice;
+}
 
 extern "C" {
 
 // Each selection call ends the running session first, whatever it then
-// decides; the new mode is used when the next connect builds a transport.
+// decides; the new kind is used when the next connect builds a transport.
 
 VNSMB1C_API int vnsmb1c_use_sockets(void)
 {
-    vnb_state_ensure_init();
-    vnb_sess_drop();
-    g_mode = VNSMB1C_MODE_SOCKET;
-    g_io = nullptr;
+    vnb_sess_drop(vnb_default_session());
+    g_choice = TransportChoice{};
     return 0;
 }
 
 VNSMB1C_API int vnsmb1c_use_io(const vnsmb1c_HostIo *io)
 {
-    vnb_state_ensure_init();
-    vnb_sess_drop();
+    vnb_sess_drop(vnb_default_session());
     if (io == nullptr || io->http_post == nullptr)
         return vnb_fail(-6, "io without http_post");
-    g_io = io;
-    g_mode = VNSMB1C_MODE_HOSTIO;
+    g_choice = TransportChoice{VNSMB1C_MODE_HOSTIO, io};
     return 0;
 }
 
 VNSMB1C_API int vnsmb1c_use_fake(const char *tree_json)
 {
-    vnb_state_ensure_init();
-    vnb_sess_drop();
+    vnb_sess_drop(vnb_default_session());
     if (vnb_fake_load(tree_json) != 0)
         return vnb_fail(-6, "fake tree JSON is invalid");
-    g_mode = VNSMB1C_MODE_FAKE;
+    g_choice.mode = VNSMB1C_MODE_FAKE;
     return 0;
 }
 

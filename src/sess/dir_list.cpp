@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "sess/exchange.h"
-#include "sess/session_state.h"
 #include "sess/trace.h"
 #include "sess/trans.h"
 #include "sess/tree_file.h"
@@ -134,7 +133,7 @@ int32_t find_first_params(const char *pattern, const ListingWork *q, ByteBuffer 
     return 0;
 }
 
-int32_t find_next(uint32_t tid, const ListingWork *q, ParsedHeader *h)
+int32_t find_next(Session &s, uint32_t tid, const ListingWork *q, SmbRequest &reply)
 {
     ByteBuffer p{};
     vnb_w16(&p, q->sid);
@@ -148,19 +147,19 @@ int32_t find_next(uint32_t tid, const ListingWork *q, ParsedHeader *h)
     else
         vnb_buf_byte(&p, 0);
     int32_t rc = p.failed ? vnb_fail(-11, "out of memory")
-                          : trans2(tid, TRANS2_FIND_NEXT2, p.data, static_cast<size_t>(p.len), 0xFFFF, h);
+                          : trans2(s, tid, TRANS2_FIND_NEXT2, buf_span(p), 0xFFFF, reply);
     vnb_buf_free(&p);
     return rc;
 }
 
 // Ends a search the server still holds. A status in the reply is recorded
 // without failing.
-void find_close2(uint32_t tid, uint32_t sid)
+void find_close2(Session &s, uint32_t tid, uint32_t sid)
 {
-    uint8_t words[2] = {static_cast<uint8_t>(sid), static_cast<uint8_t>(sid >> 8)};
-    ParsedHeader h;
-    if (frame_inner(kFindClose2, words, sizeof words, nullptr, 0, tid, 1, &h) == 0 && h.status != 0)
-        remember_status(&h);
+    const uint8_t words[2] = {static_cast<uint8_t>(sid), static_cast<uint8_t>(sid >> 8)};
+    SmbRequest req;
+    if (exchange(s, kFindClose2, words, {}, tid, true, req) == 0 && req.header.status != 0)
+        remember_status(s, &req.header);
 }
 
 // How the search went, for the clean-up after it.
@@ -195,19 +194,19 @@ void take_params(const TransReply &r, size_t min_params, size_t eos_at, bool fir
         s->open = false;  // CLOSE_AT_EOS: the server has ended it
 }
 
-int32_t run_search(uint32_t tid, const ByteBuffer &first_params, ListingWork *q, SearchState *s)
+int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, ListingWork *q, SearchState *s)
 {
-    ParsedHeader h;
-    int32_t rc = trans2(tid, TRANS2_FIND_FIRST2, first_params.data, static_cast<size_t>(first_params.len), 0xFFFF, &h);
+    SmbRequest first;
+    int32_t rc = trans2(ses, tid, TRANS2_FIND_FIRST2, buf_span(first_params), 0xFFFF, first);
     if (rc != 0) {
         s->link_ok = false;
         return rc;
     }
     // A folder without even "." (a drive's root) that holds nothing.
-    if (h.status_is_nt && h.status == kStatusNoSuchFile)
+    if (first.header.status_is_nt && first.header.status == kStatusNoSuchFile)
         return 0;
     TransReply r;
-    TransFault f = vnb_trans_reply_read(kFindFirstMinParams, &r);
+    TransFault f = vnb_trans_reply_read(first.reply, kFindFirstMinParams, &r);
     take_params(r, kFindFirstMinParams, 4, true, q, s);
     if (f != TransFault::none)
         return vnb_trans_fail("FIND_FIRST2", f, &r);
@@ -215,14 +214,15 @@ int32_t run_search(uint32_t tid, const ByteBuffer &first_params, ListingWork *q,
         return 0;
 
     while (q->count < kMaxListedItems && q->entries_seen < kMaxEntriesSeen) {
-        rc = find_next(tid, q, &h);
+        SmbRequest next;
+        rc = find_next(ses, tid, q, next);
         if (rc != 0) {
             s->link_ok = false;
             return rc;
         }
-        if (h.status_is_nt && h.status == STATUS_NO_MORE_FILES)
+        if (next.header.status_is_nt && next.header.status == STATUS_NO_MORE_FILES)
             return 0;
-        f = vnb_trans_reply_read(kFindNextMinParams, &r);
+        f = vnb_trans_reply_read(next.reply, kFindNextMinParams, &r);
         take_params(r, kFindNextMinParams, 2, false, q, s);
         if (f != TransFault::none)
             return vnb_trans_fail("FIND_NEXT2", f, &r);
@@ -319,14 +319,14 @@ int32_t drop_work(ListingWork *q, int32_t rc)
 
 }  // namespace
 
-int32_t vnb_query_directory_all(const char *share, const char *folder, uint32_t tid)
+int32_t vnb_query_directory_all(Session &ses, const char *share, const char *folder, uint32_t tid)
 {
     auto *q = static_cast<ListingWork *>(std::calloc(1, sizeof(ListingWork)));
     if (!q)
         return vnb_fail(-11, "out of memory");
     std::snprintf(q->share, sizeof q->share, "%.80s", share ? share : "");
     std::snprintf(q->folder, sizeof q->folder, "%.1024s", folder ? folder : "");
-    q->unicode = vnb_sess_unicode();
+    q->unicode = vnb_sess_unicode(ses);
     vnb_buf_str(&q->text, "{\"items\":[");
 
     // The wire wants backslashes; the pattern is the folder, "\", "*".
@@ -342,14 +342,14 @@ int32_t vnb_query_directory_all(const char *share, const char *folder, uint32_t 
     rc = find_first_params(pattern, q, &first_params);
     uint32_t fid = 0;
     if (rc == 0)
-        rc = vnb_create_file(tid, wire_path, 1, &fid, nullptr, nullptr, "OPEN DIR");
+        rc = vnb_create_file(ses, tid, wire_path, 1, &fid, nullptr, nullptr, "OPEN DIR");
     if (rc != 0) {
         vnb_buf_free(&first_params);
         return drop_work(q, rc);
     }
 
     SearchState s;
-    rc = run_search(tid, first_params, q, &s);
+    rc = run_search(ses, tid, first_params, q, &s);
     vnb_buf_free(&first_params);
 
     // Clean-up requests: their failures never replace the outcome, and after
@@ -357,17 +357,17 @@ int32_t vnb_query_directory_all(const char *share, const char *folder, uint32_t 
     if (s.link_ok) {
         char saved_err[sizeof g_err];
         std::memcpy(saved_err, g_err, sizeof saved_err);
-        int32_t code = g_s.last_code;
-        uint32_t status = g_s.last_status;
-        int32_t status_nt = g_s.last_status_nt;
-        vnb_do_close(tid, fid);
+        int32_t code = ses.last_code;
+        uint32_t status = ses.last_status;
+        int32_t status_nt = ses.last_status_nt;
+        vnb_do_close(ses, tid, fid);
         if (s.open)
-            find_close2(tid, q->sid);
+            find_close2(ses, tid, q->sid);
         std::memcpy(g_err, saved_err, sizeof saved_err);
         if (rc != 0) {
-            g_s.last_code = code;
-            g_s.last_status = status;
-            g_s.last_status_nt = status_nt;
+            ses.last_code = code;
+            ses.last_status = status;
+            ses.last_status_nt = status_nt;
         }
     }
 
@@ -378,10 +378,8 @@ int32_t vnb_query_directory_all(const char *share, const char *folder, uint32_t 
     }
     if (rc != 0)
         return drop_work(q, rc);
-    std::free(g_s.listing.items);
-    g_s.listing.items = reinterpret_cast<char *>(q->text.data);
-    g_s.listing.count = q->count;
-    g_s.listing.hidden = q->hidden;
-    std::free(q);
-    return 0;
+    ses.listing.items.assign(reinterpret_cast<const char *>(q->text.data), static_cast<size_t>(q->text.len));
+    ses.listing.count = q->count;
+    ses.listing.hidden = q->hidden;
+    return drop_work(q, 0);
 }

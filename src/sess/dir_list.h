@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sess/session.h"
 #include "util/bytebuf.h"
 
 inline constexpr uint32_t kMaxListedItems = 50000;
@@ -30,9 +31,9 @@ struct ListingWork {
 };
 
 // Lists the folder (NULL or "" for the share root; "/"-separated) of the
-// share on the connected tree tid into g_s.listing (items, count, hidden).
-// The previous listing stays when this fails.
-int32_t vnb_query_directory_all(const char *share, const char *folder, uint32_t tid);
+// share on the connected tree tid into the session's listing (items, count,
+// hidden). The previous listing stays when this fails.
+int32_t vnb_query_directory_all(Session &s, const char *share, const char *folder, uint32_t tid);
 
 // Decodes one FIND data block: entries until one does not fit, has no name or
 // its NextEntryOffset does not lead past it. Feeds each one to qd_feed and

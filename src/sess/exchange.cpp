@@ -1,17 +1,12 @@
 #include "sess/exchange.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
-#include "net/net.h"
 #include "sess/sess_sign.h"
-#include "sess/session_state.h"
 #include "sess/trace.h"
 #include "util/error.h"
 #include "util/status.h"
-
-uint8_t g_rep[kMaxReply];
-size_t g_rep_n;
 
 namespace {
 
@@ -34,12 +29,12 @@ bool reply_command_may_differ(uint32_t command)
     }
 }
 
-void trace_bad_header(const uint8_t *reply, size_t len)
+void trace_bad_header(std::span<const uint8_t> reply)
 {
     if (!sess_trace_on())
         return;
-    std::fprintf(stderr, "[hdr-fail] n=%zu:", len);
-    for (size_t i = 0; i < len && i < kTraceBytes; i++)
+    std::fprintf(stderr, "[hdr-fail] n=%zu:", reply.size());
+    for (size_t i = 0; i < reply.size() && i < kTraceBytes; i++)
         std::fprintf(stderr, " %02x", reply[i]);
     std::fputc('\n', stderr);
 }
@@ -51,38 +46,101 @@ int32_t bad_signature(uint32_t command)
     return vnb_fail(-2, "command %02x reply signature does not verify", command);
 }
 
+void forget(Session &s, SmbRequest &req)
+{
+    std::erase(s.in_flight, &req);
+    req.session = nullptr;
+}
+
+SmbRequest *outstanding(Session &s, uint32_t mid)
+{
+    for (SmbRequest *req : s.in_flight)
+        if (req->mid == mid)
+            return req;
+    return nullptr;
+}
+
+// Receives one reply and files it with its request. A reply that cannot be
+// filed leaves its header with the request waited for, so that its status
+// can still be recorded.
+int32_t take_reply(Session &s, SmbRequest &awaited)
+{
+    ByteBuffer msg{};
+    int32_t rc = s.transport->recv(msg, s.timeout_ms);
+    if (rc != 0) {
+        vnb_buf_free(&msg);
+        return rc;
+    }
+    std::vector<uint8_t> reply(msg.data, msg.data + msg.len);
+    vnb_buf_free(&msg);
+
+    ParsedHeader h;
+    if (vnb_hdr_parse(reply, &h) != 0) {
+        trace_bad_header(reply);
+        return vnb_fail(-2, "the reply is not an SMB1 header (%u bytes)", static_cast<unsigned>(reply.size()));
+    }
+    SmbRequest *owner = outstanding(s, h.mid);
+    rc = owner == nullptr ? vnb_fail(-2, "the reply mid %u answers another request (%u)", h.mid, awaited.mid)
+                          : req_check(s, *owner, reply, &h);
+    if (rc != 0) {
+        awaited.header = h;
+        return rc;
+    }
+    owner->reply = std::move(reply);
+    owner->header = h;
+    owner->answered = true;
+    forget(s, *owner);
+    return 0;
+}
+
 }  // namespace
 
-uint32_t sess_next_mid()
+SmbRequest::~SmbRequest()
 {
-    uint32_t low = static_cast<uint32_t>(g_s.mid_counter & 0xFFFF);
+    if (session != nullptr)
+        std::erase(session->in_flight, this);
+}
+
+uint32_t sess_next_mid(Session &s)
+{
+    uint32_t low = static_cast<uint32_t>(s.mid_counter & 0xFFFF);
     if (low == 0) {
-        g_s.mid_counter += 2;
+        s.mid_counter += 2;
         return 1;
     }
-    g_s.mid_counter += 1;
+    s.mid_counter += 1;
     return low;
 }
 
-int32_t req_send(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes, size_t bytes_len,
-                 uint32_t tid, int sign, PendingRequest *pending)
+int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
+                 uint32_t tid, bool sign, SmbRequest &req)
 {
-    if (!g_s.transport.connect)
+    if (!s.transport)
         return vnb_fail(-5, "no transport");
-    if (words_len > kMaxRequestWords || bytes_len > kMaxRequestBytes)
+    if (words.size() > kMaxRequestWords || bytes.size() > kMaxRequestBytes)
         return vnb_fail(-7, "a request does not fit one SMB1 frame");
-    if ((!words && words_len) || (!bytes && bytes_len))
-        return vnb_fail(-6, "invalid argument");
+    if (req.session != nullptr)
+        return vnb_fail(-6, "the request is still waiting for its reply");
+    // One request at a time on a transport that answers each before the next.
+    while (!s.transport->pipelines() && !s.in_flight.empty()) {
+        int32_t rc = take_reply(s, *s.in_flight.front());
+        if (rc != 0)
+            return rc;
+    }
 
-    PendingRequest p{};
-    p.command = command & 0xFF;
-    p.mid = sess_next_mid();
+    req.command = command & 0xFF;
+    req.mid = sess_next_mid(s);
+    req.signed_reply = false;
+    req.reply_seq = 0;
+    req.answered = false;
+    req.reply.clear();
+    req.header = ParsedHeader{};
 
     ByteBuffer msg{};
-    vnb_hdr_build(&msg, p.command, tid, g_s.uid, p.mid, static_cast<uint32_t>(words_len / 2));
-    vnb_buf_put(&msg, words, words_len);
-    vnb_w16(&msg, static_cast<uint32_t>(bytes_len));
-    vnb_buf_put(&msg, bytes, bytes_len);
+    vnb_hdr_build(&msg, s.flags2, req.command, tid, s.uid, req.mid, static_cast<uint32_t>(words.size() / 2));
+    vnb_buf_put(&msg, words.data(), words.size());
+    vnb_w16(&msg, static_cast<uint32_t>(bytes.size()));
+    vnb_buf_put(&msg, bytes.data(), bytes.size());
     if (msg.failed) {
         vnb_buf_free(&msg);
         return vnb_fail(-11, "out of memory");
@@ -90,119 +148,98 @@ int32_t req_send(uint32_t command, const uint8_t *words, size_t words_len, const
 
     // Each signed request takes the next sequence number, its reply the one
     // after that.
-    if (sign && sess_signs()) {
-        sess_sign(g_s.sign_seq, msg.data, static_cast<size_t>(msg.len));
-        p.signed_reply = 1;
-        p.reply_seq = g_s.sign_seq + 1;
-        g_s.sign_seq += 2;
+    if (sign && sess_signs(s)) {
+        sess_sign(s, s.sign_seq, msg.data, static_cast<size_t>(msg.len));
+        req.signed_reply = true;
+        req.reply_seq = s.sign_seq + 1;
+        s.sign_seq += 2;
     }
 
-    g_s.frames_sent += 1;
-    int32_t rc = vnb_net_send(&g_s.transport, msg.data, static_cast<size_t>(msg.len));
+    vnb_count_frame();
+    int32_t rc = s.transport->send(buf_span(msg));
     vnb_buf_free(&msg);
-    if (rc == 0 && pending)
-        *pending = p;
-    return rc;
+    if (rc != 0)
+        return rc;
+    req.session = &s;
+    s.in_flight.push_back(&req);
+    return 0;
 }
 
-int32_t req_check(const PendingRequest *pending, const uint8_t *reply, size_t len, ParsedHeader *h)
+int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> reply, ParsedHeader *h)
 {
-    if (vnb_hdr_parse(reply, len, h) != 0) {
-        trace_bad_header(reply, reply ? len : 0);
-        return vnb_fail(-2, "the reply is not an SMB1 header (%u bytes)", static_cast<unsigned>(len));
+    if (vnb_hdr_parse(reply, h) != 0) {
+        trace_bad_header(reply);
+        return vnb_fail(-2, "the reply is not an SMB1 header (%u bytes)", static_cast<unsigned>(reply.size()));
     }
-    if (h->mid != pending->mid)
-        return vnb_fail(-2, "the reply mid %u answers another request (%u)", h->mid, pending->mid);
-    if (h->command != pending->command && !reply_command_may_differ(pending->command))
-        return vnb_fail(-2, "the reply command %02x does not answer %02x", h->command, pending->command);
+    if (h->mid != req.mid)
+        return vnb_fail(-2, "the reply mid %u answers another request (%u)", h->mid, req.mid);
+    if (h->command != req.command && !reply_command_may_differ(req.command))
+        return vnb_fail(-2, "the reply command %02x does not answer %02x", h->command, req.command);
     if (h->status_is_nt && h->status == kStatusPending)
         return vnb_fail(-2, "SMB1 has no async interim (PENDING status on the reply)");
-    if (len > kMaxReply)
-        return vnb_fail(-7, "the reply frame is %u bytes", static_cast<unsigned>(len));
-    if (pending->signed_reply) {
-        int ok = sess_verify(pending->reply_seq, reply, len);
+    if (reply.size() > kMaxReply)
+        return vnb_fail(-7, "the reply frame is %u bytes", static_cast<unsigned>(reply.size()));
+    if (req.signed_reply) {
+        int ok = sess_verify(s, req.reply_seq, reply);
         if (ok < 0)
             return vnb_fail(-11, "out of memory");
         if (ok == 0)
-            return bad_signature(pending->command);
+            return bad_signature(req.command);
     }
     return 0;
 }
 
-int32_t req_recv(const PendingRequest *pending, ByteBuffer *reply, ParsedHeader *h)
+int32_t req_await(Session &s, SmbRequest &req)
 {
-    int32_t rc = vnb_net_recv(&g_s.transport, reply, g_s.timeout_ms);
-    if (rc != 0)
-        return rc;
-    return req_check(pending, reply->data, static_cast<size_t>(reply->len), h);
+    while (!req.answered) {
+        if (req.session != &s)
+            return vnb_fail(-6, "the request was not sent on this session");
+        int32_t rc = take_reply(s, req);
+        if (rc != 0)
+            return rc;
+    }
+    return 0;
 }
 
-int32_t frame_inner(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes,
-                    size_t bytes_len, uint32_t tid, int sign, ParsedHeader *h)
+int32_t exchange(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
+                 uint32_t tid, bool sign, SmbRequest &req)
 {
-    ParsedHeader scratch;
-    if (!h)
-        h = &scratch;
-    *h = ParsedHeader{};
-
-    PendingRequest pending{};
-    int32_t rc = req_send(command, words, words_len, bytes, bytes_len, tid, sign, &pending);
+    int32_t rc = req_send(s, command, words, bytes, tid, sign, req);
     if (rc != 0)
         return rc;
-
-    ByteBuffer reply{};
-    rc = req_recv(&pending, &reply, h);
-    if (rc == 0) {
-        std::memcpy(g_rep, reply.data, static_cast<size_t>(reply.len));
-        g_rep_n = static_cast<size_t>(reply.len);
-        h->body = g_rep + kSmbHeaderLen;
-    } else {
-        h->body = nullptr;  // the transient copy goes away
-        h->body_len = 0;
-    }
-    vnb_buf_free(&reply);
+    rc = req_await(s, req);
+    if (rc != 0)
+        forget(s, req);
     return rc;
 }
 
-int32_t vnb_frame(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes, size_t bytes_len,
-                  uint32_t tid, int sign, ParsedHeader *h)
-{
-    return frame_inner(command, words, words_len, bytes, bytes_len, tid, sign, h);
-}
-
-int32_t vnb_frame_keep(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes,
-                       size_t bytes_len, uint32_t tid, int sign, ParsedHeader *h)
-{
-    return frame_inner(command, words, words_len, bytes, bytes_len, tid, sign, h);
-}
-
-int32_t remember_status(const ParsedHeader *h)
+int32_t remember_status(Session &s, const ParsedHeader *h)
 {
     if (!h) {
-        g_s.last_status = 0;
-        g_s.last_status_nt = 1;
-        g_s.last_code = 0;
+        s.last_status = 0;
+        s.last_status_nt = 1;
+        s.last_code = 0;
         return 0;
     }
-    g_s.last_status = h->status;
-    g_s.last_status_nt = h->status_is_nt;
-    g_s.last_code = vnb_status_code(h->status, h->status_is_nt);
-    return g_s.last_code;
+    s.last_status = h->status;
+    s.last_status_nt = h->status_is_nt;
+    s.last_code = vnb_status_code(h->status, h->status_is_nt);
+    return s.last_code;
 }
 
-int32_t fail_status(const ParsedHeader *h, const char *what)
+int32_t fail_status(Session &s, const ParsedHeader &h, const char *what)
 {
-    int32_t code = remember_status(h);
-    return vnb_fail(code != 0 ? code : -2, "%s: %s", what, vnb_status_name(h->status));
+    int32_t code = remember_status(s, &h);
+    return vnb_fail(code != 0 ? code : -2, "%s: %s", what, vnb_status_name(h.status));
 }
 
-int32_t cmd_ok(uint32_t command, const uint8_t *words, size_t words_len, uint32_t tid, const char *name)
+int32_t cmd_ok(Session &s, uint32_t command, std::span<const uint8_t> words, uint32_t tid, const char *name)
 {
-    ParsedHeader h;
-    int32_t rc = frame_inner(command, words, words_len, nullptr, 0, tid, 1, &h);
+    SmbRequest req;
+    int32_t rc = exchange(s, command, words, {}, tid, true, req);
     if (rc != 0)
         return rc;
-    if (h.status != 0)
-        return fail_status(&h, name);
+    if (req.header.status != 0)
+        return fail_status(s, req.header, name);
     return 0;
 }

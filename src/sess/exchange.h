@@ -1,66 +1,81 @@
-// The request/reply exchange every SMB1 command goes through, the reply
-// buffer, and the status recording rule.
+// The request/reply exchange every SMB1 command goes through: a record per
+// request in flight, replies matched to their requests by MID in whatever
+// order they arrive, and the status recording rule.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
+#include "sess/session.h"
 #include "sess/smb_header.h"
 #include "util/bytebuf.h"
-
-// The last accepted reply, header included.
-extern uint8_t g_rep[kMaxReply];
-extern size_t g_rep_n;
 
 inline constexpr size_t kMaxRequestWords = 65532;
 inline constexpr size_t kMaxRequestBytes = 65280;
 
-// What the receive half checks a reply against: one record per request sent.
-struct PendingRequest {
-    uint32_t mid;
-    uint32_t command;
-    int32_t signed_reply;  // 1 when the reply must carry a valid signature
-    uint32_t reply_seq;    // the sequence number it is signed with
+// One request from the moment it is sent until its reply has been taken. The
+// record stays where the caller put it; while it waits for its reply the
+// session knows it by address, and it forgets itself when it goes away.
+struct SmbRequest {
+    SmbRequest() = default;
+    SmbRequest(const SmbRequest &) = delete;
+    SmbRequest &operator=(const SmbRequest &) = delete;
+    ~SmbRequest();
+
+    uint32_t mid = 0;
+    uint32_t command = 0;
+    bool signed_reply = false;  // the reply must carry a valid signature
+    uint32_t reply_seq = 0;     // the sequence number it is signed with
+    bool answered = false;
+    std::vector<uint8_t> reply;  // the whole reply message, header included
+    ParsedHeader header{};       // of the reply
+    Session *session = nullptr;  // set while the reply is outstanding
+
+    std::span<const uint8_t> message() const { return reply; }
 };
 
 // The next MID: the low 16 bits of mid_counter, 0 skipped.
-uint32_t sess_next_mid();
+uint32_t sess_next_mid(Session &s);
 
-// Send half: builds the request (header, words, ByteCount, bytes), signs it
-// when `sign` is set and the session signs, counts it in frames_sent and hands
-// it to the transport. Fills *pending for the receive half.
-int32_t req_send(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes, size_t bytes_len,
-                 uint32_t tid, int sign, PendingRequest *pending);
+// Sends one request: the header, words, ByteCount and bytes, signed when
+// `sign` is set and the session signs, counted as a frame. On success the
+// record waits for its reply. On a transport that does not pipeline, the
+// replies still outstanding are taken first.
+int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
+                 uint32_t tid, bool sign, SmbRequest &req);
 
 // Checks one reply message against its request: an SMB1 header, the MID, the
 // command, no interim PENDING, the size, and the signature when one is due.
-// On success *h describes the reply (body pointing into it).
-int32_t req_check(const PendingRequest *pending, const uint8_t *reply, size_t len, ParsedHeader *h);
+int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> reply, ParsedHeader *h);
 
-// Receive half: takes the next reply from the transport into *reply (passed
-// empty, released by the caller) and checks it with req_check.
-int32_t req_recv(const PendingRequest *pending, ByteBuffer *reply, ParsedHeader *h);
+// Takes replies until the one for req has arrived, filing the replies of
+// other outstanding requests with them. A reply for no outstanding request,
+// or one that fails its checks, fails with -2.
+int32_t req_await(Session &s, SmbRequest &req);
 
-// One exchange: send, receive, check, then copy the reply into g_rep (the
-// header's body then points into g_rep). A failure leaves g_rep as it was.
-// A non-zero status in the reply is not a failure here: callers look at
-// h->status. `sign` is 0 for NEGOTIATE and SESSION_SETUP, else 1.
-int32_t frame_inner(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes,
-                    size_t bytes_len, uint32_t tid, int sign, ParsedHeader *h);
-int32_t vnb_frame(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes, size_t bytes_len,
-                  uint32_t tid, int sign, ParsedHeader *h);
-int32_t vnb_frame_keep(uint32_t command, const uint8_t *words, size_t words_len, const uint8_t *bytes,
-                       size_t bytes_len, uint32_t tid, int sign, ParsedHeader *h);
+// One exchange: send, then await. A non-zero status in the reply is not a
+// failure here: callers look at req.header.status. `sign` is false for
+// NEGOTIATE and SESSION_SETUP.
+int32_t exchange(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
+                 uint32_t tid, bool sign, SmbRequest &req);
+
+// The bytes of a buffer, for the exchange.
+inline std::span<const uint8_t> buf_span(const ByteBuffer &b)
+{
+    return {b.data, static_cast<size_t>(b.len)};
+}
 
 // Records the reply's status (last_status, last_status_nt, last_code) and
 // returns the mapped ResultCode; NULL records "no failure" and returns 0.
-int32_t remember_status(const ParsedHeader *h);
+int32_t remember_status(Session &s, const ParsedHeader *h);
 
 // Records a failure status and words the failure "<what>: <status name>".
 // Returns the mapped code, or -2 when the status maps to no failure class
 // (the command failed all the same).
-int32_t fail_status(const ParsedHeader *h, const char *what);
+int32_t fail_status(Session &s, const ParsedHeader &h, const char *what);
 
 // One signed exchange without data bytes whose reply carries only a status
 // (LOGOFF, TREE_DISCONNECT, CLOSE). A non-zero status fails via fail_status.
-int32_t cmd_ok(uint32_t command, const uint8_t *words, size_t words_len, uint32_t tid, const char *name);
+int32_t cmd_ok(Session &s, uint32_t command, std::span<const uint8_t> words, uint32_t tid, const char *name);

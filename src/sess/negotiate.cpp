@@ -4,7 +4,6 @@
 
 #include "sess/exchange.h"
 #include "sess/logon.h"
-#include "sess/session_state.h"
 #include "sess/trace.h"
 #include "util/error.h"
 #include "util/le_reader.h"
@@ -40,39 +39,39 @@ constexpr size_t kOffBytes = 69;
 constexpr size_t kGuidLen = 16;
 constexpr size_t kChallengeLen = 8;
 
-uint32_t basic_flags2()
+uint32_t basic_flags2(const Session &s)
 {
-    return kFlags2Basic | ((g_s.capabilities & kCapUnicode) ? kFlags2Unicode : 0);
+    return kFlags2Basic | ((s.capabilities & kCapUnicode) ? kFlags2Unicode : 0);
 }
 
-void no_challenge()
+void no_challenge(Session &s)
 {
-    g_s.have_challenge = 0;
-    g_s.ext_security = 0;
-    g_s.flags2 = basic_flags2();
+    s.have_challenge = 0;
+    s.ext_security = 0;
+    s.flags2 = basic_flags2(s);
 }
 
 // The bytes block of the reply (r covers the whole reply, which is longer
 // than kOffBytes - 1).
-int32_t take_bytes_block(LeReader &r)
+int32_t take_bytes_block(Session &s, LeReader &r)
 {
     uint32_t byte_count = r.u16_at(kOffByteCount);
     if (kOffBytes + byte_count > r.size())
         return vnb_fail(-2, "NEGOTIATE ByteCount %u over the frame", byte_count);
 
-    if (g_s.capabilities & kCapExtendedSecurity) {
+    if (s.capabilities & kCapExtendedSecurity) {
         if (byte_count < kGuidLen)
             return vnb_fail(-2, "extended-security NEGOTIATE carried no ServerGuid");
-        std::memcpy(g_s.server_guid, r.at(kOffBytes, kGuidLen), kGuidLen);
+        std::memcpy(s.server_guid, r.at(kOffBytes, kGuidLen), kGuidLen);
         uint32_t blob_len = byte_count - kGuidLen;
-        if (blob_len > sizeof g_s.neg_blob)
+        if (blob_len > sizeof s.neg_blob)
             return vnb_fail(-7, "the security blob is %u bytes", blob_len);
         if (blob_len)
-            std::memcpy(g_s.neg_blob, r.at(kOffBytes + kGuidLen, blob_len), blob_len);
-        g_s.neg_blob_len = blob_len;
-        g_s.have_challenge = 0;
-        g_s.ext_security = 1;
-        g_s.flags2 = kFlags2Extended;
+            std::memcpy(s.neg_blob, r.at(kOffBytes + kGuidLen, blob_len), blob_len);
+        s.neg_blob_len = blob_len;
+        s.have_challenge = 0;
+        s.ext_security = 1;
+        s.flags2 = kFlags2Extended;
         return 0;
     }
 
@@ -83,69 +82,65 @@ int32_t take_bytes_block(LeReader &r)
         return vnb_fail(-2, "ChallengeLength %u (8 expected)", challenge_len);
     // A ChallengeLength of 0 still takes the first 8 bytes, when there are 8.
     if (byte_count < kChallengeLen) {
-        no_challenge();
+        no_challenge(s);
         return 0;
     }
-    std::memcpy(g_s.challenge, r.at(kOffBytes, kChallengeLen), kChallengeLen);
-    g_s.have_challenge = 1;
-    g_s.ext_security = 0;
-    g_s.flags2 = basic_flags2();
+    std::memcpy(s.challenge, r.at(kOffBytes, kChallengeLen), kChallengeLen);
+    s.have_challenge = 1;
+    s.ext_security = 0;
+    s.flags2 = basic_flags2(s);
     return 0;
 }
 
 }  // namespace
 
-int32_t do_negotiate()
+int32_t do_negotiate(Session &s)
 {
     // Every connection asks for extended security again: the strings form
     // of an earlier server without it must not stop a newer one from
     // offering it.
-    g_s.flags2 = 0;
-    ParsedHeader h;
-    int32_t rc = frame_inner(SMB_COM_NEGOTIATE, nullptr, 0, kDialects, sizeof kDialects, 0, 0, &h);
+    s.flags2 = 0;
+    SmbRequest req;
+    int32_t rc = exchange(s, SMB_COM_NEGOTIATE, {}, kDialects, 0, false, req);
     if (rc != 0)
         return rc;
-    if (h.status != 0)
-        return fail_status(&h, "NEGOTIATE");
+    if (req.header.status != 0)
+        return fail_status(s, req.header, "NEGOTIATE");
 
-    LeReader r(g_rep, g_rep_n);
+    const size_t reply_len = req.reply.size();
+    LeReader r(req.reply.data(), reply_len);
     uint32_t word_count = r.u8_at(kSmbHeaderLen);
     if (word_count != kWordCount)
         return vnb_fail(-2, "NEGOTIATE WordCount %u (17 expected)", word_count);
-    uint64_t body_len = g_rep_n - kSmbHeaderLen;
+    uint64_t body_len = reply_len - kSmbHeaderLen;
     if (body_len < kMinBody)
         return vnb_fail(-2, "NEGOTIATE reply too short (%u bytes)", static_cast<unsigned>(body_len));
 
-    g_s.dialect_index = r.u16_at(kOffDialect);
-    g_s.security_mode = r.u8_at(kOffSecurityMode);
-    g_s.max_mpx = r.u16_at(kOffMaxMpx);
+    s.dialect_index = r.u16_at(kOffDialect);
+    s.security_mode = r.u8_at(kOffSecurityMode);
+    s.max_mpx = r.u16_at(kOffMaxMpx);
     uint32_t max_buffer = r.u32_at(kOffMaxBuffer);
-    g_s.max_buffer = max_buffer < kMinMaxBuffer ? kMinMaxBuffer : max_buffer;
-    g_s.max_raw = r.u32_at(kOffMaxRaw);
-    g_s.capabilities = r.u32_at(kOffCapabilities);
+    s.max_buffer = max_buffer < kMinMaxBuffer ? kMinMaxBuffer : max_buffer;
+    s.max_raw = r.u32_at(kOffMaxRaw);
+    s.capabilities = r.u32_at(kOffCapabilities);
 
-    if (g_s.dialect_index > kLastNtDialect)
-        return vnb_fail(-8, "the server picked dialect index %d (not the NT LM 0.12 family)", g_s.dialect_index);
+    if (s.dialect_index > kLastNtDialect)
+        return vnb_fail(-8, "the server picked dialect index %d (not the NT LM 0.12 family)", s.dialect_index);
 
-    if (g_rep_n >= kOffBytes) {
-        rc = take_bytes_block(r);
+    if (reply_len >= kOffBytes) {
+        rc = take_bytes_block(s, r);
         if (rc != 0)
             return rc;
-    } else if (g_s.capabilities & kCapExtendedSecurity) {
+    } else if (s.capabilities & kCapExtendedSecurity) {
         return vnb_fail(-2, "extended-security NEGOTIATE carried no bytes block");
     } else {
-        no_challenge();
+        no_challenge(s);
     }
 
-    g_s.negotiated = 1;
-    g_s.signing = (g_s.security_mode & kSecModeSignaturesRequired) ? 1 : 0;
+    s.negotiated = 1;
+    s.signing = (s.security_mode & kSecModeSignaturesRequired) ? 1 : 0;
     if (sess_trace_on())
-        std::fprintf(stderr, "[neg] idx=%d sec=0x%02x mpx=%u buf=%u caps=0x%08x extsec=%d\n", g_s.dialect_index,
-                     g_s.security_mode, g_s.max_mpx, g_s.max_buffer, g_s.capabilities, g_s.ext_security);
+        std::fprintf(stderr, "[neg] idx=%d sec=0x%02x mpx=%u buf=%u caps=0x%08x extsec=%d\n", s.dialect_index,
+                     s.security_mode, s.max_mpx, s.max_buffer, s.capabilities, s.ext_security);
     return 0;
-}
-
-int32_t vnb_dbg_negotiate()
-{
-    return do_negotiate();
 }

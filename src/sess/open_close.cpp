@@ -2,8 +2,6 @@
 // CLOSE.
 #include <cstdio>
 
-#include "sess/exchange.h"
-#include "sess/session_state.h"
 #include "sess/trace.h"
 #include "sess/trans.h"
 #include "sess/tree_file.h"
@@ -52,16 +50,16 @@ int wire_path(const char *path, bool unicode, uint8_t (&name)[kNameCap], size_t 
     return 0;
 }
 
-void trace_create_reply(uint32_t wc)
+void trace_create_reply(std::span<const uint8_t> reply, uint32_t wc)
 {
     if (!sess_trace_on())
         return;
     std::fprintf(stderr, "[cr] wc=%u hdr:", wc);
-    for (size_t i = 28; i < 48 && i < g_rep_n; i++)
-        std::fprintf(stderr, " %02x", g_rep[i]);
+    for (size_t i = 28; i < 48 && i < reply.size(); i++)
+        std::fprintf(stderr, " %02x", reply[i]);
     std::fprintf(stderr, " |");
-    for (size_t i = 33; i < 100 && i < g_rep_n; i++)
-        std::fprintf(stderr, " %02x", g_rep[i]);
+    for (size_t i = 33; i < 100 && i < reply.size(); i++)
+        std::fprintf(stderr, " %02x", reply[i]);
     std::fputc('\n', stderr);
 }
 
@@ -74,12 +72,12 @@ int64_t unix_ms(uint64_t filetime)
 
 }  // namespace
 
-int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
+int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
                         int64_t *mtime_ms, const char *label)
 {
     if (!label)
         label = "NT_CREATE";
-    bool unicode = vnb_sess_unicode() != 0;
+    bool unicode = vnb_sess_unicode(s) != 0;
     uint8_t name[kNameCap];
     size_t name_len = 0;
     if (wire_path(path, unicode, name, &name_len) != 0)
@@ -114,29 +112,28 @@ int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t 
     else
         vnb_buf_byte(&bytes, 0);
 
-    ParsedHeader h{};
+    SmbRequest req;
     int32_t rc = 0;
     if (words.failed || bytes.failed)
         rc = vnb_fail(-11, "out of memory");
     else
-        rc = frame_inner(SMB_COM_NT_CREATE_ANDX, words.data, static_cast<size_t>(words.len), bytes.data,
-                         static_cast<size_t>(bytes.len), tid, 1, &h);
+        rc = exchange(s, SMB_COM_NT_CREATE_ANDX, buf_span(words), buf_span(bytes), tid, true, req);
     vnb_buf_free(&words);
     vnb_buf_free(&bytes);
     if (rc != 0) {
-        remember_status(&h);
+        remember_status(s, &req.header);
         return rc;
     }
-    if (h.status != 0)
-        return fail_status(&h, label);
+    if (req.header.status != 0)
+        return fail_status(s, req.header, label);
 
-    LeReader r(g_rep, g_rep_n);
+    LeReader r(req.reply.data(), req.reply.size());
     uint32_t wc = r.u8_at(kSmbHeaderLen);
     if (wc < kMinCreateWords)
         return vnb_fail(-2, "NT_CREATE reply WordCount %u (34 expected)", wc);
     if (!r.at(kSmbHeaderLen + 1, 2 * size_t{wc}))
         return vnb_fail(-2, "NT_CREATE reply words lie outside the frame");
-    trace_create_reply(wc);
+    trace_create_reply(req.reply, wc);
 
     if (fid)
         *fid = r.u16_at(kOffFid);
@@ -147,9 +144,9 @@ int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t 
     return 0;
 }
 
-int32_t vnb_do_close(uint32_t tid, uint32_t fid)
+int32_t vnb_do_close(Session &s, uint32_t tid, uint32_t fid)
 {
     // FID, then LastTimeModified 0xFFFFFFFF: leave the time as it is.
     const uint8_t words[6] = {static_cast<uint8_t>(fid), static_cast<uint8_t>(fid >> 8), 0xFF, 0xFF, 0xFF, 0xFF};
-    return cmd_ok(SMB_COM_CLOSE, words, sizeof words, tid, "CLOSE");
+    return cmd_ok(s, SMB_COM_CLOSE, words, tid, "CLOSE");
 }

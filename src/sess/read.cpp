@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sess/exchange.h"
-#include "sess/session_state.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
 #include "util/le_reader.h"
@@ -20,14 +18,14 @@ constexpr size_t kOffDataOffset = 45;
 
 }  // namespace
 
-uint32_t read_chunk_size()
+uint32_t read_chunk_size(const Session &s)
 {
-    if (g_s.max_buffer <= kHeaderSlack)
+    if (s.max_buffer <= kHeaderSlack)
         return kDefaultReadChunk;
-    return std::min(g_s.max_buffer - kHeaderSlack, kMaxReadChunk);
+    return std::min(s.max_buffer - kHeaderSlack, kMaxReadChunk);
 }
 
-int32_t read_send(uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, ParsedHeader *h)
+int32_t read_send(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req)
 {
     ByteBuffer words{};
     vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
@@ -41,27 +39,24 @@ int32_t read_send(uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, Parse
     vnb_w16(&words, 0);          // Remaining
     vnb_w32(&words, static_cast<uint32_t>(offset >> 32));  // OffsetHigh
 
-    *h = ParsedHeader{};
     int32_t rc = words.failed ? vnb_fail(-11, "out of memory")
-                              : frame_inner(SMB_COM_READ_ANDX, words.data, static_cast<size_t>(words.len), nullptr,
-                                            0, tid, 1, h);
+                              : exchange(s, SMB_COM_READ_ANDX, buf_span(words), {}, tid, true, req);
     vnb_buf_free(&words);
     if (rc != 0)
-        remember_status(h);
+        remember_status(s, &req.header);
     return rc;
 }
 
-int32_t read_reply_data(uint32_t asked, const uint8_t **data, uint32_t *len)
+int32_t read_reply_data(std::span<const uint8_t> msg, uint32_t asked, std::span<const uint8_t> &data)
 {
-    *data = nullptr;
-    *len = 0;
-    LeReader r(g_rep, g_rep_n);
+    data = {};
+    LeReader r(msg.data(), msg.size());
     uint32_t wc = r.u8_at(kSmbHeaderLen);
     if (wc < kReplyWords)
         return vnb_fail(-2, "READ reply WordCount %u", wc);
     // The byte block starts after the words and ByteCount.
     size_t block = kSmbHeaderLen + 1 + 2 * size_t{wc} + 2;
-    if (block > g_rep_n)
+    if (block > msg.size())
         return vnb_fail(-2, "READ reply words lie outside the frame");
 
     uint32_t count = r.u16_at(kOffDataLength);
@@ -70,37 +65,36 @@ int32_t read_reply_data(uint32_t asked, const uint8_t **data, uint32_t *len)
         return vnb_fail(-2, "READ reply carries %u bytes for %u asked", count, asked);
     if (count == 0)
         return 0;
-    if (offset < block || count > g_rep_n - std::min<size_t>(offset, g_rep_n))
+    if (offset < block || count > msg.size() - std::min<size_t>(offset, msg.size()))
         return vnb_fail(-2, "READ reply data lies outside the frame");
-    *data = g_rep + offset;
-    *len = count;
+    data = msg.subspan(offset, count);
     return 0;
 }
 
-int32_t vnb_do_read(uint32_t tid, uint32_t fid, uint64_t offset, uint8_t *dest, int32_t capacity)
+int32_t vnb_do_read(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint8_t *dest, int32_t capacity)
 {
     if (capacity <= 0)
         return vnb_fail(-6, "read length must be positive");
-    uint32_t n = std::min(read_chunk_size(), static_cast<uint32_t>(capacity));
+    uint32_t n = std::min(read_chunk_size(s), static_cast<uint32_t>(capacity));
 
-    ParsedHeader h;
-    int32_t rc = read_send(tid, fid, offset, n, &h);
+    SmbRequest req;
+    int32_t rc = read_send(s, tid, fid, offset, n, req);
     if (rc != 0)
         return rc;
+    const ParsedHeader &h = req.header;
     if (h.status != 0) {
         if (h.status == STATUS_END_OF_FILE) {
-            remember_status(&h);
+            remember_status(s, &h);
             return 0;
         }
-        return fail_status(&h, "READ");
+        return fail_status(s, h, "READ");
     }
 
-    const uint8_t *data = nullptr;
-    uint32_t len = 0;
-    rc = read_reply_data(n, &data, &len);
+    std::span<const uint8_t> data;
+    rc = read_reply_data(req.reply, n, data);
     if (rc != 0)
         return rc;
-    if (dest && len)
-        std::memcpy(dest, data, len);
-    return static_cast<int32_t>(len);
+    if (dest && !data.empty())
+        std::memcpy(dest, data.data(), data.size());
+    return static_cast<int32_t>(data.size());
 }

@@ -10,7 +10,6 @@
 #include "sess/exchange.h"
 #include "sess/logon.h"
 #include "sess/sess_sign.h"
-#include "sess/session_state.h"
 #include "sess/trace.h"
 #include "util/error.h"
 #include "util/le_reader.h"
@@ -32,7 +31,7 @@ constexpr uint16_t kActionGuest = 0x0001;
 constexpr int kLegLimit = 7;  // the seventh request is never sent
 constexpr size_t kMaxNtResponse = 2048 - 24;
 // Room for the longest user or domain name as UTF-16LE.
-constexpr size_t kTextArea = 2 * sizeof g_s.user;
+constexpr size_t kTextArea = 2 * sizeof Session::user;
 constexpr uint32_t kFinalReplySeq = 1;  // the final SESSION_SETUP reply of a signing session
 
 // Offsets in the SESSION_SETUP_ANDX reply.
@@ -40,7 +39,7 @@ constexpr size_t kOffWordCount = 32;
 constexpr size_t kOffAction = 37;
 constexpr size_t kOffBlobLength = 39;
 
-// What a SESSION_SETUP reply said; the blob points into g_rep.
+// What a SESSION_SETUP reply said; the blob points into the reply.
 struct SetupReply {
     uint32_t status;
     int guest;
@@ -88,42 +87,43 @@ void put_andx_prefix(ByteBuffer *w)
     vnb_w32(w, 0);          // SessionKey
 }
 
-uint32_t request_flags2()
+uint32_t request_flags2(const Session &s)
 {
-    return g_s.flags2 ? g_s.flags2 : kFlags2Default;
+    return s.flags2 ? s.flags2 : kFlags2Default;
 }
 
 // Sends one SESSION_SETUP_ANDX and reads the reply's status, guest bit,
 // security blob and UID.
-int32_t setup_exchange(const ByteBuffer &words, const ByteBuffer &bytes, SetupReply *out)
+int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &bytes, SmbRequest &req,
+                       SetupReply *out)
 {
     *out = SetupReply{};
     if (words.failed || bytes.failed)
         return vnb_fail(-11, "out of memory");
-    ParsedHeader h;
-    int32_t rc = frame_inner(SMB_COM_SESSION_SETUP_ANDX, words.data, static_cast<size_t>(words.len), bytes.data,
-                             static_cast<size_t>(bytes.len), 0, 0, &h);
+    int32_t rc = exchange(s, SMB_COM_SESSION_SETUP_ANDX, buf_span(words), buf_span(bytes), 0, false, req);
     if (rc != 0)
         return rc;
+    const ParsedHeader &h = req.header;
     if (!h.status_is_nt)
         return vnb_fail(-2, "SESSION_SETUP answered a DOS error (no NT status)");
 
-    LeReader r(g_rep, g_rep_n);
+    const size_t reply_len = req.reply.size();
+    LeReader r(req.reply.data(), reply_len);
     uint32_t wc = r.u8_at(kOffWordCount);
     size_t words_end = kSmbHeaderLen + 1 + 2 * size_t{wc} + 2;  // through ByteCount
-    if (wc >= 3 && g_rep_n >= words_end)
+    if (wc >= 3 && reply_len >= words_end)
         out->guest = (r.u16_at(kOffAction) & kActionGuest) ? 1 : 0;
-    if (wc > 3 && g_rep_n >= words_end) {
+    if (wc > 3 && reply_len >= words_end) {
         size_t blob_len = r.u16_at(kOffBlobLength);
-        if (blob_len && g_rep_n >= words_end + blob_len) {
-            out->blob = g_rep + words_end;
+        if (blob_len && reply_len >= words_end + blob_len) {
+            out->blob = req.reply.data() + words_end;
             out->blob_len = blob_len;
         }
     }
     if (sess_trace_on())
         std::fprintf(stderr, "[ss1] wc=%u uid_read=%u\n", wc, h.uid);
     if (h.uid != 0)
-        g_s.uid = h.uid;
+        s.uid = h.uid;
     out->status = h.status;
     // Some servers sign the final reply without setting the Flags2 bit;
     // others fill an unsigned reply's field with the text "BSRSPYL ".
@@ -135,38 +135,38 @@ int32_t setup_exchange(const ByteBuffer &words, const ByteBuffer &bytes, SetupRe
 }
 
 // A failure status of SESSION_SETUP: recorded, and the key dropped.
-int32_t setup_refused(const SetupReply &rep)
+int32_t setup_refused(Session &s, const SetupReply &rep)
 {
-    g_s.last_status = rep.status;
-    g_s.last_status_nt = 1;
-    g_s.last_code = st_map_nt(rep.status);
-    vnb_wipe(g_s.signing_key, sizeof g_s.signing_key);
-    return vnb_fail(g_s.last_code != 0 ? g_s.last_code : -2, "SESSION_SETUP: %s", vnb_status_name(rep.status));
+    s.last_status = rep.status;
+    s.last_status_nt = 1;
+    s.last_code = st_map_nt(rep.status);
+    vnb_wipe(s.signing_key, sizeof s.signing_key);
+    return vnb_fail(s.last_code != 0 ? s.last_code : -2, "SESSION_SETUP: %s", vnb_status_name(rep.status));
 }
 
 // Status 0: the session is established. A session that will sign checks the
 // final reply's signature (sequence number 1) when the server put one on it.
-int32_t setup_done(const SetupReply &rep, int legs)
+int32_t setup_done(Session &s, const SmbRequest &req, const SetupReply &rep, int legs)
 {
-    int guest = rep.guest || g_s.anonymous ? 1 : 0;
-    if (g_s.signing && !guest && rep.signature) {
-        int ok = sess_verify(kFinalReplySeq, g_rep, g_rep_n);
+    int guest = rep.guest || s.anonymous ? 1 : 0;
+    if (s.signing && !guest && rep.signature) {
+        int ok = sess_verify(s, kFinalReplySeq, req.reply);
         if (ok < 0)
             return vnb_fail(-11, "out of memory");
         if (ok == 0)
             return vnb_fail(-2, "SESSION_SETUP reply signature does not verify");
     }
-    g_s.established = 1;
-    g_s.guest = guest;
+    s.established = 1;
+    s.guest = guest;
     // The final SESSION_SETUP exchange took sequence numbers 0 and 1.
-    g_s.sign_seq = 2;
+    s.sign_seq = 2;
     if (sess_trace_on())
-        std::fprintf(stderr, "[ss] uid=%u guest=%d extsec=%d legs=%d signing=%d\n", g_s.uid, g_s.guest,
-                     g_s.ext_security, legs, g_s.signing);
+        std::fprintf(stderr, "[ss] uid=%u guest=%d extsec=%d legs=%d signing=%d\n", s.uid, s.guest,
+                     s.ext_security, legs, s.signing);
     return 0;
 }
 
-void build_extended(const ByteBuffer &token, ByteBuffer *words, ByteBuffer *bytes)
+void build_extended(const Session &s, const ByteBuffer &token, ByteBuffer *words, ByteBuffer *bytes)
 {
     put_andx_prefix(words);
     vnb_w16(words, static_cast<uint32_t>(token.len));  // SecurityBlobLength
@@ -174,7 +174,7 @@ void build_extended(const ByteBuffer &token, ByteBuffer *words, ByteBuffer *byte
     vnb_w32(words, kCapsExtended);
 
     vnb_buf_put(bytes, token.data, token.len);
-    bool unicode = (request_flags2() & kFlags2Unicode) != 0;
+    bool unicode = (request_flags2(s) & kFlags2Unicode) != 0;
     if (unicode)
         pad_for_unicode(*words, bytes);
     put_text(bytes, kNativeOs, unicode);
@@ -183,7 +183,7 @@ void build_extended(const ByteBuffer &token, ByteBuffer *words, ByteBuffer *byte
 
 // The type-3 answer to one interim reply's CHALLENGE, wrapped as the next
 // token.
-int32_t answer_challenge(const SetupReply &rep, int leg, ByteBuffer *token)
+int32_t answer_challenge(Session &s, const SetupReply &rep, int leg, ByteBuffer *token)
 {
     if (!rep.blob || rep.blob_len < 8)
         return vnb_fail(-2, "MORE_PROCESSING_REQUIRED carried no token");
@@ -194,21 +194,21 @@ int32_t answer_challenge(const SetupReply &rep, int leg, ByteBuffer *token)
         return vnb_fail(-2, "leg %d token is not a negTokenResp we can read", leg);
     if (!inner || inner_len < 8 || std::memcmp(inner, NTLMSSP_SIGNATURE, 8) != 0)
         return vnb_fail(-2, "leg %d did not carry an NTLM type-2 challenge", leg);
-    if (vnb_ntlm_parse_type2(inner, inner_len, &g_s.type2) != 0)
+    if (vnb_ntlm_parse_type2(inner, inner_len, &s.type2) != 0)
         return vnb_fail(-2, "malformed NTLM type-2 CHALLENGE (leg %d)", leg);
 
-    const char *domain = g_s.anonymous ? "" : g_s.domain;
-    const char *user = g_s.anonymous ? "" : g_s.user;
+    const char *domain = s.anonymous ? "" : s.domain;
+    const char *user = s.anonymous ? "" : s.user;
     ByteBuffer type3{};
     uint8_t key[16];
-    int built = vnb_ntlm_build_type3(&g_s.type2, domain, user, g_s.password,
+    int built = vnb_ntlm_build_type3(&s.type2, domain, user, s.password,
                                      static_cast<uint64_t>(vnb_unix_now()), &type3, key);
     if (built != 0 || type3.failed) {
         vnb_wipe(key, sizeof key);
         vnb_buf_free(&type3);
         return vnb_fail(-3, "cannot build the NTLM type-3 for this identity");
     }
-    std::memcpy(g_s.signing_key, key, sizeof key);
+    std::memcpy(s.signing_key, key, sizeof key);
     vnb_wipe(key, sizeof key);
 
     vnb_buf_free(token);
@@ -220,7 +220,7 @@ int32_t answer_challenge(const SetupReply &rep, int leg, ByteBuffer *token)
     return 0;
 }
 
-int32_t setup_extended()
+int32_t setup_extended(Session &s)
 {
     ByteBuffer type1{};
     if (vnb_ntlm_build_type1(&type1) != 0 || type1.failed) {
@@ -239,16 +239,17 @@ int32_t setup_extended()
     for (int leg = 1;; leg++) {
         ByteBuffer words{};
         ByteBuffer bytes{};
-        build_extended(token, &words, &bytes);
+        build_extended(s, token, &words, &bytes);
+        SmbRequest req;
         SetupReply rep;
-        rc = setup_exchange(words, bytes, &rep);
+        rc = setup_exchange(s, words, bytes, req, &rep);
         vnb_buf_free(&words);
         vnb_wipe(bytes.data, bytes.len);
         vnb_buf_free(&bytes);
         if (rc != 0)
             break;
         if (rep.status == STATUS_MORE_PROCESSING_REQUIRED) {
-            rc = answer_challenge(rep, leg, &token);
+            rc = answer_challenge(s, rep, leg, &token);
             if (rc != 0)
                 break;
             if (leg + 1 >= kLegLimit) {
@@ -257,7 +258,7 @@ int32_t setup_extended()
             }
             continue;
         }
-        rc = rep.status != 0 ? setup_refused(rep) : setup_done(rep, leg);
+        rc = rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req, rep, leg);
         break;
     }
     vnb_wipe(token.data, token.len);
@@ -267,12 +268,12 @@ int32_t setup_extended()
 
 // The LMv2 and NTLMv2 responses of a named non-extended logon, kept in the
 // session (the NT response is part of the MAC key).
-int32_t compute_basic_responses()
+int32_t compute_basic_responses(Session &s)
 {
     uint8_t lmv2[24];
     uint8_t key[16];
     ByteBuffer ntv2{};
-    int rc = vnb_ntlm_v2_responses(g_s.domain, g_s.user, g_s.password, g_s.challenge,
+    int rc = vnb_ntlm_v2_responses(s.domain, s.user, s.password, s.challenge,
                                    static_cast<uint64_t>(vnb_unix_now()), lmv2, &ntv2, key);
     int32_t result = 0;
     if (rc != 0 || ntv2.failed) {
@@ -280,11 +281,11 @@ int32_t compute_basic_responses()
     } else if (ntv2.len > kMaxNtResponse) {
         result = vnb_fail(-7, "the NTLMv2 response overflows the frame");
     } else {
-        std::memcpy(g_s.lm_response, lmv2, sizeof lmv2);
-        g_s.lm_response_len = sizeof lmv2;
-        std::memcpy(g_s.nt_response, ntv2.data, static_cast<size_t>(ntv2.len));
-        g_s.nt_response_len = static_cast<uint32_t>(ntv2.len);
-        std::memcpy(g_s.signing_key, key, sizeof key);
+        std::memcpy(s.lm_response, lmv2, sizeof lmv2);
+        s.lm_response_len = sizeof lmv2;
+        std::memcpy(s.nt_response, ntv2.data, static_cast<size_t>(ntv2.len));
+        s.nt_response_len = static_cast<uint32_t>(ntv2.len);
+        std::memcpy(s.signing_key, key, sizeof key);
     }
     vnb_wipe(lmv2, sizeof lmv2);
     vnb_wipe(key, sizeof key);
@@ -296,21 +297,21 @@ int32_t compute_basic_responses()
 // The non-extended request: both responses, then account, domain and the
 // native texts in the session's string form. false when the account or
 // domain name cannot be sent in that form.
-bool build_basic(ByteBuffer *words, ByteBuffer *bytes)
+bool build_basic(const Session &s, ByteBuffer *words, ByteBuffer *bytes)
 {
     put_andx_prefix(words);
-    vnb_w16(words, g_s.lm_response_len);  // OEMPasswordLength
-    vnb_w16(words, g_s.nt_response_len);  // UnicodePasswordLength
+    vnb_w16(words, s.lm_response_len);  // OEMPasswordLength
+    vnb_w16(words, s.nt_response_len);  // UnicodePasswordLength
     vnb_w32(words, 0);                    // Reserved
-    vnb_w32(words, (g_s.capabilities & kCapLargeReadWrite) | kCapsBasic);
+    vnb_w32(words, (s.capabilities & kCapLargeReadWrite) | kCapsBasic);
 
-    vnb_buf_put(bytes, g_s.lm_response, g_s.lm_response_len);
-    vnb_buf_put(bytes, g_s.nt_response, g_s.nt_response_len);
-    bool unicode = (request_flags2() & kFlags2Unicode) != 0;
+    vnb_buf_put(bytes, s.lm_response, s.lm_response_len);
+    vnb_buf_put(bytes, s.nt_response, s.nt_response_len);
+    bool unicode = (request_flags2(s) & kFlags2Unicode) != 0;
     if (unicode)
         pad_for_unicode(*words, bytes);
-    const char *user = g_s.anonymous ? "" : g_s.user;
-    const char *domain = g_s.anonymous ? "" : g_s.domain;
+    const char *user = s.anonymous ? "" : s.user;
+    const char *domain = s.anonymous ? "" : s.domain;
     if (!put_text(bytes, user, unicode) || !put_text(bytes, domain, unicode))
         return false;
     put_text(bytes, kNativeOs, unicode);
@@ -318,27 +319,28 @@ bool build_basic(ByteBuffer *words, ByteBuffer *bytes)
     return true;
 }
 
-int32_t setup_basic()
+int32_t setup_basic(Session &s)
 {
-    if (!g_s.have_challenge)
+    if (!s.have_challenge)
         return vnb_fail(-2, "the server offered no challenge and no extended security");
-    if (g_s.anonymous) {
-        g_s.lm_response_len = 0;
-        g_s.nt_response_len = 0;
-        vnb_wipe(g_s.lm_response, sizeof g_s.lm_response);
-        vnb_wipe(g_s.nt_response, sizeof g_s.nt_response);
-        vnb_wipe(g_s.signing_key, sizeof g_s.signing_key);
+    if (s.anonymous) {
+        s.lm_response_len = 0;
+        s.nt_response_len = 0;
+        vnb_wipe(s.lm_response, sizeof s.lm_response);
+        vnb_wipe(s.nt_response, sizeof s.nt_response);
+        vnb_wipe(s.signing_key, sizeof s.signing_key);
     } else {
-        int32_t rc = compute_basic_responses();
+        int32_t rc = compute_basic_responses(s);
         if (rc != 0)
             return rc;
     }
 
     ByteBuffer words{};
     ByteBuffer bytes{};
+    SmbRequest req;
     SetupReply rep;
-    int32_t rc = build_basic(&words, &bytes)
-                     ? setup_exchange(words, bytes, &rep)
+    int32_t rc = build_basic(s, &words, &bytes)
+                     ? setup_exchange(s, words, bytes, req, &rep)
                      : vnb_fail(-3, "cannot build the NTLMv2 responses for this identity");
     vnb_buf_free(&words);
     vnb_wipe(bytes.data, bytes.len);
@@ -347,17 +349,12 @@ int32_t setup_basic()
         return rc;
     if (rep.status == STATUS_MORE_PROCESSING_REQUIRED)
         return vnb_fail(-2, "MORE_PROCESSING_REQUIRED on the non-extended leg");
-    return rep.status != 0 ? setup_refused(rep) : setup_done(rep, 1);
+    return rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req, rep, 1);
 }
 
 }  // namespace
 
-int32_t do_session_setup()
+int32_t do_session_setup(Session &s)
 {
-    return g_s.ext_security ? setup_extended() : setup_basic();
-}
-
-int32_t vnb_dbg_session_setup()
-{
-    return do_session_setup();
+    return s.ext_security ? setup_extended(s) : setup_basic(s);
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "sess/exchange.h"
-#include "sess/session_state.h"
 #include "sess/trans.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
@@ -28,23 +27,23 @@ bool status_ok_for_pipe(const ParsedHeader &h)
 
 // Closes the pipe; whatever the close meets leaves the error text and the
 // recorded status as the listing left them.
-void close_quietly(uint32_t tid, uint32_t fid)
+void close_quietly(Session &s, uint32_t tid, uint32_t fid)
 {
     char text[sizeof g_err];
     std::memcpy(text, g_err, sizeof text);
-    uint32_t status = g_s.last_status;
-    int32_t status_nt = g_s.last_status_nt;
-    int32_t code = g_s.last_code;
-    vnb_do_close(tid, fid);
+    uint32_t status = s.last_status;
+    int32_t status_nt = s.last_status_nt;
+    int32_t code = s.last_code;
+    vnb_do_close(s, tid, fid);
     vnb_set_error("%s", text);
-    g_s.last_status = status;
-    g_s.last_status_nt = status_nt;
-    g_s.last_code = code;
+    s.last_status = status;
+    s.last_status_nt = status_nt;
+    s.last_code = code;
 }
 
 // Reads the pipe until the answer ends with its last fragment, then joins
 // the fragments into one PDU.
-int32_t read_enum_answer(uint32_t tid, uint32_t fid, ByteBuffer *answer, ByteBuffer *pdu)
+int32_t read_enum_answer(Session &s, uint32_t tid, uint32_t fid, ByteBuffer *answer, ByteBuffer *pdu)
 {
     for (int reads = 0;; reads++) {
         int joined = srvsvc_join_fragments(answer->data, static_cast<size_t>(answer->len), kSrvsvcEnumCallId,
@@ -57,7 +56,7 @@ int32_t read_enum_answer(uint32_t tid, uint32_t fid, ByteBuffer *answer, ByteBuf
             return vnb_fail(-7, "the srvsvc reply exceeds %zu bytes", kMaxSrvsvcAnswer);
         if (reads >= kMaxSrvsvcReads)
             return vnb_fail(-7, "the srvsvc reply takes more than %d reads", kMaxSrvsvcReads);
-        int32_t rc = pipe_read(tid, fid, answer);
+        int32_t rc = pipe_read(s, tid, fid, answer);
         if (rc != 0)
             return rc;
     }
@@ -66,13 +65,13 @@ int32_t read_enum_answer(uint32_t tid, uint32_t fid, ByteBuffer *answer, ByteBuf
     return 0;
 }
 
-int32_t list_over_pipe(uint32_t tid, uint32_t fid)
+int32_t list_over_pipe(Session &s, uint32_t tid, uint32_t fid)
 {
     ByteBuffer bind{};
     ByteBuffer bind_ack{};
     srvsvc_build_bind(&bind, kSrvsvcBindCallId);
     int32_t rc = bind.failed ? vnb_fail(-11, "out of memory")
-                             : trans_ipc_pipe(tid, fid, bind.data, static_cast<size_t>(bind.len), &bind_ack);
+                             : trans_ipc_pipe(s, tid, fid, bind.data, static_cast<size_t>(bind.len), &bind_ack);
     vnb_buf_free(&bind);
     vnb_buf_free(&bind_ack);  // not interpreted: a refused bind shows in the call's answer
     if (rc != 0)
@@ -83,10 +82,10 @@ int32_t list_over_pipe(uint32_t tid, uint32_t fid)
     ByteBuffer pdu{};
     srvsvc_build_request(&request, kSrvsvcEnumCallId);
     rc = request.failed ? vnb_fail(-11, "out of memory")
-                        : trans_ipc_pipe(tid, fid, request.data, static_cast<size_t>(request.len), &answer);
+                        : trans_ipc_pipe(s, tid, fid, request.data, static_cast<size_t>(request.len), &answer);
     if (rc == 0)
-        rc = read_enum_answer(tid, fid, &answer, &pdu);
-    if (rc == 0 && srvsvc_parse_enum(pdu.data, static_cast<size_t>(pdu.len)) != 0)
+        rc = read_enum_answer(s, tid, fid, &answer, &pdu);
+    if (rc == 0 && srvsvc_parse_enum(s, pdu.data, static_cast<size_t>(pdu.len)) != 0)
         rc = vnb_fail(-2, "%s", kNotEnum);
     vnb_buf_free(&request);
     vnb_buf_free(&answer);
@@ -96,7 +95,7 @@ int32_t list_over_pipe(uint32_t tid, uint32_t fid)
 
 }  // namespace
 
-int32_t trans_ipc_pipe(uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out)
+int32_t trans_ipc_pipe(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out)
 {
     const uint16_t setup[2] = {kTransactNmPipe, static_cast<uint16_t>(fid)};
     TransRequest req{};
@@ -110,15 +109,15 @@ int32_t trans_ipc_pipe(uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n,
     req.max_param_count = kPipeMaxParams;
     req.max_data_count = 0xFFFF;
 
-    ParsedHeader h;
-    int32_t rc = vnb_trans_exchange(&req, &h);
+    SmbRequest answer;
+    int32_t rc = vnb_trans_exchange(s, &req, answer);
     if (rc != 0)
         return rc;
-    if (!status_ok_for_pipe(h))
-        return fail_status(&h, "TRANS \\PIPE\\");
+    if (!status_ok_for_pipe(answer.header))
+        return fail_status(s, answer.header, "TRANS \\PIPE\\");
 
     TransReply reply;
-    TransFault fault = vnb_trans_reply_read(0, &reply);
+    TransFault fault = vnb_trans_reply_read(answer.reply, 0, &reply);
     if (fault == TransFault::data_outside)
         return vnb_fail(-2, "the pipe data lies outside the frame");
     if (fault != TransFault::none)
@@ -129,44 +128,43 @@ int32_t trans_ipc_pipe(uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n,
     return out->failed ? vnb_fail(-11, "out of memory") : 0;
 }
 
-int32_t trans_srvsvc(uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out)
+int32_t trans_srvsvc(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out)
 {
-    return trans_ipc_pipe(tid, fid, pdu, n, out);
+    return trans_ipc_pipe(s, tid, fid, pdu, n, out);
 }
 
-int32_t pipe_read(uint32_t tid, uint32_t fid, ByteBuffer *out)
+int32_t pipe_read(Session &s, uint32_t tid, uint32_t fid, ByteBuffer *out)
 {
     // The reply must also fit the buffer size this client announced.
-    uint32_t n = std::min(read_chunk_size(), kClientMaxBuffer - kReadReplySlack);
-    ParsedHeader h;
-    int32_t rc = read_send(tid, fid, 0, n, &h);
+    uint32_t n = std::min(read_chunk_size(s), kClientMaxBuffer - kReadReplySlack);
+    SmbRequest req;
+    int32_t rc = read_send(s, tid, fid, 0, n, req);
     if (rc != 0)
         return rc;
-    if (!status_ok_for_pipe(h))
-        return fail_status(&h, "READ \\PIPE\\");
-    const uint8_t *data = nullptr;
-    uint32_t len = 0;
-    rc = read_reply_data(n, &data, &len);
+    if (!status_ok_for_pipe(req.header))
+        return fail_status(s, req.header, "READ \\PIPE\\");
+    std::span<const uint8_t> data;
+    rc = read_reply_data(req.reply, n, data);
     if (rc != 0)
         return rc;
-    if (len == 0)
+    if (data.empty())
         return vnb_fail(-2, "the pipe answered no data");
-    vnb_buf_put(out, data, len);
+    vnb_buf_put(out, data.data(), data.size());
     return out->failed ? vnb_fail(-11, "out of memory") : 0;
 }
 
-int32_t vnb_srvsvc_share_enum()
+int32_t vnb_srvsvc_share_enum(Session &s)
 {
-    g_s.share_count = 0;
+    s.share_count = 0;
     uint32_t tid = 0;
-    int32_t rc = vnb_tree_find_or_connect("IPC$", &tid);
+    int32_t rc = vnb_tree_find_or_connect(s, "IPC$", &tid);
     if (rc != 0)
         return rc;
     uint32_t fid = 0;
-    rc = vnb_create_file(tid, "\\srvsvc", 0, &fid, nullptr, nullptr, "OPEN srvsvc");
+    rc = vnb_create_file(s, tid, "\\srvsvc", 0, &fid, nullptr, nullptr, "OPEN srvsvc");
     if (rc != 0)
         return rc;
-    rc = list_over_pipe(tid, fid);
-    close_quietly(tid, fid);
+    rc = list_over_pipe(s, tid, fid);
+    close_quietly(s, tid, fid);
     return rc;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sess/session.h"
 #include "util/bytebuf.h"
 
 // Interface identifiers in wire byte order: srvsvc 4b324fc8-1670-01d3-1278-
@@ -48,16 +49,16 @@ bool ndr_str(const uint8_t *bytes, size_t len, size_t *pos, char *out, size_t ca
 // session's share table (administrative names left out, at most 256) before
 // it looks at the status word. 0, or -1 for a reply that breaks the layout
 // or carries a non-zero status.
-int srvsvc_parse_enum(const uint8_t *bytes, size_t len);
+int srvsvc_parse_enum(Session &s, const uint8_t *bytes, size_t len);
 
 // Writes the n-byte PDU to pipe fid on tree tid with TransactNmPipe and
 // appends the pipe's answer to out. A STATUS_BUFFER_OVERFLOW reply (the
 // answer continues in the pipe) is a success. trans_srvsvc is the same.
-int32_t trans_ipc_pipe(uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out);
-int32_t trans_srvsvc(uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out);
+int32_t trans_ipc_pipe(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out);
+int32_t trans_srvsvc(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out);
 
 // Appends the next piece of the pipe's answer, read with READ_ANDX.
-int32_t pipe_read(uint32_t tid, uint32_t fid, ByteBuffer *out);
+int32_t pipe_read(Session &s, uint32_t tid, uint32_t fid, ByteBuffer *out);
 
-// Lists the connected server's shares into g_s.share_names/share_count.
-int32_t vnb_srvsvc_share_enum();
+// Lists the connected server's shares into the session's share table.
+int32_t vnb_srvsvc_share_enum(Session &s);

@@ -2,20 +2,20 @@
 
 #include <cstring>
 
-#include "sess/session_state.h"
 #include "util/le_reader.h"
 
 namespace {
 constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
 }  // namespace
 
-void vnb_hdr_build(ByteBuffer *b, uint32_t command, uint32_t tid, uint32_t uid, uint32_t mid, uint32_t word_count)
+void vnb_hdr_build(ByteBuffer *b, uint32_t flags2, uint32_t command, uint32_t tid, uint32_t uid, uint32_t mid,
+                   uint32_t word_count)
 {
     vnb_buf_put(b, kProtocol, sizeof kProtocol);
     vnb_buf_byte(b, static_cast<int>(command));
     vnb_w32(b, 0);  // Status
     vnb_buf_byte(b, kRequestFlags);
-    vnb_w16(b, g_s.flags2 ? g_s.flags2 : kFlags2Default);
+    vnb_w16(b, flags2 ? flags2 : kFlags2Default);
     vnb_w16(b, 0);  // PIDHigh
     vnb_w64(b, 0);  // SecuritySignature
     vnb_w16(b, 0);  // Reserved
@@ -26,26 +26,26 @@ void vnb_hdr_build(ByteBuffer *b, uint32_t command, uint32_t tid, uint32_t uid, 
     vnb_buf_byte(b, static_cast<int>(word_count & 0xFF));
 }
 
-int vnb_hdr_parse(const uint8_t *msg, size_t len, ParsedHeader *out)
+int vnb_hdr_parse(std::span<const uint8_t> msg, ParsedHeader *out)
 {
     if (!out)
         return -1;
     *out = ParsedHeader{};
-    if (!msg || len < kSmbHeaderLen || std::memcmp(msg, kProtocol, sizeof kProtocol) != 0)
+    LeReader r(msg.data(), msg.size());
+    const uint8_t *protocol = r.at(0, kSmbHeaderLen);
+    if (!protocol || std::memcmp(protocol, kProtocol, sizeof kProtocol) != 0)
         return -1;
-    out->command = msg[4];
-    out->status = vnb_r32(msg + 5);
-    out->flags = msg[9];
-    out->flags2 = vnb_r16(msg + 10);
+    out->command = r.u8_at(4);
+    out->status = r.u32_at(5);
+    out->flags = r.u8_at(9);
+    out->flags2 = r.u16_at(10);
     out->status_is_nt = (out->flags2 & kFlags2NtStatus) ? 1 : 0;
-    std::memcpy(out->signature, msg + 14, sizeof out->signature);
+    std::memcpy(out->signature, r.at(14, sizeof out->signature), sizeof out->signature);
     out->is_signed = (out->flags2 & kFlags2Signed) ? 1 : 0;
-    out->tid = vnb_r16(msg + 24);
-    out->pid = vnb_r16(msg + 26);
-    out->uid = vnb_r16(msg + 28);
-    out->mid = vnb_r16(msg + 30);
-    out->body = msg + kSmbHeaderLen;
-    out->body_len = len - kSmbHeaderLen;
+    out->tid = r.u16_at(24);
+    out->pid = r.u16_at(26);
+    out->uid = r.u16_at(28);
+    out->mid = r.u16_at(30);
     return 0;
 }
 

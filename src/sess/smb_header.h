@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "util/bytebuf.h"
 
@@ -41,17 +42,16 @@ struct ParsedHeader {
     uint32_t mid;
     uint8_t signature[8];
     int32_t is_signed;     // Flags2 bit 0x0004
-    const uint8_t *body;   // byte 32 (WordCount) of the accepted reply in g_rep
-    uint64_t body_len;     // message length minus 32
 };
 
 // Appends the header and the WordCount byte (low 8 bits of word_count).
 // Flags2 is the session's flags2, or 0xC801 while that is 0.
-void vnb_hdr_build(ByteBuffer *b, uint32_t command, uint32_t tid, uint32_t uid, uint32_t mid, uint32_t word_count);
+void vnb_hdr_build(ByteBuffer *b, uint32_t flags2, uint32_t command, uint32_t tid, uint32_t uid, uint32_t mid,
+                   uint32_t word_count);
 
-// 0, or -1 for a NULL argument, fewer than 32 bytes or no 0xFF 'S' 'M' 'B'.
+// 0, or -1 for a NULL record, fewer than 32 bytes or no 0xFF 'S' 'M' 'B'.
 // The record is zeroed first.
-int vnb_hdr_parse(const uint8_t *msg, size_t len, ParsedHeader *out);
+int vnb_hdr_parse(std::span<const uint8_t> msg, ParsedHeader *out);
 
 // Name of a command for error texts ("READ", "TREE_CONNECT"); NULL for a
 // command the engine does not send.

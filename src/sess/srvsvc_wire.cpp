@@ -3,7 +3,6 @@
 // is checked against the bytes that are there.
 #include <cstring>
 
-#include "sess/session_state.h"
 #include "sess/share_list.h"
 #include "util/le_reader.h"
 #include "util/text.h"
@@ -169,7 +168,7 @@ bool ndr_str(const uint8_t *bytes, size_t len, size_t *pos, char *out, size_t ca
     return true;
 }
 
-int srvsvc_parse_enum(const uint8_t *bytes, size_t len)
+int srvsvc_parse_enum(Session &s, const uint8_t *bytes, size_t len)
 {
     LeReader r(bytes, len);
     uint32_t level = r.u32_at(24);
@@ -203,11 +202,11 @@ int srvsvc_parse_enum(const uint8_t *bytes, size_t len)
                 return -1;
             if (is_admin_share(name) || kept >= kMaxShares)
                 continue;
-            std::memcpy(g_s.share_names[kept], name, std::strlen(name) + 1);
+            std::memcpy(s.share_names[kept], name, std::strlen(name) + 1);
             kept++;
         }
     }
-    g_s.share_count = kept;
+    s.share_count = kept;
 
     // TotalEntries, the ResumeHandle pointer (and its value when not NULL),
     // then the WERROR status.

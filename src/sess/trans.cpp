@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sess/exchange.h"
-#include "sess/session_state.h"
 #include "util/error.h"
 #include "util/le_reader.h"
 
@@ -35,11 +33,11 @@ void pad_to_4(ByteBuffer *bytes, size_t block_start)
 
 // The Name field: UTF-16LE on a 16-bit boundary under the Unicode bit, else
 // 8-bit; terminated either way. A NULL name is the empty name.
-int32_t put_name(ByteBuffer *bytes, size_t block_start, const char *name)
+int32_t put_name(const Session &s, ByteBuffer *bytes, size_t block_start, const char *name)
 {
     if (!name)
         name = "";
-    if (!vnb_sess_unicode()) {
+    if (!vnb_sess_unicode(s)) {
         vnb_buf_put(bytes, name, std::strlen(name) + 1);
         return 0;
     }
@@ -73,13 +71,13 @@ uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count
     return std::min<uint32_t>(0xFFFF, static_cast<uint32_t>(kClientMaxBuffer - overhead));
 }
 
-int vnb_sess_unicode()
+int vnb_sess_unicode(const Session &s)
 {
-    uint32_t flags2 = g_s.flags2 ? g_s.flags2 : kFlags2Default;
+    uint32_t flags2 = s.flags2 ? s.flags2 : kFlags2Default;
     return (flags2 & kFlags2Unicode) != 0 ? 1 : 0;
 }
 
-int32_t vnb_trans_build(const TransRequest *req, ByteBuffer *words, ByteBuffer *bytes)
+int32_t vnb_trans_build(const Session &s, const TransRequest *req, ByteBuffer *words, ByteBuffer *bytes)
 {
     if (!req || !words || !bytes || req->setup_count > kMaxSetupWords || (req->setup_count && !req->setup) ||
         (req->params_len && !req->params) || (req->data_len && !req->data) ||
@@ -90,7 +88,7 @@ int32_t vnb_trans_build(const TransRequest *req, ByteBuffer *words, ByteBuffer *
 
     // The byte block follows the header, WordCount, 14 + setup words and ByteCount.
     size_t block_start = kByteBlockStart + 2 * (14 + size_t{req->setup_count});
-    int32_t rc = put_name(bytes, block_start, req->command == SMB_COM_TRANSACTION ? req->name : nullptr);
+    int32_t rc = put_name(s, bytes, block_start, req->command == SMB_COM_TRANSACTION ? req->name : nullptr);
     if (rc != 0)
         return rc;
     pad_to_4(bytes, block_start);
@@ -113,7 +111,7 @@ int32_t vnb_trans_build(const TransRequest *req, ByteBuffer *words, ByteBuffer *
     vnb_buf_byte(words, 0);  // MaxSetupCount
     vnb_buf_byte(words, 0);  // Reserved1
     vnb_w16(words, 0);       // Flags
-    vnb_w32(words, static_cast<uint32_t>(g_s.timeout_ms));
+    vnb_w32(words, static_cast<uint32_t>(s.timeout_ms));
     vnb_w16(words, 0);       // Reserved2
     vnb_w16(words, static_cast<uint32_t>(req->params_len));
     vnb_w16(words, static_cast<uint32_t>(param_offset));
@@ -128,23 +126,22 @@ int32_t vnb_trans_build(const TransRequest *req, ByteBuffer *words, ByteBuffer *
     return 0;
 }
 
-int32_t vnb_trans_exchange(const TransRequest *req, ParsedHeader *h)
+int32_t vnb_trans_exchange(Session &s, const TransRequest *req, SmbRequest &reply)
 {
     ByteBuffer words{};
     ByteBuffer bytes{};
-    int32_t rc = vnb_trans_build(req, &words, &bytes);
+    int32_t rc = vnb_trans_build(s, req, &words, &bytes);
     if (rc == 0)
-        rc = frame_inner(req->command, words.data, static_cast<size_t>(words.len), bytes.data,
-                         static_cast<size_t>(bytes.len), req->tid, 1, h);
+        rc = exchange(s, req->command, buf_span(words), buf_span(bytes), req->tid, true, reply);
     vnb_buf_free(&words);
     vnb_buf_free(&bytes);
     return rc;
 }
 
-TransFault vnb_trans_reply_read(size_t min_params, TransReply *out)
+TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params, TransReply *out)
 {
     *out = TransReply{};
-    LeReader r(g_rep, g_rep_n);
+    LeReader r(msg.data(), msg.size());
     out->word_count = r.u8_at(kSmbHeaderLen);
     if (r.failed || out->word_count < kReplyWordsFixed)
         return TransFault::word_count;
@@ -165,12 +162,12 @@ TransFault vnb_trans_reply_read(size_t min_params, TransReply *out)
         return TransFault::split;
     if (out->param_count < min_params)
         return TransFault::few_params;
-    if (!block_inside(out->param_offset, out->param_count, g_rep_n))
+    if (!block_inside(out->param_offset, out->param_count, msg.size()))
         return TransFault::params_outside;
-    out->params = out->param_count ? g_rep + out->param_offset : nullptr;
-    if (!block_inside(out->data_offset, out->data_count, g_rep_n))
+    out->params = out->param_count ? msg.data() + out->param_offset : nullptr;
+    if (!block_inside(out->data_offset, out->data_count, msg.size()))
         return TransFault::data_outside;
-    out->data = out->data_count ? g_rep + out->data_offset : nullptr;
+    out->data = out->data_count ? msg.data() + out->data_offset : nullptr;
     return TransFault::none;
 }
 
@@ -200,8 +197,8 @@ int32_t vnb_trans_fail(const char *what, TransFault fault, const TransReply *r)
     return vnb_fail(-2, "%s reply is malformed", what);
 }
 
-int32_t trans2(uint32_t tid, uint32_t subcommand, const uint8_t *params, size_t params_len, uint32_t max_data_count,
-               ParsedHeader *h)
+int32_t trans2(Session &s, uint32_t tid, uint32_t subcommand, std::span<const uint8_t> params,
+               uint32_t max_data_count, SmbRequest &reply)
 {
     const uint16_t setup[1] = {static_cast<uint16_t>(subcommand)};
     TransRequest req{};
@@ -209,9 +206,9 @@ int32_t trans2(uint32_t tid, uint32_t subcommand, const uint8_t *params, size_t 
     req.tid = tid;
     req.setup = setup;
     req.setup_count = 1;
-    req.params = params;
-    req.params_len = params_len;
+    req.params = params.data();
+    req.params_len = params.size();
     req.max_param_count = 10;
     req.max_data_count = max_data_count;
-    return vnb_trans_exchange(&req, h);
+    return vnb_trans_exchange(s, &req, reply);
 }

@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
+#include "sess/exchange.h"
+#include "sess/session.h"
 #include "sess/smb_header.h"
 
 // MaxBufferSize the client announces in SESSION_SETUP: no reply is larger.
@@ -44,17 +47,18 @@ uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count
 
 // 1 when the session's requests carry the Unicode Flags2 bit (strings on
 // the wire are then UTF-16LE), else 0.
-int vnb_sess_unicode();
+int vnb_sess_unicode(const Session &s);
 
 // Appends the request's parameter words and byte block to words/bytes as
 // they go on the wire (used by trans_exchange; exposed for tests). Returns 0,
 // -6 for a malformed request, -7 when it does not fit one message, or -11.
-int32_t vnb_trans_build(const TransRequest *req, ByteBuffer *words, ByteBuffer *bytes);
+int32_t vnb_trans_build(const Session &s, const TransRequest *req, ByteBuffer *words, ByteBuffer *bytes);
 
 // Builds, signs (when the session signs) and exchanges the request. The
-// reply status is not checked: the caller looks at h->status and reads the
-// reply with vnb_trans_reply_read. Returns the exchange's ResultCode.
-int32_t vnb_trans_exchange(const TransRequest *req, ParsedHeader *h);
+// reply status is not checked: the caller looks at reply.header.status and
+// reads the reply with vnb_trans_reply_read. Returns the exchange's
+// ResultCode.
+int32_t vnb_trans_exchange(Session &s, const TransRequest *req, SmbRequest &reply);
 
 // What is wrong with a reply, in the order the checks run.
 enum class TransFault {
@@ -67,7 +71,7 @@ enum class TransFault {
     data_outside,    // data block not inside the message
 };
 
-// The reply as read from g_rep; the block pointers point into g_rep and are
+// The reply as read; the block pointers point into the message and are
 // NULL when their count is 0 or they were not found sound (the parameters
 // are already set when only the data block fails).
 struct TransReply {
@@ -82,10 +86,10 @@ struct TransReply {
     const uint8_t *data;
 };
 
-// Reads the TRANSACTION/TRANSACTION2 reply held in g_rep with bounds checks.
-// A block with a non-zero count needs a non-zero offset and must lie inside
-// the message. Sets no error text; *out holds whatever was read.
-TransFault vnb_trans_reply_read(size_t min_params, TransReply *out);
+// Reads a TRANSACTION/TRANSACTION2 reply message with bounds checks. A block
+// with a non-zero count needs a non-zero offset and must lie inside the
+// message. Sets no error text; *out holds whatever was read.
+TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params, TransReply *out);
 
 // Words a fault as a -2 failure, prefixed by what ("FIND_FIRST2"):
 // "%s reply WordCount %u", "%s reply words lie outside the frame",
@@ -96,5 +100,5 @@ int32_t vnb_trans_fail(const char *what, TransFault fault, const TransReply *r);
 
 // TRANSACTION2 with one setup word (the subcommand) and no data block, as
 // the directory listing sends it. The status is not checked (see above).
-int32_t trans2(uint32_t tid, uint32_t subcommand, const uint8_t *params, size_t params_len, uint32_t max_data_count,
-               ParsedHeader *h);
+int32_t trans2(Session &s, uint32_t tid, uint32_t subcommand, std::span<const uint8_t> params,
+               uint32_t max_data_count, SmbRequest &reply);

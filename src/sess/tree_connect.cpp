@@ -2,8 +2,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sess/exchange.h"
-#include "sess/session_state.h"
 #include "sess/trans.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
@@ -31,20 +29,20 @@ size_t utf8_prefix(const char *text, size_t max)
 
 // "\\host\share" (or "\\host\IPC$"): host cut to 96 bytes, share to 80,
 // the whole to 103, each cut on a character boundary.
-void unc_path(const char *share, bool ipc, char (&unc)[kUncCap])
+void unc_path(const Session &s, const char *share, bool ipc, char (&unc)[kUncCap])
 {
     char full[2 + 96 + 1 + 80 + 1];
     const char *tail = ipc ? "IPC$" : share;
-    std::snprintf(full, sizeof full, "\\\\%.*s\\%.*s", static_cast<int>(utf8_prefix(g_s.host, 96)), g_s.host,
+    std::snprintf(full, sizeof full, "\\\\%.*s\\%.*s", static_cast<int>(utf8_prefix(s.host, 96)), s.host,
                   static_cast<int>(utf8_prefix(tail, 80)), tail);
     size_t n = utf8_prefix(full, sizeof unc - 1);
     std::memcpy(unc, full, n);
     unc[n] = '\0';
 }
 
-int32_t tree_connect(const char *share, ParsedHeader *h)
+int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
 {
-    bool unicode = vnb_sess_unicode() != 0;
+    bool unicode = vnb_sess_unicode(s) != 0;
     bool ipc = vnb_casecmp(share, "IPC$") == 0;
 
     ByteBuffer words{};
@@ -55,7 +53,7 @@ int32_t tree_connect(const char *share, ParsedHeader *h)
     vnb_w16(&words, 1);  // PasswordLength
 
     char unc[kUncCap];
-    unc_path(share, ipc, unc);
+    unc_path(s, share, ipc, unc);
     ByteBuffer bytes{};
     vnb_buf_byte(&bytes, 0);  // the empty password
     if (unicode) {
@@ -75,8 +73,7 @@ int32_t tree_connect(const char *share, ParsedHeader *h)
     if (words.failed || bytes.failed)
         rc = vnb_fail(-11, "out of memory");
     else
-        rc = frame_inner(SMB_COM_TREE_CONNECT_ANDX, words.data, static_cast<size_t>(words.len), bytes.data,
-                         static_cast<size_t>(bytes.len), 0, 1, h);
+        rc = exchange(s, SMB_COM_TREE_CONNECT_ANDX, buf_span(words), buf_span(bytes), 0, true, req);
     vnb_buf_free(&words);
     vnb_buf_free(&bytes);
     return rc;
@@ -84,12 +81,12 @@ int32_t tree_connect(const char *share, ParsedHeader *h)
 
 }  // namespace
 
-int32_t vnb_tree_find_or_connect(const char *share, uint32_t *tid)
+int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid)
 {
     if (!share || !*share)
         return vnb_fail(-6, "empty share name");
     TreeSlot *free_slot = nullptr;
-    for (TreeSlot &t : g_s.trees) {
+    for (TreeSlot &t : s.trees) {
         if (t.in_use && vnb_casecmp(t.name, share) == 0) {
             if (tid)
                 *tid = t.tid;
@@ -103,14 +100,15 @@ int32_t vnb_tree_find_or_connect(const char *share, uint32_t *tid)
 
     // The reply's words (plain WordCount 3 or extended 7) are not needed:
     // the TID comes in the header.
-    ParsedHeader h;
-    int32_t rc = tree_connect(share, &h);
+    SmbRequest req;
+    int32_t rc = tree_connect(s, share, req);
     if (rc != 0)
         return rc;
+    const ParsedHeader &h = req.header;
     if (h.status != 0) {
         char what[96];
         std::snprintf(what, sizeof what, "TREE_CONNECT %.80s", share);
-        return fail_status(&h, what);
+        return fail_status(s, h, what);
     }
     if (h.tid == 0)
         return vnb_fail(-2, "TREE_CONNECT did not assign a Tid");

@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
+#include "sess/exchange.h"
+#include "sess/session.h"
 #include "sess/smb_header.h"
 
 // Largest READ_ANDX chunk: what fits a server buffer below 64 KiB.
@@ -15,35 +18,35 @@ inline constexpr uint32_t kDefaultReadChunk = 4096;
 // The TID of the share (compared ignoring case with the connected ones), or
 // a TREE_CONNECT_ANDX when it is not connected yet. tid may be NULL.
 // -6 empty name, -7 all 8 slots taken, -2 no TID, or the status failure.
-int32_t vnb_tree_find_or_connect(const char *share, uint32_t *tid);
+int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid);
 
 // Opens an existing file (is_folder 0) or folder for reading. path is UTF-8
 // relative to the share, "\" or "/" separated; NULL or "" is the share's
 // root. Every out-pointer may be NULL. mtime is Unix milliseconds, -1 when
 // the server does not know it. label names the operation in status failures.
-int32_t vnb_create_file(uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
+int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
                         int64_t *mtime_ms, const char *label);
 
 // One READ_ANDX of at most one chunk (and at most capacity bytes) at offset.
 // Returns the bytes copied to dest (which may be NULL), 0 at end of file, or
 // a negative ResultCode.
-int32_t vnb_do_read(uint32_t tid, uint32_t fid, uint64_t offset, uint8_t *dest, int32_t capacity);
+int32_t vnb_do_read(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint8_t *dest, int32_t capacity);
 
 // CLOSE of a file, folder or pipe handle.
-int32_t vnb_do_close(uint32_t tid, uint32_t fid);
+int32_t vnb_do_close(Session &s, uint32_t tid, uint32_t fid);
 
 // ---- READ_ANDX pieces shared with the pipe reader of the share listing ----
 
 // The chunk one READ_ANDX asks for under the server's buffer size.
-uint32_t read_chunk_size();
+uint32_t read_chunk_size(const Session &s);
 
-// Sends READ_ANDX for n bytes at offset (Offset and OffsetHigh, WordCount 12)
-// and takes its reply into g_rep. An exchange failure records the reply
-// status as far as one was read. The reply status is left to the caller.
-int32_t read_send(uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, ParsedHeader *h);
+// Exchanges READ_ANDX for n bytes at offset (Offset and OffsetHigh,
+// WordCount 12). An exchange failure records the reply status as far as one
+// was read. The reply status is left to the caller.
+int32_t read_send(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req);
 
-// Checks the READ_ANDX reply in g_rep against a request for `asked` bytes:
+// Checks a READ_ANDX reply message against a request for `asked` bytes:
 // WordCount, the words inside the message, DataLength not above `asked` and
-// the data inside the message's byte block. On success *data points into
-// g_rep (NULL when *len is 0). -2 with the failure worded.
-int32_t read_reply_data(uint32_t asked, const uint8_t **data, uint32_t *len);
+// the data inside the message's byte block. On success `data` views the data
+// inside the message (empty for none). -2 with the failure worded.
+int32_t read_reply_data(std::span<const uint8_t> msg, uint32_t asked, std::span<const uint8_t> &data);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-char g_err[512];
+thread_local char g_err[512];
 
 namespace {
 

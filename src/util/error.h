@@ -1,4 +1,4 @@
-// Process-wide text of the most recent failure.
+// Text of the most recent failure, one per thread.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 #endif
 
 // 512 bytes, NUL-terminated, at most 511 bytes of text. Never cleared.
-extern char g_err[512];
+extern thread_local char g_err[512];
 
 // Formats into g_err (cut to 511 bytes). An argument may be g_err itself.
 void vnb_set_error(const char *fmt, ...) VNB_PRINTF(1, 2);

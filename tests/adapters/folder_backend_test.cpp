@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "adapters/folder_backend.h"
 #include "adapters/host_records.h"
+#include "sess/lifecycle.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -450,12 +452,53 @@ TEST_F(FolderBackend, LocatorNamesANonDefaultPort)
 TEST_F(FolderBackend, LostSessionReportsNoConnection)
 {
     ASSERT_EQ(open(R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":"Media"})"), 0);
-    vnsmb1c_disconnect();  // as a request-handler call would
+    vnb_sess_drop(*vnb_backend_session(t->context));  // as a lost connection would
     vnsmb1c_FolderEntry e = host_entry();
     char buf[128];
     EXPECT_EQ(page("Movies", nullptr, 4), 2);
     EXPECT_EQ(t->stat(t->context, "Movies/a.mkv", &e), 2);
     EXPECT_EQ(t->locator(t->context, "Movies/a.mkv", buf, sizeof buf), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The backend, the request handler and the C interface each keep a session
+// of their own: none of them ends or disturbs another's.
+TEST_F(FolderBackend, KeepsItsSessionThroughRequestHandlerCallsAndTheCInterface)
+{
+    ASSERT_EQ(vnsmb1c_connect("fake", 0, nullptr, "alice", "pw"), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(open(R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":"Media"})"), 0);
+    ASSERT_EQ(page("Movies", nullptr, 10), 0);
+    const int64_t negotiates = vnsmb1c_fake_calls(0x72);
+
+    char out[4096];
+    const vnsmb1c_RequestHandler *h = vnrch_get();
+    ASSERT_EQ(h->validate(nullptr, kSettings, out, sizeof out), 0) << out;
+    ASSERT_EQ(h->list(nullptr, kSettings, "Music", out, sizeof out), 0) << out;
+    EXPECT_EQ(vnsmb1c_fake_calls(0x72), negotiates + 2) << "each request connects for itself";
+
+    ASSERT_EQ(page("Five", nullptr, 10), 0) << "the backend lists after the requests";
+    EXPECT_EQ(req.count, 5u);
+    ASSERT_EQ(vnsmb1c_list("Media", "Movies"), 2) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_fake_calls(0x72), negotiates + 2) << "neither the backend nor the C interface reconnected";
+
+    // The C interface's calls leave the backend alone, too.
+    vnsmb1c_disconnect();
+    ASSERT_EQ(page("Movies", nullptr, 10), 0);
+    EXPECT_EQ(req.count, 2u);
+    EXPECT_EQ(vnsmb1c_fake_calls(0x72), negotiates + 2);
+}
+
+// The backend's session keeps the transport it was opened with, whatever is
+// selected afterwards.
+TEST_F(FolderBackend, KeepsItsTransportWhenTheSelectionChanges)
+{
+    ASSERT_EQ(open(R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":"Media"})"), 0);
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+    ASSERT_EQ(page("Five", nullptr, 10), 0) << "still on the fake transport";
+    EXPECT_EQ(req.count, 5u);
 }
 
 }  // namespace

@@ -11,8 +11,7 @@
 #include <string>
 
 #include "api/fake_session.h"
-#include "sess/session_state.h"
-#include "sess/transport_select.h"
+#include "api/session_ops.h"
 #include "vnsmb1c.h"
 
 inline constexpr const char *kAlice = R"({"HostName":"fake","UserName":"alice","Password":"pw"})";
@@ -68,27 +67,34 @@ inline std::string err_doc(const std::string &text)
     return sb.GetString();
 }
 
-// Every request leaves the selection as it found it and no session open.
+// Every request leaves the selection and the C interface's own session as
+// it found them.
 class RequestHandler : public ::testing::Test {
 protected:
     virtual const char *tree() const { return kMediaTree; }
     void SetUp() override
     {
         ASSERT_EQ(vnsmb1c_use_fake(tree()), 0) << vnsmb1c_last_error();
-        vnb_transport_peek(&mode_, &io_);
+        remember_selection();
     }
     void TearDown() override { vnsmb1c_use_sockets(); }
+    void remember_selection()
+    {
+        TransportChoice c = vnb_selected_transport();
+        mode_ = c.mode;
+        io_ = c.io;
+        established_ = vnb_default_session().established;
+    }
     void expect_scope_closed(const char *what) const
     {
-        int32_t mode = -1;
-        const vnsmb1c_HostIo *io = nullptr;
-        vnb_transport_peek(&mode, &io);
-        EXPECT_EQ(mode, mode_) << what;
-        EXPECT_EQ(io, io_) << what;
-        EXPECT_EQ(g_s.established, 0) << what;
+        TransportChoice c = vnb_selected_transport();
+        EXPECT_EQ(c.mode, mode_) << what;
+        EXPECT_EQ(c.io, io_) << what;
+        EXPECT_EQ(vnb_default_session().established, established_) << what;
     }
     static int64_t negotiations() { return vnsmb1c_fake_calls(kCmdNegotiate); }
 
     int32_t mode_ = -1;
     const vnsmb1c_HostIo *io_ = nullptr;
+    int32_t established_ = 0;
 };

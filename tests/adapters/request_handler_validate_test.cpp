@@ -73,7 +73,7 @@ TEST_F(RequestHandler, ValidateFailsOnWrongCredentials)
 {
     Reply r = rch_validate(R"({"HostName":"fake","UserName":"alice","Password":"nope"})");
     EXPECT_EQ(r.code, -1);
-    EXPECT_EQ(vnsmb1c_last_code(), -3);
+    EXPECT_STREQ(vnsmb1c_last_error(), "SESSION_SETUP: LOGON_FAILURE");
     EXPECT_EQ(r.text, err_doc(vnsmb1c_last_error()));
     expect_scope_closed("wrong password");
 }

@@ -10,7 +10,7 @@
 
 #include "api/result_slot.h"
 #include "fake_session.h"
-#include "sess/session_state.h"
+#include "api/session_ops.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -317,19 +317,18 @@ TEST(ItemJson, MalformedHeldTexts)
     for (const char *text : texts) {
         vnsmb1c_session_json();
         const char *held = vnb_result_held();
-        g_s.listing.items = strdup(text);
+        vnb_default_session().listing.items = text;
         EXPECT_STREQ(vnsmb1c_item_json(0), "") << text;
         EXPECT_EQ(vnb_result_held(), held) << text;
-        std::free(g_s.listing.items);
-        g_s.listing.items = nullptr;
+        vnb_default_session().listing.items.clear();
     }
-    g_s.listing.items = strdup(R"({"items":[1,"two",{"b":[true,null]},{"a":-1.5}]})");
+    vnb_default_session().listing.items = R"({"items":[1,"two",{"b":[true,null]},{"a":-1.5}]})";
     EXPECT_STREQ(vnsmb1c_item_json(1), R"("two")");
     EXPECT_STREQ(vnsmb1c_item_json(2), R"({"b":[true,null]})");
     EXPECT_STREQ(vnsmb1c_item_json(3), R"({"a":-1.5})");
     EXPECT_STREQ(vnsmb1c_item_json(4), "");
     vnsmb1c_use_sockets();  // the session reset releases the text
-    EXPECT_EQ(g_s.listing.items, nullptr);
+    EXPECT_TRUE(vnb_default_session().listing.items.empty());
 }
 
 // 60,000 entries: the listing keeps 50,000 and closes the search itself.

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+
 #include <climits>
 #include <string>
 
-#include "sess/session_state.h"
+#include "api/session_ops.h"
 #include "util/error.h"
 #include "vnsmb1c.h"
 
@@ -47,21 +50,34 @@ TEST(Library, LastErrorIsTheErrorText)
     EXPECT_STREQ(vnsmb1c_last_error(), "OBJECT_NAME_NOT_FOUND at x");
 }
 
-TEST(Library, AccessorsReadTheSessionRecord)
+TEST(Library, AccessorsReadTheDefaultSession)
 {
-    vnb_state_ensure_init();
-    g_s.last_code = -3;
-    g_s.last_status = 0xC000006D;
-    g_s.frames_sent = 7;
+    Session &s = vnb_default_session();
+    s.last_code = -3;
+    s.last_status = 0xC000006D;
     EXPECT_EQ(vnsmb1c_last_code(), -3);
     EXPECT_EQ(vnsmb1c_last_status(), 0xC000006Du);
-    EXPECT_EQ(vnsmb1c_frame_count(), 7u);
-    // Initialisation happens once: later calls never wipe the record.
-    EXPECT_EQ(vnb_state_ensure_init(), 0);
-    EXPECT_EQ(g_s.last_code, -3);
-    g_s.last_code = 0;
-    g_s.last_status = 0;
-    g_s.frames_sent = 0;
+    EXPECT_EQ(vnsmb1c_frame_count(), vnb_frames_sent());
+    // The session is made once: later calls never replace it.
+    EXPECT_EQ(&vnb_default_session(), &s);
+    EXPECT_EQ(vnsmb1c_last_code(), -3);
+    s.last_code = 0;
+    s.last_status = 0;
+}
+
+// Each thread reads the text of its own last failure.
+TEST(Library, ErrorTextIsPerThread)
+{
+    vnb_fail(-1, "main thread failure");
+    std::string other;
+    std::thread t([&other] {
+        other = vnsmb1c_last_error();
+        vnb_fail(-2, "other thread failure");
+        other += "|" + std::string(vnsmb1c_last_error());
+    });
+    t.join();
+    EXPECT_EQ(other, "|other thread failure");
+    EXPECT_STREQ(vnsmb1c_last_error(), "main thread failure");
 }
 
 TEST(Library, SelftestPassesAndKeepsTheErrorText)

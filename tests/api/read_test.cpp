@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fake_session.h"
-#include "sess/session_state.h"
+#include "api/session_ops.h"
 #include "sess/tree_file.h"
 #include "util/bytebuf.h"
 #include "util/text.h"
@@ -206,10 +206,10 @@ TEST_P(Files, SixtyFourHandles)
     // The fake server has 64 handles as well, so it refuses the 65th open first.
     EXPECT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), -4);
     EXPECT_STREQ(vnsmb1c_last_error(), "OPEN FILE: OBJECT_NAME_NOT_FOUND");
-    EXPECT_EQ(g_s.open_files, 64u);
+    EXPECT_EQ(vnb_default_session().open_files, 64u);
 
     vnsmb1c_close(5);
-    EXPECT_EQ(g_s.open_files, 63u);
+    EXPECT_EQ(vnb_default_session().open_files, 63u);
     EXPECT_EQ(vnsmb1c_size(5), -6);
     EXPECT_EQ(vnsmb1c_open("Media", "Movies/a.mkv"), 5);
     EXPECT_EQ(vnsmb1c_size(5), kMkvSize);
@@ -223,13 +223,14 @@ TEST_P(Files, FullTableIsALimit)
     for (int i = 1; i <= 64; i++)
         ASSERT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), i) << vnsmb1c_last_error();
     // Free one server handle behind the table's back.
-    ASSERT_EQ(vnb_do_close(g_s.files[0].tid, g_s.files[0].fid), 0);
+    Session &s = vnb_default_session();
+    ASSERT_EQ(vnb_do_close(s, s.files[0].tid, s.files[0].fid), 0);
     for (int attempt = 0; attempt < 2; attempt++) {
         int64_t closes = vnsmb1c_fake_calls(kCmdClose);
         EXPECT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), -7) << attempt;
         EXPECT_STREQ(vnsmb1c_last_error(), "too many open files (64)");
         EXPECT_EQ(vnsmb1c_fake_calls(kCmdClose) - closes, 1) << "the server's file is closed again";
-        EXPECT_EQ(g_s.open_files, 64u);
+        EXPECT_EQ(vnb_default_session().open_files, 64u);
     }
 }
 
@@ -260,7 +261,7 @@ TEST_P(Files, CloseReachesTheServerOnce)
     vnsmb1c_close(h);
     vnsmb1c_close(h);
     EXPECT_EQ(vnsmb1c_fake_calls(kCmdClose) - closes, 1);
-    EXPECT_EQ(g_s.open_files, 0u);
+    EXPECT_EQ(vnb_default_session().open_files, 0u);
 }
 
 TEST_P(Files, HandlesDieWithTheSession)

@@ -21,7 +21,7 @@
 #include "interop/support/samba_fixture.h"
 #include "interop/support/tamper_proxy.h"
 #include "interop/support/tree_manifest.h"
-#include "sess/session_state.h"
+#include "api/session_ops.h"
 #include "vnsmb1c.h"
 
 namespace fs = std::filesystem;
@@ -127,8 +127,7 @@ const std::vector<uint8_t> &random_bytes()
 
 void set_timeout(int ms)
 {
-    vnb_state_ensure_init();
-    g_s.timeout_ms = ms;
+    vnb_default_session().timeout_ms = ms;
 }
 
 // One server per signing mode, shared by the tests of that mode (building

@@ -14,7 +14,7 @@
 #include "interop/support/library_calls.h"
 #include "interop/support/samba_fixture.h"
 #include "interop/support/tamper_proxy.h"
-#include "sess/session_state.h"
+#include "api/session_ops.h"
 #include "vnsmb1c.h"
 
 using namespace interop;
@@ -44,8 +44,7 @@ protected:
         ASSERT_GT(proxy_->port(), 0);
         proxy_->hide_extended_security();
         ASSERT_EQ(vnsmb1c_use_sockets(), 0);
-        vnb_state_ensure_init();
-        g_s.timeout_ms = kDefaultTimeoutMs;
+        vnb_default_session().timeout_ms = kDefaultTimeoutMs;
     }
 
     void TearDown() override
@@ -63,8 +62,8 @@ protected:
         int rc = vnsmb1c_connect(SambaServer::kHost, proxy_->port(), "", user, password);
         EXPECT_GE(proxy_->negotiates_altered(), 1);
         if (rc == 0) {
-            EXPECT_EQ(g_s.ext_security, 0);
-            EXPECT_EQ(g_s.flags2, 0xC001u) << std::hex << g_s.flags2;
+            EXPECT_EQ(vnb_default_session().ext_security, 0);
+            EXPECT_EQ(vnb_default_session().flags2, 0xC001u) << std::hex << vnb_default_session().flags2;
             EXPECT_EQ(session_flag("signing"), mandatory() ? 1 : 0) << vnsmb1c_session_json();
         }
         return rc;

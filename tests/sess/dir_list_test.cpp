@@ -10,6 +10,7 @@
 #include "net/net.h"
 #include "sess/dir_list.h"
 #include "sess/lifecycle.h"
+#include "sess/sess_sign.h"
 #include "sess/tree_file.h"
 #include "sess/support/sess_fixture.h"
 #include "sess/support/trans_reply.h"
@@ -214,7 +215,7 @@ protected:
     }
     void TearDown() override
     {
-        sess_reset();
+        sess_reset(s);
         SessTest::TearDown();
     }
     std::vector<uint8_t> commands() const
@@ -224,7 +225,7 @@ protected:
             out.push_back(sp::command_of(r));
         return out;
     }
-    std::string items() const { return g_s.listing.items ? g_s.listing.items : "(none)"; }
+    std::string items() const { return !s.listing.items.empty() ? s.listing.items : "(none)"; }
     FindServer server;
 };
 
@@ -233,10 +234,10 @@ const std::vector<uint8_t> kOnePage{SMB_COM_NT_CREATE_ANDX, SMB_COM_TRANSACTION2
 TEST_F(DirList, DotsOnlyGiveAnEmptyList)
 {
     server.ents = {dir("."), dir("..")};
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
     EXPECT_EQ(items(), "{\"items\":[]}");
-    EXPECT_EQ(g_s.listing.count, 0u);
-    EXPECT_EQ(g_s.listing.hidden, 0u);
+    EXPECT_EQ(s.listing.count, 0u);
+    EXPECT_EQ(s.listing.hidden, 0u);
     EXPECT_EQ(commands(), kOnePage) << "the end of search closed it: no FIND_CLOSE2";
     EXPECT_EQ(server.closes, 1);
 }
@@ -245,7 +246,7 @@ TEST_F(DirList, ItemsCarryNamePathFolderSizeTimeAndHidden)
 {
     server.ents = {dir("."), dir(".."), file("x.mkv", 1234, kFiletime1970 + 15'000'000), dir("Extras"),
                    file("old.avi", 5, 0), file("pre1970", 1, kFiletime1970 - 20'000'000)};
-    ASSERT_EQ(vnb_query_directory_all("media", "Movies/2020", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "Movies/2020", 3), 0) << vnb_error();
     EXPECT_EQ(items(),
               "{\"items\":["
               "{\"name\":\"x.mkv\",\"path\":\"Movies/2020/x.mkv\",\"folder\":false,\"size\":1234,"
@@ -256,10 +257,10 @@ TEST_F(DirList, ItemsCarryNamePathFolderSizeTimeAndHidden)
               "\"mtime_ms\":-1,\"hidden\":false},"
               "{\"name\":\"pre1970\",\"path\":\"Movies/2020/pre1970\",\"folder\":false,\"size\":1,"
               "\"mtime_ms\":-2000,\"hidden\":false}]}");
-    EXPECT_EQ(g_s.listing.count, 4u);
+    EXPECT_EQ(s.listing.count, 4u);
 
     server.ents = {file("x.mkv")};
-    ASSERT_EQ(vnb_query_directory_all("media", nullptr, 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "media", nullptr, 3), 0) << vnb_error();
     EXPECT_NE(items().find("\"path\":\"x.mkv\""), std::string::npos) << items();
 }
 
@@ -267,9 +268,9 @@ TEST_F(DirList, HiddenNamesAreCountedNotListed)
 {
     server.ents = {dir("."),       dir(".."),        file(".profile"), dir("$RECYCLE.BIN"), dir("@eaDir"),
                    file("a$"),     file("#tag"),     file("b")};
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.hidden, 3u);
-    EXPECT_EQ(g_s.listing.count, 3u);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.hidden, 3u);
+    EXPECT_EQ(s.listing.count, 3u);
     EXPECT_EQ(items().find("profile"), std::string::npos);
     EXPECT_EQ(items().find("eaDir"), std::string::npos);
     EXPECT_NE(items().find("\"name\":\"a$\""), std::string::npos);
@@ -293,8 +294,8 @@ TEST_F(DirList, FindFirst2ParametersAndPattern)
     server.ents = {file("a")};
     for (const Case &c : cases) {
         server.find_params.clear();
-        g_s.flags2 = c.flags2;
-        ASSERT_EQ(vnb_query_directory_all("media", c.folder, 3), 0) << c.folder << ": " << vnb_error();
+        s.flags2 = c.flags2;
+        ASSERT_EQ(vnb_query_directory_all(s, "media", c.folder, 3), 0) << c.folder << ": " << vnb_error();
         ASSERT_EQ(server.find_params.size(), 1u);
         Bytes expected{0x37, 0x00, 200, 0, 0x02, 0x00, 0x04, 0x01, 0, 0, 0, 0};
         sp::append(expected, c.pattern);
@@ -306,7 +307,7 @@ TEST_F(DirList, FindFirst2ParametersAndPattern)
 TEST_F(DirList, FolderOpenGoesOutWithBackslashes)
 {
     server.ents = {file("a")};
-    ASSERT_EQ(vnb_query_directory_all("media", "Movies/2020", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "Movies/2020", 3), 0) << vnb_error();
     const Bytes &create = peer.requests.at(0);
     Bytes name = u16("Movies\\2020");
     EXPECT_NE(std::search(create.begin(), create.end(), name.begin(), name.end()), create.end());
@@ -315,10 +316,10 @@ TEST_F(DirList, FolderOpenGoesOutWithBackslashes)
 TEST_F(DirList, PathsThatCannotBeSent)
 {
     server.ents = {file("a")};
-    EXPECT_EQ(vnb_query_directory_all("media", "a/../b", 3), -6);
+    EXPECT_EQ(vnb_query_directory_all(s, "media", "a/../b", 3), -6);
     EXPECT_TRUE(peer.requests.empty()) << "checked before any request";
-    g_s.flags2 = 0x4801;
-    EXPECT_EQ(vnb_query_directory_all("media", "\xE6\x97\xA5", 3), -6);
+    s.flags2 = 0x4801;
+    EXPECT_EQ(vnb_query_directory_all(s, "media", "\xE6\x97\xA5", 3), -6);
     EXPECT_STREQ(vnb_error(), "the path \xE6\x97\xA5 cannot be sent in the server's character set");
     EXPECT_TRUE(peer.requests.empty());
 }
@@ -327,7 +328,7 @@ TEST_F(DirList, FindNext2ResumesAfterTheLastNameByteForByte)
 {
     for (uint32_t flags2 : {0xC801u, 0x4801u}) {
         bool unicode = flags2 & 0x8000;
-        g_s.flags2 = flags2;
+        s.flags2 = flags2;
         server.find_params.clear();
         server.page = 2;
         auto name = [&](const std::string &s) {
@@ -339,7 +340,7 @@ TEST_F(DirList, FindNext2ResumesAfterTheLastNameByteForByte)
         server.ents = {name("."), name(".."), name("a"), name("\xC3\xA9t\xC3\xA9")};
         if (!unicode)
             server.ents[3].name = {0xE9, 't', 0xE9, 0};
-        ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+        ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
         ASSERT_EQ(server.find_params.size(), 2u);
         Bytes expected;
         sp::put16(expected, kSid);
@@ -364,8 +365,8 @@ TEST_F(DirList, PagesUntilTheEndOfSearchWithoutClosingIt)
     for (int i = 0; i < 120; i++)
         server.ents.push_back(file("f" + std::to_string(i)));
     server.page = 50;
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.count, 120u);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.count, 120u);
     EXPECT_EQ(server.firsts, 1);
     EXPECT_EQ(server.nexts, 2);
     EXPECT_TRUE(server.close2_sids.empty());
@@ -376,7 +377,7 @@ TEST_F(DirList, PagesUntilTheEndOfSearchWithoutClosingIt)
 TEST_F(DirList, EndOfSearchOnTheFirstReplySendsNothingMore)
 {
     server.ents = {dir("."), dir(".."), file("a"), file("b")};
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
     EXPECT_EQ(commands(), kOnePage);
 }
 
@@ -386,16 +387,16 @@ TEST_F(DirList, ItemCapEndsTheSearchWithFindClose2)
         server.ents.push_back(file("f" + std::to_string(i)));
     server.page = 1000;
     server.close2_status = 0xC0000008;
-    g_s.last_status = 0;
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.count, 50000u);
+    s.last_status = 0;
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.count, 50000u);
     EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
     EXPECT_EQ(server.closes, 1);
     EXPECT_LT(server.pos, server.ents.size());
     // The close's status is recorded without failing the listing.
-    EXPECT_EQ(g_s.last_status, 0xC0000008u);
+    EXPECT_EQ(s.last_status, 0xC0000008u);
     rapidjson::Document d;
-    d.Parse<rapidjson::kParseValidateEncodingFlag>(g_s.listing.items);
+    d.Parse<rapidjson::kParseValidateEncodingFlag>(s.listing.items.c_str());
     ASSERT_FALSE(d.HasParseError());
     ASSERT_EQ(d["items"].Size(), 50000u);
     EXPECT_STREQ(d["items"][49999]["name"].GetString(), "f49999");
@@ -405,7 +406,7 @@ TEST_F(DirList, EmptyFolderAndEarlyEndStatuses)
 {
     // A drive's root holding nothing answers FIND_FIRST2 with NO_SUCH_FILE.
     server.first_status = 0xC000000F;
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
     EXPECT_EQ(items(), "{\"items\":[]}");
     EXPECT_TRUE(server.close2_sids.empty());
 
@@ -417,8 +418,8 @@ TEST_F(DirList, EmptyFolderAndEarlyEndStatuses)
         if (s == kNext)
             r = status_only(r, 0x80000006);
     };
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.count, 2u);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.count, 2u);
     EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
 }
 
@@ -462,7 +463,7 @@ TEST_F(DirList, LyingRepliesFailCleanly)
     server.close2_status = 0xC0000008;
     // A listing to keep.
     server.ents = {file("keep")};
-    ASSERT_EQ(vnb_query_directory_all("media", "", 3), 0);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0);
     const std::string kept = items();
 
     for (int i = 0; i < 120; i++)
@@ -474,14 +475,14 @@ TEST_F(DirList, LyingRepliesFailCleanly)
         };
         server.close2_sids.clear();
         server.closes = 0;
-        g_s.last_status = 0x1234;
-        EXPECT_EQ(vnb_query_directory_all("media", "", 3), -2) << c.what;
+        s.last_status = 0x1234;
+        EXPECT_EQ(vnb_query_directory_all(s, "media", "", 3), -2) << c.what;
         if (c.text) {
             EXPECT_STREQ(vnb_error(), c.text) << c.what;
         }
         EXPECT_EQ(server.closes, 1) << c.what;
         EXPECT_EQ(server.close2_sids.size(), c.close2 ? 1u : 0u) << c.what;
-        EXPECT_EQ(g_s.last_status, 0x1234u) << c.what << ": clean-up after a failure records nothing";
+        EXPECT_EQ(s.last_status, 0x1234u) << c.what << ": clean-up after a failure records nothing";
         EXPECT_EQ(items(), kept) << c.what;
     }
 }
@@ -490,7 +491,7 @@ TEST_F(DirList, SplitReplyIsNamed)
 {
     server.ents = {file("a")};
     server.bend = [](Bytes &m, Step, int) { sp::set16(m, sp::kRepTotalData, 60000); };
-    EXPECT_EQ(vnb_query_directory_all("media", "", 3), -2);
+    EXPECT_EQ(vnb_query_directory_all(s, "media", "", 3), -2);
     EXPECT_NE(std::string(vnb_error()).find("FIND_FIRST2 reply is split over several messages"), std::string::npos)
         << vnb_error();
 }
@@ -500,7 +501,7 @@ TEST_F(DirList, ExchangeFailureSendsNoCleanUp)
     for (int i = 0; i < 120; i++)
         server.ents.push_back(file("f" + std::to_string(i)));
     server.silent = [](Step s, int) { return s == kNext; };
-    int32_t rc = vnb_query_directory_all("media", "", 3);
+    int32_t rc = vnb_query_directory_all(s, "media", "", 3);
     EXPECT_LT(rc, 0);
     EXPECT_EQ(commands().back(), SMB_COM_TRANSACTION2) << "nothing after the lost reply";
     EXPECT_EQ(server.closes, 0);
@@ -509,7 +510,7 @@ TEST_F(DirList, ExchangeFailureSendsNoCleanUp)
 TEST_F(DirList, OpenFailureIsReturnedAsItIs)
 {
     server.create_status = 0xC000003A;  // OBJECT_PATH_NOT_FOUND
-    EXPECT_EQ(vnb_query_directory_all("media", "nowhere", 3), -4);
+    EXPECT_EQ(vnb_query_directory_all(s, "media", "nowhere", 3), -4);
     EXPECT_NE(std::string(vnb_error()).rfind("OPEN DIR: ", 0), std::string::npos) << vnb_error();
     EXPECT_EQ(commands(), std::vector<uint8_t>{SMB_COM_NT_CREATE_ANDX});
 }
@@ -529,10 +530,10 @@ TEST_F(DirList, PagesOfNamesNeverListedStillEnd)
             server.open = true;
         }
     };
-    EXPECT_EQ(vnb_query_directory_all("media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.count, 0u);
-    EXPECT_GE(g_s.listing.hidden, 200000u);
-    EXPECT_LT(g_s.listing.hidden, 201000u);
+    EXPECT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.count, 0u);
+    EXPECT_GE(s.listing.hidden, 200000u);
+    EXPECT_LT(s.listing.hidden, 201000u);
     EXPECT_EQ(server.close2_sids.size(), 1u);
 }
 
@@ -552,12 +553,34 @@ struct FakeCase {
     const char *also;   // a second switch, set to 1, or NULL
 };
 
+// Keeps a copy of every reply the session receives.
+class RecordingTransport : public MsgTransport {
+public:
+    RecordingTransport(std::unique_ptr<MsgTransport> inner, std::vector<Bytes> &replies)
+        : inner_(std::move(inner)), replies_(replies)
+    {
+    }
+    int32_t open(const char *host, int port, int timeout_ms) override { return inner_->open(host, port, timeout_ms); }
+    int32_t send(std::span<const uint8_t> msg) override { return inner_->send(msg); }
+    int32_t recv(ByteBuffer &msg, int timeout_ms) override
+    {
+        int32_t rc = inner_->recv(msg, timeout_ms);
+        if (rc == 0)
+            replies_.emplace_back(msg.data, msg.data + msg.len);
+        return rc;
+    }
+    void close() override { inner_->close(); }
+    bool pipelines() const override { return inner_->pipelines(); }
+
+private:
+    std::unique_ptr<MsgTransport> inner_;
+    std::vector<Bytes> &replies_;
+};
+
 class FakeDirList : public ::testing::TestWithParam<FakeCase> {
 protected:
     void SetUp() override
     {
-        vnb_state_ensure_init();
-        sess_reset();
         ASSERT_EQ(vnb_fake_load(kFakeTree), 0);
         if (GetParam().fault) {
             ASSERT_EQ(vnb_fake_fault(GetParam().fault, GetParam().value), 0);
@@ -565,40 +588,40 @@ protected:
         if (GetParam().also) {
             ASSERT_EQ(vnb_fake_fault(GetParam().also, 1), 0);
         }
-        ASSERT_EQ(vnb_net_io_fake(&g_s.transport), 0);
-        std::strcpy(g_s.host, "fake");
-        std::strcpy(g_s.user, "bob");
-        std::strcpy(g_s.password, "secret");
-        g_s.domain[0] = '\0';
-        g_s.anonymous = 0;
-        g_s.flags2 = 0;
-        ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
-        ASSERT_EQ(vnb_tree_find_or_connect("media", &tid), 0) << vnb_error();
+        s.transport = std::make_unique<RecordingTransport>(sp::fake_transport(), replies);
+        std::strcpy(s.host, "fake");
+        std::strcpy(s.user, "bob");
+        std::strcpy(s.password, "secret");
+        s.domain[0] = '\0';
+        s.anonymous = 0;
+        s.flags2 = 0;
+        ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
+        ASSERT_EQ(vnb_tree_find_or_connect(s, "media", &tid), 0) << vnb_error();
         vnb_fake_fault("reset_counts", 0);
-        g_s.last_status = 0;
+        s.last_status = 0;
     }
     void TearDown() override
     {
-        vnb_sess_drop();
+        vnb_sess_drop(s);
         vnb_fake_load(nullptr);
-        std::memset(g_s.user, 0, sizeof g_s.user);
-        std::memset(g_s.password, 0, sizeof g_s.password);
     }
     rapidjson::Document listing() const
     {
         rapidjson::Document d;
-        d.Parse<rapidjson::kParseValidateEncodingFlag>(g_s.listing.items);
+        d.Parse<rapidjson::kParseValidateEncodingFlag>(s.listing.items.c_str());
         EXPECT_FALSE(d.HasParseError());
         return d;
     }
     uint32_t tid = 0;
+    Session s;
+    std::vector<Bytes> replies;
 };
 
 TEST_P(FakeDirList, FolderOf120InPages)
 {
-    ASSERT_EQ(vnb_query_directory_all("media", "sub", tid), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.count, 120u);
-    EXPECT_EQ(g_s.listing.hidden, 0u);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "sub", tid), 0) << vnb_error();
+    EXPECT_EQ(s.listing.count, 120u);
+    EXPECT_EQ(s.listing.hidden, 0u);
     // ".", ".." and 120 names in pages of 50 (or of the "page" switch).
     int page = std::string(GetParam().what) == "small_pages" ? GetParam().value : 50;
     EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), (122 + page - 1) / page);
@@ -621,46 +644,52 @@ TEST_P(FakeDirList, FolderOf120InPages)
 
 TEST_P(FakeDirList, FolderOf60000StopsAt50000AndClosesTheSearch)
 {
-    ASSERT_EQ(vnb_query_directory_all("media", "sixty", tid), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.count, 50000u);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "sixty", tid), 0) << vnb_error();
+    EXPECT_EQ(s.listing.count, 50000u);
     EXPECT_EQ(vnb_fake_count(kFindClose2), 1);
     EXPECT_EQ(vnb_fake_count(SMB_COM_CLOSE), 1);
-    EXPECT_EQ(g_rep[4], kFindClose2) << "its reply was accepted (and verified on a signed session)";
-    EXPECT_EQ(g_s.last_status, 0u);
+    // Its reply was the last one, and it carries the right signature on a
+    // signed session.
+    ASSERT_FALSE(replies.empty());
+    EXPECT_EQ(replies.back()[4], kFindClose2);
+    if (sess_signs(s)) {
+        EXPECT_EQ(sess_verify(s, s.sign_seq - 1, replies.back()), 1);
+    }
+    EXPECT_EQ(s.last_status, 0u);
     EXPECT_EQ(listing()["items"].Size(), 50000u);
     // The session goes on: the next listing finds a working server.
-    ASSERT_EQ(vnb_query_directory_all("media", "sub", tid), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.count, 120u);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "sub", tid), 0) << vnb_error();
+    EXPECT_EQ(s.listing.count, 120u);
 }
 
 TEST_P(FakeDirList, HiddenAndAwkwardNames)
 {
-    ASSERT_EQ(vnb_query_directory_all("media", "mixed", tid), 0) << vnb_error();
-    EXPECT_EQ(g_s.listing.hidden, 3u);
-    EXPECT_EQ(g_s.listing.count, 3u);
+    ASSERT_EQ(vnb_query_directory_all(s, "media", "mixed", tid), 0) << vnb_error();
+    EXPECT_EQ(s.listing.hidden, 3u);
+    EXPECT_EQ(s.listing.count, 3u);
     rapidjson::Document d = listing();
     std::vector<std::string> names;
     for (const auto &item : d["items"].GetArray())
         names.push_back(item["name"].GetString());
     std::sort(names.begin(), names.end());
-    if (g_s.flags2 & 0x8000) {
+    if (s.flags2 & 0x8000) {
         EXPECT_EQ(names, (std::vector<std::string>{"Caf\xC3\xA9", "a \"q\" \\ b", "\xF0\x9F\x98\x80.mkv"}));
     } else {
         // 8-bit names: this server sends the UTF-8 bytes, read back as Latin-1.
         EXPECT_EQ(names[1], "a \"q\" \\ b");
     }
-    EXPECT_NE(std::string(g_s.listing.items).find(R"("name":"a \"q\" \\ b")"), std::string::npos);
+    EXPECT_NE(std::string(s.listing.items).find(R"("name":"a \"q\" \\ b")"), std::string::npos);
 }
 
 TEST_P(FakeDirList, StringsFollowTheServersUnicodeCapability)
 {
-    EXPECT_EQ((g_s.flags2 & 0x8000) != 0, std::string(GetParam().what) != "oem") << std::hex << g_s.flags2;
-    EXPECT_EQ(g_s.ext_security, GetParam().fault && std::string(GetParam().fault) == "no_extsec" ? 0 : 1);
+    EXPECT_EQ((s.flags2 & 0x8000) != 0, std::string(GetParam().what) != "oem") << std::hex << s.flags2;
+    EXPECT_EQ(s.ext_security, GetParam().fault && std::string(GetParam().fault) == "no_extsec" ? 0 : 1);
 }
 
 TEST_P(FakeDirList, MissingFolderFailsAtTheOpen)
 {
-    EXPECT_EQ(vnb_query_directory_all("media", "nowhere", tid), -4);
+    EXPECT_EQ(vnb_query_directory_all(s, "media", "nowhere", tid), -4);
     EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), 0);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "sess/exchange.h"
 #include "sess/support/sess_fixture.h"
@@ -26,8 +27,11 @@ protected:
     }
     int32_t send(uint32_t command, ParsedHeader *h = nullptr, int sign = 1, uint32_t tid = 0)
     {
-        ParsedHeader scratch;
-        return frame_inner(command, nullptr, 0, nullptr, 0, tid, sign, h ? h : &scratch);
+        SmbRequest req;
+        int32_t rc = exchange(s, command, {}, {}, tid, sign != 0, req);
+        if (h)
+            *h = req.header;
+        return rc;
     }
 };
 
@@ -44,7 +48,7 @@ TEST_F(Exchange, MidsRunFromOneAndSkipZero)
     };
     for (const Case &c : cases) {
         peer.requests.clear();
-        g_s.mid_counter = c.counter;
+        s.mid_counter = c.counter;
         for (size_t i = 0; i < c.mids.size(); i++) {
             ASSERT_EQ(send(SMB_COM_CLOSE), 0) << vnb_error();
         }
@@ -59,9 +63,9 @@ TEST_F(Exchange, RequestLayoutOnTheWire)
 {
     const uint8_t words[4] = {0x11, 0x22, 0x33, 0x44};
     const uint8_t bytes[3] = {'a', 'b', 'c'};
-    g_s.uid = 0x4001;
-    ParsedHeader h;
-    ASSERT_EQ(frame_inner(SMB_COM_TRANSACTION2, words, sizeof words, bytes, sizeof bytes, 9, 1, &h), 0);
+    s.uid = 0x4001;
+    SmbRequest req;
+    ASSERT_EQ(exchange(s, SMB_COM_TRANSACTION2, words, bytes, 9, true, req), 0);
     ASSERT_EQ(peer.requests.size(), 1u);
     const Bytes &r = peer.requests[0];
     ASSERT_EQ(r.size(), 32u + 1 + 4 + 2 + 3);
@@ -87,18 +91,19 @@ TEST_F(Exchange, OversizedRequestsFailBeforeAnythingIsSent)
     };
     for (const Case &c : cases) {
         peer.requests.clear();
-        uint64_t frames = g_s.frames_sent;
-        uint64_t counter = g_s.mid_counter;
-        ParsedHeader h;
-        int32_t rc = frame_inner(SMB_COM_TRANSACTION, big, c.words_len, big, c.bytes_len, 0, 1, &h);
+        uint64_t frames = vnb_frames_sent();
+        uint64_t counter = s.mid_counter;
+        SmbRequest req;
+        int32_t rc = exchange(s, SMB_COM_TRANSACTION, std::span(big, c.words_len), std::span(big, c.bytes_len), 0,
+                              true, req);
         EXPECT_EQ(rc, c.rc) << c.words_len << "/" << c.bytes_len;
         if (c.rc != 0) {
             EXPECT_STREQ(vnb_error(), "a request does not fit one SMB1 frame");
-            EXPECT_EQ(g_s.frames_sent, frames);
-            EXPECT_EQ(g_s.mid_counter, counter);
+            EXPECT_EQ(vnb_frames_sent(), frames);
+            EXPECT_EQ(s.mid_counter, counter);
             EXPECT_TRUE(peer.requests.empty());
         } else {
-            EXPECT_EQ(g_s.frames_sent, frames + 1);
+            EXPECT_EQ(vnb_frames_sent(), frames + 1);
             EXPECT_EQ(peer.requests.size(), 1u);
         }
     }
@@ -106,19 +111,20 @@ TEST_F(Exchange, OversizedRequestsFailBeforeAnythingIsSent)
 
 TEST_F(Exchange, NoTransport)
 {
-    g_s.transport = Transport{};
-    uint64_t frames = g_s.frames_sent;
+    s.transport.reset();
+    uint64_t frames = vnb_frames_sent();
     EXPECT_EQ(send(SMB_COM_CLOSE), -5);
     EXPECT_STREQ(vnb_error(), "no transport");
-    EXPECT_EQ(g_s.frames_sent, frames);
+    EXPECT_EQ(vnb_frames_sent(), frames);
 }
 
 TEST_F(Exchange, FailedSendsCountAsSent)
 {
     peer.write_rc = -1;
-    uint64_t frames = g_s.frames_sent;
+    uint64_t frames = vnb_frames_sent();
     EXPECT_EQ(send(SMB_COM_CLOSE), -1);
-    EXPECT_EQ(g_s.frames_sent, frames + 1);
+    EXPECT_EQ(vnb_frames_sent(), frames + 1);
+    EXPECT_TRUE(s.in_flight.empty()) << "a request that was not sent waits for nothing";
 }
 
 // A reply altered after it was built from the request.
@@ -150,7 +156,7 @@ TEST_F(Exchange, RepliesMustAnswerTheRequest)
         {"failure status is for the caller", 0x04, -1, 0, 0xC0000022, 0xC001, 0, nullptr},
     };
     for (const ReplyCase &c : cases) {
-        g_s.mid_counter = 2;  // the request carries MID 2
+        s.mid_counter = 2;  // the request carries MID 2
         peer.respond = [&c](const Bytes &req) {
             Bytes r = sp::reply_to(req, c.status, {}, {}, c.flags2);
             if (c.reply_command >= 0)
@@ -172,27 +178,29 @@ TEST_F(Exchange, RepliesMustAnswerTheRequest)
     }
 }
 
-TEST_F(Exchange, AcceptedReplyLandsInTheReplyBuffer)
+TEST_F(Exchange, AcceptedReplyLandsInItsRequest)
 {
     peer.respond = [](const Bytes &req) { return std::vector<Bytes>{sp::reply_to(req, 0, {1, 2}, {9, 8, 7})}; };
-    ParsedHeader h;
-    ASSERT_EQ(send(SMB_COM_CLOSE, &h), 0);
-    ASSERT_EQ(g_rep_n, 32u + 1 + 2 + 2 + 3);
-    EXPECT_EQ(h.body, g_rep + 32);
-    EXPECT_EQ(h.body_len, g_rep_n - 32);
-    EXPECT_EQ(g_rep[32], 1);
-    EXPECT_EQ(g_rep[g_rep_n - 1], 7);
+    SmbRequest req;
+    ASSERT_EQ(exchange(s, SMB_COM_CLOSE, {}, {}, 0, true, req), 0);
+    EXPECT_TRUE(req.answered);
+    ASSERT_EQ(req.reply.size(), 32u + 1 + 2 + 2 + 3);
+    EXPECT_EQ(req.reply[32], 1);
+    EXPECT_EQ(req.reply.back(), 7);
+    EXPECT_EQ(req.header.mid, req.mid);
+    EXPECT_TRUE(s.in_flight.empty());
 
-    // A rejected reply leaves the previous one in place.
-    Bytes before(g_rep, g_rep + g_rep_n);
+    // A rejected reply is not taken.
     peer.respond = [](const Bytes &req) {
         Bytes r = sp::reply_to(req, 0, {5, 5, 5, 5});
         r[4] = 0x33;
         return std::vector<Bytes>{r};
     };
-    EXPECT_EQ(send(SMB_COM_CLOSE, &h), -2);
-    EXPECT_EQ(Bytes(g_rep, g_rep + g_rep_n), before);
-    EXPECT_EQ(h.body, nullptr);
+    SmbRequest rejected;
+    EXPECT_EQ(exchange(s, SMB_COM_CLOSE, {}, {}, 0, true, rejected), -2);
+    EXPECT_FALSE(rejected.answered);
+    EXPECT_TRUE(rejected.reply.empty());
+    EXPECT_TRUE(s.in_flight.empty());
 }
 
 TEST_F(Exchange, NotAnSmb1HeaderOverTheByteStream)
@@ -236,8 +244,9 @@ TEST_F(Exchange, ShortRepliesOnTheRelayPathAreTracedAndRefused)
         for (size_t i = 0; i < c.len; i++)
             relay.reply[i] = static_cast<uint8_t>(i);
         vnsmb1c_HostIo io{&relay, nullptr, relay_post, nullptr};
-        sess_reset();
-        ASSERT_EQ(vnb_net_io_from_vantrelx(&g_s.transport, &io), 0);
+        sess_reset(s);
+        s.transport = vnb_make_transport(TransportChoice{VNSMB1C_MODE_HOSTIO, &io});
+        ASSERT_EQ(s.transport->open("peer", 445, 1000), 0);
 
         sp::TraceOn trace;
         testing::internal::CaptureStderr();
@@ -251,7 +260,7 @@ TEST_F(Exchange, ShortRepliesOnTheRelayPathAreTracedAndRefused)
             expect += hex;
         }
         EXPECT_EQ(err, expect + "\n");
-        sess_reset();
+        sess_reset(s);
     }
 }
 
@@ -268,14 +277,14 @@ TEST_F(Exchange, RememberStatus)
     ParsedHeader h{};
     h.status = 0x00000201;  // ERRDOS/ERRbadfile
     h.status_is_nt = 0;
-    EXPECT_EQ(remember_status(&h), -4);
-    EXPECT_EQ(g_s.last_status, 0x201u);
-    EXPECT_EQ(g_s.last_status_nt, 0);
-    EXPECT_EQ(g_s.last_code, -4);
-    EXPECT_EQ(remember_status(nullptr), 0);
-    EXPECT_EQ(g_s.last_status, 0u);
-    EXPECT_EQ(g_s.last_status_nt, 1);
-    EXPECT_EQ(g_s.last_code, 0);
+    EXPECT_EQ(remember_status(s, &h), -4);
+    EXPECT_EQ(s.last_status, 0x201u);
+    EXPECT_EQ(s.last_status_nt, 0);
+    EXPECT_EQ(s.last_code, -4);
+    EXPECT_EQ(remember_status(s, nullptr), 0);
+    EXPECT_EQ(s.last_status, 0u);
+    EXPECT_EQ(s.last_status_nt, 1);
+    EXPECT_EQ(s.last_code, 0);
 }
 
 TEST_F(Exchange, CommandWithStatusOnly)
@@ -292,15 +301,15 @@ TEST_F(Exchange, CommandWithStatusOnly)
     };
     for (const Case &c : cases) {
         vnb_set_error("untouched");
-        remember_status(nullptr);
+        remember_status(s, nullptr);
         peer.respond = [&c](const Bytes &req) { return std::vector<Bytes>{sp::reply_to(req, c.status)}; };
-        EXPECT_EQ(cmd_ok(SMB_COM_CLOSE, nullptr, 0, 3, "CLOSE"), c.rc);
+        EXPECT_EQ(cmd_ok(s, SMB_COM_CLOSE, {}, 3, "CLOSE"), c.rc);
         if (c.text) {
             EXPECT_STREQ(vnb_error(), c.text);
-            EXPECT_EQ(g_s.last_status, c.status);
+            EXPECT_EQ(s.last_status, c.status);
         } else {
             EXPECT_STREQ(vnb_error(), "untouched");
-            EXPECT_EQ(g_s.last_status, 0u);
+            EXPECT_EQ(s.last_status, 0u);
         }
     }
     EXPECT_EQ(sp::tid_of(peer.requests.back()), 3);
@@ -315,12 +324,12 @@ protected:
     void SetUp() override
     {
         Exchange::SetUp();
-        g_s.negotiated = 1;
-        g_s.established = 1;
-        g_s.signing = 1;
-        g_s.ext_security = 1;
-        g_s.sign_seq = 2;
-        std::memcpy(g_s.signing_key, kKey.data(), 16);
+        s.negotiated = 1;
+        s.established = 1;
+        s.signing = 1;
+        s.ext_security = 1;
+        s.sign_seq = 2;
+        std::memcpy(s.signing_key, kKey.data(), 16);
         mac_key = kKey;
         peer.respond = [this](const Bytes &req) {
             Bytes r = sp::reply_to(req, 0);
@@ -344,7 +353,7 @@ TEST_F(SignedExchange, RequestsCarryEvenNumbersAndRepliesAreChecked)
         EXPECT_EQ(Bytes(r.begin() + 14, r.begin() + 22), sp::expected_signature(kKey, seq, r)) << "seq " << seq;
         seq += 2;
     }
-    EXPECT_EQ(g_s.sign_seq, 6u);
+    EXPECT_EQ(s.sign_seq, 6u);
 }
 
 TEST_F(SignedExchange, RepliesThatDoNotVerifyAreRejected)
@@ -367,7 +376,7 @@ TEST_F(SignedExchange, RepliesThatDoNotVerifyAreRejected)
         {"command without a name", 0x08, 0, false, false, "command 08 reply signature does not verify"},
     };
     for (const Case &c : cases) {
-        uint32_t expected = g_s.sign_seq + 1;
+        uint32_t expected = s.sign_seq + 1;
         peer.respond = [&](const Bytes &req) {
             Bytes r = sp::reply_to(req, 0, {}, {1, 2, 3});
             if (c.sign)
@@ -398,26 +407,26 @@ TEST_F(SignedExchange, WhatIsNotSigned)
     peer.respond = echo;
     for (const Case &c : cases) {
         peer.requests.clear();
-        g_s.established = c.established;
-        g_s.guest = c.guest;
-        g_s.signing = c.signing;
-        g_s.sign_seq = 2;
+        s.established = c.established;
+        s.guest = c.guest;
+        s.signing = c.signing;
+        s.sign_seq = 2;
         EXPECT_EQ(send(SMB_COM_CLOSE, nullptr, c.sign), 0) << c.what << ": " << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         EXPECT_EQ(sp::get16(peer.requests[0], 10) & 0x0004, 0) << c.what;
         EXPECT_EQ(Bytes(peer.requests[0].begin() + 14, peer.requests[0].begin() + 22), Bytes(8, 0)) << c.what;
-        EXPECT_EQ(g_s.sign_seq, 2u) << c.what;
+        EXPECT_EQ(s.sign_seq, 2u) << c.what;
     }
 }
 
 TEST_F(SignedExchange, NonExtendedLogonSignsWithKeyAndNtResponse)
 {
-    g_s.ext_security = 0;
+    s.ext_security = 0;
     Bytes nt(60);
     for (size_t i = 0; i < nt.size(); i++)
         nt[i] = static_cast<uint8_t>(3 * i + 1);
-    std::memcpy(g_s.nt_response, nt.data(), nt.size());
-    g_s.nt_response_len = static_cast<uint32_t>(nt.size());
+    std::memcpy(s.nt_response, nt.data(), nt.size());
+    s.nt_response_len = static_cast<uint32_t>(nt.size());
     mac_key = kKey;
     sp::append(mac_key, nt);
 

@@ -5,11 +5,10 @@
 #include <string>
 
 #include "fake/fake.h"
-#include "net/net.h"
+#include "api/session_ops.h"
 #include "sess/lifecycle.h"
 #include "sess/support/logon_server.h"
 #include "sess/support/sess_fixture.h"
-#include "sess/transport_select.h"
 
 namespace {
 
@@ -34,8 +33,8 @@ protected:
 
 TEST_F(Lifecycle, EnsureNeedsATransport)
 {
-    g_s.transport = Transport{};
-    EXPECT_EQ(vnb_sess_ensure(), -5);
+    s.transport.reset();
+    EXPECT_EQ(vnb_sess_ensure(s), -5);
     EXPECT_STREQ(vnb_error(), "not connected");
 }
 
@@ -43,13 +42,13 @@ TEST_F(Lifecycle, EnsureLogsOnOnceAndThenDoesNothing)
 {
     server.password = "pw";
     identity("", "u", "pw");
-    g_s.port = 0;
-    ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
+    s.port = 0;
+    ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
     EXPECT_EQ(peer.connects, 1);
     EXPECT_EQ(peer.host, "peer");
     EXPECT_EQ(peer.port, 445);
     EXPECT_EQ(commands(), (std::vector<uint8_t>{0x72, 0x73, 0x73}));
-    ASSERT_EQ(vnb_sess_ensure(), 0);
+    ASSERT_EQ(vnb_sess_ensure(s), 0);
     EXPECT_EQ(peer.requests.size(), 3u);
     EXPECT_EQ(peer.connects, 1);
 }
@@ -58,10 +57,11 @@ TEST_F(Lifecycle, ConnectFailureKeepsTheTransportsText)
 {
     peer.connect_rc = -1;
     peer.connect_error = "connection refused (111)";
-    g_s.port = 1445;
-    EXPECT_EQ(vnb_sess_ensure(), -1);
+    s.port = 1445;
+    EXPECT_EQ(vnb_sess_ensure(s), -1);
     EXPECT_STREQ(vnb_error(), "cannot connect to peer:1445 (connection refused (111))");
-    EXPECT_EQ(g_s.transport.context, &peer) << "the transport stays as it is";
+    EXPECT_NE(s.transport, nullptr) << "the transport stays as it is";
+    EXPECT_FALSE(s.transport_open);
     EXPECT_EQ(peer.closes, 0);
 }
 
@@ -69,9 +69,9 @@ TEST_F(Lifecycle, ConnectFailureTextIsBounded)
 {
     peer.connect_rc = -1;
     peer.connect_error = std::string(300, 'x');
-    std::memset(g_s.host, 'h', 255);
-    g_s.host[255] = '\0';
-    EXPECT_EQ(vnb_sess_ensure(), -1);
+    std::memset(s.host, 'h', 255);
+    s.host[255] = '\0';
+    EXPECT_EQ(vnb_sess_ensure(s), -1);
     std::string expect = "cannot connect to " + std::string(200, 'h') + ":445 (" + std::string(200, 'x') + ")";
     EXPECT_EQ(std::string(vnb_error()), expect);
 }
@@ -91,9 +91,8 @@ TEST_F(Lifecycle, FailedSetupStepsResetTheSession)
         {"setup protocol failure", [](sp::LogonServer &s) { s.interims = 9; }, "u", -2, 0, 1},
     };
     for (const Case &c : cases) {
-        sess_reset();
+        sess_reset(s);
         peer = sp::ScriptPeer{};
-        sp::install(&peer, &g_s.transport);
         server = sp::LogonServer{};
         server.password = "pw";
         if (c.configure)
@@ -103,14 +102,14 @@ TEST_F(Lifecycle, FailedSetupStepsResetTheSession)
         else
             peer.respond = [](const Bytes &r) { return std::vector<Bytes>{sp::reply_to(r, 0xC00000A0)}; };
         identity("", c.user, "pw");
-        remember_status(nullptr);
-        EXPECT_EQ(vnb_sess_ensure(), c.rc) << c.what;
-        EXPECT_EQ(g_s.established, 0) << c.what;
-        EXPECT_EQ(g_s.negotiated, 0) << c.what;
-        EXPECT_EQ(g_s.transport.connect, nullptr) << c.what << ": transport closed and zeroed";
+        remember_status(s, nullptr);
+        EXPECT_EQ(vnb_sess_ensure(s), c.rc) << c.what;
+        EXPECT_EQ(s.established, 0) << c.what;
+        EXPECT_EQ(s.negotiated, 0) << c.what;
+        EXPECT_FALSE(s.transport_open) << c.what << ": transport closed";
         EXPECT_EQ(peer.closes, 1) << c.what;
         EXPECT_EQ(static_cast<size_t>(peer.connects), c.connects) << c.what;
-        EXPECT_EQ(g_s.last_status, c.last_status) << c.what;
+        EXPECT_EQ(s.last_status, c.last_status) << c.what;
     }
 }
 
@@ -121,15 +120,13 @@ protected:
     void SetUp() override
     {
         SessTest::SetUp();
-        vnb_transport_restore(VNSMB1C_MODE_SOCKET, nullptr);
-        sess_reset();
-        ASSERT_EQ(vnb_transport_rebuild(), 0);
-        std::strcpy(g_s.host, "127.0.0.1");
-        g_s.timeout_ms = 5000;
+        s.transport = vnb_make_transport(TransportChoice{});
+        std::strcpy(s.host, "127.0.0.1");
+        s.timeout_ms = 5000;
     }
     void TearDown() override
     {
-        sess_reset();
+        sess_reset(s);
         SessTest::TearDown();
     }
 };
@@ -148,8 +145,7 @@ TEST_F(AnonymousRetry, RefusedAnonymousLogonIsTriedOnceMoreOnANewConnection)
         {"named, refused once", "bob", 1, -3, 1},
     };
     for (const Case &c : cases) {
-        sess_reset();
-        ASSERT_EQ(vnb_transport_rebuild(), 0);
+        sess_reset(s);
         int refusals = c.refusals;
         sp::TcpPeer tcp([&refusals](const Bytes &req) {
             if (sp::command_of(req) == 0x72)
@@ -160,14 +156,14 @@ TEST_F(AnonymousRetry, RefusedAnonymousLogonIsTriedOnceMoreOnANewConnection)
             }
             return std::vector<Bytes>{sp::reply_to(req, 0)};
         });
-        g_s.port = tcp.port();
+        s.port = tcp.port();
         identity("", c.user, c.user[0] ? "pw" : "");
-        int32_t rc = vnb_sess_ensure();
+        int32_t rc = vnb_sess_ensure(s);
         EXPECT_EQ(rc, c.rc) << c.what << ": " << vnb_error();
         if (rc != 0) {
             EXPECT_STREQ(vnb_error(), "SESSION_SETUP: LOGON_FAILURE") << c.what;
         }
-        sess_reset();  // closes the connection so the server sees its end
+        sess_reset(s);  // closes the connection so the server sees its end
         tcp.stop();
         auto conns = tcp.connections();
         ASSERT_EQ(conns.size(), c.connections) << c.what;
@@ -189,28 +185,30 @@ TEST_F(AnonymousRetry, SecondConnectFailureIsReported)
             return std::vector<Bytes>{sp::setup_reply_basic(req, 0xC000006D, 0, 1)};
         },
         1);
-    g_s.port = tcp.port();
+    s.port = tcp.port();
     identity("", "", "");
-    EXPECT_EQ(vnb_sess_ensure(), -1);
+    EXPECT_EQ(vnb_sess_ensure(s), -1);
     std::string prefix = "cannot reconnect to 127.0.0.1:" + std::to_string(tcp.port()) + " (";
     EXPECT_EQ(std::string(vnb_error()).rfind(prefix, 0), 0u) << vnb_error();
-    EXPECT_EQ(g_s.established, 0);
+    EXPECT_EQ(s.established, 0);
 }
 
-TEST_F(AnonymousRetry, TransportThatCannotBeRebuilt)
+// The retry closes the session's transport and opens it again.
+TEST_F(Lifecycle, AnonymousRetryReopensTheTransport)
 {
-    sp::TcpPeer tcp([](const Bytes &req) {
+    int refusals = 1;
+    peer.respond = [&refusals](const Bytes &req) {
         if (sp::command_of(req) == 0x72)
             return std::vector<Bytes>{sp::negotiate_basic(req, Bytes(8, 0x42))};
-        return std::vector<Bytes>{sp::setup_reply_basic(req, 0xC000006D, 0, 1)};
-    });
-    g_s.port = tcp.port();
+        uint32_t status = refusals-- > 0 ? 0xC000006D : 0;
+        return std::vector<Bytes>{sp::setup_reply_basic(req, status, 0, 0x4001)};
+    };
     identity("", "", "");
-    g_mode = VNSMB1C_MODE_HOSTIO;  // with no io: the host-io constructor refuses
-    g_io = nullptr;
-    EXPECT_EQ(vnb_sess_ensure(), -11);
-    EXPECT_STREQ(vnb_error(), "cannot rebuild the transport");
-    vnb_transport_restore(VNSMB1C_MODE_SOCKET, nullptr);
+    ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
+    EXPECT_EQ(peer.connects, 2);
+    EXPECT_EQ(peer.closes, 1);
+    EXPECT_EQ(commands(), (std::vector<uint8_t>{0x72, 0x73, 0x72, 0x73}));
+    EXPECT_EQ(sp::mid_of(peer.requests[2]), 1) << "the new connection starts at MID 1";
 }
 
 // ---- drop ----
@@ -220,14 +218,14 @@ TEST_F(Lifecycle, DropLogsOffThenDisconnectsTreesThenCloses)
     server.security_mode = 0x0F;  // the drop requests are signed
     server.password = "pw";
     identity("", "u", "pw");
-    ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
-    g_s.trees[1] = TreeSlot{7, "media", 1};
-    g_s.trees[4] = TreeSlot{9, "music", 1};
-    g_s.files[3].in_use = 1;
-    g_s.open_files = 1;
+    ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
+    s.trees[1] = TreeSlot{7, "media", 1};
+    s.trees[4] = TreeSlot{9, "music", 1};
+    s.files[3].in_use = 1;
+    s.open_files = 1;
     size_t before = peer.requests.size();
 
-    vnb_sess_drop();
+    vnb_sess_drop(s);
     std::vector<Bytes> drop(peer.requests.begin() + static_cast<std::ptrdiff_t>(before), peer.requests.end());
     ASSERT_EQ(drop.size(), 3u);
     EXPECT_EQ(sp::command_of(drop[0]), 0x74);
@@ -243,12 +241,12 @@ TEST_F(Lifecycle, DropLogsOffThenDisconnectsTreesThenCloses)
     }
     EXPECT_TRUE(server.request_signature_errors.empty());
     EXPECT_EQ(peer.closes, 1);
-    EXPECT_EQ(g_s.transport.context, nullptr);
-    EXPECT_EQ(g_s.established, 0);
-    EXPECT_EQ(g_s.trees[1].in_use, 0);
-    EXPECT_EQ(g_s.trees[4].in_use, 0);
-    EXPECT_EQ(g_s.files[3].in_use, 0);
-    EXPECT_EQ(g_s.open_files, 0u);
+    EXPECT_FALSE(s.transport_open);
+    EXPECT_EQ(s.established, 0);
+    EXPECT_EQ(s.trees[1].in_use, 0);
+    EXPECT_EQ(s.trees[4].in_use, 0);
+    EXPECT_EQ(s.files[3].in_use, 0);
+    EXPECT_EQ(s.open_files, 0u);
 }
 
 TEST_F(Lifecycle, DropWithoutSession)
@@ -264,64 +262,64 @@ TEST_F(Lifecycle, DropWithoutSession)
     for (const Case &c : cases) {
         peer = sp::ScriptPeer{};
         peer.respond = [](const Bytes &r) { return std::vector<Bytes>{sp::reply_to(r, 0)}; };
-        sp::install(&peer, &g_s.transport);
-        g_s.established = 0;
+        s.established = 0;
+        s.transport_open = true;
         if (c.tree)
-            g_s.trees[0] = TreeSlot{3, "x", 1};
-        vnb_sess_drop();
+            s.trees[0] = TreeSlot{3, "x", 1};
+        vnb_sess_drop(s);
         EXPECT_EQ(commands(), c.commands) << c.what;
         EXPECT_EQ(peer.closes, 1) << c.what;
-        EXPECT_EQ(g_s.transport.connect, nullptr) << c.what;
+        EXPECT_FALSE(s.transport_open) << c.what;
     }
     // With no transport at all the drop still only resets.
-    g_s.trees[2] = TreeSlot{4, "y", 1};
-    vnb_sess_drop();
-    EXPECT_EQ(g_s.trees[2].in_use, 0);
+    s.transport.reset();
+    s.trees[2] = TreeSlot{4, "y", 1};
+    vnb_sess_drop(s);
+    EXPECT_EQ(s.trees[2].in_use, 0);
 }
 
 TEST_F(Lifecycle, ResetKeepsSettingsAndCountersAndClearsTheRest)
 {
     identity("DOM", "user", "pw");
-    g_s.port = 139;
-    g_s.flags2 = 0xC801;
-    g_s.signing = 1;
-    g_s.frames_sent = 42;
-    g_s.last_status = 0xC000006D;
-    g_s.uid = 0x4001;
-    g_s.mid_counter = 77;
-    g_s.negotiated = 1;
-    g_s.established = 1;
-    g_s.ext_security = 1;
-    g_s.dialect_index = 3;
-    g_s.nt_response_len = 60;
-    std::memset(g_s.nt_response, 0x33, 60);
-    std::memset(g_s.signing_key, 0x44, 16);
-    std::strcpy(g_s.share_names[0], "media");
-    g_s.listing.items = static_cast<char *>(std::malloc(16));
-    g_s.listing.count = 3;
+    s.port = 139;
+    s.flags2 = 0xC801;
+    s.signing = 1;
+    s.transport_open = true;
+    s.last_status = 0xC000006D;
+    s.uid = 0x4001;
+    s.mid_counter = 77;
+    s.negotiated = 1;
+    s.established = 1;
+    s.ext_security = 1;
+    s.dialect_index = 3;
+    s.nt_response_len = 60;
+    std::memset(s.nt_response, 0x33, 60);
+    std::memset(s.signing_key, 0x44, 16);
+    std::strcpy(s.share_names[0], "media");
+    s.listing.items = R"({"items":[]})";
+    s.listing.count = 3;
 
-    sess_reset();
+    sess_reset(s);
     EXPECT_EQ(peer.closes, 1);
-    EXPECT_STREQ(g_s.user, "user");
-    EXPECT_STREQ(g_s.password, "pw");
-    EXPECT_EQ(g_s.port, 139);
-    EXPECT_EQ(g_s.flags2, 0xC801u);
-    EXPECT_EQ(g_s.signing, 1);
-    EXPECT_EQ(g_s.frames_sent, 42u);
-    EXPECT_EQ(g_s.last_status, 0xC000006Du);
-    EXPECT_STREQ(g_s.share_names[0], "media");
-    EXPECT_EQ(g_s.uid, 0u);
-    EXPECT_EQ(g_s.mid_counter, 0u);
-    EXPECT_EQ(g_s.negotiated, 0);
-    EXPECT_EQ(g_s.established, 0);
-    EXPECT_EQ(g_s.ext_security, 0);
-    EXPECT_EQ(g_s.dialect_index, 0);
-    EXPECT_EQ(g_s.nt_response_len, 0u);
-    EXPECT_EQ(Bytes(g_s.nt_response, g_s.nt_response + 60), Bytes(60, 0));
-    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), Bytes(16, 0));
-    EXPECT_EQ(g_s.listing.items, nullptr);
-    EXPECT_EQ(g_s.listing.count, 0u);
-    g_s.share_names[0][0] = '\0';
+    EXPECT_STREQ(s.user, "user");
+    EXPECT_STREQ(s.password, "pw");
+    EXPECT_EQ(s.port, 139);
+    EXPECT_EQ(s.flags2, 0xC801u);
+    EXPECT_EQ(s.signing, 1);
+    EXPECT_EQ(s.last_status, 0xC000006Du);
+    EXPECT_STREQ(s.share_names[0], "media");
+    EXPECT_EQ(s.uid, 0u);
+    EXPECT_EQ(s.mid_counter, 0u);
+    EXPECT_EQ(s.negotiated, 0);
+    EXPECT_EQ(s.established, 0);
+    EXPECT_EQ(s.ext_security, 0);
+    EXPECT_EQ(s.dialect_index, 0);
+    EXPECT_EQ(s.nt_response_len, 0u);
+    EXPECT_EQ(Bytes(s.nt_response, s.nt_response + 60), Bytes(60, 0));
+    EXPECT_EQ(Bytes(s.signing_key, s.signing_key + 16), Bytes(16, 0));
+    EXPECT_TRUE(s.listing.items.empty());
+    EXPECT_EQ(s.listing.count, 0u);
+    s.share_names[0][0] = '\0';
 }
 
 }  // namespace
@@ -331,23 +329,21 @@ TEST_F(Lifecycle, ResetKeepsSettingsAndCountersAndClearsTheRest)
 // Samba, offers it only when asked).
 TEST(FakeReconnect, ExtendedSecurityReturnsAfterAServerWithoutIt)
 {
-    vnb_state_ensure_init();
-    sess_reset();
+    Session s;
+    s.transport = sp::fake_transport();
     ASSERT_EQ(vnb_fake_load(R"({"shares":[{"name":"media","root":[]}],"users":[{"name":"bob","pass":"pw"}]})"), 0);
-    std::strcpy(g_s.host, "fake");
-    std::strcpy(g_s.user, "bob");
-    std::strcpy(g_s.password, "pw");
-    g_s.domain[0] = '\0';
-    g_s.anonymous = 0;
+    std::strcpy(s.host, "fake");
+    std::strcpy(s.user, "bob");
+    std::strcpy(s.password, "pw");
+    s.domain[0] = '\0';
+    s.anonymous = 0;
     for (int no_extsec : {1, 0}) {
         SCOPED_TRACE(no_extsec ? "server without extended security" : "server with it");
         ASSERT_EQ(vnb_fake_fault("no_extsec", no_extsec), 0);
-        ASSERT_EQ(vnb_net_io_fake(&g_s.transport), 0);
-        ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
-        EXPECT_EQ(g_s.ext_security, no_extsec ? 0 : 1);
-        EXPECT_EQ(g_s.flags2, no_extsec ? 0xC001u : 0xC801u);
-        vnb_sess_drop();
+        ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
+        EXPECT_EQ(s.ext_security, no_extsec ? 0 : 1);
+        EXPECT_EQ(s.flags2, no_extsec ? 0xC001u : 0xC801u);
+        vnb_sess_drop(s);
     }
     vnb_fake_load(nullptr);
-    std::memset(g_s.password, 0, sizeof g_s.password);
 }

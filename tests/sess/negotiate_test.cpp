@@ -79,7 +79,7 @@ protected:
     int32_t run(const NegReply &n)
     {
         peer.respond = [&n](const Bytes &req) { return std::vector<Bytes>{build(req, n)}; };
-        return do_negotiate();
+        return do_negotiate(s);
     }
 };
 
@@ -137,15 +137,14 @@ TEST_F(Negotiate, RepliesAreValidated)
         {"basic, ChallengeLength 0 and 4 bytes", basic(0, {1, 2, 3, 4}), 0, nullptr},
     };
     for (const Case &c : cases) {
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
-        g_s.flags2 = 0;
+        sess_reset(s);
+        s.flags2 = 0;
         int32_t rc = run(c.reply);
         EXPECT_EQ(rc, c.rc) << c.what << ": " << vnb_error();
         if (c.text) {
             EXPECT_STREQ(vnb_error(), c.text) << c.what;
         }
-        EXPECT_EQ(g_s.negotiated, c.rc == 0 ? 1 : 0) << c.what;
+        EXPECT_EQ(s.negotiated, c.rc == 0 ? 1 : 0) << c.what;
     }
 }
 
@@ -153,12 +152,12 @@ TEST_F(Negotiate, ExtendedSecurityKeepsGuidAndBlob)
 {
     Bytes bytes = guid_and(5);
     ASSERT_EQ(run(ext(bytes)), 0) << vnb_error();
-    EXPECT_EQ(g_s.ext_security, 1);
-    EXPECT_EQ(g_s.have_challenge, 0);
-    EXPECT_EQ(g_s.flags2, 0xC801u);
-    EXPECT_EQ(Bytes(g_s.server_guid, g_s.server_guid + 16), Bytes(16, 0xAB));
-    EXPECT_EQ(g_s.neg_blob_len, 5u);
-    EXPECT_EQ(Bytes(g_s.neg_blob, g_s.neg_blob + 5), Bytes(5, 0x60));
+    EXPECT_EQ(s.ext_security, 1);
+    EXPECT_EQ(s.have_challenge, 0);
+    EXPECT_EQ(s.flags2, 0xC801u);
+    EXPECT_EQ(Bytes(s.server_guid, s.server_guid + 16), Bytes(16, 0xAB));
+    EXPECT_EQ(s.neg_blob_len, 5u);
+    EXPECT_EQ(Bytes(s.neg_blob, s.neg_blob + 5), Bytes(5, 0x60));
 }
 
 TEST_F(Negotiate, BasicSecurityTakesTheChallenge)
@@ -174,14 +173,14 @@ TEST_F(Negotiate, BasicSecurityTakesTheChallenge)
         {"too few bytes for a challenge", basic(0, {1, 2, 3, 4}), 0},
     };
     for (const Sub &c : cases) {
-        g_s.have_challenge = 1;  // left over from an earlier connection
-        std::memset(g_s.challenge, 0, 8);
+        s.have_challenge = 1;  // left over from an earlier connection
+        std::memset(s.challenge, 0, 8);
         ASSERT_EQ(run(c.reply), 0) << c.what << ": " << vnb_error();
-        EXPECT_EQ(g_s.ext_security, 0) << c.what;
-        EXPECT_EQ(g_s.flags2, 0xC001u) << c.what;
-        EXPECT_EQ(g_s.have_challenge, c.have_challenge) << c.what;
+        EXPECT_EQ(s.ext_security, 0) << c.what;
+        EXPECT_EQ(s.flags2, 0xC001u) << c.what;
+        EXPECT_EQ(s.have_challenge, c.have_challenge) << c.what;
         if (c.have_challenge) {
-            EXPECT_EQ(Bytes(g_s.challenge, g_s.challenge + 8), kChallenge) << c.what;
+            EXPECT_EQ(Bytes(s.challenge, s.challenge + 8), kChallenge) << c.what;
         }
     }
 }
@@ -191,7 +190,7 @@ TEST_F(Negotiate, EveryNegotiateAsksForExtendedSecurity)
     // A server without extended security before must not make the next
     // connection's NEGOTIATE leave the wish out.
     ASSERT_EQ(run(basic(8, kChallenge)), 0) << vnb_error();
-    ASSERT_EQ(g_s.flags2, 0xC001u);
+    ASSERT_EQ(s.flags2, 0xC001u);
     peer.requests.clear();
     ASSERT_EQ(run(basic(8, kChallenge)), 0) << vnb_error();
     ASSERT_EQ(peer.requests.size(), 1u);
@@ -214,7 +213,7 @@ TEST_F(Negotiate, BasicSecurityStringsFollowTheServersUnicodeCapability)
     for (const Sub &c : cases) {
         NegReply n = with(basic(8, kChallenge), [&c](NegReply &r) { r.words.capabilities = c.capabilities; });
         ASSERT_EQ(run(n), 0) << vnb_error();
-        EXPECT_EQ(g_s.flags2, c.flags2) << std::hex << c.capabilities;
+        EXPECT_EQ(s.flags2, c.flags2) << std::hex << c.capabilities;
     }
 }
 
@@ -239,25 +238,25 @@ TEST_F(Negotiate, KeepsTheServerLimitsAndSigningDemand)
         n.words.max_raw = 70000;
         n.words.dialect = 0;
         ASSERT_EQ(run(n), 0) << vnb_error();
-        EXPECT_EQ(g_s.signing, c.signing) << int(c.security_mode);
-        EXPECT_EQ(g_s.security_mode, c.security_mode);
-        EXPECT_EQ(g_s.max_buffer, c.kept_buffer);
-        EXPECT_EQ(g_s.max_mpx, 10u);
-        EXPECT_EQ(g_s.max_raw, 70000u);
-        EXPECT_EQ(g_s.capabilities, kExt);
-        EXPECT_EQ(g_s.dialect_index, 0);
+        EXPECT_EQ(s.signing, c.signing) << int(c.security_mode);
+        EXPECT_EQ(s.security_mode, c.security_mode);
+        EXPECT_EQ(s.max_buffer, c.kept_buffer);
+        EXPECT_EQ(s.max_mpx, 10u);
+        EXPECT_EQ(s.max_raw, 70000u);
+        EXPECT_EQ(s.capabilities, kExt);
+        EXPECT_EQ(s.dialect_index, 0);
     }
 }
 
 TEST_F(Negotiate, FailureStatusIsRecorded)
 {
     peer.respond = [](const Bytes &req) { return std::vector<Bytes>{sp::reply_to(req, 0xC00000A0)}; };
-    EXPECT_EQ(do_negotiate(), -8);
+    EXPECT_EQ(do_negotiate(s), -8);
     EXPECT_STREQ(vnb_error(), "NEGOTIATE: REQUEST_NOT_SUPPORTED");
-    EXPECT_EQ(g_s.last_status, 0xC00000A0u);
-    EXPECT_EQ(g_s.last_status_nt, 1);
-    EXPECT_EQ(g_s.last_code, -8);
-    EXPECT_EQ(g_s.negotiated, 0);
+    EXPECT_EQ(s.last_status, 0xC00000A0u);
+    EXPECT_EQ(s.last_status_nt, 1);
+    EXPECT_EQ(s.last_code, -8);
+    EXPECT_EQ(s.negotiated, 0);
 }
 
 TEST_F(Negotiate, TraceLine)

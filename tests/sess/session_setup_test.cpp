@@ -22,8 +22,8 @@ protected:
     }
     int32_t logon()
     {
-        int32_t rc = do_negotiate();
-        return rc != 0 ? rc : do_session_setup();
+        int32_t rc = do_negotiate(s);
+        return rc != 0 ? rc : do_session_setup(s);
     }
     std::vector<Bytes> sent(uint8_t command) const
     {
@@ -51,16 +51,16 @@ const Bytes kTexts8{'V', 'A', 'N', 'T', 'R', 'E', 'L', 'V', 'I', 'E', 'W', 'E', 
 // texts (UTF-16 at an even offset from the header, or 8-bit).
 void expect_extended_request(const Bytes &r, bool unicode)
 {
-    sp::SetupRequest s = sp::parse_setup(r);
-    ASSERT_EQ(s.word_count, 12);
+    sp::SetupRequest q = sp::parse_setup(r);
+    ASSERT_EQ(q.word_count, 12);
     EXPECT_EQ(r[33], 0xFF);                    // no AndX command
     EXPECT_EQ(sp::get16(r, 37), 0x4104);       // MaxBufferSize
     EXPECT_EQ(sp::get16(r, 39), 2);            // MaxMpxCount
     EXPECT_EQ(sp::get16(r, 41), 1);            // VcNumber
-    EXPECT_EQ(s.capabilities, 0x80001054u);
-    EXPECT_EQ(s.byte_count, s.data.size());
-    ASSERT_LE(s.blob_len, s.data.size());
-    size_t texts_at = s.data_offset + s.blob_len;
+    EXPECT_EQ(q.capabilities, 0x80001054u);
+    EXPECT_EQ(q.byte_count, q.data.size());
+    ASSERT_LE(q.blob_len, q.data.size());
+    size_t texts_at = q.data_offset + q.blob_len;
     Bytes expect_texts = kTexts8;
     if (unicode) {
         if (texts_at % 2) {
@@ -75,8 +75,7 @@ void expect_extended_request(const Bytes &r, bool unicode)
 TEST_F(Setup, ExtendedLogonInTwoLegs)
 {
     for (bool raw : {false, true}) {
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         peer.requests.clear();
         server = sp::LogonServer{};
         server.raw_challenge = raw;
@@ -86,11 +85,11 @@ TEST_F(Setup, ExtendedLogonInTwoLegs)
 
         ASSERT_EQ(logon(), 0) << vnb_error();
         EXPECT_EQ(server.verify_result, 0);
-        EXPECT_EQ(g_s.established, 1);
-        EXPECT_EQ(g_s.guest, 0);
-        EXPECT_EQ(g_s.uid, 0x4001u);
-        EXPECT_EQ(g_s.sign_seq, 2u);
-        EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), server.session_key);
+        EXPECT_EQ(s.established, 1);
+        EXPECT_EQ(s.guest, 0);
+        EXPECT_EQ(s.uid, 0x4001u);
+        EXPECT_EQ(s.sign_seq, 2u);
+        EXPECT_EQ(Bytes(s.signing_key, s.signing_key + 16), server.session_key);
 
         std::vector<Bytes> setups = sent(0x73);
         ASSERT_EQ(setups.size(), 2u);
@@ -110,12 +109,12 @@ TEST_F(Setup, ExtendedLogonInTwoLegs)
 
 TEST_F(Setup, TextsAreEightBitWithoutTheUnicodeFlag)
 {
-    g_s.negotiated = 1;
-    g_s.ext_security = 1;
-    g_s.flags2 = 0x0801 | 0x4000;
+    s.negotiated = 1;
+    s.ext_security = 1;
+    s.flags2 = 0x0801 | 0x4000;
     server.password = "pw";
     identity("", "u", "pw");
-    ASSERT_EQ(do_session_setup(), 0) << vnb_error();
+    ASSERT_EQ(do_session_setup(s), 0) << vnb_error();
     for (const Bytes &r : sent(0x73))
         expect_extended_request(r, false);
 }
@@ -126,7 +125,7 @@ TEST_F(Setup, AnonymousExtendedLogonSendsNoIdentity)
     server.password = "secret";
     ASSERT_EQ(logon(), 0) << vnb_error();
     EXPECT_EQ(server.verify_result, 2) << "the checker saw the anonymous form";
-    EXPECT_EQ(g_s.guest, 1);
+    EXPECT_EQ(s.guest, 1);
 
     sp::SetupRequest last = sp::parse_setup(sent(0x73).back());
     const uint8_t *type3 = nullptr;
@@ -146,8 +145,7 @@ TEST_F(Setup, InterimLimit)
         size_t requests;
     } cases[] = {{5, 0, 6}, {6, -2, 6}, {50, -2, 6}};
     for (const Case &c : cases) {
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         peer.requests.clear();
         server = sp::LogonServer{};
         server.interims = c.interims;
@@ -214,17 +212,16 @@ TEST_F(Setup, ExtendedLegFailures)
          "SESSION_SETUP: BUFFER_OVERFLOW"},
     };
     for (const ReplyCase &c : cases) {
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
-        g_s.negotiated = 1;
-        g_s.ext_security = 1;
-        g_s.flags2 = 0xC801;
+        sess_reset(s);
+        s.negotiated = 1;
+        s.ext_security = 1;
+        s.flags2 = 0xC801;
         identity("", "u", "pw");
         int leg = 0;
         peer.respond = [&](const Bytes &req) { return std::vector<Bytes>{c.reply(req, ++leg)}; };
-        EXPECT_EQ(do_session_setup(), c.rc) << c.what;
+        EXPECT_EQ(do_session_setup(s), c.rc) << c.what;
         EXPECT_STREQ(vnb_error(), c.text) << c.what;
-        EXPECT_EQ(g_s.established, 0) << c.what;
+        EXPECT_EQ(s.established, 0) << c.what;
     }
 }
 
@@ -233,15 +230,15 @@ TEST_F(Setup, RefusedLogonIsRecorded)
     server.user = "alice";
     server.password = "right";
     identity("", "alice", "wrong");
-    std::memset(g_s.signing_key, 0x77, 16);
+    std::memset(s.signing_key, 0x77, 16);
     EXPECT_EQ(logon(), -3);
     EXPECT_EQ(server.verify_result, 1);
     EXPECT_STREQ(vnb_error(), "SESSION_SETUP: LOGON_FAILURE");
-    EXPECT_EQ(g_s.last_status, 0xC000006Du);
-    EXPECT_EQ(g_s.last_status_nt, 1);
-    EXPECT_EQ(g_s.last_code, -3);
-    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), Bytes(16, 0)) << "the key is dropped";
-    EXPECT_EQ(g_s.established, 0);
+    EXPECT_EQ(s.last_status, 0xC000006Du);
+    EXPECT_EQ(s.last_status_nt, 1);
+    EXPECT_EQ(s.last_code, -3);
+    EXPECT_EQ(Bytes(s.signing_key, s.signing_key + 16), Bytes(16, 0)) << "the key is dropped";
+    EXPECT_EQ(s.established, 0);
 }
 
 // ---- signing after logon ----
@@ -266,8 +263,7 @@ TEST_F(Setup, SigningStartsAfterLogonWhenDemanded)
         {"non-extended, anonymous", false, 0x0F, false, true, false},
     };
     for (const SignCase &c : cases) {
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         peer.requests.clear();
         server = sp::LogonServer{};
         server.extended = c.extended;
@@ -282,12 +278,12 @@ TEST_F(Setup, SigningStartsAfterLogonWhenDemanded)
         EXPECT_EQ(server.mac_key.empty(), !c.signs) << c.what;
 
         for (int i = 0; i < 2; i++) {
-            ASSERT_EQ(cmd_ok(0x71, nullptr, 0, 5, "TREE_DISCONNECT"), 0) << c.what << ": " << vnb_error();
+            ASSERT_EQ(cmd_ok(s, 0x71, {}, 5, "TREE_DISCONNECT"), 0) << c.what << ": " << vnb_error();
         }
         EXPECT_TRUE(server.request_signature_errors.empty()) << c.what << ": " << server.request_signature_errors[0];
         const Bytes &last = peer.requests.back();
         EXPECT_EQ((sp::get16(last, 10) & 0x0004) != 0, c.signs) << c.what;
-        EXPECT_EQ(g_s.sign_seq, c.signs ? 6u : 2u) << c.what;
+        EXPECT_EQ(s.sign_seq, c.signs ? 6u : 2u) << c.what;
     }
 }
 
@@ -307,8 +303,7 @@ TEST_F(Setup, FinalReplySignature)
         {"signed with 2, Flags2 bit not set", true, false, 1, -2},
     };
     for (const Case &c : cases) {
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         server = sp::LogonServer{};
         server.security_mode = 0x0F;
         server.password = "pw";
@@ -319,7 +314,7 @@ TEST_F(Setup, FinalReplySignature)
         EXPECT_EQ(logon(), c.rc) << c.what;
         if (c.rc != 0) {
             EXPECT_STREQ(vnb_error(), "SESSION_SETUP reply signature does not verify");
-            EXPECT_EQ(g_s.established, 0);
+            EXPECT_EQ(s.established, 0);
         }
     }
 }
@@ -330,8 +325,7 @@ TEST_F(Setup, UnsignedFinalReplyMayCarryThePlaceholderText)
     // "BSRSPYL "; that is no signature to check, and signing still starts.
     for (bool extended : {true, false}) {
         SCOPED_TRACE(extended ? "extended" : "non-extended");
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         server = sp::LogonServer{};
         server.extended = extended;
         server.security_mode = 0x0F;
@@ -340,7 +334,7 @@ TEST_F(Setup, UnsignedFinalReplyMayCarryThePlaceholderText)
         server.final_placeholder = true;
         identity("", "user", "pw");
         ASSERT_EQ(logon(), 0) << vnb_error();
-        ASSERT_EQ(cmd_ok(0x71, nullptr, 0, 5, "TREE_DISCONNECT"), 0) << vnb_error();
+        ASSERT_EQ(cmd_ok(s, 0x71, {}, 5, "TREE_DISCONNECT"), 0) << vnb_error();
         EXPECT_TRUE(server.request_signature_errors.empty());
     }
 }
@@ -364,8 +358,7 @@ TEST_F(Setup, NonExtendedNtlmV2Logon)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         peer.requests.clear();
         server = sp::LogonServer{};
         server.extended = false;
@@ -379,24 +372,24 @@ TEST_F(Setup, NonExtendedNtlmV2Logon)
         EXPECT_EQ(server.client_domain, "HOME");
         EXPECT_EQ(server.client_os, "VANTRELVIEWER");
         EXPECT_EQ(server.client_lanman, "jCIFS");
-        EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), server.session_key);
-        EXPECT_EQ(g_s.guest, 0);
+        EXPECT_EQ(Bytes(s.signing_key, s.signing_key + 16), server.session_key);
+        EXPECT_EQ(s.guest, 0);
 
         std::vector<Bytes> setups = sent(0x73);
         ASSERT_EQ(setups.size(), 1u);
         const Bytes &r = setups[0];
-        sp::SetupRequest s = sp::parse_setup(r);
+        sp::SetupRequest q = sp::parse_setup(r);
         EXPECT_EQ(sp::get16(r, 10), c.flags2);
-        EXPECT_EQ(s.word_count, 13);
-        EXPECT_EQ(s.lm_len, 24);
-        EXPECT_EQ(s.nt_len, g_s.nt_response_len);
-        EXPECT_GE(s.nt_len, 44);
+        EXPECT_EQ(q.word_count, 13);
+        EXPECT_EQ(q.lm_len, 24);
+        EXPECT_EQ(q.nt_len, s.nt_response_len);
+        EXPECT_GE(q.nt_len, 44);
         // Unicode, NT SMBs, 32-bit status, NT find, and the server's large
         // read/write bits.
-        EXPECT_EQ(s.capabilities, 0xD054u);
-        EXPECT_EQ(s.byte_count, s.data.size());
+        EXPECT_EQ(q.capabilities, 0xD054u);
+        EXPECT_EQ(q.byte_count, q.data.size());
         Bytes tail;
-        size_t texts_at = s.data_offset + 24 + s.nt_len;
+        size_t texts_at = q.data_offset + 24 + q.nt_len;
         if (c.server_unicode) {
             if (texts_at % 2)
                 tail.push_back(0);
@@ -412,7 +405,7 @@ TEST_F(Setup, NonExtendedNtlmV2Logon)
             tail = {'b', 'o', 'b', 0, 'H', 'O', 'M', 'E', 0};
             sp::append(tail, kTexts8);
         }
-        EXPECT_EQ(Bytes(s.data.begin() + 24 + s.nt_len, s.data.end()), tail);
+        EXPECT_EQ(Bytes(q.data.begin() + 24 + q.nt_len, q.data.end()), tail);
     }
 }
 
@@ -420,13 +413,13 @@ TEST_F(Setup, NonExtendedAnonymousLogon)
 {
     server.extended = false;
     identity("", "", "");
-    std::memset(g_s.signing_key, 0x55, 16);
+    std::memset(s.signing_key, 0x55, 16);
     ASSERT_EQ(logon(), 0) << vnb_error();
-    sp::SetupRequest s = sp::parse_setup(sent(0x73).at(0));
-    EXPECT_EQ(s.lm_len, 0);
-    EXPECT_EQ(s.nt_len, 0);
-    EXPECT_EQ(g_s.guest, 1);
-    EXPECT_EQ(Bytes(g_s.signing_key, g_s.signing_key + 16), Bytes(16, 0));
+    sp::SetupRequest q = sp::parse_setup(sent(0x73).at(0));
+    EXPECT_EQ(q.lm_len, 0);
+    EXPECT_EQ(q.nt_len, 0);
+    EXPECT_EQ(s.guest, 1);
+    EXPECT_EQ(Bytes(s.signing_key, s.signing_key + 16), Bytes(16, 0));
 }
 
 TEST_F(Setup, NonExtendedFailures)
@@ -447,18 +440,17 @@ TEST_F(Setup, NonExtendedFailures)
         {"refused", 1, "bob", "pw", 0xC000006D, -3, "SESSION_SETUP: LOGON_FAILURE", 1},
     };
     for (const Case &c : cases) {
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         peer.requests.clear();
-        g_s.negotiated = 1;
-        g_s.ext_security = 0;
-        g_s.flags2 = 0x4001;
-        g_s.have_challenge = c.have_challenge;
+        s.negotiated = 1;
+        s.ext_security = 0;
+        s.flags2 = 0x4001;
+        s.have_challenge = c.have_challenge;
         identity("", c.user, c.password);
         peer.respond = [&c](const Bytes &req) {
             return std::vector<Bytes>{sp::setup_reply_basic(req, c.reply_status, 0, 0x4001)};
         };
-        EXPECT_EQ(do_session_setup(), c.rc) << c.what;
+        EXPECT_EQ(do_session_setup(s), c.rc) << c.what;
         EXPECT_STREQ(vnb_error(), c.text) << c.what;
         EXPECT_EQ(peer.requests.size(), c.requests) << c.what;
     }
@@ -471,17 +463,17 @@ TEST_F(Setup, GuestBitOfTheNonExtendedReplyIsRead)
     server.password = "pw";
     identity("", "bob", "pw");
     ASSERT_EQ(logon(), 0) << vnb_error();
-    EXPECT_EQ(g_s.guest, 1);
+    EXPECT_EQ(s.guest, 1);
 }
 
 TEST_F(Setup, TraceLines)
 {
     server.password = "pw";
     identity("", "u", "pw");
-    ASSERT_EQ(do_negotiate(), 0);
+    ASSERT_EQ(do_negotiate(s), 0);
     sp::TraceOn trace;
     testing::internal::CaptureStderr();
-    ASSERT_EQ(do_session_setup(), 0);
+    ASSERT_EQ(do_session_setup(s), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "[ss1] wc=4 uid_read=16385\n[ss1] wc=4 uid_read=16385\n"
               "[ss] uid=16385 guest=0 extsec=1 legs=2 signing=0\n");

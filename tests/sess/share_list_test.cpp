@@ -150,11 +150,11 @@ std::vector<Share> named(std::initializer_list<const char *> names)
     return out;
 }
 
-std::vector<std::string> table()
+std::vector<std::string> table(const Session &s)
 {
     std::vector<std::string> out;
-    for (int i = 0; i < g_s.share_count; i++)
-        out.emplace_back(g_s.share_names[i]);
+    for (int i = 0; i < s.share_count; i++)
+        out.emplace_back(s.share_names[i]);
     return out;
 }
 
@@ -192,8 +192,8 @@ class SrvsvcDecode : public sp::SessTest {};
 TEST_F(SrvsvcDecode, AdministrativeNamesAreLeftOut)
 {
     Bytes pdu = response(enum_stub({named({"IPC$", "ADMIN$", "C$", "print$", "D$", "music", "Print$", "ipc$"})}));
-    ASSERT_EQ(srvsvc_parse_enum(pdu.data(), pdu.size()), 0);
-    EXPECT_EQ(table(), (std::vector<std::string>{"D$", "music", "Print$", "ipc$"}));
+    ASSERT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), 0);
+    EXPECT_EQ(table(s), (std::vector<std::string>{"D$", "music", "Print$", "ipc$"}));
 }
 
 TEST_F(SrvsvcDecode, AcceptedShapes)
@@ -219,9 +219,9 @@ TEST_F(SrvsvcDecode, AcceptedShapes)
         if (c.pdu_len) {
             EXPECT_EQ(pdu.size(), c.pdu_len);
         }
-        g_s.share_count = 99;
-        ASSERT_EQ(srvsvc_parse_enum(pdu.data(), pdu.size()), 0);
-        EXPECT_EQ(table(), c.names);
+        s.share_count = 99;
+        ASSERT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), 0);
+        EXPECT_EQ(table(s), c.names);
     }
 }
 
@@ -231,10 +231,10 @@ TEST_F(SrvsvcDecode, ThreeHundredSharesFillTheFirst256Slots)
     for (int i = 0; i < 300; i++)
         e.shares.push_back({"share" + std::to_string(i), "r"});
     Bytes pdu = response(enum_stub(e));
-    ASSERT_EQ(srvsvc_parse_enum(pdu.data(), pdu.size()), 0);
-    ASSERT_EQ(g_s.share_count, 256);
-    EXPECT_STREQ(g_s.share_names[0], "share0");
-    EXPECT_STREQ(g_s.share_names[255], "share255");
+    ASSERT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), 0);
+    ASSERT_EQ(s.share_count, 256);
+    EXPECT_STREQ(s.share_names[0], "share0");
+    EXPECT_STREQ(s.share_names[255], "share255");
 }
 
 TEST_F(SrvsvcDecode, LyingRepliesAreRefused)
@@ -266,22 +266,22 @@ TEST_F(SrvsvcDecode, LyingRepliesAreRefused)
         SCOPED_TRACE(c.what);
         Bytes pdu = good;
         c.lie(pdu);
-        EXPECT_EQ(srvsvc_parse_enum(pdu.data(), pdu.size()), -1);
+        EXPECT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), -1);
     }
     // The names are in the table before the status is looked at.
     Bytes denied = good;
     set32(denied, denied.size() - 4, 5);
-    ASSERT_EQ(srvsvc_parse_enum(denied.data(), denied.size()), -1);
-    EXPECT_EQ(table(), (std::vector<std::string>{"ab", "cde"}));
+    ASSERT_EQ(srvsvc_parse_enum(s, denied.data(), denied.size()), -1);
+    EXPECT_EQ(table(s), (std::vector<std::string>{"ab", "cde"}));
 }
 
 TEST_F(SrvsvcDecode, NamesLongerThan80BytesFailTheListing)
 {
     for (const std::string &name : {std::string(81, 'n'), std::string(79, 'n') + "\xC3\xA9"}) {
         Bytes pdu = response(enum_stub({{{"ok", "r"}, {name, "r"}}}));
-        g_s.share_count = 5;
-        EXPECT_EQ(srvsvc_parse_enum(pdu.data(), pdu.size()), -1);
-        EXPECT_EQ(g_s.share_count, 5);  // the caller has set it to 0 before
+        s.share_count = 5;
+        EXPECT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), -1);
+        EXPECT_EQ(s.share_count, 5);  // the caller has set it to 0 before
     }
 }
 
@@ -290,9 +290,9 @@ TEST_F(SrvsvcDecode, EveryCutReplyIsRefused)
     const Bytes pdu = response(enum_stub({named({"IPC$", "music", "films"})}));
     for (size_t n = 0; n < pdu.size(); n++) {
         Bytes cut = slice(pdu, 0, n);  // its own allocation, so reads past n are caught
-        EXPECT_EQ(srvsvc_parse_enum(cut.data(), cut.size()), -1) << n;
+        EXPECT_EQ(srvsvc_parse_enum(s, cut.data(), cut.size()), -1) << n;
     }
-    EXPECT_EQ(srvsvc_parse_enum(pdu.data(), pdu.size()), 0);
+    EXPECT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), 0);
 }
 
 TEST(SrvsvcNdr, StringsAdvanceOverTheirPadding)
@@ -487,8 +487,8 @@ protected:
     void SetUp() override
     {
         SessTest::SetUp();
-        g_s.max_buffer = 16644;
-        g_s.timeout_ms = 1000;
+        s.max_buffer = 16644;
+        s.timeout_ms = 1000;
     }
     void serve(PipeServer &server)
     {
@@ -501,15 +501,14 @@ TEST_F(ShareList, RequestsAlongTheWay)
     const Bytes answer = response(enum_stub({named({"IPC$", "music", "films"})}));
     for (uint32_t flags2 : {0xC801u, 0x4801u}) {
         SCOPED_TRACE(flags2);
-        sess_reset();
-        sp::install(&peer, &g_s.transport);
+        sess_reset(s);
         peer.requests.clear();
-        g_s.flags2 = flags2;
+        s.flags2 = flags2;
         PipeServer server;
         server.piece = pieces({{0, answer}});
         serve(server);
-        ASSERT_EQ(vnb_srvsvc_share_enum(), 0) << vnb_error();
-        EXPECT_EQ(table(), (std::vector<std::string>{"music", "films"}));
+        ASSERT_EQ(vnb_srvsvc_share_enum(s), 0) << vnb_error();
+        EXPECT_EQ(table(s), (std::vector<std::string>{"music", "films"}));
         ASSERT_EQ(commands(peer.requests), (std::vector<uint8_t>{0x75, 0xA2, 0x25, 0x25, 0x04}));
 
         const Bytes &create = peer.requests[1];
@@ -557,7 +556,7 @@ TEST_F(ShareList, RequestsAlongTheWay)
     PipeServer server;
     server.piece = pieces({{0, answer}});
     serve(server);
-    ASSERT_EQ(vnb_srvsvc_share_enum(), 0) << vnb_error();
+    ASSERT_EQ(vnb_srvsvc_share_enum(s), 0) << vnb_error();
     EXPECT_EQ(commands(peer.requests), (std::vector<uint8_t>{0xA2, 0x25, 0x25, 0x04}));
 }
 
@@ -590,9 +589,9 @@ TEST_F(ShareList, FragmentedAnswersAreReadToTheLastFragment)
         PipeServer server;
         server.piece = pieces(c.pieces);
         serve(server);
-        ASSERT_EQ(vnb_srvsvc_share_enum(), 0) << vnb_error();
-        ASSERT_EQ(g_s.share_count, 60);
-        EXPECT_STREQ(g_s.share_names[59], "s59");
+        ASSERT_EQ(vnb_srvsvc_share_enum(s), 0) << vnb_error();
+        ASSERT_EQ(s.share_count, 60);
+        EXPECT_STREQ(s.share_names[59], "s59");
         EXPECT_EQ(server.next, c.pieces.size());
         size_t reads = 0;
         for (const Bytes &r : peer.requests) {
@@ -673,14 +672,14 @@ TEST_F(ShareList, FailuresCloseThePipeAndKeepTheirText)
         server.close_status = STATUS_INVALID_HANDLE;  // a failing close changes nothing
         c.setup(server);
         serve(server);
-        g_s.last_status = 0xDEAD;
-        EXPECT_EQ(vnb_srvsvc_share_enum(), c.rc);
+        s.last_status = 0xDEAD;
+        EXPECT_EQ(vnb_srvsvc_share_enum(s), c.rc);
         EXPECT_EQ(vnb_error(), c.text);
-        EXPECT_EQ(g_s.share_count, c.shares);
+        EXPECT_EQ(s.share_count, c.shares);
         ASSERT_FALSE(peer.requests.empty());
         EXPECT_EQ(sp::command_of(peer.requests.back()), 0x04);
         EXPECT_EQ(get16(peer.requests.back(), 33), 0x4007);
-        EXPECT_EQ(g_s.last_status, c.recorded);
+        EXPECT_EQ(s.last_status, c.recorded);
     }
 }
 
@@ -699,16 +698,16 @@ TEST_F(ShareList, TreeOrOpenFailuresSendNoClose)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        for (TreeSlot &t : g_s.trees)
+        for (TreeSlot &t : s.trees)
             t.in_use = 0;
         peer.requests.clear();
         PipeServer server;
         c.setup(server);
         serve(server);
-        g_s.share_count = 3;
-        EXPECT_EQ(vnb_srvsvc_share_enum(), c.rc);
+        s.share_count = 3;
+        EXPECT_EQ(vnb_srvsvc_share_enum(s), c.rc);
         EXPECT_STREQ(vnb_error(), c.text);
-        EXPECT_EQ(g_s.share_count, 0);
+        EXPECT_EQ(s.share_count, 0);
         for (const Bytes &r : peer.requests)
             EXPECT_NE(sp::command_of(r), 0x04);
     }
@@ -727,18 +726,18 @@ protected:
     {
         ASSERT_EQ(vnb_fake_load(tree.c_str()), 0);
         identity("", "", "");
-        std::snprintf(g_s.host, sizeof g_s.host, "fake");
-        sess_reset();
-        ASSERT_EQ(vnb_net_io_fake(&g_s.transport), 0);
-        ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
+        std::snprintf(s.host, sizeof s.host, "fake");
+        sess_reset(s);
+        s.transport = sp::fake_transport();
+        ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
     }
 };
 
 TEST_F(FakeShares, ListsTheDiskShares)
 {
     connect(R"({"shares":[{"name":"media"},{"name":"Music \u00e9t\u00e9"}]})");
-    ASSERT_EQ(vnb_srvsvc_share_enum(), 0) << vnb_error();
-    EXPECT_EQ(table(), (std::vector<std::string>{"media", "Music \xC3\xA9t\xC3\xA9"}));
+    ASSERT_EQ(vnb_srvsvc_share_enum(s), 0) << vnb_error();
+    EXPECT_EQ(table(s), (std::vector<std::string>{"media", "Music \xC3\xA9t\xC3\xA9"}));
 }
 
 TEST_F(FakeShares, ThreeHundredSharesComeInFragmentsAndFill256Slots)
@@ -749,10 +748,10 @@ TEST_F(FakeShares, ThreeHundredSharesComeInFragmentsAndFill256Slots)
     tree += "]}";
     connect(tree);
     ASSERT_EQ(vnb_fake_fault("reset_counts", 0), 0);
-    ASSERT_EQ(vnb_srvsvc_share_enum(), 0) << vnb_error();
-    ASSERT_EQ(g_s.share_count, 256);
-    EXPECT_STREQ(g_s.share_names[0], "share0");
-    EXPECT_STREQ(g_s.share_names[255], "share255");
+    ASSERT_EQ(vnb_srvsvc_share_enum(s), 0) << vnb_error();
+    ASSERT_EQ(s.share_count, 256);
+    EXPECT_STREQ(s.share_names[0], "share0");
+    EXPECT_STREQ(s.share_names[255], "share255");
     EXPECT_GT(vnb_fake_count(0x2E), 0);  // the rest of the answer came by READ_ANDX
     EXPECT_EQ(vnb_fake_count(0x04), 1);
 }

@@ -47,9 +47,9 @@ TEST_F(Trans, Trans2RequestLayout)
     const Bytes params{0x37, 0, 200, 0, 2, 0, 4, 1, 0, 0, 0, 0, '*', 0, 0, 0};
     for (uint32_t flags2 : {0xC801u, 0x4801u}) {
         peer.requests.clear();
-        g_s.flags2 = flags2;
-        ParsedHeader h;
-        ASSERT_EQ(trans2(5, TRANS2_FIND_FIRST2, params.data(), params.size(), 0xFFFF, &h), 0) << vnb_error();
+        s.flags2 = flags2;
+        SmbRequest h;
+        ASSERT_EQ(trans2(s, 5, TRANS2_FIND_FIRST2, params, 0xFFFF, h), 0) << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         const Bytes &req = peer.requests[0];
         sp::TransReq t = sp::parse_trans_req(req);
@@ -92,7 +92,8 @@ TEST_F(Trans, MaxDataCountKeepsTheReplyInOneMessage)
     for (const Case &c : cases) {
         peer.requests.clear();
         const uint8_t p[2] = {1, 0};
-        ASSERT_EQ(trans2(5, 6, p, sizeof p, c.asked, nullptr), 0);
+        SmbRequest h;
+        ASSERT_EQ(trans2(s, 5, 6, p, c.asked, h), 0);
         EXPECT_EQ(sp::parse_trans_req(peer.requests.at(0)).max_data, c.sent) << c.asked;
     }
 }
@@ -117,11 +118,12 @@ TEST_F(Trans, PipeRequestAlignsNameParametersAndData)
     };
     for (const Case &c : cases) {
         peer.requests.clear();
-        g_s.flags2 = c.flags2;
+        s.flags2 = c.flags2;
         Bytes params(c.params, 0x11);
         Bytes data(c.data, 0x22);
         TransRequest r = pipe_request(setup, params, data);
-        ASSERT_EQ(vnb_trans_exchange(&r, nullptr), 0) << vnb_error();
+        SmbRequest h;
+        ASSERT_EQ(vnb_trans_exchange(s, &r, h), 0) << vnb_error();
         const Bytes &req = peer.requests.at(0);
         sp::TransReq t = sp::parse_trans_req(req);
         ASSERT_TRUE(t.ok);
@@ -170,19 +172,20 @@ TEST_F(Trans, MalformedRequestsSendNothing)
     for (const Case &c : cases) {
         TransRequest r = pipe_request(setup, small, small);
         c.bend(r);
-        uint64_t sent = g_s.frames_sent;
-        EXPECT_EQ(vnb_trans_exchange(&r, nullptr), c.rc) << c.what;
-        EXPECT_EQ(g_s.frames_sent, sent) << c.what;
+        uint64_t sent = vnb_frames_sent();
+        SmbRequest h;
+        EXPECT_EQ(vnb_trans_exchange(s, &r, h), c.rc) << c.what;
+        EXPECT_EQ(vnb_frames_sent(), sent) << c.what;
     }
     EXPECT_TRUE(peer.requests.empty());
 }
 
 TEST_F(Trans, ReplyBlocksAreReadWhereTheyLie)
 {
-    ParsedHeader h;
-    ASSERT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, &h), 0);
+    SmbRequest h;
+    ASSERT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), 0);
     TransReply r;
-    ASSERT_EQ(vnb_trans_reply_read(10, &r), TransFault::none);
+    ASSERT_EQ(vnb_trans_reply_read(h.reply, 10, &r), TransFault::none);
     EXPECT_EQ(r.word_count, 10u);
     EXPECT_EQ(r.param_count, 10u);
     EXPECT_EQ(r.param_offset, 56u);
@@ -192,7 +195,7 @@ TEST_F(Trans, ReplyBlocksAreReadWhereTheyLie)
     ASSERT_NE(r.data, nullptr);
     EXPECT_EQ(r.params[9], 10);
     EXPECT_EQ(r.data[1], 0xBB);
-    EXPECT_EQ(r.data + 2, g_rep + g_rep_n);
+    EXPECT_EQ(r.data + 2, h.reply.data() + h.reply.size());
 }
 
 // Replies bent one way each, and what the reader makes of them.
@@ -253,12 +256,15 @@ TEST_F(Trans, LyingAndTruncatedReplies)
             c.bend(m);
             return m;
         };
-        ASSERT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, nullptr), 0) << c.what << ": " << vnb_error();
+        SmbRequest h;
+        ASSERT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), 0) << c.what << ": " << vnb_error();
         TransReply r;
-        TransFault f = vnb_trans_reply_read(10, &r);
+        TransFault f = vnb_trans_reply_read(h.reply, 10, &r);
         EXPECT_EQ(f, c.fault) << c.what;
         if (f == TransFault::none) {
-            EXPECT_TRUE(r.data_count == 0 ? r.data == nullptr : r.data + r.data_count <= g_rep + g_rep_n) << c.what;
+            EXPECT_TRUE(r.data_count == 0 ? r.data == nullptr
+                                          : r.data + r.data_count <= h.reply.data() + h.reply.size())
+                << c.what;
             continue;
         }
         EXPECT_EQ(vnb_trans_fail("T", f, &r), -2);
@@ -271,13 +277,13 @@ TEST_F(Trans, LyingAndTruncatedReplies)
 TEST_F(Trans, StatusIsLeftToTheCaller)
 {
     reply = [](const Bytes &req) { return sp::reply_to(req, 0xC000003A); };
-    ParsedHeader h;
-    g_s.last_status = 0;
-    ASSERT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, &h), 0);
-    EXPECT_EQ(h.status, 0xC000003Au);
-    EXPECT_EQ(g_s.last_status, 0u);
+    SmbRequest h;
+    s.last_status = 0;
+    ASSERT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), 0);
+    EXPECT_EQ(h.header.status, 0xC000003Au);
+    EXPECT_EQ(s.last_status, 0u);
     TransReply r;
-    EXPECT_EQ(vnb_trans_reply_read(0, &r), TransFault::word_count);
+    EXPECT_EQ(vnb_trans_reply_read(h.reply, 0, &r), TransFault::word_count);
 }
 
 TEST_F(Trans, ExchangeFailuresComeBackUnchanged)
@@ -287,7 +293,8 @@ TEST_F(Trans, ExchangeFailuresComeBackUnchanged)
         m[4] = 0x33;  // another command
         return m;
     };
-    EXPECT_EQ(trans2(5, 1, nullptr, 0, 0xFFFF, nullptr), -2);
+    SmbRequest h;
+    EXPECT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), -2);
     EXPECT_STREQ(vnb_error(), "the reply command 33 does not answer 32");
 }
 

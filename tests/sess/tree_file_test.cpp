@@ -129,7 +129,7 @@ protected:
     void SetUp() override
     {
         SessTest::SetUp();
-        g_s.max_buffer = 16644;
+        s.max_buffer = 16644;
     }
     // Every request gets the one reply `make` builds.
     void answer(std::function<Bytes(const Bytes &)> make)
@@ -138,13 +138,13 @@ protected:
     }
     void free_trees()
     {
-        for (TreeSlot &t : g_s.trees)
+        for (TreeSlot &t : s.trees)
             t.in_use = 0;
     }
     int used_trees() const
     {
         int n = 0;
-        for (const TreeSlot &t : g_s.trees)
+        for (const TreeSlot &t : s.trees)
             n += t.in_use ? 1 : 0;
         return n;
     }
@@ -156,13 +156,13 @@ TEST_F(TreeFile, ConnectsAShareOnceAndFindsItAgainIgnoringCase)
 {
     answer([](const Bytes &req) { return tree_reply(req, 7); });
     uint32_t tid = 0;
-    ASSERT_EQ(vnb_tree_find_or_connect("Media", &tid), 0) << vnb_error();
+    ASSERT_EQ(vnb_tree_find_or_connect(s, "Media", &tid), 0) << vnb_error();
     EXPECT_EQ(tid, 7u);
     tid = 0;
-    ASSERT_EQ(vnb_tree_find_or_connect("MEDIA", &tid), 0);
+    ASSERT_EQ(vnb_tree_find_or_connect(s, "MEDIA", &tid), 0);
     EXPECT_EQ(tid, 7u);
     ASSERT_EQ(peer.requests.size(), 1u);
-    EXPECT_EQ(vnb_tree_find_or_connect("media", nullptr), 0);
+    EXPECT_EQ(vnb_tree_find_or_connect(s, "media", nullptr), 0);
     EXPECT_EQ(peer.requests.size(), 1u);
 
     const Bytes &req = peer.requests[0];
@@ -175,7 +175,7 @@ TEST_F(TreeFile, ConnectsAShareOnceAndFindsItAgainIgnoringCase)
     EXPECT_EQ(request_bytes(req), cat({Bytes{0}, sp::utf16("\\\\peer\\Media"), Bytes{0, 0}, ascii_z("A:")}));
     EXPECT_EQ(get16(req, 41), request_bytes(req).size());
     EXPECT_EQ(used_trees(), 1);
-    EXPECT_STREQ(g_s.trees[0].name, "Media");
+    EXPECT_STREQ(s.trees[0].name, "Media");
 }
 
 TEST_F(TreeFile, RequestFollowsTheUnicodeBitAndTheIpcService)
@@ -197,8 +197,8 @@ TEST_F(TreeFile, RequestFollowsTheUnicodeBitAndTheIpcService)
         SCOPED_TRACE(c.share);
         free_trees();
         peer.requests.clear();
-        g_s.flags2 = c.flags2;
-        ASSERT_EQ(vnb_tree_find_or_connect(c.share, nullptr), 0) << vnb_error();
+        s.flags2 = c.flags2;
+        ASSERT_EQ(vnb_tree_find_or_connect(s, c.share, nullptr), 0) << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         const Bytes &req = peer.requests[0];
         EXPECT_EQ(get16(req, 37), c.flags);
@@ -212,7 +212,7 @@ TEST_F(TreeFile, PlainAndExtendedRepliesBothGiveTheHeaderTid)
         free_trees();
         answer([extended](const Bytes &req) { return tree_reply(req, 0x0C01, extended); });
         uint32_t tid = 0;
-        ASSERT_EQ(vnb_tree_find_or_connect("Media", &tid), 0) << vnb_error();
+        ASSERT_EQ(vnb_tree_find_or_connect(s, "Media", &tid), 0) << vnb_error();
         EXPECT_EQ(tid, 0x0C01u) << extended;
     }
 }
@@ -222,14 +222,14 @@ TEST_F(TreeFile, EightTreesAtMost)
     uint16_t next = 1;
     answer([&next](const Bytes &req) { return tree_reply(req, next++); });
     for (int i = 0; i < 8; i++)
-        ASSERT_EQ(vnb_tree_find_or_connect(("share" + std::to_string(i)).c_str(), nullptr), 0) << i;
+        ASSERT_EQ(vnb_tree_find_or_connect(s, ("share" + std::to_string(i)).c_str(), nullptr), 0) << i;
 
-    EXPECT_EQ(vnb_tree_find_or_connect("share8", nullptr), -7);
+    EXPECT_EQ(vnb_tree_find_or_connect(s, "share8", nullptr), -7);
     EXPECT_STREQ(vnb_error(), "more than 8 trees on one session");
     EXPECT_EQ(peer.requests.size(), 8u);
 
     uint32_t tid = 0;
-    ASSERT_EQ(vnb_tree_find_or_connect("SHARE5", &tid), 0);  // known ones are still found
+    ASSERT_EQ(vnb_tree_find_or_connect(s, "SHARE5", &tid), 0);  // known ones are still found
     EXPECT_EQ(tid, 6u);
     EXPECT_EQ(peer.requests.size(), 8u);
 }
@@ -254,8 +254,8 @@ TEST_F(TreeFile, UncPathIsCutTo103BytesOnACharacterBoundary)
         SCOPED_TRACE(c.path);
         free_trees();
         peer.requests.clear();
-        std::snprintf(g_s.host, sizeof g_s.host, "%s", c.host.c_str());
-        ASSERT_EQ(vnb_tree_find_or_connect(c.share, nullptr), 0) << vnb_error();
+        std::snprintf(s.host, sizeof s.host, "%s", c.host.c_str());
+        ASSERT_EQ(vnb_tree_find_or_connect(s, c.share, nullptr), 0) << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         EXPECT_LE(c.path.size(), 103u);
         std::string service = c.path.ends_with("IPC$") ? "IPC" : "A:";
@@ -285,13 +285,13 @@ TEST_F(TreeFile, FailuresLeaveEveryTreeSlotFree)
         SCOPED_TRACE(c.what);
         peer.requests.clear();
         answer(c.reply ? c.reply : [](const Bytes &req) { return tree_reply(req, 1); });
-        EXPECT_EQ(vnb_tree_find_or_connect(c.share, nullptr), c.rc);
+        EXPECT_EQ(vnb_tree_find_or_connect(s, c.share, nullptr), c.rc);
         EXPECT_STREQ(vnb_error(), c.text);
         EXPECT_EQ(peer.requests.size(), c.requests);
         EXPECT_EQ(used_trees(), 0);
     }
-    EXPECT_EQ(g_s.last_status, STATUS_BAD_NETWORK_NAME);  // recorded by the first case only
-    EXPECT_EQ(g_s.last_code, -4);
+    EXPECT_EQ(s.last_status, STATUS_BAD_NETWORK_NAME);  // recorded by the first case only
+    EXPECT_EQ(s.last_code, -4);
 }
 
 // ---- NT_CREATE ----
@@ -319,10 +319,10 @@ TEST_F(TreeFile, OpenRequestLayout)
     answer([](const Bytes &req) { return create_reply(req, 0x4001, 0, 10); });
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path ? c.path : "(null)");
-        g_s.flags2 = c.flags2;
+        s.flags2 = c.flags2;
         bool unicode = c.flags2 & 0x8000;
         peer.requests.clear();
-        ASSERT_EQ(vnb_create_file(0x0803, c.path, c.folder, nullptr, nullptr, nullptr, "OPEN X"), 0) << vnb_error();
+        ASSERT_EQ(vnb_create_file(s, 0x0803, c.path, c.folder, nullptr, nullptr, nullptr, "OPEN X"), 0) << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         const Bytes &req = peer.requests[0];
         EXPECT_EQ(req[4], 0xA2);
@@ -349,9 +349,9 @@ TEST_F(TreeFile, OpenRequestLayout)
     }
 
     // A name a server without Unicode cannot be sent never leaves.
-    g_s.flags2 = 0x4001;
+    s.flags2 = 0x4001;
     peer.requests.clear();
-    EXPECT_EQ(vnb_create_file(1, "\xE6\x97\xA5.mkv", 0, nullptr, nullptr, nullptr, "OPEN FILE"), -8);
+    EXPECT_EQ(vnb_create_file(s, 1, "\xE6\x97\xA5.mkv", 0, nullptr, nullptr, nullptr, "OPEN FILE"), -8);
     EXPECT_STREQ(vnb_error(), "OPEN FILE: the name cannot be sent to a server without Unicode");
     EXPECT_TRUE(peer.requests.empty());
 }
@@ -373,7 +373,7 @@ TEST_F(TreeFile, OpenReadsFidSizeAndModificationTime)
         uint32_t fid = 0;
         uint64_t size = 0;
         int64_t mtime = 7;
-        ASSERT_EQ(vnb_create_file(1, "a", 0, &fid, &size, &mtime, "OPEN FILE"), 0) << vnb_error();
+        ASSERT_EQ(vnb_create_file(s, 1, "a", 0, &fid, &size, &mtime, "OPEN FILE"), 0) << vnb_error();
         EXPECT_EQ(fid, 0xBEEFu);
         EXPECT_EQ(size, 5 * kGiB + 3);
         EXPECT_EQ(mtime, c.mtime_ms) << c.last_write;
@@ -381,7 +381,7 @@ TEST_F(TreeFile, OpenReadsFidSizeAndModificationTime)
     // A longer (extended) reply is read the same way.
     answer([](const Bytes &req) { return create_reply(req, 0x0042, 116444736000000000ULL, 9, 42); });
     uint32_t fid = 0;
-    ASSERT_EQ(vnb_create_file(1, "a", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0);
+    ASSERT_EQ(vnb_create_file(s, 1, "a", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0);
     EXPECT_EQ(fid, 0x42u);
 }
 
@@ -425,14 +425,14 @@ TEST_F(TreeFile, OpenFailures)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         peer.respond = c.respond;
-        g_s.last_status = 0xDEAD;
+        s.last_status = 0xDEAD;
         uint32_t fid = 77;
-        EXPECT_EQ(vnb_create_file(1, "a.mkv", 0, &fid, nullptr, nullptr, "OPEN FILE"), c.rc);
+        EXPECT_EQ(vnb_create_file(s, 1, "a.mkv", 0, &fid, nullptr, nullptr, "OPEN FILE"), c.rc);
         if (c.text) {
             EXPECT_STREQ(vnb_error(), c.text);
         }
         EXPECT_EQ(fid, 77u);
-        EXPECT_EQ(g_s.last_status, c.last_status);
+        EXPECT_EQ(s.last_status, c.last_status);
     }
 }
 
@@ -441,7 +441,7 @@ TEST_F(TreeFile, OpenTraceLineShowsTheReply)
     answer([](const Bytes &req) { return create_reply(req, 0x1234, 0, 0); });
     sp::TraceOn trace;
     testing::internal::CaptureStderr();
-    ASSERT_EQ(vnb_create_file(1, "a", 0, nullptr, nullptr, nullptr, "OPEN FILE"), 0);
+    ASSERT_EQ(vnb_create_file(s, 1, "a", 0, nullptr, nullptr, nullptr, "OPEN FILE"), 0);
     std::string err = testing::internal::GetCapturedStderr();
     // UID, MID, WordCount 0x22, AndX FF 00 00 00, OplockLevel, FID 34 12 ...
     EXPECT_EQ(err.rfind("[cr] wc=34 hdr:", 0), 0u) << err;
@@ -457,7 +457,7 @@ TEST_F(TreeFile, ReadBeyond4GiBSendsOffsetHigh)
     const Bytes data = pattern(100, 5);
     answer([&data](const Bytes &req) { return read_reply(req, data); });
     Bytes buf(200, 0xEE);
-    ASSERT_EQ(vnb_do_read(0x0801, 0x4003, 5 * kGiB + 0x1234, buf.data(), 200), 100) << vnb_error();
+    ASSERT_EQ(vnb_do_read(s, 0x0801, 0x4003, 5 * kGiB + 0x1234, buf.data(), 200), 100) << vnb_error();
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 100), data);
     EXPECT_EQ(buf[100], 0xEE);
 
@@ -494,15 +494,15 @@ TEST_F(TreeFile, ReadChunkFollowsTheServerBuffer)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.max_buffer);
         peer.requests.clear();
-        g_s.max_buffer = c.max_buffer;
-        EXPECT_EQ(read_chunk_size(), c.chunk);
-        EXPECT_EQ(vnb_do_read(1, 2, 0, buf.data(), c.capacity), static_cast<int32_t>(c.asked)) << vnb_error();
+        s.max_buffer = c.max_buffer;
+        EXPECT_EQ(read_chunk_size(s), c.chunk);
+        EXPECT_EQ(vnb_do_read(s, 1, 2, 0, buf.data(), c.capacity), static_cast<int32_t>(c.asked)) << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         EXPECT_EQ(get16(peer.requests[0], 43), c.asked);
     }
     for (int32_t capacity : {0, -1}) {
         peer.requests.clear();
-        EXPECT_EQ(vnb_do_read(1, 2, 0, buf.data(), capacity), -6);
+        EXPECT_EQ(vnb_do_read(s, 1, 2, 0, buf.data(), capacity), -6);
         EXPECT_STREQ(vnb_error(), "read length must be positive");
         EXPECT_TRUE(peer.requests.empty());
     }
@@ -541,7 +541,7 @@ TEST_F(TreeFile, HostileReadRepliesFail)
         });
         Bytes buf(100, 0);
         vnb_set_error("untouched");
-        EXPECT_EQ(vnb_do_read(1, 2, 0, buf.data(), 100), c.rc);
+        EXPECT_EQ(vnb_do_read(s, 1, 2, 0, buf.data(), 100), c.rc);
         EXPECT_STREQ(vnb_error(), c.text ? c.text : "untouched");
         if (c.rc > 0) {
             EXPECT_EQ(Bytes(buf.begin(), buf.begin() + c.rc), Bytes(data.begin(), data.begin() + c.rc));
@@ -553,18 +553,18 @@ TEST_F(TreeFile, ReadStatuses)
 {
     answer([](const Bytes &req) { return sp::reply_to(req, STATUS_END_OF_FILE); });
     Bytes buf(10);
-    EXPECT_EQ(vnb_do_read(1, 2, 1000, buf.data(), 10), 0);
-    EXPECT_EQ(g_s.last_status, STATUS_END_OF_FILE);
-    EXPECT_EQ(g_s.last_code, 0);
+    EXPECT_EQ(vnb_do_read(s, 1, 2, 1000, buf.data(), 10), 0);
+    EXPECT_EQ(s.last_status, STATUS_END_OF_FILE);
+    EXPECT_EQ(s.last_code, 0);
 
     answer([](const Bytes &req) { return sp::reply_to(req, STATUS_ACCESS_DENIED); });
-    EXPECT_EQ(vnb_do_read(1, 2, 0, buf.data(), 10), -3);
+    EXPECT_EQ(vnb_do_read(s, 1, 2, 0, buf.data(), 10), -3);
     EXPECT_STREQ(vnb_error(), "READ: ACCESS_DENIED");
-    EXPECT_EQ(g_s.last_status, STATUS_ACCESS_DENIED);
+    EXPECT_EQ(s.last_status, STATUS_ACCESS_DENIED);
 
     // No destination: the bytes are counted, not copied.
     answer([](const Bytes &req) { return read_reply(req, pattern(10, 0)); });
-    EXPECT_EQ(vnb_do_read(1, 2, 0, nullptr, 10), 10);
+    EXPECT_EQ(vnb_do_read(s, 1, 2, 0, nullptr, 10), 10);
 }
 
 // ---- CLOSE ----
@@ -572,7 +572,7 @@ TEST_F(TreeFile, ReadStatuses)
 TEST_F(TreeFile, CloseSendsTheFidAndLeavesTheTime)
 {
     answer([](const Bytes &req) { return sp::reply_to(req, 0); });
-    ASSERT_EQ(vnb_do_close(0x0805, 0xA001), 0);
+    ASSERT_EQ(vnb_do_close(s, 0x0805, 0xA001), 0);
     ASSERT_EQ(peer.requests.size(), 1u);
     const Bytes &req = peer.requests[0];
     EXPECT_EQ(req[4], 0x04);
@@ -583,7 +583,7 @@ TEST_F(TreeFile, CloseSendsTheFidAndLeavesTheTime)
     EXPECT_EQ(get16(req, 39), 0);
 
     answer([](const Bytes &req) { return sp::reply_to(req, STATUS_INVALID_HANDLE); });
-    EXPECT_EQ(vnb_do_close(1, 2), -5);
+    EXPECT_EQ(vnb_do_close(s, 1, 2), -5);
     EXPECT_STREQ(vnb_error(), "CLOSE: INVALID_HANDLE");
 }
 
@@ -601,9 +601,9 @@ protected:
             "users":[{"name":"alice","pass":"pw"}]})"),
                   0);
         identity("", "alice", "pw");
-        std::snprintf(g_s.host, sizeof g_s.host, "fake");
-        sess_reset();
-        ASSERT_EQ(vnb_net_io_fake(&g_s.transport), 0);
+        std::snprintf(s.host, sizeof s.host, "fake");
+        sess_reset(s);
+        s.transport = sp::fake_transport();
     }
     void TearDown() override
     {
@@ -612,8 +612,8 @@ protected:
     }
     void logon()
     {
-        ASSERT_EQ(vnb_sess_ensure(), 0) << vnb_error();
-        ASSERT_EQ(vnb_tree_find_or_connect("media", &tid), 0) << vnb_error();
+        ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
+        ASSERT_EQ(vnb_tree_find_or_connect(s, "media", &tid), 0) << vnb_error();
     }
     uint32_t tid = 0;
 };
@@ -621,52 +621,52 @@ protected:
 TEST_F(FakeFiles, TreesFilesAndFolders)
 {
     logon();
-    EXPECT_EQ(g_s.flags2 & 0x8000, 0x8000u);
+    EXPECT_EQ(s.flags2 & 0x8000, 0x8000u);
     uint32_t ipc = 0;
-    ASSERT_EQ(vnb_tree_find_or_connect("IPC$", &ipc), 0) << vnb_error();
+    ASSERT_EQ(vnb_tree_find_or_connect(s, "IPC$", &ipc), 0) << vnb_error();
     EXPECT_NE(ipc, tid);
-    EXPECT_EQ(vnb_tree_find_or_connect("Nope", nullptr), -4);
+    EXPECT_EQ(vnb_tree_find_or_connect(s, "Nope", nullptr), -4);
     EXPECT_STREQ(vnb_error(), "TREE_CONNECT Nope: BAD_NETWORK_NAME");
 
     uint32_t fid = 0;
     uint64_t size = 0;
     int64_t mtime = 0;
-    ASSERT_EQ(vnb_create_file(tid, "Movies/big.mkv", 0, &fid, &size, &mtime, "OPEN FILE"), 0) << vnb_error();
+    ASSERT_EQ(vnb_create_file(s, tid, "Movies/big.mkv", 0, &fid, &size, &mtime, "OPEN FILE"), 0) << vnb_error();
     EXPECT_EQ(size, 5368709220u);
     EXPECT_EQ(mtime, 1600000000000);
-    EXPECT_EQ(vnb_do_close(tid, fid), 0) << vnb_error();
-    EXPECT_EQ(vnb_do_close(tid, fid), -5);  // closed already
+    EXPECT_EQ(vnb_do_close(s, tid, fid), 0) << vnb_error();
+    EXPECT_EQ(vnb_do_close(s, tid, fid), -5);  // closed already
     EXPECT_STREQ(vnb_error(), "CLOSE: INVALID_HANDLE");
 
-    ASSERT_EQ(vnb_create_file(tid, "Movies", 1, &fid, nullptr, nullptr, "OPEN DIR"), 0) << vnb_error();
-    EXPECT_EQ(vnb_do_close(tid, fid), 0);
-    ASSERT_EQ(vnb_create_file(tid, "", 1, &fid, nullptr, nullptr, "OPEN DIR"), 0) << vnb_error();
-    EXPECT_EQ(vnb_do_close(tid, fid), 0);
-    EXPECT_EQ(vnb_create_file(tid, "Movies", 0, &fid, nullptr, nullptr, "OPEN FILE"), -2);
+    ASSERT_EQ(vnb_create_file(s, tid, "Movies", 1, &fid, nullptr, nullptr, "OPEN DIR"), 0) << vnb_error();
+    EXPECT_EQ(vnb_do_close(s, tid, fid), 0);
+    ASSERT_EQ(vnb_create_file(s, tid, "", 1, &fid, nullptr, nullptr, "OPEN DIR"), 0) << vnb_error();
+    EXPECT_EQ(vnb_do_close(s, tid, fid), 0);
+    EXPECT_EQ(vnb_create_file(s, tid, "Movies", 0, &fid, nullptr, nullptr, "OPEN FILE"), -2);
     EXPECT_STREQ(vnb_error(), "OPEN FILE: FILE_IS_A_DIRECTORY");
-    EXPECT_EQ(vnb_create_file(tid, "Movies/none", 0, &fid, nullptr, nullptr, "OPEN FILE"), -4);
+    EXPECT_EQ(vnb_create_file(s, tid, "Movies/none", 0, &fid, nullptr, nullptr, "OPEN FILE"), -4);
     EXPECT_STREQ(vnb_error(), "OPEN FILE: OBJECT_NAME_NOT_FOUND");
 
-    ASSERT_EQ(vnb_create_file(ipc, "\\srvsvc", 0, &fid, nullptr, nullptr, "OPEN srvsvc"), 0) << vnb_error();
-    EXPECT_EQ(vnb_do_close(ipc, fid), 0);
+    ASSERT_EQ(vnb_create_file(s, ipc, "\\srvsvc", 0, &fid, nullptr, nullptr, "OPEN srvsvc"), 0) << vnb_error();
+    EXPECT_EQ(vnb_do_close(s, ipc, fid), 0);
 }
 
 TEST_F(FakeFiles, ReadsAtSmallAndLargeOffsets)
 {
     logon();
     uint32_t fid = 0;
-    ASSERT_EQ(vnb_create_file(tid, "Movies\\note.txt", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0) << vnb_error();
+    ASSERT_EQ(vnb_create_file(s, tid, "Movies\\note.txt", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0) << vnb_error();
     char text[64] = {};
-    EXPECT_EQ(vnb_do_read(tid, fid, 7, reinterpret_cast<uint8_t *>(text), 63), 5);
+    EXPECT_EQ(vnb_do_read(s, tid, fid, 7, reinterpret_cast<uint8_t *>(text), 63), 5);
     EXPECT_STREQ(text, "world");
-    EXPECT_EQ(vnb_do_read(tid, fid, 12, reinterpret_cast<uint8_t *>(text), 63), 0);
+    EXPECT_EQ(vnb_do_read(s, tid, fid, 12, reinterpret_cast<uint8_t *>(text), 63), 0);
 
     // 100 bytes are left after 5 GiB: a server that lost OffsetHigh would
     // read at 1 GiB and send a full chunk.
-    ASSERT_EQ(vnb_create_file(tid, "Movies/big.mkv", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0);
+    ASSERT_EQ(vnb_create_file(s, tid, "Movies/big.mkv", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0);
     Bytes at0(100), at5(200);
-    ASSERT_EQ(vnb_do_read(tid, fid, 0, at0.data(), 100), 100);
-    ASSERT_EQ(vnb_do_read(tid, fid, 5 * kGiB, at5.data(), 200), 100) << vnb_error();
+    ASSERT_EQ(vnb_do_read(s, tid, fid, 0, at0.data(), 100), 100);
+    ASSERT_EQ(vnb_do_read(s, tid, fid, 5 * kGiB, at5.data(), 200), 100) << vnb_error();
     // Generated content: byte(o) = 31 * id + 7 * o + (o >> 8), so the
     // difference to the byte at the same offset modulo 4 GiB is nil.
     EXPECT_EQ(Bytes(at5.begin(), at5.begin() + 100), at0);
@@ -676,16 +676,16 @@ TEST_F(FakeFiles, SignedSessionReadsFullChunks)
 {
     ASSERT_EQ(vnb_fake_fault("sign_required", 1), 0);
     logon();
-    ASSERT_EQ(sess_signs(), 1);
-    g_s.max_buffer = 70000;  // 65280-byte chunks
+    ASSERT_EQ(sess_signs(s), 1);
+    s.max_buffer = 70000;  // 65280-byte chunks
     uint32_t fid = 0;
-    ASSERT_EQ(vnb_create_file(tid, "Movies/big.mkv", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0) << vnb_error();
+    ASSERT_EQ(vnb_create_file(s, tid, "Movies/big.mkv", 0, &fid, nullptr, nullptr, "OPEN FILE"), 0) << vnb_error();
     Bytes chunk(65280), again(65280);
-    uint32_t before = g_s.sign_seq;
-    ASSERT_EQ(vnb_do_read(tid, fid, 4 * kGiB, chunk.data(), 65280), 65280) << vnb_error();
-    ASSERT_EQ(vnb_do_read(tid, fid, 0, again.data(), 65280), 65280) << vnb_error();
+    uint32_t before = s.sign_seq;
+    ASSERT_EQ(vnb_do_read(s, tid, fid, 4 * kGiB, chunk.data(), 65280), 65280) << vnb_error();
+    ASSERT_EQ(vnb_do_read(s, tid, fid, 0, again.data(), 65280), 65280) << vnb_error();
     EXPECT_EQ(chunk, again);
-    EXPECT_EQ(g_s.sign_seq, before + 4);
+    EXPECT_EQ(s.sign_seq, before + 4);
 }
 
 }  // namespace

@@ -112,75 +112,59 @@ void sign_as_peer(const Bytes &key, uint32_t seq, Bytes &msg)
     std::memcpy(msg.data() + 14, sig.data(), 8);
 }
 
-// ---- in-memory byte stream ----
+// ---- in memory ----
 
-void ScriptPeer::feed(const uint8_t *bytes, size_t len)
+void ScriptPeer::feed(const Bytes &msg)
 {
-    in.insert(in.end(), bytes, bytes + len);
-    while (in.size() >= 4) {
-        size_t n = (size_t{in[1]} << 16) | (size_t{in[2]} << 8) | in[3];
-        if (in.size() < 4 + n)
-            return;
-        Bytes msg(in.begin() + 4, in.begin() + 4 + static_cast<std::ptrdiff_t>(n));
-        in.erase(in.begin(), in.begin() + 4 + static_cast<std::ptrdiff_t>(n));
-        requests.push_back(msg);
-        if (respond)
-            for (const Bytes &reply : respond(msg))
-                push_raw(nbss(reply));
-    }
-}
-
-void ScriptPeer::push_raw(const Bytes &bytes)
-{
-    out.insert(out.end(), bytes.begin(), bytes.end());
+    requests.push_back(msg);
+    if (respond)
+        for (const Bytes &reply : respond(msg))
+            out.push_back(reply);
 }
 
 namespace {
 
-int mem_connect(void *ctx, const char *host, int port, int)
-{
-    auto *p = static_cast<ScriptPeer *>(ctx);
-    p->connects++;
-    p->host = host ? host : "";
-    p->port = port;
-    if (p->connect_rc != 0 && !p->connect_error.empty())
-        vnb_set_error("%s", p->connect_error.c_str());
-    return p->connect_rc;
-}
+class PeerTransport : public MsgTransport {
+public:
+    explicit PeerTransport(ScriptPeer &peer) : p_(peer) {}
 
-int mem_write(void *ctx, const uint8_t *bytes, size_t len)
-{
-    auto *p = static_cast<ScriptPeer *>(ctx);
-    if (p->write_rc != 0)
-        return p->write_rc;
-    p->feed(bytes, len);
-    return 0;
-}
-
-// Nothing waiting counts as a time-out: the scripted peer never blocks.
-int mem_read(void *ctx, uint8_t *buf, size_t cap, int)
-{
-    auto *p = static_cast<ScriptPeer *>(ctx);
-    if (p->out.empty())
-        return -2;
-    size_t n = 0;
-    while (n < cap && !p->out.empty()) {
-        buf[n++] = p->out.front();
-        p->out.pop_front();
+    int32_t open(const char *host, int port, int) override
+    {
+        p_.connects++;
+        p_.host = host ? host : "";
+        p_.port = port;
+        if (p_.connect_rc != 0 && !p_.connect_error.empty())
+            vnb_set_error("%s", p_.connect_error.c_str());
+        return p_.connect_rc;
     }
-    return static_cast<int>(n);
-}
+    int32_t send(std::span<const uint8_t> msg) override
+    {
+        if (p_.write_rc != 0)
+            return vnb_fail(p_.write_rc, "write failed");
+        p_.feed(Bytes(msg.begin(), msg.end()));
+        return 0;
+    }
+    int32_t recv(ByteBuffer &msg, int) override
+    {
+        vnb_buf_free(&msg);
+        if (p_.out.empty())
+            return vnb_fail(-1, "no reply within the time-out");
+        vnb_buf_put(&msg, p_.out.front().data(), p_.out.front().size());
+        p_.out.pop_front();
+        return 0;
+    }
+    void close() override { p_.closes++; }
+    bool pipelines() const override { return p_.pipelines; }
 
-void mem_close(void *ctx)
-{
-    static_cast<ScriptPeer *>(ctx)->closes++;
-}
+private:
+    ScriptPeer &p_;
+};
 
 }  // namespace
 
-void install(ScriptPeer *peer, Transport *t)
+std::unique_ptr<MsgTransport> transport_for(ScriptPeer &peer)
 {
-    *t = Transport{peer, mem_connect, mem_write, mem_read, mem_close};
+    return std::make_unique<PeerTransport>(peer);
 }
 
 // ---- loopback TCP ----

@@ -1,19 +1,20 @@
-// A scripted SMB1 peer for the engine tests. The peer answers every complete
-// request message the client writes with the messages its responder returns;
-// it reaches the engine as a byte-stream Transport (in memory) or as a
-// loopback TCP server, so replies travel the NBSS path either way.
+// A scripted SMB1 peer for the engine tests. The peer answers every request
+// message the client sends with the messages its responder returns; it
+// reaches the engine as a message transport (in memory) or as a loopback TCP
+// server that speaks NBSS.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "net/net.h"
+#include "net/msg_transport.h"
 
 namespace sp {
 
@@ -53,25 +54,23 @@ using Responder = std::function<std::vector<Bytes>(const Bytes &request)>;
 struct ScriptPeer {
     Responder respond;
     std::vector<Bytes> requests;  // every request message received, in order
-    Bytes in;                     // client bytes not yet forming a whole frame
-    std::deque<uint8_t> out;      // bytes waiting for the client's reads
+    std::deque<Bytes> out;        // replies waiting for the client
     int connects = 0;
     int closes = 0;
-    int connect_rc = 0;            // what connect returns
+    int connect_rc = 0;            // what open returns
     std::string connect_error;     // text it leaves behind when failing
-    int write_rc = 0;              // what write returns
+    int write_rc = 0;              // what send returns
+    bool pipelines = true;
     std::string host;
     int port = 0;
 
-    // Takes client bytes; every complete NBSS frame becomes a request.
-    void feed(const uint8_t *bytes, size_t len);
-    // Queues raw bytes for the client.
-    void push_raw(const Bytes &bytes);
+    // Takes one request message and queues the responder's replies.
+    void feed(const Bytes &msg);
 };
 
-// Fills t with the in-memory byte-stream operations over peer (which the
-// test owns: close only counts).
-void install(ScriptPeer *peer, Transport *t);
+// A message transport over the peer, which the test owns (close only
+// counts). Nothing waiting when the client receives counts as a time-out.
+std::unique_ptr<MsgTransport> transport_for(ScriptPeer &peer);
 
 // A loopback TCP server that serves connections one after another with the
 // same responder, each connection's requests kept apart. Bounded in time.

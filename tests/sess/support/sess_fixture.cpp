@@ -1,5 +1,6 @@
 #include "sess/support/sess_fixture.h"
 
+#include "api/session_ops.h"
 #include "ntlm/spnego.h"
 #include "util/bytebuf.h"
 
@@ -124,41 +125,38 @@ Bytes accept_completed()
     return {0xA1, 0x07, 0x30, 0x05, 0xA0, 0x03, 0x0A, 0x01, 0x00};
 }
 
+std::unique_ptr<MsgTransport> fake_transport()
+{
+    return vnb_make_transport(TransportChoice{VNSMB1C_MODE_FAKE, nullptr});
+}
+
 void SessTest::SetUp()
 {
     ::unsetenv("VNSMB1C_TRACE");
-    vnb_state_ensure_init();
-    sess_reset();
     identity("", "", "");
-    g_s.host[0] = '\0';
-    std::strcpy(g_s.host, "peer");
-    g_s.port = 0;
-    g_s.timeout_ms = 1000;
-    g_s.flags2 = 0;
-    g_s.signing = 0;
-    g_s.sign_seq = 0;
-    g_s.guest = 0;
-    g_s.capabilities = 0;
-    g_s.have_challenge = 0;
-    g_s.last_status = 0;
-    g_s.last_status_nt = 0;
-    g_s.last_code = 0;
-    g_rep_n = 0;
-    install(&peer, &g_s.transport);
+    std::strcpy(s.host, "peer");
+    s.timeout_ms = 1000;
+    s.transport = transport_for(peer);
 }
 
 void SessTest::TearDown()
 {
-    sess_reset();
-    g_s.timeout_ms = kDefaultTimeoutMs;
+    sess_reset(s);
+}
+
+void SessTest::fresh_peer()
+{
+    sess_reset(s);
+    peer = ScriptPeer{};
+    s.transport = transport_for(peer);
 }
 
 void SessTest::identity(const char *domain, const char *user, const char *password)
 {
-    std::snprintf(g_s.domain, sizeof g_s.domain, "%s", domain);
-    std::snprintf(g_s.user, sizeof g_s.user, "%s", user);
-    std::snprintf(g_s.password, sizeof g_s.password, "%s", password);
-    g_s.anonymous = (!*user && !*password) ? 1 : 0;
+    std::snprintf(s.domain, sizeof s.domain, "%s", domain);
+    std::snprintf(s.user, sizeof s.user, "%s", user);
+    std::snprintf(s.password, sizeof s.password, "%s", password);
+    s.anonymous = (!*user && !*password) ? 1 : 0;
 }
 
 }  // namespace sp

@@ -10,7 +10,7 @@
 
 #include "sess/exchange.h"
 #include "sess/lifecycle.h"
-#include "sess/session_state.h"
+#include "sess/session.h"
 #include "sess/support/script_peer.h"
 #include "util/error.h"
 
@@ -52,8 +52,11 @@ Bytes fake_challenge_token(const uint8_t challenge[8]);
 // negTokenResp accept-completed.
 Bytes accept_completed();
 
-// A clean session: initialised state, reset, no identity, the scripted peer
-// installed as transport, trace off.
+// A transport to the in-process fake server (host "fake").
+std::unique_ptr<MsgTransport> fake_transport();
+
+// A clean session with no identity, the scripted peer as its transport,
+// host "peer", a short time-out and trace off.
 class SessTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -61,7 +64,10 @@ protected:
     // Sets the identity as connect does (anonymous when user and password
     // are both empty).
     void identity(const char *domain, const char *user, const char *password);
+    // Starts over with a new peer as the session's transport.
+    void fresh_peer();
     ScriptPeer peer;
+    Session s;
 };
 
 // Scoped VNSMB1C_TRACE.

@@ -1,0 +1,114 @@
+// One SMB1 session: everything a connection owns, from its settings to the
+// requests in flight and the transport it talks through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/msg_transport.h"
+#include "ntlm/ntlm.h"
+
+constexpr int kMaxTrees = 8;
+constexpr int kMaxFiles = 64;
+constexpr int kMaxShares = 256;
+constexpr int kDefaultTimeoutMs = 30000;
+
+struct TreeSlot {
+    uint32_t tid;
+    char name[81];   // share name as the caller gave it
+    int32_t in_use;
+};
+
+// Public file handle n (1..64) is slot n-1.
+struct FileSlot {
+    int32_t in_use;
+    uint32_t fid;    // 16-bit value from the NT_CREATE reply
+    uint32_t tid;
+    uint64_t size;   // end of file from the NT_CREATE reply
+    uint64_t mtime;  // last-write FILETIME from the NT_CREATE reply
+};
+
+// The last folder listing, as item JSON {"items":[...]}.
+struct ListingRecord {
+    std::string items;  // empty while no listing is held
+    uint32_t count;
+    uint32_t hidden;
+};
+
+struct SmbRequest;
+
+struct Session {
+    Session();
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // Settings.
+    char host[256]{};
+    int32_t port = 0;             // 0 stands for 445
+    char domain[129]{};
+    char user[129]{};
+    char password[257]{};
+    int32_t anonymous = 0;
+    int32_t timeout_ms = kDefaultTimeoutMs;
+    int32_t local_port = 0;
+
+    // What NEGOTIATE and SESSION_SETUP settled.
+    int32_t negotiated = 0;
+    int32_t established = 0;
+    int32_t dialect_index = 0;
+    uint32_t security_mode = 0;
+    uint32_t max_buffer = 0;
+    uint32_t max_raw = 0;
+    uint32_t max_mpx = 0;
+    uint32_t capabilities = 0;
+    uint8_t server_guid[16]{};
+    uint8_t challenge[8]{};
+    int32_t have_challenge = 0;
+    uint8_t neg_blob[8192]{};
+    uint32_t neg_blob_len = 0;
+    int32_t ext_security = 0;
+    uint8_t lm_response[512]{};
+    uint32_t lm_response_len = 0;
+    uint8_t nt_response[2048]{};
+    uint32_t nt_response_len = 0;
+    uint32_t flags2 = 0;
+    NtlmChallenge type2{};
+    uint32_t uid = 0;
+    int32_t guest = 0;
+
+    // Signing.
+    uint8_t signing_key[16]{};
+    int32_t signing = 0;
+    uint32_t sign_seq = 0;
+
+    // Trees, files and listings.
+    char share_names[kMaxShares][81]{};
+    int32_t share_count = 0;
+    TreeSlot trees[kMaxTrees]{};
+    FileSlot files[kMaxFiles]{};
+    ListingRecord listing{};
+    uint32_t open_files = 0;
+
+    // The last status a server sent.
+    int32_t last_code = 0;
+    uint32_t last_status = 0;
+    int32_t last_status_nt = 0;
+
+    // Requests.
+    uint64_t mid_counter = 0;
+    std::vector<SmbRequest *> in_flight;  // sent, reply not yet taken
+    std::unique_ptr<MsgTransport> transport;
+    bool transport_open = false;
+
+    // Wipes the password, the keys and the logon responses.
+    void wipe_secrets();
+};
+
+// Request frames handed to a transport by any session since the process
+// started.
+uint64_t vnb_frames_sent();
+void vnb_count_frame();
