@@ -17,7 +17,7 @@ void fake_cmd_close(const FakeRequest &rq, FakeReply &rp)
     }
     uint32_t fid = vnb_r16(rq.msg + kOffFid);
     fake_trace("[close] req fid=%u\n", fid);
-    FakeHandle *h = fake_handle_by_fid(fid);
+    FakeHandle *h = fake_handle_by_fid(rq.st, fid);
     fake_trace("[close] h=%p used=%d\n", static_cast<void *>(h), h ? h->used : -1);
     if (!h) {
         rp_error(rp, STATUS_INVALID_HANDLE);

@@ -42,11 +42,9 @@ bool write_class(uint8_t cmd)
     }
 }
 
-FakeRequest parse_request(const uint8_t *req, size_t len)
+FakeRequest parse_request(FakeServerState &st, const uint8_t *req, size_t len)
 {
-    FakeRequest rq{};
-    rq.msg = req;
-    rq.len = len;
+    FakeRequest rq{st, req, len};
     LeReader r(req, len);
     rq.command = r.u8_at(kOffCommand);
     rq.flags2 = r.u16_at(kOffFlags2);
@@ -115,6 +113,7 @@ uint32_t dos_status(uint32_t nt)
 
 uint16_t reply_flags2(const FakeRequest &rq)
 {
+    const FakeServerState &st = rq.st;
     uint16_t f = st.dos_errors ? kFlags2LongNames : kFlags2NtStatus | kFlags2LongNames;
     if (rq.unicode)
         f |= kFlags2Unicode;
@@ -231,7 +230,7 @@ void rp_string(FakeReply &rp, const char *text, bool unicode, bool align)
     vnb_w16(&rp.msg, 0);
 }
 
-size_t fake_reply_limit()
+size_t fake_reply_limit(const FakeServerState &st)
 {
     if (st.client_max_buffer == 0)
         return 65535;
@@ -271,10 +270,17 @@ int32_t fake_read_string(const FakeRequest &rq, size_t off, size_t end, bool uni
     return static_cast<int32_t>(n);
 }
 
-void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out)
+void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuffer *out)
 {
-    if (!F.loaded || !out)
+    if (!c || !F.loaded || !out)
         return;
+    FakeServerState &st = c->st;
+    if (c->generation != F.generation) {
+        // Another tree was loaded: what this connection had open is gone.
+        fake_close_all_handles(st);
+        fake_close_all_searches(st);
+        c->generation = F.generation;
+    }
     if (F.faults.garbage > 0) {
         F.faults.garbage--;
         vnb_buf_put(out, "garbage", 7);
@@ -284,7 +290,7 @@ void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out)
     if (!req || len < kHeaderLen || memcmp(req, kProtocol, 4) != 0)
         return;
 
-    FakeRequest rq = parse_request(req, len);
+    FakeRequest rq = parse_request(st, req, len);
     st.last_tid = rq.tid;
     st.unicode = rq.unicode ? 1 : 0;
     st.tick++;

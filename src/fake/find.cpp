@@ -129,7 +129,7 @@ int fill_page(FakeSearch &s, uint16_t search_count, bool unicode, size_t room, P
     return 0;
 }
 
-FakeSearch *search_slot()
+FakeSearch *search_slot(FakeServerState &st)
 {
     FakeSearch *ended = nullptr;
     for (FakeSearch &s : st.searches) {
@@ -145,7 +145,7 @@ FakeSearch *search_slot()
     return ended;
 }
 
-FakeSearch *search_by_sid(uint32_t sid, uint32_t tid)
+FakeSearch *search_by_sid(FakeServerState &st, uint32_t sid, uint32_t tid)
 {
     for (FakeSearch &s : st.searches)
         if (s.used && s.sid == sid && s.tid == tid)
@@ -226,15 +226,15 @@ void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         rp_error(rp, STATUS_OBJECT_PATH_NOT_FOUND);
         return;
     }
-    FakeSearch *s = search_slot();
+    FakeSearch *s = search_slot(rq.st);
     if (!s) {
         rp_error(rp, STATUS_INSUFFICIENT_RESOURCES);
         return;
     }
     s->used = 1;
     s->tid = rq.tid;
-    s->sid = fake_draw_sid();
-    s->last_use = st.tick;
+    s->sid = fake_draw_sid(rq.st);
+    s->last_use = rq.st.tick;
     if (!start_search(*s, folder, pattern)) {
         fake_search_free(s);
         rp_error(rp, STATUS_INSUFFICIENT_RESOURCES);
@@ -246,7 +246,7 @@ void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         return;
     }
     Page pg{};
-    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(tr, 10), &pg) != 0) {
+    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(rq.st, tr, 10), &pg) != 0) {
         fake_search_free(s);
         vnb_buf_free(&pg.data);
         rp_error(rp, kStatusInfoLengthMismatch);
@@ -280,7 +280,7 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
     fp.search_count = vnb_r16(tr.params + 2);
     fp.level = vnb_r16(tr.params + 4);
     fp.flags = vnb_r16(tr.params + 10);
-    FakeSearch *s = search_by_sid(sid, rq.tid);
+    FakeSearch *s = search_by_sid(rq.st, sid, rq.tid);
     if (!s) {
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
@@ -289,7 +289,7 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    s->last_use = st.tick;
+    s->last_use = rq.st.tick;
     // Without "continue from last", a name of an entry resumes after it.
     if (!(fp.flags & kFindContinueFromLast) && fp.name[0]) {
         for (uint32_t i = 0; i < s->count; i++) {
@@ -306,7 +306,7 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         return;
     }
     Page pg{};
-    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(tr, 8), &pg) != 0) {
+    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(rq.st, tr, 8), &pg) != 0) {
         vnb_buf_free(&pg.data);
         rp_error(rp, kStatusInfoLengthMismatch);
         return;
@@ -327,7 +327,7 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 
 void fake_cmd_find_close2(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
@@ -336,7 +336,7 @@ void fake_cmd_find_close2(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     // Like Samba, an id that names no search is closed all the same.
-    if (FakeSearch *s = search_by_sid(vnb_r16(rq.msg + kOffWords), rq.tid))
+    if (FakeSearch *s = search_by_sid(rq.st, vnb_r16(rq.msg + kOffWords), rq.tid))
         fake_search_free(s);
     rp_words(rp, 0);
     vnb_w16(&rp.msg, 0);

@@ -46,9 +46,9 @@ int dialect_index(const FakeRequest &rq)
     return -1;
 }
 
-void new_connection()
+void new_connection(FakeServerState &st)
 {
-    fake_end_session();
+    fake_end_session(st);
     st.sign_active = 0;
     st.seq = 0;
     st.mac_key_len = 0;
@@ -65,7 +65,8 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_REQUEST_NOT_SUPPORTED);
         return;
     }
-    new_connection();
+    FakeServerState &st = rq.st;
+    new_connection(st);
     st.negotiated = 1;
     // As Samba: extended security only for a client that asks for it.
     st.ext_security = F.faults.no_extsec || !(rq.flags2 & kFlags2ExtSecurity) ? 0 : 1;

@@ -98,7 +98,7 @@ void open_pipe(const FakeRequest &rq, FakeReply &rp, const char *name)
 {
     const char *last = last_component(name);
     fake_trace("[open] ipc name='%s' last='%s'\n", name, last);
-    FakeHandle *h = vnb_casecmp(last, "srvsvc") == 0 ? fake_handle_new(rq.tid) : nullptr;
+    FakeHandle *h = vnb_casecmp(last, "srvsvc") == 0 ? fake_handle_new(rq.st, rq.tid) : nullptr;
     if (!h) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
@@ -156,7 +156,7 @@ FakeNode *fake_walk(FakeNode *root, const char *path)
 
 void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
@@ -188,7 +188,7 @@ void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, is_dir ? STATUS_FILE_IS_A_DIRECTORY : STATUS_NOT_A_DIRECTORY);
         return;
     }
-    FakeHandle *h = fake_handle_new(rq.tid);
+    FakeHandle *h = fake_handle_new(rq.st, rq.tid);
     if (!h) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;

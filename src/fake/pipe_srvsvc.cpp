@@ -249,7 +249,7 @@ bool fake_pipe_pending(const FakeHandle *h)
 
 void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         fake_trace("[trans-out] no session\n");
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
@@ -271,7 +271,7 @@ void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
     }
-    FakeHandle *h = fake_handle_by_fid(vnb_r16(tr.setup + 2));
+    FakeHandle *h = fake_handle_by_fid(rq.st, vnb_r16(tr.setup + 2));
     if (!h || !h->is_pipe) {
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
@@ -286,7 +286,7 @@ void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp)
 
     const uint8_t *bytes = nullptr;
     bool more = false;
-    size_t got = fake_pipe_take(h, fake_trans_data_room(tr, 0), &bytes, &more);
+    size_t got = fake_pipe_take(h, fake_trans_data_room(rq.st, tr, 0), &bytes, &more);
     if (fake_pipe_pending(h))
         rp.status = STATUS_BUFFER_OVERFLOW;
     fake_trans_reply(rp, nullptr, 0, bytes, got);

@@ -58,7 +58,7 @@ void read_pipe(FakeHandle *h, size_t max, FakeReply &rp)
 
 void fake_cmd_read(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
@@ -66,7 +66,7 @@ void fake_cmd_read(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
     }
-    FakeHandle *h = fake_handle_by_fid(vnb_r16(rq.msg + kOffFid));
+    FakeHandle *h = fake_handle_by_fid(rq.st, vnb_r16(rq.msg + kOffFid));
     size_t max = vnb_r16(rq.msg + kOffMaxCount);
     if (h && h->is_pipe) {
         read_pipe(h, max, rp);

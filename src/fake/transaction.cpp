@@ -71,10 +71,10 @@ int fake_trans_parse(const FakeRequest &rq, FakeTrans *out)
     return 0;
 }
 
-size_t fake_trans_data_room(const FakeTrans &tr, size_t param_len)
+size_t fake_trans_data_room(const FakeServerState &st, const FakeTrans &tr, size_t param_len)
 {
     size_t data_at = align4(kReplyBytes + 1 + param_len);
-    size_t limit = fake_reply_limit();
+    size_t limit = fake_reply_limit(st);
     size_t room = limit > data_at ? limit - data_at : 0;
     return std::min<size_t>(room, tr.max_data);
 }
@@ -115,7 +115,7 @@ void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp)
             return;
         }
     }
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
@@ -126,7 +126,7 @@ void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     uint16_t sub = tr.setup_count >= 1 ? vnb_r16(tr.setup) : 0xFFFF;
-    fake_trace("[t2] wc=%u sub=%u session=%d\n", rq.wc, sub, st.session);
+    fake_trace("[t2] wc=%u sub=%u session=%d\n", rq.wc, sub, rq.st.session);
     switch (sub) {
     case TRANS2_FIND_FIRST2: fake_find_first2(rq, tr, rp); break;
     case TRANS2_FIND_NEXT2: fake_find_next2(rq, tr, rp); break;

@@ -48,6 +48,7 @@ uint32_t tree_for_path(const FakeRequest &rq)
 
 void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
 {
+    const FakeServerState &st = rq.st;
     fake_trace("[tc] have_session=%d req_uid=%u st_uid=%u\n", st.session, rq.uid, st.uid);
     if (!st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
@@ -84,6 +85,7 @@ void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
 void fake_cmd_tree_disconnect(const FakeRequest &rq, FakeReply &rp)
 {
     // What was open on the tree goes with it.
+    FakeServerState &st = rq.st;
     for (FakeHandle &h : st.handles)
         if (h.used && h.tid == rq.tid)
             fake_handle_free(&h);
