@@ -1,10 +1,11 @@
 // CLOSE: ends an open handle (file, folder or pipe). No session is needed.
 #include "fake/fake_internal.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 
 namespace {
 
-constexpr size_t kOffFid = 33;
+constexpr size_t kOffFid = smb::kOffWords;
 constexpr size_t kMinLen = 39;  // through LastTimeModified
 
 }  // namespace

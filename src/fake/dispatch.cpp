@@ -7,7 +7,7 @@
 
 #include "crypto/smb_sign.h"
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -68,8 +68,7 @@ FakeRequest parse_request(FakeServerState &st, const uint8_t *req, size_t len)
 
 void put_header(ByteBuffer *b, const FakeRequest &rq)
 {
-    static constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
-    vnb_buf_put(b, kProtocol, 4);
+    vnb_buf_put(b, kProtocol, sizeof kProtocol);
     vnb_buf_byte(b, rq.command);
     vnb_w32(b, 0);                       // Status, patched at the end
     vnb_buf_byte(b, kFlagsReply);
@@ -81,34 +80,6 @@ void put_header(ByteBuffer *b, const FakeRequest &rq)
     vnb_w16(b, vnb_r16(rq.msg + kOffPid));
     vnb_w16(b, rq.uid);
     vnb_w16(b, rq.mid);
-}
-
-// The DOS form of an NT status: error class in the first byte of the status
-// field, the code in its upper half.
-uint32_t dos_status(uint32_t nt)
-{
-    struct DosForm {
-        uint32_t nt;
-        uint8_t err_class;
-        uint16_t code;
-    };
-    static constexpr DosForm kForms[] = {
-        {STATUS_SUCCESS, 0, 0},
-        {STATUS_BUFFER_OVERFLOW, 1, 234},           // ERRDOS / ERRmoredata
-        {STATUS_MORE_PROCESSING_REQUIRED, 1, 234},
-        {STATUS_NO_MORE_FILES, 1, 18},              // ERRDOS / ERRnofiles
-        {STATUS_OBJECT_NAME_NOT_FOUND, 1, 2},       // ERRDOS / ERRbadfile
-        {STATUS_OBJECT_PATH_NOT_FOUND, 1, 3},       // ERRDOS / ERRbadpath
-        {STATUS_ACCESS_DENIED, 1, 5},               // ERRDOS / ERRnoaccess
-        {STATUS_INVALID_HANDLE, 1, 6},              // ERRDOS / ERRbadfid
-        {STATUS_LOGON_FAILURE, 2, 2},               // ERRSRV / ERRbadpw
-        {STATUS_BAD_NETWORK_NAME, 2, 6},            // ERRSRV / ERRinvnetname
-        {STATUS_USER_SESSION_DELETED, 2, 91},       // ERRSRV / ERRbaduid
-    };
-    for (const DosForm &f : kForms)
-        if (f.nt == nt)
-            return f.err_class | (uint32_t{f.code} << 16);
-    return 2 | (1u << 16);  // ERRSRV / ERRerror
 }
 
 uint16_t reply_flags2(const FakeRequest &rq)
@@ -286,8 +257,7 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
         vnb_buf_put(out, "garbage", 7);
         return;
     }
-    static constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
-    if (!req || len < kHeaderLen || memcmp(req, kProtocol, 4) != 0)
+    if (!req || len < kHeaderLen || memcmp(req, kProtocol, sizeof kProtocol) != 0)
         return;
 
     FakeRequest rq = parse_request(st, req, len);
@@ -330,7 +300,7 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
 
     if (rp.send && !rp.msg.failed && rp.msg.len >= kHeaderLen && rp.msg.len <= 0xFFFFFF) {
         uint8_t *m = rp.msg.data;
-        rp_put32_at(rp, kOffStatus, st.dos_errors ? dos_status(rp.status) : rp.status);
+        rp_put32_at(rp, kOffStatus, st.dos_errors ? dos_form(rp.status) : rp.status);
         rp_put16_at(rp, kOffFlags2, reply_flags2(rq));
         rp_put16_at(rp, kOffTid, rp.tid);
         if (rq.command == SESSION_SETUP_ANDX && st.uid != 0)

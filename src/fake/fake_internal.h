@@ -8,6 +8,7 @@
 #include "fake/fake.h"
 #include "util/bytebuf.h"
 #include "util/le_reader.h"
+#include "util/smb1_wire.h"
 
 struct FakeServerState;
 
@@ -69,6 +70,8 @@ struct FakeTree {
 extern FakeTree F;
 
 inline constexpr int64_t kDefaultMtime = 1700000000;
+// The server's clock: it stands at the default modification time.
+inline constexpr uint64_t kServerFiletime = smb::filetime_from_unix(kDefaultMtime);
 inline constexpr int64_t kMaxGenerated = 200000;
 inline constexpr uint32_t kIpcTid = 0xFF01;
 
@@ -280,7 +283,6 @@ bool fake_pipe_pending(const FakeHandle *h);
 // UTF-8 path below root, or NULL (missing component, "." or "..").
 FakeNode *fake_walk(FakeNode *root, const char *path);
 
-// Directory-entry times and attributes.
-uint64_t fake_filetime(int64_t unix_seconds);
+// Directory-entry attributes and allocation size.
 uint32_t fake_attributes(const FakeNode *n);
 uint64_t fake_allocation(const FakeNode *n);

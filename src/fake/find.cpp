@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -14,8 +14,6 @@ using namespace smb;
 
 namespace {
 
-constexpr uint32_t kStatusInfoLengthMismatch = 0xC0000004;
-constexpr size_t kEntryFixed = 94;
 constexpr size_t kMaxNameBytes = 1024;
 
 struct FindParams {
@@ -70,14 +68,14 @@ int emit(ByteBuffer *data, const FakeNode *n, const char *name, bool unicode, si
             return -1;
         memcpy(enc, name, name_len);
     }
-    size_t need = (kEntryFixed + name_len + 7) & ~size_t{7};
-    size_t pad = need - kEntryFixed - name_len;
+    size_t need = (kFindBothDirectoryInfoFixed + name_len + 7) & ~size_t{7};
+    size_t pad = need - kFindBothDirectoryInfoFixed - name_len;
     if (dbg)
         fprintf(stderr, "[emit] nm='%s' ulen8=%zu pad=%zu need=%zu at=%zu\n", name, name_len, pad, need,
                 static_cast<size_t>(data->len));
     if (data->len + need > room)
         return 0;
-    uint64_t t = fake_filetime(n->mtime);
+    uint64_t t = filetime_from_unix(n->mtime);
     vnb_w32(data, static_cast<uint32_t>(need));  // NextEntryOffset (the last one is cleared)
     vnb_w32(data, static_cast<uint32_t>(n->id));
     for (int i = 0; i < 4; i++)

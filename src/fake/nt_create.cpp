@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -110,14 +110,9 @@ void open_pipe(const FakeRequest &rq, FakeReply &rp, const char *name)
 
 }  // namespace
 
-uint64_t fake_filetime(int64_t unix_seconds)
-{
-    return (static_cast<uint64_t>(unix_seconds) + 11644473600ULL) * 10000000ULL;
-}
-
 uint32_t fake_attributes(const FakeNode *n)
 {
-    return n->kind == kNodeFolder ? 0x11 : 0x21;
+    return kAttrReadOnly | (n->kind == kNodeFolder ? kAttrDirectory : kAttrArchive);
 }
 
 uint64_t fake_allocation(const FakeNode *n)
@@ -194,7 +189,7 @@ void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     h->node = node;
-    uint64_t t = fake_filetime(node->mtime);
+    uint64_t t = filetime_from_unix(node->mtime);
     reply(rp, h->fid,
           {t, fake_attributes(node), fake_allocation(node), static_cast<uint64_t>(node->size), 0, 0,
            static_cast<uint8_t>(is_dir ? 1 : 0)});

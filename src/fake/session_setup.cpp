@@ -4,7 +4,7 @@
 
 #include "crypto/crypto.h"
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "ntlm/ntlm.h"
 #include "ntlm/spnego.h"
 #include "util/status.h"

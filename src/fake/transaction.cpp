@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 
 using namespace smb;

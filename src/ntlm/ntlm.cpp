@@ -4,6 +4,7 @@
 
 #include "crypto/crypto.h"
 #include "ntlm/ntlm_internal.h"
+#include "util/smb1_wire.h"
 #include "util/text.h"
 
 namespace {
@@ -25,7 +26,6 @@ constexpr uint32_t kType3AnonymousFlags = NTLMSSP_NEGOTIATE_UNICODE | NTLMSSP_NE
 
 constexpr size_t kType3Header = 64;
 constexpr char kWorkstation[] = "VANTRELVIEWER";
-constexpr uint64_t kEpochDelta = 11644473600;  // seconds from 1601 to 1970
 
 constexpr size_t kBlobMax = 2048;
 constexpr size_t kBlobFixed = 28;   // everything before the target information
@@ -121,7 +121,7 @@ void vnb_ntlm_hashes(const char *user, const char *password, uint8_t nt_hash[16]
 
 uint64_t vnb_ntlm_filetime(uint64_t unix_time)
 {
-    return (unix_time + kEpochDelta) * 10000000u;
+    return smb::filetime_from_unix(static_cast<int64_t>(unix_time));
 }
 
 int vnb_ntlm_build_type1(ByteBuffer *b)
