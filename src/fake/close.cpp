@@ -16,7 +16,7 @@ void fake_cmd_close(const FakeRequest &rq, FakeReply &rp)
         rp.send = false;
         return;
     }
-    uint32_t fid = vnb_r16(rq.msg + kOffFid);
+    uint32_t fid = rq.u16_at(kOffFid);
     fake_trace("[close] req fid=%u\n", fid);
     FakeHandle *h = fake_handle_by_fid(rq.st, fid);
     fake_trace("[close] h=%p used=%d\n", static_cast<void *>(h), h ? h->used : -1);

@@ -53,11 +53,11 @@ FakeRequest parse_request(FakeServerState &st, const uint8_t *req, size_t len)
     rq.mid = r.u16_at(kOffMid);
     rq.unicode = (rq.flags2 & kFlags2Unicode) != 0;
     if (len > kOffWordCount) {
-        rq.wc = req[kOffWordCount];
+        rq.wc = r.u8_at(kOffWordCount);
         size_t words_end = kOffWords + 2 * size_t{rq.wc};
         rq.words_ok = words_end <= len;
         if (words_end + 2 <= len) {
-            size_t bc = vnb_r16(req + words_end);
+            size_t bc = r.u16_at(words_end);
             rq.bytes_off = words_end + 2;
             rq.bytes_ok = bc <= len - rq.bytes_off;
             rq.bytes_len = rq.bytes_ok ? bc : len - rq.bytes_off;
@@ -73,11 +73,11 @@ void put_header(ByteBuffer *b, const FakeRequest &rq)
     vnb_w32(b, 0);                       // Status, patched at the end
     vnb_buf_byte(b, kFlagsReply);
     vnb_w16(b, 0);                       // Flags2, patched at the end
-    vnb_w16(b, vnb_r16(rq.msg + kOffPidHigh));
+    vnb_w16(b, rq.u16_at(kOffPidHigh));
     vnb_w64(b, 0);                       // SecuritySignature
     vnb_w16(b, 0);
     vnb_w16(b, rq.tid);
-    vnb_w16(b, vnb_r16(rq.msg + kOffPid));
+    vnb_w16(b, rq.u16_at(kOffPid));
     vnb_w16(b, rq.uid);
     vnb_w16(b, rq.mid);
 }
@@ -215,8 +215,8 @@ int32_t fake_read_string(const FakeRequest &rq, size_t off, size_t end, bool uni
         end = rq.len;
     if (off > end || cap < 1)
         return -1;
-    const uint8_t *p = rq.msg + off;
-    size_t avail = end - off;
+    std::span<const uint8_t> p = rq.block(off, end - off);
+    size_t avail = p.size();
     size_t n = 0;
     size_t term = 0;
     if (unicode) {
@@ -233,10 +233,10 @@ int32_t fake_read_string(const FakeRequest &rq, size_t off, size_t end, bool uni
     if (next)
         *next = off + n + term;
     if (unicode)
-        return vnb_utf16_to_utf8(p, n, out, cap);
+        return vnb_utf16_to_utf8(p.data(), n, out, cap);
     if (n >= static_cast<size_t>(cap))
         return -1;
-    memcpy(out, p, n);
+    memcpy(out, p.data(), n);
     out[n] = '\0';
     return static_cast<int32_t>(n);
 }

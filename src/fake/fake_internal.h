@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "fake/fake.h"
 #include "util/bytebuf.h"
@@ -195,8 +196,14 @@ struct FakeRequest {
     bool bytes_ok = false;     // ByteCount present and inside the frame
     bool unicode = false;
 
-    // Reader over the whole message (absolute offsets).
+    // Reader over the whole message (absolute offsets), and single reads
+    // through it: 0, or NULL, or an empty block outside the message.
     LeReader reader() const { return LeReader(msg, len); }
+    uint8_t u8_at(size_t off) const { return reader().u8_at(off); }
+    uint16_t u16_at(size_t off) const { return reader().u16_at(off); }
+    uint32_t u32_at(size_t off) const { return reader().u32_at(off); }
+    const uint8_t *peek(size_t off, size_t n) const { return reader().peek(off, n); }
+    std::span<const uint8_t> block(size_t off, size_t n) const { return reader().block(off, n); }
 };
 
 struct FakeReply {
@@ -253,12 +260,11 @@ struct FakeTrans {
     uint16_t total_data;
     uint16_t max_params;
     uint16_t max_data;
-    const uint8_t *params;
-    size_t param_len;
-    const uint8_t *data;
-    size_t data_len;
+    size_t param_off;                // offset of the parameters in the message
+    std::span<const uint8_t> params;
+    std::span<const uint8_t> data;
     uint8_t setup_count;
-    const uint8_t *setup;  // setup_count words
+    std::span<const uint8_t> setup;  // setup_count words
 };
 
 // Parses TRANSACTION / TRANSACTION2 words (WordCount 14 + SetupCount): 0, or

@@ -33,10 +33,10 @@ uint32_t page_size()
 int param_name(const FakeRequest &rq, const FakeTrans &tr, size_t at, char *out, int32_t cap)
 {
     out[0] = '\0';
-    if (tr.param_len <= at)
+    if (tr.params.size() <= at)
         return 0;
-    size_t base = static_cast<size_t>(tr.params - rq.msg);
-    return fake_read_string(rq, base + at, base + tr.param_len, rq.unicode, out, cap, nullptr) < 0 ? -1 : 0;
+    size_t base = tr.param_off;
+    return fake_read_string(rq, base + at, base + tr.params.size(), rq.unicode, out, cap, nullptr) < 0 ? -1 : 0;
 }
 
 const char *entry_name(const FakeSearch &s, uint32_t i)
@@ -191,13 +191,14 @@ void finish(FakeSearch *s, uint16_t flags, bool eos)
 void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 {
     FindParams fp{};
-    if (tr.param_len < 12) {
+    if (tr.params.size() < 12) {
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    fp.search_count = vnb_r16(tr.params + 2);
-    fp.flags = vnb_r16(tr.params + 4);
-    fp.level = vnb_r16(tr.params + 6);
+    LeReader p(tr.params);
+    fp.search_count = p.u16_at(2);
+    fp.flags = p.u16_at(4);
+    fp.level = p.u16_at(6);
     if (fp.level != kFindFileBothDirectoryInfo || param_name(rq, tr, 12, fp.name, sizeof fp.name) != 0) {
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
@@ -269,15 +270,16 @@ void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 
 void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 {
-    if (tr.param_len < 12) {
+    if (tr.params.size() < 12) {
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
     FindParams fp{};
-    uint32_t sid = vnb_r16(tr.params);
-    fp.search_count = vnb_r16(tr.params + 2);
-    fp.level = vnb_r16(tr.params + 4);
-    fp.flags = vnb_r16(tr.params + 10);
+    LeReader p(tr.params);
+    uint32_t sid = p.u16_at(0);
+    fp.search_count = p.u16_at(2);
+    fp.level = p.u16_at(4);
+    fp.flags = p.u16_at(10);
     FakeSearch *s = search_by_sid(rq.st, sid, rq.tid);
     if (!s) {
         rp_error(rp, STATUS_INVALID_HANDLE);
@@ -334,7 +336,7 @@ void fake_cmd_find_close2(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     // Like Samba, an id that names no search is closed all the same.
-    if (FakeSearch *s = search_by_sid(rq.st, vnb_r16(rq.msg + kOffWords), rq.tid))
+    if (FakeSearch *s = search_by_sid(rq.st, rq.u16_at(kOffWords), rq.tid))
         fake_search_free(s);
     rp_words(rp, 0);
     vnb_w16(&rp.msg, 0);

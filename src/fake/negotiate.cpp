@@ -28,18 +28,18 @@ int dialect_index(const FakeRequest &rq)
 {
     if (rq.bytes_off == 0)
         return -1;
-    const uint8_t *p = rq.msg + rq.bytes_off;
-    size_t n = rq.bytes_len;
+    std::span<const uint8_t> p = rq.block(rq.bytes_off, rq.bytes_len);
+    size_t n = p.size();
     size_t pos = 0;
     for (int index = 0; pos < n; index++) {
         if (p[pos] != 0x02)
             return -1;
         pos++;
-        const void *nul = memchr(p + pos, 0, n - pos);
+        const void *nul = memchr(p.data() + pos, 0, n - pos);
         if (!nul)
             return -1;
-        size_t len = static_cast<const uint8_t *>(nul) - (p + pos);
-        if (len == sizeof kNtLm012 - 1 && memcmp(p + pos, kNtLm012, len) == 0)
+        size_t len = static_cast<const uint8_t *>(nul) - (p.data() + pos);
+        if (len == sizeof kNtLm012 - 1 && memcmp(p.data() + pos, kNtLm012, len) == 0)
             return index;
         pos += len + 1;
     }

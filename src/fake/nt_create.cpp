@@ -42,13 +42,13 @@ struct OpenResult {
 // frame or does not convert.
 int read_name(const FakeRequest &rq, char *out, int32_t cap)
 {
-    size_t name_len = vnb_r16(rq.msg + kOffNameLength);
+    size_t name_len = rq.u16_at(kOffNameLength);
     size_t pos = rq.bytes_off;
     if (rq.unicode && pos % 2 != 0)
         pos++;
-    if (pos > rq.len || name_len > rq.len - pos)
+    const uint8_t *p = rq.peek(pos, name_len);
+    if (!p)
         return -1;
-    const uint8_t *p = rq.msg + pos;
     if (rq.unicode) {
         while (name_len >= 2 && p[name_len - 2] == 0 && p[name_len - 1] == 0)
             name_len -= 2;
@@ -157,7 +157,7 @@ void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
     }
     char name[2056];
     if (rq.wc < 24 || !rq.words_ok || rq.bytes_off == 0 ||
-        vnb_r32(rq.msg + kOffCreateDisposition) != kFileOpen || read_name(rq, name, sizeof name) != 0) {
+        rq.u32_at(kOffCreateDisposition) != kFileOpen || read_name(rq, name, sizeof name) != 0) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
     }
@@ -165,8 +165,8 @@ void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
         open_pipe(rq, rp, name);
         return;
     }
-    uint32_t options = vnb_r32(rq.msg + kOffCreateOptions);
-    if ((vnb_r32(rq.msg + kOffDesiredAccess) & kWriteAccess) != 0 || (options & kFileDeleteOnClose) != 0) {
+    uint32_t options = rq.u32_at(kOffCreateOptions);
+    if ((rq.u32_at(kOffDesiredAccess) & kWriteAccess) != 0 || (options & kFileDeleteOnClose) != 0) {
         F.writes++;
         rp_error(rp, STATUS_ACCESS_DENIED);
         return;

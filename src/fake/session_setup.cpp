@@ -121,13 +121,13 @@ void ext_body(FakeReply &rp, const FakeRequest &rq, bool guest, const uint8_t *b
 void extended(const FakeRequest &rq, FakeReply &rp)
 {
     FakeServerState &st = rq.st;
-    size_t blob_len = vnb_r16(rq.msg + kOffBlobLen);
+    size_t blob_len = rq.u16_at(kOffBlobLen);
     fake_trace("[fss] pos=%zu n=%zu bloblen=%zu\n", rq.bytes_off, rq.len, blob_len);
     if (blob_len == 0 || blob_len > rq.bytes_len) {
         fail(st, rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    const uint8_t *blob = rq.msg + rq.bytes_off;
+    const uint8_t *blob = rq.peek(rq.bytes_off, blob_len);
     if (F.faults.logon_fail > 0 && st.leg == 1) {
         F.faults.logon_fail--;
         fail(st, rp, STATUS_LOGON_FAILURE);
@@ -174,9 +174,10 @@ void extended(const FakeRequest &rq, FakeReply &rp)
     }
     uint32_t user_len = 0;
     uint32_t nt_len = 0;
-    if (token_len >= 46 && vnb_r32(token + 8) == 3) {
-        user_len = vnb_r16(token + 36);
-        nt_len = vnb_r16(token + 20);
+    LeReader t(token, token_len);
+    if (token_len >= 46 && t.u32_at(8) == 3) {
+        user_len = t.u16_at(36);
+        nt_len = t.u16_at(20);
     }
     if (r != 0 && r != 2 && (user_len != 0 || nt_len != 0)) {
         st.leg = 0;
@@ -196,14 +197,14 @@ void extended(const FakeRequest &rq, FakeReply &rp)
 void basic(const FakeRequest &rq, FakeReply &rp)
 {
     FakeServerState &st = rq.st;
-    size_t lm_len = vnb_r16(rq.msg + kOffLmLen);
-    size_t nt_len = vnb_r16(rq.msg + kOffNtLen);
+    size_t lm_len = rq.u16_at(kOffLmLen);
+    size_t nt_len = rq.u16_at(kOffNtLen);
     fake_trace("[fss] pos=%zu n=%zu lm=%zu nt=%zu\n", rq.bytes_off, rq.len, lm_len, nt_len);
     if (lm_len + nt_len > rq.bytes_len) {
         fail(st, rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    const uint8_t *nt = rq.msg + rq.bytes_off + lm_len;
+    const uint8_t *nt = rq.peek(rq.bytes_off + lm_len, nt_len);
     size_t end = rq.bytes_off + rq.bytes_len;
     size_t pos = rq.bytes_off + lm_len + nt_len;
     if (rq.unicode && pos % 2 != 0)
@@ -277,10 +278,10 @@ void fake_cmd_session_setup(const FakeRequest &rq, FakeReply &rp)
         fail(st, rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    st.client_max_buffer = vnb_r16(rq.msg + kOffMaxBuffer);
+    st.client_max_buffer = rq.u16_at(kOffMaxBuffer);
     // As Samba: a client without CAP_STATUS32 gets DOS error codes, in this
     // reply already.
-    uint32_t caps = vnb_r32(rq.msg + (ext_form ? kOffCapsExtended : kOffCapsBasic));
+    uint32_t caps = rq.u32_at(ext_form ? kOffCapsExtended : kOffCapsBasic);
     st.dos_errors = (caps & kCapStatus32) ? 0 : 1;
     if (ext_form)
         extended(rq, rp);

@@ -20,7 +20,7 @@ constexpr uint32_t kPipeRights = 0x001F01FF;
 // The tree id the request's path names, or 0.
 uint32_t tree_for_path(const FakeRequest &rq)
 {
-    size_t pw = vnb_r16(rq.msg + kOffPasswordLength);
+    size_t pw = rq.u16_at(kOffPasswordLength);
     fake_trace("[tcr] pw=%zu pos=%zu n=%zu\n", pw, rq.bytes_off, rq.len);
     if (pw > rq.bytes_len)
         return 0;
@@ -62,7 +62,7 @@ void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     bool ipc = tid == kIpcTid;
-    bool extended = (vnb_r16(rq.msg + kOffTreeFlags) & kTreeExtendedResponse) != 0;
+    bool extended = (rq.u16_at(kOffTreeFlags) & kTreeExtendedResponse) != 0;
     rp.tid = static_cast<uint16_t>(tid);
 
     ByteBuffer *b = &rp.msg;
