@@ -1,4 +1,4 @@
-// SMB1 wire helpers: FILETIME conversion, the DOS form of statuses and the
+// The SMB1 wire module: FILETIME conversion, the DOS form of statuses and the
 // hidden-name rule.
 #include <gtest/gtest.h>
 
