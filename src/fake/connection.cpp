@@ -1,27 +1,34 @@
-// Connections to the fake server.
+// Connections to the fake server: each owns its state; the loaded tree, the
+// fault switches and the call counters are shared.
 #include <new>
 
 #include "fake/fake_internal.h"
 
-struct FakeConnection {
-    int32_t open;
-};
+FakeConnection &fake_default_connection()
+{
+    static FakeConnection conn;
+    return conn;
+}
 
 FakeConnection *vnb_fake_open()
 {
     if (!F.loaded)
         return nullptr;
-    return new (std::nothrow) FakeConnection{1};
+    auto *c = new (std::nothrow) FakeConnection{};
+    if (c)
+        c->generation = F.generation;
+    return c;
 }
 
 void vnb_fake_close(FakeConnection *c)
 {
+    if (c == nullptr)
+        return;
+    fake_state_reset(c->st);
     delete c;
 }
 
-void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuffer *out)
+void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out)
 {
-    if (c == nullptr)
-        return;
-    vnb_fake_handle_frame(req, len, out);
+    vnb_fake_answer(&fake_default_connection(), req, len, out);
 }

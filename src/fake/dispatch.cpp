@@ -7,7 +7,7 @@
 
 #include "crypto/smb_sign.h"
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -42,11 +42,9 @@ bool write_class(uint8_t cmd)
     }
 }
 
-FakeRequest parse_request(const uint8_t *req, size_t len)
+FakeRequest parse_request(FakeServerState &st, const uint8_t *req, size_t len)
 {
-    FakeRequest rq{};
-    rq.msg = req;
-    rq.len = len;
+    FakeRequest rq{st, req, len};
     LeReader r(req, len);
     rq.command = r.u8_at(kOffCommand);
     rq.flags2 = r.u16_at(kOffFlags2);
@@ -55,11 +53,11 @@ FakeRequest parse_request(const uint8_t *req, size_t len)
     rq.mid = r.u16_at(kOffMid);
     rq.unicode = (rq.flags2 & kFlags2Unicode) != 0;
     if (len > kOffWordCount) {
-        rq.wc = req[kOffWordCount];
+        rq.wc = r.u8_at(kOffWordCount);
         size_t words_end = kOffWords + 2 * size_t{rq.wc};
         rq.words_ok = words_end <= len;
         if (words_end + 2 <= len) {
-            size_t bc = vnb_r16(req + words_end);
+            size_t bc = r.u16_at(words_end);
             rq.bytes_off = words_end + 2;
             rq.bytes_ok = bc <= len - rq.bytes_off;
             rq.bytes_len = rq.bytes_ok ? bc : len - rq.bytes_off;
@@ -70,51 +68,23 @@ FakeRequest parse_request(const uint8_t *req, size_t len)
 
 void put_header(ByteBuffer *b, const FakeRequest &rq)
 {
-    static constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
-    vnb_buf_put(b, kProtocol, 4);
+    vnb_buf_put(b, kProtocol, sizeof kProtocol);
     vnb_buf_byte(b, rq.command);
     vnb_w32(b, 0);                       // Status, patched at the end
     vnb_buf_byte(b, kFlagsReply);
     vnb_w16(b, 0);                       // Flags2, patched at the end
-    vnb_w16(b, vnb_r16(rq.msg + kOffPidHigh));
+    vnb_w16(b, rq.u16_at(kOffPidHigh));
     vnb_w64(b, 0);                       // SecuritySignature
     vnb_w16(b, 0);
     vnb_w16(b, rq.tid);
-    vnb_w16(b, vnb_r16(rq.msg + kOffPid));
+    vnb_w16(b, rq.u16_at(kOffPid));
     vnb_w16(b, rq.uid);
     vnb_w16(b, rq.mid);
 }
 
-// The DOS form of an NT status: error class in the first byte of the status
-// field, the code in its upper half.
-uint32_t dos_status(uint32_t nt)
-{
-    struct DosForm {
-        uint32_t nt;
-        uint8_t err_class;
-        uint16_t code;
-    };
-    static constexpr DosForm kForms[] = {
-        {STATUS_SUCCESS, 0, 0},
-        {STATUS_BUFFER_OVERFLOW, 1, 234},           // ERRDOS / ERRmoredata
-        {STATUS_MORE_PROCESSING_REQUIRED, 1, 234},
-        {STATUS_NO_MORE_FILES, 1, 18},              // ERRDOS / ERRnofiles
-        {STATUS_OBJECT_NAME_NOT_FOUND, 1, 2},       // ERRDOS / ERRbadfile
-        {STATUS_OBJECT_PATH_NOT_FOUND, 1, 3},       // ERRDOS / ERRbadpath
-        {STATUS_ACCESS_DENIED, 1, 5},               // ERRDOS / ERRnoaccess
-        {STATUS_INVALID_HANDLE, 1, 6},              // ERRDOS / ERRbadfid
-        {STATUS_LOGON_FAILURE, 2, 2},               // ERRSRV / ERRbadpw
-        {STATUS_BAD_NETWORK_NAME, 2, 6},            // ERRSRV / ERRinvnetname
-        {STATUS_USER_SESSION_DELETED, 2, 91},       // ERRSRV / ERRbaduid
-    };
-    for (const DosForm &f : kForms)
-        if (f.nt == nt)
-            return f.err_class | (uint32_t{f.code} << 16);
-    return 2 | (1u << 16);  // ERRSRV / ERRerror
-}
-
 uint16_t reply_flags2(const FakeRequest &rq)
 {
+    const FakeServerState &st = rq.st;
     uint16_t f = st.dos_errors ? kFlags2LongNames : kFlags2NtStatus | kFlags2LongNames;
     if (rq.unicode)
         f |= kFlags2Unicode;
@@ -231,7 +201,7 @@ void rp_string(FakeReply &rp, const char *text, bool unicode, bool align)
     vnb_w16(&rp.msg, 0);
 }
 
-size_t fake_reply_limit()
+size_t fake_reply_limit(const FakeServerState &st)
 {
     if (st.client_max_buffer == 0)
         return 65535;
@@ -245,8 +215,8 @@ int32_t fake_read_string(const FakeRequest &rq, size_t off, size_t end, bool uni
         end = rq.len;
     if (off > end || cap < 1)
         return -1;
-    const uint8_t *p = rq.msg + off;
-    size_t avail = end - off;
+    std::span<const uint8_t> p = rq.block(off, end - off);
+    size_t avail = p.size();
     size_t n = 0;
     size_t term = 0;
     if (unicode) {
@@ -263,28 +233,34 @@ int32_t fake_read_string(const FakeRequest &rq, size_t off, size_t end, bool uni
     if (next)
         *next = off + n + term;
     if (unicode)
-        return vnb_utf16_to_utf8(p, n, out, cap);
+        return vnb_utf16_to_utf8(p.data(), n, out, cap);
     if (n >= static_cast<size_t>(cap))
         return -1;
-    memcpy(out, p, n);
+    memcpy(out, p.data(), n);
     out[n] = '\0';
     return static_cast<int32_t>(n);
 }
 
-void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out)
+void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuffer *out)
 {
-    if (!F.loaded || !out)
+    if (!c || !F.loaded || !out)
         return;
+    FakeServerState &st = c->st;
+    if (c->generation != F.generation) {
+        // Another tree was loaded: what this connection had open is gone.
+        fake_close_all_handles(st);
+        fake_close_all_searches(st);
+        c->generation = F.generation;
+    }
     if (F.faults.garbage > 0) {
         F.faults.garbage--;
         vnb_buf_put(out, "garbage", 7);
         return;
     }
-    static constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
-    if (!req || len < kHeaderLen || memcmp(req, kProtocol, 4) != 0)
+    if (!req || len < kHeaderLen || memcmp(req, kProtocol, sizeof kProtocol) != 0)
         return;
 
-    FakeRequest rq = parse_request(req, len);
+    FakeRequest rq = parse_request(st, req, len);
     st.last_tid = rq.tid;
     st.unicode = rq.unicode ? 1 : 0;
     st.tick++;
@@ -324,7 +300,7 @@ void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out)
 
     if (rp.send && !rp.msg.failed && rp.msg.len >= kHeaderLen && rp.msg.len <= 0xFFFFFF) {
         uint8_t *m = rp.msg.data;
-        rp_put32_at(rp, kOffStatus, st.dos_errors ? dos_status(rp.status) : rp.status);
+        rp_put32_at(rp, kOffStatus, st.dos_errors ? dos_form(rp.status) : rp.status);
         rp_put16_at(rp, kOffFlags2, reply_flags2(rq));
         rp_put16_at(rp, kOffTid, rp.tid);
         if (rq.command == SESSION_SETUP_ANDX && st.uid != 0)

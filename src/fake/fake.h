@@ -8,7 +8,9 @@
 #include "util/bytebuf.h"
 
 // Loads a fake tree from JSON text (replacing any loaded one and resetting the
-// server's session). 0, or -1 on any failure (no error text).
+// default connection). Handles and searches that open connections held in the
+// previous tree are dropped: their FIDs and search ids become unknown. 0, or
+// -1 on any failure (no error text).
 int vnb_fake_load(const char *json);
 int vnb_fake_loaded();
 // Requests seen for a command code (0..255), or -1 for a code above 255.
@@ -17,8 +19,8 @@ uint64_t vnb_fake_writes();
 // Sets a named fault switch. 0 when the name is known, else -1.
 int vnb_fake_fault(const char *name, int32_t value);
 
-// Answers one SMB1 request message: appends one NBSS-framed reply (4-byte
-// header and message) to `out`, or nothing when the request gets no answer.
+// Answers one SMB1 request message on the process-default connection, as
+// vnb_fake_answer does. Kept for callers that do not open connections yet.
 void vnb_fake_handle_frame(const uint8_t *req, size_t len, ByteBuffer *out);
 
 // ---- connections ----
@@ -35,5 +37,6 @@ FakeConnection *vnb_fake_open();
 void vnb_fake_close(FakeConnection *c);
 // Answers one SMB1 request message arriving on the connection: appends one
 // NBSS-framed reply (4-byte header and message) to `out`, or nothing when the
-// request gets no answer.
+// request gets no answer. Replies already in `out` stay: requests sent back
+// to back are answered in order, one frame each.
 void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuffer *out);

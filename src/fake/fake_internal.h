@@ -1,13 +1,17 @@
-// The fake server's model, session state and the pieces its command handlers
+// The fake server's model, connection state and the pieces its command handlers
 // share. Nothing outside src/fake includes this header.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "fake/fake.h"
 #include "util/bytebuf.h"
 #include "util/le_reader.h"
+#include "util/smb1_wire.h"
+
+struct FakeServerState;
 
 // ---- model (tree.cpp) ----
 
@@ -61,27 +65,32 @@ struct FakeTree {
     uint64_t calls[256];
     uint64_t writes;
     uint8_t challenge[8];
+    uint64_t generation;    // counts loads; outlives the release of a tree
 };
 
 extern FakeTree F;
 
 inline constexpr int64_t kDefaultMtime = 1700000000;
+// The server's clock: it stands at the default modification time.
+inline constexpr uint64_t kServerFiletime = smb::filetime_from_unix(kDefaultMtime);
 inline constexpr int64_t kMaxGenerated = 200000;
 inline constexpr uint32_t kIpcTid = 0xFF01;
 
 // The byte at offset o of a file node.
 uint8_t fake_content_byte(const FakeNode *node, uint64_t o);
-// Releases the whole model and zeroes F (page back to its default).
+// Releases the whole model and zeroes F (page back to its default); the
+// load count goes on, so connections drop what pointed into this tree.
 void fake_tree_release();
 // Share for a TID (1 .. share_count), or NULL.
 FakeShare *fake_share_by_tid(uint32_t tid);
-// Draws the next FID or search id from the shared counter.
-uint32_t fake_draw_fid();
-uint32_t fake_draw_sid();
+// Draws the next FID or search id from the shared counter, skipping ids the
+// connection still holds.
+uint32_t fake_draw_fid(const FakeServerState &st);
+uint32_t fake_draw_sid(const FakeServerState &st);
 // Byte order of names, applied in place to a folder's entries.
 void fake_sort_children(FakeNode *folder);
 
-// ---- server state ----
+// ---- connection state ----
 
 inline constexpr int kHandleSlots = 64;
 inline constexpr int kSearchSlots = 64;
@@ -144,40 +153,57 @@ struct FakeServerState {
     FakeSearch searches[kSearchSlots];
 };
 
-extern FakeServerState st;
+struct FakeConnection {
+    FakeServerState st;
+    // The load its handles and searches belong to: after another load they
+    // are dropped before the next request is handled, so nothing points into
+    // a released tree.
+    uint64_t generation;
+};
 
-// Ends the session's handles and searches.
-void fake_close_all_handles();
-void fake_close_all_searches();
+// The connection behind vnb_fake_handle_frame; vnb_fake_load resets it.
+FakeConnection &fake_default_connection();
+
+// Ends the connection's handles and searches.
+void fake_close_all_handles(FakeServerState &st);
+void fake_close_all_searches(FakeServerState &st);
 // Ends the logged-on session (LOGOFF, or a new connection): handles and
 // searches closed, UID, guest flag, logon leg and session key dropped.
-void fake_end_session();
-// Zeroes the whole server state, releasing what it holds.
-void fake_state_reset();
-FakeHandle *fake_handle_new(uint32_t tid);
-FakeHandle *fake_handle_by_fid(uint32_t fid);
+void fake_end_session(FakeServerState &st);
+// Zeroes the whole connection state, releasing what it holds.
+void fake_state_reset(FakeServerState &st);
+FakeHandle *fake_handle_new(FakeServerState &st, uint32_t tid);
+FakeHandle *fake_handle_by_fid(FakeServerState &st, uint32_t fid);
+const FakeHandle *fake_handle_by_fid(const FakeServerState &st, uint32_t fid);
 void fake_handle_free(FakeHandle *h);
 void fake_search_free(FakeSearch *s);
 
 // ---- request and reply ----
 
 struct FakeRequest {
-    const uint8_t *msg;
-    size_t len;
-    uint8_t command;
-    uint16_t flags2;
-    uint16_t tid;
-    uint16_t uid;
-    uint16_t mid;
-    uint8_t wc;            // WordCount (0 when the frame ends before it)
-    bool words_ok;         // all wc words lie in the frame
-    size_t bytes_off;      // first data byte (after ByteCount)
-    size_t bytes_len;      // ByteCount, clipped to the frame
-    bool bytes_ok;         // ByteCount present and inside the frame
-    bool unicode;
+    FakeServerState &st;   // the state of the connection it arrived on
+    const uint8_t *msg = nullptr;
+    size_t len = 0;
+    uint8_t command = 0;
+    uint16_t flags2 = 0;
+    uint16_t tid = 0;
+    uint16_t uid = 0;
+    uint16_t mid = 0;
+    uint8_t wc = 0;            // WordCount (0 when the frame ends before it)
+    bool words_ok = false;     // all wc words lie in the frame
+    size_t bytes_off = 0;      // first data byte (after ByteCount)
+    size_t bytes_len = 0;      // ByteCount, clipped to the frame
+    bool bytes_ok = false;     // ByteCount present and inside the frame
+    bool unicode = false;
 
-    // Reader over the whole message (absolute offsets).
+    // Reader over the whole message (absolute offsets), and single reads
+    // through it: 0, or NULL, or an empty block outside the message.
     LeReader reader() const { return LeReader(msg, len); }
+    uint8_t u8_at(size_t off) const { return reader().u8_at(off); }
+    uint16_t u16_at(size_t off) const { return reader().u16_at(off); }
+    uint32_t u32_at(size_t off) const { return reader().u32_at(off); }
+    const uint8_t *peek(size_t off, size_t n) const { return reader().peek(off, n); }
+    std::span<const uint8_t> block(size_t off, size_t n) const { return reader().block(off, n); }
 };
 
 struct FakeReply {
@@ -199,8 +225,8 @@ void rp_put32_at(FakeReply &rp, size_t off, uint32_t v);
 // A string as the reply's Flags2 says: UTF-16LE (aligned to 2 from the message
 // start) or 8-bit, with its terminator.
 void rp_string(FakeReply &rp, const char *text, bool unicode, bool align);
-// Largest reply the client accepts.
-size_t fake_reply_limit();
+// Largest reply the connection's client accepts.
+size_t fake_reply_limit(const FakeServerState &st);
 
 // Reads the string at off (UTF-16LE when unicode) up to its NUL or to end,
 // into out as UTF-8: its length, or -1 (bad encoding, no room, half a code
@@ -234,19 +260,18 @@ struct FakeTrans {
     uint16_t total_data;
     uint16_t max_params;
     uint16_t max_data;
-    const uint8_t *params;
-    size_t param_len;
-    const uint8_t *data;
-    size_t data_len;
+    size_t param_off;                // offset of the parameters in the message
+    std::span<const uint8_t> params;
+    std::span<const uint8_t> data;
     uint8_t setup_count;
-    const uint8_t *setup;  // setup_count words
+    std::span<const uint8_t> setup;  // setup_count words
 };
 
 // Parses TRANSACTION / TRANSACTION2 words (WordCount 14 + SetupCount): 0, or
 // -1 when a count or offset lies outside the frame.
 int fake_trans_parse(const FakeRequest &rq, FakeTrans *out);
 // Bytes of data a transaction reply with param_len parameter bytes may carry.
-size_t fake_trans_data_room(const FakeTrans &tr, size_t param_len);
+size_t fake_trans_data_room(const FakeServerState &st, const FakeTrans &tr, size_t param_len);
 // Appends the transaction reply words, parameters and data (4-byte aligned).
 void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, const uint8_t *data, size_t data_len);
 
@@ -264,7 +289,6 @@ bool fake_pipe_pending(const FakeHandle *h);
 // UTF-8 path below root, or NULL (missing component, "." or "..").
 FakeNode *fake_walk(FakeNode *root, const char *path);
 
-// Directory-entry times and attributes.
-uint64_t fake_filetime(int64_t unix_seconds);
+// Directory-entry attributes and allocation size.
 uint32_t fake_attributes(const FakeNode *n);
 uint64_t fake_allocation(const FakeNode *n);

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -14,8 +14,6 @@ using namespace smb;
 
 namespace {
 
-constexpr uint32_t kStatusInfoLengthMismatch = 0xC0000004;
-constexpr size_t kEntryFixed = 94;
 constexpr size_t kMaxNameBytes = 1024;
 
 struct FindParams {
@@ -35,10 +33,10 @@ uint32_t page_size()
 int param_name(const FakeRequest &rq, const FakeTrans &tr, size_t at, char *out, int32_t cap)
 {
     out[0] = '\0';
-    if (tr.param_len <= at)
+    if (tr.params.size() <= at)
         return 0;
-    size_t base = static_cast<size_t>(tr.params - rq.msg);
-    return fake_read_string(rq, base + at, base + tr.param_len, rq.unicode, out, cap, nullptr) < 0 ? -1 : 0;
+    size_t base = tr.param_off;
+    return fake_read_string(rq, base + at, base + tr.params.size(), rq.unicode, out, cap, nullptr) < 0 ? -1 : 0;
 }
 
 const char *entry_name(const FakeSearch &s, uint32_t i)
@@ -70,14 +68,14 @@ int emit(ByteBuffer *data, const FakeNode *n, const char *name, bool unicode, si
             return -1;
         memcpy(enc, name, name_len);
     }
-    size_t need = (kEntryFixed + name_len + 7) & ~size_t{7};
-    size_t pad = need - kEntryFixed - name_len;
+    size_t need = (kFindBothDirectoryInfoFixed + name_len + 7) & ~size_t{7};
+    size_t pad = need - kFindBothDirectoryInfoFixed - name_len;
     if (dbg)
         fprintf(stderr, "[emit] nm='%s' ulen8=%zu pad=%zu need=%zu at=%zu\n", name, name_len, pad, need,
                 static_cast<size_t>(data->len));
     if (data->len + need > room)
         return 0;
-    uint64_t t = fake_filetime(n->mtime);
+    uint64_t t = filetime_from_unix(n->mtime);
     vnb_w32(data, static_cast<uint32_t>(need));  // NextEntryOffset (the last one is cleared)
     vnb_w32(data, static_cast<uint32_t>(n->id));
     for (int i = 0; i < 4; i++)
@@ -129,7 +127,7 @@ int fill_page(FakeSearch &s, uint16_t search_count, bool unicode, size_t room, P
     return 0;
 }
 
-FakeSearch *search_slot()
+FakeSearch *search_slot(FakeServerState &st)
 {
     FakeSearch *ended = nullptr;
     for (FakeSearch &s : st.searches) {
@@ -145,7 +143,7 @@ FakeSearch *search_slot()
     return ended;
 }
 
-FakeSearch *search_by_sid(uint32_t sid, uint32_t tid)
+FakeSearch *search_by_sid(FakeServerState &st, uint32_t sid, uint32_t tid)
 {
     for (FakeSearch &s : st.searches)
         if (s.used && s.sid == sid && s.tid == tid)
@@ -193,13 +191,14 @@ void finish(FakeSearch *s, uint16_t flags, bool eos)
 void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 {
     FindParams fp{};
-    if (tr.param_len < 12) {
+    if (tr.params.size() < 12) {
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    fp.search_count = vnb_r16(tr.params + 2);
-    fp.flags = vnb_r16(tr.params + 4);
-    fp.level = vnb_r16(tr.params + 6);
+    LeReader p(tr.params);
+    fp.search_count = p.u16_at(2);
+    fp.flags = p.u16_at(4);
+    fp.level = p.u16_at(6);
     if (fp.level != kFindFileBothDirectoryInfo || param_name(rq, tr, 12, fp.name, sizeof fp.name) != 0) {
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
@@ -226,15 +225,15 @@ void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         rp_error(rp, STATUS_OBJECT_PATH_NOT_FOUND);
         return;
     }
-    FakeSearch *s = search_slot();
+    FakeSearch *s = search_slot(rq.st);
     if (!s) {
         rp_error(rp, STATUS_INSUFFICIENT_RESOURCES);
         return;
     }
     s->used = 1;
     s->tid = rq.tid;
-    s->sid = fake_draw_sid();
-    s->last_use = st.tick;
+    s->sid = fake_draw_sid(rq.st);
+    s->last_use = rq.st.tick;
     if (!start_search(*s, folder, pattern)) {
         fake_search_free(s);
         rp_error(rp, STATUS_INSUFFICIENT_RESOURCES);
@@ -246,7 +245,7 @@ void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         return;
     }
     Page pg{};
-    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(tr, 10), &pg) != 0) {
+    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(rq.st, tr, 10), &pg) != 0) {
         fake_search_free(s);
         vnb_buf_free(&pg.data);
         rp_error(rp, kStatusInfoLengthMismatch);
@@ -271,16 +270,17 @@ void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 
 void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 {
-    if (tr.param_len < 12) {
+    if (tr.params.size() < 12) {
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
     FindParams fp{};
-    uint32_t sid = vnb_r16(tr.params);
-    fp.search_count = vnb_r16(tr.params + 2);
-    fp.level = vnb_r16(tr.params + 4);
-    fp.flags = vnb_r16(tr.params + 10);
-    FakeSearch *s = search_by_sid(sid, rq.tid);
+    LeReader p(tr.params);
+    uint32_t sid = p.u16_at(0);
+    fp.search_count = p.u16_at(2);
+    fp.level = p.u16_at(4);
+    fp.flags = p.u16_at(10);
+    FakeSearch *s = search_by_sid(rq.st, sid, rq.tid);
     if (!s) {
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
@@ -289,7 +289,7 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    s->last_use = st.tick;
+    s->last_use = rq.st.tick;
     // Without "continue from last", a name of an entry resumes after it.
     if (!(fp.flags & kFindContinueFromLast) && fp.name[0]) {
         for (uint32_t i = 0; i < s->count; i++) {
@@ -306,7 +306,7 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         return;
     }
     Page pg{};
-    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(tr, 8), &pg) != 0) {
+    if (fill_page(*s, fp.search_count, rq.unicode, fake_trans_data_room(rq.st, tr, 8), &pg) != 0) {
         vnb_buf_free(&pg.data);
         rp_error(rp, kStatusInfoLengthMismatch);
         return;
@@ -327,7 +327,7 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
 
 void fake_cmd_find_close2(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
@@ -336,7 +336,7 @@ void fake_cmd_find_close2(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     // Like Samba, an id that names no search is closed all the same.
-    if (FakeSearch *s = search_by_sid(vnb_r16(rq.msg + kOffWords), rq.tid))
+    if (FakeSearch *s = search_by_sid(rq.st, rq.u16_at(kOffWords), rq.tid))
         fake_search_free(s);
     rp_words(rp, 0);
     vnb_w16(&rp.msg, 0);

@@ -1,18 +1,16 @@
-// The server's session record: open handles (files, folders, the srvsvc pipe)
-// and searches.
+// A connection's open handles (files, folders, the srvsvc pipe) and
+// searches.
 #include <cstdlib>
 #include <cstring>
 
 #include "fake/fake_internal.h"
 
-FakeServerState st;
-
-FakeHandle *fake_handle_new(uint32_t tid)
+FakeHandle *fake_handle_new(FakeServerState &st, uint32_t tid)
 {
     for (FakeHandle &h : st.handles) {
         if (h.used)
             continue;
-        uint32_t fid = fake_draw_fid();
+        uint32_t fid = fake_draw_fid(st);
         memset(&h, 0, sizeof h);
         h.used = 1;
         h.fid = fid;
@@ -22,12 +20,17 @@ FakeHandle *fake_handle_new(uint32_t tid)
     return nullptr;
 }
 
-FakeHandle *fake_handle_by_fid(uint32_t fid)
+const FakeHandle *fake_handle_by_fid(const FakeServerState &st, uint32_t fid)
 {
-    for (FakeHandle &h : st.handles)
+    for (const FakeHandle &h : st.handles)
         if (h.used && h.fid == fid)
             return &h;
     return nullptr;
+}
+
+FakeHandle *fake_handle_by_fid(FakeServerState &st, uint32_t fid)
+{
+    return const_cast<FakeHandle *>(fake_handle_by_fid(static_cast<const FakeServerState &>(st), fid));
 }
 
 void fake_handle_free(FakeHandle *h)
@@ -42,21 +45,21 @@ void fake_search_free(FakeSearch *s)
     memset(s, 0, sizeof *s);
 }
 
-void fake_close_all_handles()
+void fake_close_all_handles(FakeServerState &st)
 {
     for (FakeHandle &h : st.handles)
         fake_handle_free(&h);
 }
 
-void fake_close_all_searches()
+void fake_close_all_searches(FakeServerState &st)
 {
     for (FakeSearch &s : st.searches)
         fake_search_free(&s);
 }
 
-void fake_state_reset()
+void fake_state_reset(FakeServerState &st)
 {
-    fake_close_all_handles();
-    fake_close_all_searches();
+    fake_close_all_handles(st);
+    fake_close_all_searches(st);
     memset(&st, 0, sizeof st);
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 
 using namespace smb;
@@ -28,27 +28,27 @@ int dialect_index(const FakeRequest &rq)
 {
     if (rq.bytes_off == 0)
         return -1;
-    const uint8_t *p = rq.msg + rq.bytes_off;
-    size_t n = rq.bytes_len;
+    std::span<const uint8_t> p = rq.block(rq.bytes_off, rq.bytes_len);
+    size_t n = p.size();
     size_t pos = 0;
     for (int index = 0; pos < n; index++) {
         if (p[pos] != 0x02)
             return -1;
         pos++;
-        const void *nul = memchr(p + pos, 0, n - pos);
+        const void *nul = memchr(p.data() + pos, 0, n - pos);
         if (!nul)
             return -1;
-        size_t len = static_cast<const uint8_t *>(nul) - (p + pos);
-        if (len == sizeof kNtLm012 - 1 && memcmp(p + pos, kNtLm012, len) == 0)
+        size_t len = static_cast<const uint8_t *>(nul) - (p.data() + pos);
+        if (len == sizeof kNtLm012 - 1 && memcmp(p.data() + pos, kNtLm012, len) == 0)
             return index;
         pos += len + 1;
     }
     return -1;
 }
 
-void new_connection()
+void new_connection(FakeServerState &st)
 {
-    fake_end_session();
+    fake_end_session(st);
     st.sign_active = 0;
     st.seq = 0;
     st.mac_key_len = 0;
@@ -65,7 +65,8 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_REQUEST_NOT_SUPPORTED);
         return;
     }
-    new_connection();
+    FakeServerState &st = rq.st;
+    new_connection(st);
     st.negotiated = 1;
     // As Samba: extended security only for a client that asks for it.
     st.ext_security = F.faults.no_extsec || !(rq.flags2 & kFlags2ExtSecurity) ? 0 : 1;

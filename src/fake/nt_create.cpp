@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -42,13 +42,13 @@ struct OpenResult {
 // frame or does not convert.
 int read_name(const FakeRequest &rq, char *out, int32_t cap)
 {
-    size_t name_len = vnb_r16(rq.msg + kOffNameLength);
+    size_t name_len = rq.u16_at(kOffNameLength);
     size_t pos = rq.bytes_off;
     if (rq.unicode && pos % 2 != 0)
         pos++;
-    if (pos > rq.len || name_len > rq.len - pos)
+    const uint8_t *p = rq.peek(pos, name_len);
+    if (!p)
         return -1;
-    const uint8_t *p = rq.msg + pos;
     if (rq.unicode) {
         while (name_len >= 2 && p[name_len - 2] == 0 && p[name_len - 1] == 0)
             name_len -= 2;
@@ -98,7 +98,7 @@ void open_pipe(const FakeRequest &rq, FakeReply &rp, const char *name)
 {
     const char *last = last_component(name);
     fake_trace("[open] ipc name='%s' last='%s'\n", name, last);
-    FakeHandle *h = vnb_casecmp(last, "srvsvc") == 0 ? fake_handle_new(rq.tid) : nullptr;
+    FakeHandle *h = vnb_casecmp(last, "srvsvc") == 0 ? fake_handle_new(rq.st, rq.tid) : nullptr;
     if (!h) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
@@ -110,14 +110,9 @@ void open_pipe(const FakeRequest &rq, FakeReply &rp, const char *name)
 
 }  // namespace
 
-uint64_t fake_filetime(int64_t unix_seconds)
-{
-    return (static_cast<uint64_t>(unix_seconds) + 11644473600ULL) * 10000000ULL;
-}
-
 uint32_t fake_attributes(const FakeNode *n)
 {
-    return n->kind == kNodeFolder ? 0x11 : 0x21;
+    return kAttrReadOnly | (n->kind == kNodeFolder ? kAttrDirectory : kAttrArchive);
 }
 
 uint64_t fake_allocation(const FakeNode *n)
@@ -156,13 +151,13 @@ FakeNode *fake_walk(FakeNode *root, const char *path)
 
 void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
     char name[2056];
     if (rq.wc < 24 || !rq.words_ok || rq.bytes_off == 0 ||
-        vnb_r32(rq.msg + kOffCreateDisposition) != kFileOpen || read_name(rq, name, sizeof name) != 0) {
+        rq.u32_at(kOffCreateDisposition) != kFileOpen || read_name(rq, name, sizeof name) != 0) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
     }
@@ -170,8 +165,8 @@ void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
         open_pipe(rq, rp, name);
         return;
     }
-    uint32_t options = vnb_r32(rq.msg + kOffCreateOptions);
-    if ((vnb_r32(rq.msg + kOffDesiredAccess) & kWriteAccess) != 0 || (options & kFileDeleteOnClose) != 0) {
+    uint32_t options = rq.u32_at(kOffCreateOptions);
+    if ((rq.u32_at(kOffDesiredAccess) & kWriteAccess) != 0 || (options & kFileDeleteOnClose) != 0) {
         F.writes++;
         rp_error(rp, STATUS_ACCESS_DENIED);
         return;
@@ -188,13 +183,13 @@ void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, is_dir ? STATUS_FILE_IS_A_DIRECTORY : STATUS_NOT_A_DIRECTORY);
         return;
     }
-    FakeHandle *h = fake_handle_new(rq.tid);
+    FakeHandle *h = fake_handle_new(rq.st, rq.tid);
     if (!h) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
     }
     h->node = node;
-    uint64_t t = fake_filetime(node->mtime);
+    uint64_t t = filetime_from_unix(node->mtime);
     reply(rp, h->fid,
           {t, fake_attributes(node), fake_allocation(node), static_cast<uint64_t>(node->size), 0, 0,
            static_cast<uint8_t>(is_dir ? 1 : 0)});

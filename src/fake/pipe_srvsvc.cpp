@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -83,13 +83,13 @@ void put_bind_ack(ByteBuffer *b, const uint8_t *pdu, size_t n, uint32_t call_id,
     if (!r.failed && contexts >= 1) {
         uint8_t syntaxes = r.u8_at(30);
         const uint8_t *abstract = r.at(32, 20);
-        if (abstract && memcmp(abstract, kSrvsvcUuid, 16) == 0 && vnb_r16(abstract + 16) == 3) {
+        if (abstract && memcmp(abstract, kSrvsvcUuid, 16) == 0 && r.u16_at(48) == 3) {
             reason = 2;  // proposed transfer syntaxes not supported
             for (size_t i = 0; i < syntaxes; i++) {
                 const uint8_t *ts = r.at(52 + 20 * i, 20);
                 if (!ts)
                     break;
-                if (memcmp(ts, kNdrSyntax, 16) == 0 && vnb_r32(ts + 16) == 2) {
+                if (memcmp(ts, kNdrSyntax, 16) == 0 && r.u32_at(52 + 20 * i + 16) == 2) {
                     result = 0;
                     reason = 0;
                     break;
@@ -197,20 +197,21 @@ void put_response(ByteBuffer *b, uint32_t call_id, uint32_t frag)
 }
 
 // Queues the pipe's answer to one PDU (possibly none).
-void answer(FakeHandle *h, const uint8_t *pdu, size_t n)
+void answer(FakeHandle *h, std::span<const uint8_t> pdu)
 {
+    LeReader r(pdu);
     FakePipeQueue &q = h->pipe_out;
     vnb_buf_free(&q.data);
     q = FakePipeQueue{};
-    uint8_t ptype = pdu[2];
-    uint32_t call_id = vnb_r32(pdu + 12);
+    uint8_t ptype = r.u8_at(2);
+    uint32_t call_id = r.u32_at(12);
     fake_trace("[trans] ptype=%u call_id=%u bound=%d\n", ptype, call_id, h->pipe_bound);
     if (ptype == kPtypeBind) {
-        put_bind_ack(&q.data, pdu, n, call_id, h);
-    } else if (ptype == kPtypeRequest && n >= 24) {
+        put_bind_ack(&q.data, pdu.data(), pdu.size(), call_id, h);
+    } else if (ptype == kPtypeRequest && pdu.size() >= 24) {
         if (!h->pipe_bound)
             put_fault(&q.data, call_id, kFaultProtoError);
-        else if (vnb_r16(pdu + 22) == kOpNetShareEnumAll)
+        else if (r.u16_at(22) == kOpNetShareEnumAll)
             put_response(&q.data, call_id, h->pipe_frag);
         else
             put_fault(&q.data, call_id, kFaultOpRange);
@@ -231,7 +232,7 @@ size_t fake_pipe_take(FakeHandle *h, size_t max, const uint8_t **bytes, bool *mo
     if (q.pos >= q.data.len || max == 0)
         return 0;
     if (q.pos >= q.msg_end) {
-        size_t frag = q.pos + 10 <= q.data.len ? vnb_r16(q.data.data + q.pos + 8) : 0;
+        size_t frag = LeReader(q.data.data, q.data.len).u16_at(q.pos + 8);
         q.msg_end = q.pos + std::max<size_t>(frag, 1);
         q.msg_end = std::min<uint64_t>(q.msg_end, q.data.len);
     }
@@ -249,7 +250,7 @@ bool fake_pipe_pending(const FakeHandle *h)
 
 void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         fake_trace("[trans-out] no session\n");
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
@@ -260,7 +261,8 @@ void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    uint16_t function = tr.setup_count >= 2 ? vnb_r16(tr.setup) : 0;
+    LeReader setup(tr.setup);
+    uint16_t function = tr.setup_count >= 2 ? setup.u16_at(0) : 0;
     fake_trace("[trans-out] setup_count=%u sw=0x%04x\n", tr.setup_count, function);
     if (function != kTransactNmPipe) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
@@ -271,22 +273,24 @@ void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
     }
-    FakeHandle *h = fake_handle_by_fid(vnb_r16(tr.setup + 2));
+    FakeHandle *h = fake_handle_by_fid(rq.st, setup.u16_at(2));
     if (!h || !h->is_pipe) {
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
     }
-    size_t n = tr.data_len;
-    if (n < kMinPdu || n > kMaxPdu || tr.data[0] != 5 || vnb_r16(tr.data + 8) > n) {
+    LeReader pdu(tr.data);
+    size_t n = tr.data.size();
+    size_t frag_length = pdu.u16_at(8);
+    if (n < kMinPdu || n > kMaxPdu || pdu.u8_at(0) != 5 || frag_length > n) {
         fake_trace("[trans-out] no data dcnt=%zu\n", n);
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;
     }
-    answer(h, tr.data, std::max<size_t>(vnb_r16(tr.data + 8), kMinPdu));
+    answer(h, tr.data.first(std::max<size_t>(frag_length, kMinPdu)));
 
     const uint8_t *bytes = nullptr;
     bool more = false;
-    size_t got = fake_pipe_take(h, fake_trans_data_room(tr, 0), &bytes, &more);
+    size_t got = fake_pipe_take(h, fake_trans_data_room(rq.st, tr, 0), &bytes, &more);
     if (fake_pipe_pending(h))
         rp.status = STATUS_BUFFER_OVERFLOW;
     fake_trans_reply(rp, nullptr, 0, bytes, got);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 
 using namespace smb;
@@ -58,7 +58,7 @@ void read_pipe(FakeHandle *h, size_t max, FakeReply &rp)
 
 void fake_cmd_read(const FakeRequest &rq, FakeReply &rp)
 {
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
@@ -66,8 +66,8 @@ void fake_cmd_read(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
     }
-    FakeHandle *h = fake_handle_by_fid(vnb_r16(rq.msg + kOffFid));
-    size_t max = vnb_r16(rq.msg + kOffMaxCount);
+    FakeHandle *h = fake_handle_by_fid(rq.st, rq.u16_at(kOffFid));
+    size_t max = rq.u16_at(kOffMaxCount);
     if (h && h->is_pipe) {
         read_pipe(h, max, rp);
         return;
@@ -76,9 +76,9 @@ void fake_cmd_read(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
     }
-    uint64_t offset = vnb_r32(rq.msg + kOffOffset);
+    uint64_t offset = rq.u32_at(kOffOffset);
     if (rq.wc == 12)
-        offset |= uint64_t{vnb_r32(rq.msg + kOffOffsetHigh)} << 32;
+        offset |= uint64_t{rq.u32_at(kOffOffsetHigh)} << 32;
     auto size = static_cast<uint64_t>(h->node->size);
     size_t count = offset >= size ? 0 : static_cast<size_t>(std::min<uint64_t>(max, size - offset));
 

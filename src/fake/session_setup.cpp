@@ -4,7 +4,7 @@
 
 #include "crypto/crypto.h"
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "ntlm/ntlm.h"
 #include "ntlm/spnego.h"
 #include "util/status.h"
@@ -64,7 +64,7 @@ const FakeUser *first_user()
     return F.user_count > 0 ? &F.users[0] : nullptr;
 }
 
-void fail(FakeReply &rp, uint32_t status)
+void fail(FakeServerState &st, FakeReply &rp, uint32_t status)
 {
     vnb_wipe(st.session_key, sizeof st.session_key);
     rp_error(rp, status);
@@ -72,7 +72,7 @@ void fail(FakeReply &rp, uint32_t status)
 
 // Logged on. Signing starts with the first non-guest logon of a connection
 // that requires it; the reply to this request then carries sequence 1.
-void logged_on(FakeReply &rp, bool guest, const uint8_t key[16], const uint8_t *nt, size_t nt_len)
+void logged_on(FakeServerState &st, FakeReply &rp, bool guest, const uint8_t key[16], const uint8_t *nt, size_t nt_len)
 {
     st.session = 1;
     st.guest = guest ? 1 : 0;
@@ -120,16 +120,17 @@ void ext_body(FakeReply &rp, const FakeRequest &rq, bool guest, const uint8_t *b
 
 void extended(const FakeRequest &rq, FakeReply &rp)
 {
-    size_t blob_len = vnb_r16(rq.msg + kOffBlobLen);
+    FakeServerState &st = rq.st;
+    size_t blob_len = rq.u16_at(kOffBlobLen);
     fake_trace("[fss] pos=%zu n=%zu bloblen=%zu\n", rq.bytes_off, rq.len, blob_len);
     if (blob_len == 0 || blob_len > rq.bytes_len) {
-        fail(rp, STATUS_INVALID_PARAMETER);
+        fail(st, rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    const uint8_t *blob = rq.msg + rq.bytes_off;
+    const uint8_t *blob = rq.peek(rq.bytes_off, blob_len);
     if (F.faults.logon_fail > 0 && st.leg == 1) {
         F.faults.logon_fail--;
-        fail(rp, STATUS_LOGON_FAILURE);
+        fail(st, rp, STATUS_LOGON_FAILURE);
         return;
     }
     bool raw = blob_len >= 8 && memcmp(blob, NTLMSSP_SIGNATURE, 8) == 0;
@@ -138,7 +139,7 @@ void extended(const FakeRequest &rq, FakeReply &rp)
 
     if (st.leg == 0) {
         if (!raw && !vnb_negtokeninit_ntlm(blob, blob_len)) {
-            fail(rp, STATUS_INVALID_PARAMETER);
+            fail(st, rp, STATUS_INVALID_PARAMETER);
             return;
         }
         ByteBuffer ch{};
@@ -173,19 +174,20 @@ void extended(const FakeRequest &rq, FakeReply &rp)
     }
     uint32_t user_len = 0;
     uint32_t nt_len = 0;
-    if (token_len >= 46 && vnb_r32(token + 8) == 3) {
-        user_len = vnb_r16(token + 36);
-        nt_len = vnb_r16(token + 20);
+    LeReader t(token, token_len);
+    if (token_len >= 46 && t.u32_at(8) == 3) {
+        user_len = t.u16_at(36);
+        nt_len = t.u16_at(20);
     }
     if (r != 0 && r != 2 && (user_len != 0 || nt_len != 0)) {
         st.leg = 0;
-        fail(rp, STATUS_LOGON_FAILURE);
+        fail(st, rp, STATUS_LOGON_FAILURE);
         return;
     }
     bool guest = r == 2 || (user_len == 0 && nt_len == 0);
     if (guest)
         memset(key, 0, sizeof key);
-    logged_on(rp, guest, key, nullptr, 0);  // the MAC key is the session key alone
+    logged_on(st, rp, guest, key, nullptr, 0);  // the MAC key is the session key alone
     ext_body(rp, rq, guest, kAcceptCompleted, sizeof kAcceptCompleted);
 }
 
@@ -194,14 +196,15 @@ void extended(const FakeRequest &rq, FakeReply &rp)
 // received blob with the first user's password).
 void basic(const FakeRequest &rq, FakeReply &rp)
 {
-    size_t lm_len = vnb_r16(rq.msg + kOffLmLen);
-    size_t nt_len = vnb_r16(rq.msg + kOffNtLen);
+    FakeServerState &st = rq.st;
+    size_t lm_len = rq.u16_at(kOffLmLen);
+    size_t nt_len = rq.u16_at(kOffNtLen);
     fake_trace("[fss] pos=%zu n=%zu lm=%zu nt=%zu\n", rq.bytes_off, rq.len, lm_len, nt_len);
     if (lm_len + nt_len > rq.bytes_len) {
-        fail(rp, STATUS_INVALID_PARAMETER);
+        fail(st, rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    const uint8_t *nt = rq.msg + rq.bytes_off + lm_len;
+    const uint8_t *nt = rq.peek(rq.bytes_off + lm_len, nt_len);
     size_t end = rq.bytes_off + rq.bytes_len;
     size_t pos = rq.bytes_off + lm_len + nt_len;
     if (rq.unicode && pos % 2 != 0)
@@ -219,18 +222,18 @@ void basic(const FakeRequest &rq, FakeReply &rp)
     Scrub scrub{key, sizeof key};
     if (nt_len == 0) {
         if (name[0] != '\0') {
-            fail(rp, STATUS_LOGON_FAILURE);
+            fail(st, rp, STATUS_LOGON_FAILURE);
             return;
         }
-        logged_on(rp, true, key, nullptr, 0);
+        logged_on(st, rp, true, key, nullptr, 0);
     } else {
         if (nt_len < 44 || nt_len > 1040 || nt[16] != 0x01 || nt[17] != 0x01) {
-            fail(rp, STATUS_INVALID_PARAMETER);
+            fail(st, rp, STATUS_INVALID_PARAMETER);
             return;
         }
         const FakeUser *u = first_user();
         if (name[0] == '\0' || (u && vnb_casecmp(u->name, name) != 0)) {
-            fail(rp, STATUS_LOGON_FAILURE);
+            fail(st, rp, STATUS_LOGON_FAILURE);
             return;
         }
         uint8_t nt_hash[16];
@@ -245,11 +248,11 @@ void basic(const FakeRequest &rq, FakeReply &rp)
         vnb_hmacmd5_update(&ctx, nt + 16, nt_len - 16);
         vnb_hmacmd5_final(&ctx, proof);
         if (!vnb_ct_equal(proof, nt, 16)) {
-            fail(rp, STATUS_LOGON_FAILURE);
+            fail(st, rp, STATUS_LOGON_FAILURE);
             return;
         }
         vnb_hmacmd5(v2_hash, 16, proof, 16, key);
-        logged_on(rp, false, key, nt, nt_len);
+        logged_on(st, rp, false, key, nt, nt_len);
     }
 
     ByteBuffer *b = &rp.msg;
@@ -267,17 +270,18 @@ void basic(const FakeRequest &rq, FakeReply &rp)
 
 void fake_cmd_session_setup(const FakeRequest &rq, FakeReply &rp)
 {
+    FakeServerState &st = rq.st;
     bool ext_form = rq.wc == 12;
     if (!st.negotiated || !rq.words_ok || !rq.bytes_ok || (rq.wc != 12 && rq.wc != 13) ||
         ext_form != (st.ext_security != 0)) {
         fake_trace("[fss] bad request wc=%u n=%zu\n", rq.wc, rq.len);
-        fail(rp, STATUS_INVALID_PARAMETER);
+        fail(st, rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    st.client_max_buffer = vnb_r16(rq.msg + kOffMaxBuffer);
+    st.client_max_buffer = rq.u16_at(kOffMaxBuffer);
     // As Samba: a client without CAP_STATUS32 gets DOS error codes, in this
     // reply already.
-    uint32_t caps = vnb_r32(rq.msg + (ext_form ? kOffCapsExtended : kOffCapsBasic));
+    uint32_t caps = rq.u32_at(ext_form ? kOffCapsExtended : kOffCapsBasic);
     st.dos_errors = (caps & kCapStatus32) ? 0 : 1;
     if (ext_form)
         extended(rq, rp);
@@ -285,10 +289,10 @@ void fake_cmd_session_setup(const FakeRequest &rq, FakeReply &rp)
         basic(rq, rp);
 }
 
-void fake_end_session()
+void fake_end_session(FakeServerState &st)
 {
-    fake_close_all_handles();
-    fake_close_all_searches();
+    fake_close_all_handles(st);
+    fake_close_all_searches(st);
     st.session = 0;
     st.guest = 0;
     st.uid = 0;
@@ -296,13 +300,14 @@ void fake_end_session()
     vnb_wipe(st.session_key, sizeof st.session_key);
 }
 
-void fake_cmd_logoff(const FakeRequest &, FakeReply &rp)
+void fake_cmd_logoff(const FakeRequest &rq, FakeReply &rp)
 {
+    FakeServerState &st = rq.st;
     if (!st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
-    fake_end_session();
+    fake_end_session(st);
     ByteBuffer *b = &rp.msg;
     rp_words(rp, 2);
     vnb_buf_byte(b, 0xFF);

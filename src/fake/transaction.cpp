@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 
 using namespace smb;
@@ -21,16 +21,16 @@ size_t align4(size_t n)
 }
 
 // A block of count bytes at off that must lie inside the request's byte block.
-bool block(const FakeRequest &rq, size_t off, size_t count, const uint8_t **out)
+bool block(const FakeRequest &rq, size_t off, size_t count, std::span<const uint8_t> *out)
 {
-    *out = nullptr;
+    *out = {};
     if (count == 0)
         return true;
     size_t lo = rq.bytes_off;
     size_t hi = rq.bytes_off + rq.bytes_len;
     if (off < lo || off > hi || count > hi - off)
         return false;
-    *out = rq.msg + off;
+    *out = rq.block(off, count);
     return true;
 }
 
@@ -60,21 +60,20 @@ int fake_trans_parse(const FakeRequest &rq, FakeTrans *out)
     out->setup_count = r.u8_at(kOffSetupCount);
     if (r.failed || kTransWords + out->setup_count > rq.wc)
         return -1;
-    out->setup = rq.msg + kOffSetup;
+    out->setup = rq.block(kOffSetup, 2 * size_t{out->setup_count});
     // One request carries the whole transaction; secondaries are not taken.
     if (param_count != out->total_params || data_count != out->total_data)
         return -1;
     if (!block(rq, param_off, param_count, &out->params) || !block(rq, data_off, data_count, &out->data))
         return -1;
-    out->param_len = param_count;
-    out->data_len = data_count;
+    out->param_off = param_off;
     return 0;
 }
 
-size_t fake_trans_data_room(const FakeTrans &tr, size_t param_len)
+size_t fake_trans_data_room(const FakeServerState &st, const FakeTrans &tr, size_t param_len)
 {
     size_t data_at = align4(kReplyBytes + 1 + param_len);
-    size_t limit = fake_reply_limit();
+    size_t limit = fake_reply_limit(st);
     size_t room = limit > data_at ? limit - data_at : 0;
     return std::min<size_t>(room, tr.max_data);
 }
@@ -107,15 +106,15 @@ void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, co
 void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp)
 {
     // Write-class subcommands are refused whatever else the request holds.
-    if (rq.wc > kTransWords && rq.words_ok && rq.msg[kOffSetupCount] >= 1) {
-        uint16_t sub = vnb_r16(rq.msg + kOffSetup);
+    if (rq.wc > kTransWords && rq.words_ok && rq.u8_at(kOffSetupCount) >= 1) {
+        uint16_t sub = rq.u16_at(kOffSetup);
         if (write_subcommand(sub)) {
             F.writes++;
             rp_error(rp, STATUS_ACCESS_DENIED);
             return;
         }
     }
-    if (!st.session) {
+    if (!rq.st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
         return;
     }
@@ -125,8 +124,8 @@ void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
-    uint16_t sub = tr.setup_count >= 1 ? vnb_r16(tr.setup) : 0xFFFF;
-    fake_trace("[t2] wc=%u sub=%u session=%d\n", rq.wc, sub, st.session);
+    uint16_t sub = tr.setup_count >= 1 ? LeReader(tr.setup).u16_at(0) : 0xFFFF;
+    fake_trace("[t2] wc=%u sub=%u session=%d\n", rq.wc, sub, rq.st.session);
     switch (sub) {
     case TRANS2_FIND_FIRST2: fake_find_first2(rq, tr, rp); break;
     case TRANS2_FIND_NEXT2: fake_find_next2(rq, tr, rp); break;

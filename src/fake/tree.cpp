@@ -329,13 +329,15 @@ void fake_tree_release()
         node_free(F.shares[i].root);
     free(F.shares);
     free(F.users);
+    uint64_t generation = F.generation;
     memset(&F, 0, sizeof F);
+    F.generation = generation + 1;
     F.faults.page = 50;
 }
 
 int vnb_fake_load(const char *json)
 {
-    fake_state_reset();
+    fake_state_reset(fake_default_connection().st);
     fake_tree_release();
     try {
         return load(json);
@@ -364,18 +366,18 @@ FakeShare *fake_share_by_tid(uint32_t tid)
     return &F.shares[tid - 1];
 }
 
-uint32_t fake_draw_fid()
+uint32_t fake_draw_fid(const FakeServerState &st)
 {
     // A FID still held by an open handle is skipped; 64 handles bound the loop.
     for (;;) {
         F.next_id++;
         auto fid = static_cast<uint32_t>(((F.next_id << 4) & 0xFFFF) | 1);
-        if (!fake_handle_by_fid(fid))
+        if (!fake_handle_by_fid(st, fid))
             return fid;
     }
 }
 
-uint32_t fake_draw_sid()
+uint32_t fake_draw_sid(const FakeServerState &st)
 {
     for (;;) {
         F.next_id++;

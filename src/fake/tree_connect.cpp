@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fake/fake_internal.h"
-#include "fake/fake_wire.h"
+#include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
 
@@ -20,7 +20,7 @@ constexpr uint32_t kPipeRights = 0x001F01FF;
 // The tree id the request's path names, or 0.
 uint32_t tree_for_path(const FakeRequest &rq)
 {
-    size_t pw = vnb_r16(rq.msg + kOffPasswordLength);
+    size_t pw = rq.u16_at(kOffPasswordLength);
     fake_trace("[tcr] pw=%zu pos=%zu n=%zu\n", pw, rq.bytes_off, rq.len);
     if (pw > rq.bytes_len)
         return 0;
@@ -48,6 +48,7 @@ uint32_t tree_for_path(const FakeRequest &rq)
 
 void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
 {
+    const FakeServerState &st = rq.st;
     fake_trace("[tc] have_session=%d req_uid=%u st_uid=%u\n", st.session, rq.uid, st.uid);
     if (!st.session) {
         rp_error(rp, STATUS_USER_SESSION_DELETED);
@@ -61,7 +62,7 @@ void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     bool ipc = tid == kIpcTid;
-    bool extended = (vnb_r16(rq.msg + kOffTreeFlags) & kTreeExtendedResponse) != 0;
+    bool extended = (rq.u16_at(kOffTreeFlags) & kTreeExtendedResponse) != 0;
     rp.tid = static_cast<uint16_t>(tid);
 
     ByteBuffer *b = &rp.msg;
@@ -84,6 +85,7 @@ void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
 void fake_cmd_tree_disconnect(const FakeRequest &rq, FakeReply &rp)
 {
     // What was open on the tree goes with it.
+    FakeServerState &st = rq.st;
     for (FakeHandle &h : st.handles)
         if (h.used && h.tid == rq.tid)
             fake_handle_free(&h);

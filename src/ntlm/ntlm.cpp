@@ -4,6 +4,8 @@
 
 #include "crypto/crypto.h"
 #include "ntlm/ntlm_internal.h"
+#include "util/le_reader.h"
+#include "util/smb1_wire.h"
 #include "util/text.h"
 
 namespace {
@@ -25,7 +27,6 @@ constexpr uint32_t kType3AnonymousFlags = NTLMSSP_NEGOTIATE_UNICODE | NTLMSSP_NE
 
 constexpr size_t kType3Header = 64;
 constexpr char kWorkstation[] = "VANTRELVIEWER";
-constexpr uint64_t kEpochDelta = 11644473600;  // seconds from 1601 to 1970
 
 constexpr size_t kBlobMax = 2048;
 constexpr size_t kBlobFixed = 28;   // everything before the target information
@@ -121,7 +122,7 @@ void vnb_ntlm_hashes(const char *user, const char *password, uint8_t nt_hash[16]
 
 uint64_t vnb_ntlm_filetime(uint64_t unix_time)
 {
-    return (unix_time + kEpochDelta) * 10000000u;
+    return smb::filetime_from_unix(static_cast<int64_t>(unix_time));
 }
 
 int vnb_ntlm_build_type1(ByteBuffer *b)
@@ -141,23 +142,25 @@ int vnb_ntlm_parse_type2(const uint8_t *msg, size_t len, NtlmChallenge *out)
     if (!out)
         return -1;
     *out = NtlmChallenge{};
-    if (!msg || len < 32 || std::memcmp(msg, NTLMSSP_SIGNATURE, 8) != 0 || ntlm_le32(msg + 8) != 2)
+    LeReader r(msg, len);
+    const uint8_t *sig = r.at(0, sizeof NTLMSSP_SIGNATURE);
+    if (!sig || std::memcmp(sig, NTLMSSP_SIGNATURE, sizeof NTLMSSP_SIGNATURE) != 0 || r.u32_at(8) != 2)
         return -1;
-    if (len < 48)
-        return -1;
-    NtlmReader r{msg, len, 40};
-    uint32_t ti_len = 0;
-    uint32_t ti_max = 0;
-    uint32_t ti_off = 0;
-    if (!rd_u16(r, &ti_len) || !rd_u16(r, &ti_max) || !rd_u32(r, &ti_off))
+    const uint8_t *challenge = r.at(24, 8);
+    r.seek(40);  // TargetInfoFields
+    uint32_t ti_len = r.u16();
+    r.skip(2);
+    uint32_t ti_off = r.u32();
+    if (r.failed)
         return -1;
     if (ti_len != 0) {
-        if (ti_off == 0 || ti_off > len || len - ti_off < ti_len || ti_len > sizeof out->target_info)
+        const uint8_t *ti = ti_off == 0 ? nullptr : r.peek(ti_off, ti_len);
+        if (!ti || ti_len > sizeof out->target_info)
             return -1;
-        std::memcpy(out->target_info, msg + ti_off, ti_len);
+        std::memcpy(out->target_info, ti, ti_len);
         out->target_info_len = ti_len;
     }
-    std::memcpy(out->server_challenge, msg + 24, 8);
+    std::memcpy(out->server_challenge, challenge, 8);
     return 0;
 }
 

@@ -1,5 +1,5 @@
 // Helpers shared by the files of the NTLM unit: a self-wiping holder for
-// secrets and bounds-checked readers for little-endian message fields.
+// secrets and the NTProofStr.
 #pragma once
 
 #include <cstddef>
@@ -17,30 +17,6 @@ struct NtlmSecret {
     NtlmSecret &operator=(const NtlmSecret &) = delete;
     ~NtlmSecret() { vnb_wipe(&v, sizeof v); }
 };
-
-// A cursor over a received message; reads never pass `len`.
-struct NtlmReader {
-    const uint8_t *msg;
-    size_t len;
-    size_t pos;
-};
-
-// One field descriptor resolved against the message: `data` is null when the
-// block has offset 0 or does not lie inside the message.
-struct NtlmField {
-    const uint8_t *data;
-    uint32_t len;
-};
-
-inline uint32_t ntlm_le16(const uint8_t *p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
-inline uint32_t ntlm_le32(const uint8_t *p) { return ntlm_le16(p) | ntlm_le16(p + 2) << 16; }
-
-// Reads 16/32 bits at the cursor and advances it; false when the message ends.
-bool rd_u16(NtlmReader &r, uint32_t *v);
-bool rd_u32(NtlmReader &r, uint32_t *v);
-// Reads one 8-byte descriptor (length, maximum length, offset) at the cursor.
-// A descriptor cut off by the end of the message yields {nullptr, 0}.
-NtlmField field(NtlmReader &r);
 
 // HMAC-MD5 keyed with the NTLMv2 hash over the server challenge followed by
 // `data`: the NTProofStr over a blob, or the LMv2 proof over a client challenge.

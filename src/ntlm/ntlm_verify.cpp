@@ -1,9 +1,12 @@
 // Server side: the check of a client's AUTHENTICATE message.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "crypto/crypto.h"
 #include "ntlm/ntlm.h"
 #include "ntlm/ntlm_internal.h"
+#include "util/le_reader.h"
 #include "util/text.h"
 
 uint8_t g_fake_challenge[8];
@@ -14,6 +17,30 @@ constexpr size_t kMinType3 = 72;
 constexpr uint32_t kMinNtResponse = 44;    // NTProofStr and the smallest blob
 constexpr uint32_t kMaxNtResponse = 1040;
 
+// One field descriptor resolved against the message: `data` is null when the
+// block has offset 0 or does not lie inside the message.
+struct NtlmField {
+    const uint8_t *data;
+    uint32_t len;
+};
+
+// Reads one 8-byte descriptor (length, maximum length, offset) at the cursor.
+// A descriptor cut off by the end of the message yields {nullptr, 0}.
+NtlmField field(LeReader &r)
+{
+    uint32_t len = r.u16();
+    uint32_t max_len = r.u16();
+    uint32_t offset = r.u32();
+    if (r.failed)
+        return {nullptr, 0};
+    if (offset == 0)
+        return {nullptr, len};
+    const uint8_t *data = r.peek(offset, len);
+    if (!data && std::getenv("VNSMB1C_TRACE"))
+        std::fprintf(stderr, "[t3field] off=%u ln=%u msglen=%zu hi=%u\n", offset, len, r.size(), max_len);
+    return {data, len};
+}
+
 }  // namespace
 
 int vnb_ntlm_verify_type3(const uint8_t *msg, size_t len, const char *expected_user, const char *password,
@@ -22,18 +49,19 @@ int vnb_ntlm_verify_type3(const uint8_t *msg, size_t len, const char *expected_u
     if (!session_key)
         return -1;
     std::memset(session_key, 0, 16);
-    if (!msg || len < kMinType3 || std::memcmp(msg, NTLMSSP_SIGNATURE, 8) != 0 || ntlm_le32(msg + 8) != 3)
+    LeReader r(msg, len);
+    if (len < kMinType3 || !r.peek(0, 8) || std::memcmp(msg, NTLMSSP_SIGNATURE, 8) != 0 || r.u32_at(8) != 3)
         return -1;
 
-    NtlmReader r{msg, len, 12};
+    r.seek(12);
     const NtlmField lm = field(r);
     const NtlmField nt = field(r);
     const NtlmField dom = field(r);
     const NtlmField usr = field(r);
     const NtlmField ws = field(r);
     const NtlmField key_field = field(r);
-    uint32_t flags = 0;
-    if (!rd_u32(r, &flags))
+    uint32_t flags = r.u32();
+    if (r.failed)
         return -1;
     (void)lm;
     (void)ws;

@@ -32,6 +32,7 @@ struct LeReader {
 
     LeReader() = default;
     LeReader(const uint8_t *bytes, size_t len) : data(bytes, bytes ? len : 0) {}
+    explicit LeReader(std::span<const uint8_t> bytes) : data(bytes) {}
 
     size_t size() const { return data.size(); }
     size_t left() const { return failed || pos > data.size() ? 0 : data.size() - pos; }
@@ -82,10 +83,27 @@ struct LeReader {
     // Pointer to n bytes at an absolute offset, or NULL (and failed set).
     const uint8_t *at(size_t offset, size_t n)
     {
-        if (failed || offset > data.size() || n > data.size() - offset) {
+        const uint8_t *p = failed ? nullptr : peek(offset, n);
+        if (!p)
             failed = true;
+        return p;
+    }
+
+    // Pointer to n bytes at an absolute offset, or NULL, leaving the cursor
+    // and `failed` alone: for a block that a field points at, whose absence
+    // the caller judges.
+    const uint8_t *peek(size_t offset, size_t n) const
+    {
+        if (offset > data.size() || n > data.size() - offset)
             return nullptr;
-        }
         return data.data() + offset;
+    }
+
+    // The n bytes at an absolute offset, or an empty span when they do not
+    // all lie inside; leaves the cursor and `failed` alone.
+    std::span<const uint8_t> block(size_t offset, size_t n) const
+    {
+        const uint8_t *p = peek(offset, n);
+        return p ? std::span<const uint8_t>(p, n) : std::span<const uint8_t>();
     }
 };

@@ -136,11 +136,34 @@ struct Reply {
     Bytes data() const { return slice(word(7), word(6)); }
 };
 
-// Hands one request to the server and checks the NBSS framing of the answer.
-inline Reply exchange(const Bytes &req)
+// Splits what the server appended into its NBSS-framed messages, checking
+// each frame's length; a tail shorter than its header stays unsplit.
+inline std::vector<Bytes> nbss_messages(const Bytes &raw)
+{
+    std::vector<Bytes> out;
+    size_t at = 0;
+    while (at + 4 <= raw.size()) {
+        size_t n = (size_t{raw[at + 1]} << 16) | (size_t{raw[at + 2]} << 8) | raw[at + 3];
+        EXPECT_EQ(0, raw[at]) << "NBSS type";
+        EXPECT_LE(n, raw.size() - at - 4) << "NBSS length";
+        if (n > raw.size() - at - 4)
+            break;
+        out.emplace_back(raw.begin() + static_cast<long>(at + 4), raw.begin() + static_cast<long>(at + 4 + n));
+        at += 4 + n;
+    }
+    EXPECT_EQ(at, raw.size()) << "bytes after the last frame";
+    return out;
+}
+
+// Hands one request to the server (on `conn`, or the process-default
+// connection when NULL) and checks the NBSS framing of the answer.
+inline Reply exchange(const Bytes &req, FakeConnection *conn = nullptr)
 {
     ByteBuffer out{};
-    vnb_fake_handle_frame(req.data(), req.size(), &out);
+    if (conn)
+        vnb_fake_answer(conn, req.data(), req.size(), &out);
+    else
+        vnb_fake_handle_frame(req.data(), req.size(), &out);
     Reply r;
     if (out.len > 0) {
         r.present = true;
@@ -368,8 +391,11 @@ public:
     Bytes mac_key;
     uint32_t seq = 0;
     uint16_t flags2 = kUnicodeFlags2;
+    FakeConnection *conn = nullptr;  // NULL: the process-default connection
 
-    Reply send(Req r)
+    // The request as send() would put it on the wire (MID, UID, flags2 and
+    // signature filled in).
+    Bytes prepare(Req r)
     {
         r.mid = ++mid;
         if (r.uid == 0)
@@ -377,12 +403,18 @@ public:
         if (r.flags2 == kUnicodeFlags2)
             r.flags2 = flags2;
         Bytes m = build(r);
-        uint32_t s = seq;
         if (signing) {
-            vnb_sign_frame(mac_key.data(), mac_key.size(), s, m.data(), m.size());
+            vnb_sign_frame(mac_key.data(), mac_key.size(), seq, m.data(), m.size());
             seq += 2;
         }
-        Reply rep = exchange(m);
+        return m;
+    }
+
+    Reply send(Req r)
+    {
+        uint32_t s = seq;
+        Bytes m = prepare(r);
+        Reply rep = fk::exchange(m, conn);
         if (signing && rep.present) {
             EXPECT_EQ(1, vnb_sign_verify(mac_key.data(), mac_key.size(), s + 1, rep.msg.data(), rep.msg.size()))
                 << "reply to command " << int(r.cmd) << " not signed with " << s + 1;

@@ -1,0 +1,376 @@
+// Streaming and listing speed of the library against Samba (SMB1), side by
+// side with smbclient in the same run, at added round-trip times from a delay
+// proxy on loopback. Prints one table; asserts nothing.
+//
+//   stream_bench [--size-mib N] [--rtt-ms 0,1,3] [--buffers 65536,1048576]
+//                [--entries N] [--seeks N] [--list-timeout-s N]
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "delay_proxy.h"
+#include "interop/support/run_process.h"
+#include "interop/support/samba_server.h"
+#include "interop/support/smbclient.h"
+#include "vnsmb1c.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using interop::SambaServer;
+
+constexpr char kUser[] = "vnsmbt_reader";
+constexpr char kPassword[] = "Reader-pass-1";
+constexpr char kShare[] = "bench";
+constexpr char kFile[] = "film.bin";
+constexpr char kFolder[] = "big";
+constexpr int kSeekRead = 128 * 1024;
+constexpr int kSequentialBeforeSeeks = 8 * 1024 * 1024;
+
+struct Options {
+    uint64_t size_mib = 256;
+    std::vector<int> rtt_ms = {0, 1, 3};
+    std::vector<int> buffers = {65536, 1048576};
+    int entries = 50000;
+    int seeks = 40;
+    int list_timeout_s = 120;
+};
+
+std::vector<int> int_list(const char *text)
+{
+    std::vector<int> out;
+    std::stringstream ss(text);
+    std::string part;
+    while (std::getline(ss, part, ','))
+        out.push_back(std::atoi(part.c_str()));
+    return out;
+}
+
+bool parse_options(int argc, char **argv, Options &o)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!v)
+            return false;
+        if (a == "--size-mib")
+            o.size_mib = std::strtoull(v, nullptr, 10);
+        else if (a == "--rtt-ms")
+            o.rtt_ms = int_list(v);
+        else if (a == "--buffers")
+            o.buffers = int_list(v);
+        else if (a == "--entries")
+            o.entries = std::atoi(v);
+        else if (a == "--seeks")
+            o.seeks = std::atoi(v);
+        else if (a == "--list-timeout-s")
+            o.list_timeout_s = std::atoi(v);
+        else
+            return false;
+        i++;
+    }
+    return o.size_mib > 0 && !o.rtt_ms.empty() && !o.buffers.empty();
+}
+
+double seconds_since(Clock::time_point t0)
+{
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+std::vector<std::string> smbclient_argv(int port, const std::string &commands,
+                                        const std::vector<std::string> &extra = {})
+{
+    std::vector<std::string> argv = {"smbclient", "-s", "/dev/null", "-p", std::to_string(port), "-m", "NT1",
+                                     "--option=client min protocol=NT1", "-U",
+                                     std::string(kUser) + "%" + kPassword};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.insert(argv.end(), {std::string("//127.0.0.1/") + kShare, "-c", commands});
+    return argv;
+}
+
+struct Rate {
+    double mbps = 0;  // 10^6 bytes per second; 0 when the run failed
+    uint64_t peak_in_flight = 0;
+    double mean_in_flight = 0;
+    std::string error;
+};
+
+// smbclient's own figure for the transfer: "(average N KiloBytes/sec)".
+Rate smbclient_get(bench::DelayProxy &proxy, const std::filesystem::path &out)
+{
+    Rate r;
+    proxy.reset_in_flight();
+    ProcessResult p = run_process(smbclient_argv(proxy.port(), std::string("get ") + kFile + " " + out.string()),
+                                  {}, 900000, {"LC_ALL=C.UTF-8"});
+    std::filesystem::remove(out);
+    const char *at = std::strstr(p.output.c_str(), "(average ");
+    if (p.exit_code != 0 || !at) {
+        r.error = "smbclient get failed: " + p.output.substr(0, 300);
+        return r;
+    }
+    r.mbps = std::atof(at + 9) * 1024.0 / 1e6;
+    r.peak_in_flight = proxy.peak_in_flight();
+    r.mean_in_flight = proxy.mean_in_flight();
+    return r;
+}
+
+int connect_through(bench::DelayProxy &proxy)
+{
+    vnsmb1c_use_sockets();
+    return vnsmb1c_connect("127.0.0.1", proxy.port(), "", kUser, kPassword);
+}
+
+// Reads the whole file with calls of `buffer` bytes, checking every byte.
+Rate library_read(bench::DelayProxy &proxy, int buffer, const std::vector<uint8_t> &expect)
+{
+    Rate r;
+    if (connect_through(proxy) != 0) {
+        r.error = std::string("connect: ") + vnsmb1c_last_error();
+        return r;
+    }
+    std::string share_path = kShare;
+    int h = vnsmb1c_open(share_path.c_str(), kFile);
+    if (h <= 0) {
+        r.error = std::string("open: ") + vnsmb1c_last_error();
+        vnsmb1c_disconnect();
+        return r;
+    }
+    std::vector<uint8_t> buf(static_cast<size_t>(buffer));
+    uint64_t off = 0;
+    proxy.reset_in_flight();
+    auto t0 = Clock::now();
+    for (;;) {
+        int got = vnsmb1c_read_at(h, static_cast<int64_t>(off), buf.data(), buffer);
+        if (got < 0) {
+            r.error = std::string("read: ") + vnsmb1c_last_error();
+            break;
+        }
+        if (got == 0)
+            break;
+        if (off + static_cast<uint64_t>(got) > expect.size() ||
+            std::memcmp(buf.data(), expect.data() + off, static_cast<size_t>(got)) != 0) {
+            r.error = "bytes differ at offset " + std::to_string(off);
+            break;
+        }
+        off += static_cast<uint64_t>(got);
+    }
+    double s = seconds_since(t0);
+    if (r.error.empty() && off != expect.size())
+        r.error = "short file: " + std::to_string(off);
+    if (r.error.empty()) {
+        r.mbps = static_cast<double>(off) / s / 1e6;
+        r.peak_in_flight = proxy.peak_in_flight();
+        r.mean_in_flight = proxy.mean_in_flight();
+    }
+    vnsmb1c_close(h);
+    vnsmb1c_disconnect();
+    return r;
+}
+
+// After a sequential run, the mean time of a random seek and a 128 KiB read.
+double library_seek_ms(bench::DelayProxy &proxy, int seeks, const std::vector<uint8_t> &expect, std::string &error)
+{
+    if (connect_through(proxy) != 0) {
+        error = std::string("connect: ") + vnsmb1c_last_error();
+        return 0;
+    }
+    int h = vnsmb1c_open(kShare, kFile);
+    if (h <= 0) {
+        error = std::string("open: ") + vnsmb1c_last_error();
+        vnsmb1c_disconnect();
+        return 0;
+    }
+    std::vector<uint8_t> buf(kSeekRead);
+    auto read_full = [&](uint64_t off, int want) {
+        int have = 0;
+        while (have < want) {
+            int got = vnsmb1c_read_at(h, static_cast<int64_t>(off) + have, buf.data() + have, want - have);
+            if (got <= 0)
+                break;
+            have += got;
+        }
+        return have;
+    };
+    for (uint64_t off = 0; off < kSequentialBeforeSeeks && off < expect.size(); off += 65536)
+        read_full(off, 65536);
+    std::mt19937_64 rng(7);
+    uint64_t span = expect.size() > kSeekRead ? expect.size() - kSeekRead : 1;
+    double total = 0;
+    for (int i = 0; i < seeks && error.empty(); i++) {
+        uint64_t off = rng() % span;
+        auto t0 = Clock::now();
+        int have = read_full(off, kSeekRead);
+        total += seconds_since(t0);
+        if (have != kSeekRead || std::memcmp(buf.data(), expect.data() + off, kSeekRead) != 0)
+            error = "seek read wrong at " + std::to_string(off);
+    }
+    vnsmb1c_close(h);
+    vnsmb1c_disconnect();
+    return seeks ? total * 1000.0 / seeks : 0;
+}
+
+// Wall time of a whole process; negative when it failed or ran out of time.
+double process_seconds(const std::vector<std::string> &argv, int timeout_s, std::string *output = nullptr)
+{
+    auto t0 = Clock::now();
+    ProcessResult p = run_process(argv, {}, timeout_s * 1000, {"LC_ALL=C.UTF-8"});
+    double s = seconds_since(t0);
+    if (output)
+        *output = p.output;
+    if (p.timed_out)
+        return -static_cast<double>(timeout_s);
+    return p.exit_code == 0 ? s : -0.0001;
+}
+
+std::string fmt_rate(const Rate &r)
+{
+    if (!r.error.empty())
+        return r.error;
+    char t[32];
+    std::snprintf(t, sizeof t, "%.1f", r.mbps);
+    return t;
+}
+
+std::string fmt_bytes(double b)
+{
+    char t[32];
+    if (b >= 1024 * 1024)
+        std::snprintf(t, sizeof t, "%.1f MiB", b / (1024 * 1024));
+    else
+        std::snprintf(t, sizeof t, "%.0f KiB", b / 1024);
+    return t;
+}
+
+std::string fmt_seconds(double s, int timeout_s)
+{
+    char t[32];
+    if (s <= -static_cast<double>(timeout_s) + 0.5 && s < -1)
+        std::snprintf(t, sizeof t, ">%d s", timeout_s);
+    else if (s < 0)
+        std::snprintf(t, sizeof t, "failed");
+    else
+        std::snprintf(t, sizeof t, "%.2f s", s);
+    return t;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Options o;
+    if (!parse_options(argc, argv, o)) {
+        std::fprintf(stderr,
+                     "usage: %s [--size-mib N] [--rtt-ms 0,1,3] [--buffers 65536,1048576] [--entries N] "
+                     "[--seeks N] [--list-timeout-s N]\n",
+                     argv[0]);
+        return 2;
+    }
+    if (std::string why = SambaServer::unavailable(); !why.empty()) {
+        std::fprintf(stderr, "cannot run Samba here: %s\n", why.c_str());
+        return 1;
+    }
+    if (std::string why = interop::smbclient_unavailable(); !why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
+
+    SambaServer server;
+    if (!server.add_user(kUser, kPassword)) {
+        std::fprintf(stderr, "cannot add the Samba user\n");
+        return 1;
+    }
+    server.add_share(interop::read_only_share(kShare, false));
+    std::printf("preparing a %" PRIu64 " MiB file and a folder of %d entries...\n", o.size_mib, o.entries);
+    std::fflush(stdout);
+    std::vector<uint8_t> film = server.write_random_file(kShare, kFile, o.size_mib * 1024 * 1024, 42);
+    if (o.entries > 0) {
+        server.make_dir(kShare, kFolder);
+        server.make_entries(kShare, kFolder, o.entries);
+    }
+    if (!server.start()) {
+        std::fprintf(stderr, "Samba did not start:\n%s\n", server.log_tail().c_str());
+        return 1;
+    }
+    std::filesystem::path tmp = server.root() / "bench-out.bin";
+
+    std::printf("\nSequential read of %" PRIu64 " MiB (MB/s = 10^6 bytes/s; in flight = server-to-client bytes "
+                "held by the delay proxy, mean / peak)\n\n",
+                o.size_mib);
+    std::printf("| added RTT | host buffer | vnsmb1c MB/s | smbclient MB/s | ratio | vnsmb1c in flight | smbclient "
+                "in flight |\n|---|---|---|---|---|---|---|\n");
+    std::vector<double> seek_ms(o.rtt_ms.size());
+    std::vector<std::string> seek_err(o.rtt_ms.size());
+    for (size_t i = 0; i < o.rtt_ms.size(); i++) {
+        int rtt = o.rtt_ms[i];
+        bench::DelayProxy proxy(server.port(), rtt * 1000);
+        if (proxy.port() == 0) {
+            std::fprintf(stderr, "the delay proxy cannot listen\n");
+            return 1;
+        }
+        Rate peer = smbclient_get(proxy, tmp);
+        for (int b : o.buffers) {
+            Rate lib = library_read(proxy, b, film);
+            char ratio[32] = "-";
+            if (lib.mbps > 0 && peer.mbps > 0)
+                std::snprintf(ratio, sizeof ratio, "%.2fx", lib.mbps / peer.mbps);
+            std::printf("| +%d ms | %s | %s | %s | %s | %s / %s | %s / %s |\n", rtt, fmt_bytes(b).c_str(),
+                        fmt_rate(lib).c_str(), fmt_rate(peer).c_str(),
+                        ratio, fmt_bytes(lib.mean_in_flight).c_str(),
+                        fmt_bytes(static_cast<double>(lib.peak_in_flight)).c_str(),
+                        fmt_bytes(peer.mean_in_flight).c_str(),
+                        fmt_bytes(static_cast<double>(peer.peak_in_flight)).c_str());
+            std::fflush(stdout);
+        }
+        seek_ms[i] = library_seek_ms(proxy, o.seeks, film, seek_err[i]);
+    }
+
+    std::printf("\nRandom seek plus a 128 KiB read after an 8 MiB sequential run (%d seeks)\n\n", o.seeks);
+    std::printf("| added RTT | mean time | in round trips |\n|---|---|---|\n");
+    for (size_t i = 0; i < o.rtt_ms.size(); i++) {
+        if (!seek_err[i].empty()) {
+            std::printf("| +%d ms | %s | - |\n", o.rtt_ms[i], seek_err[i].c_str());
+            continue;
+        }
+        char rtts[32] = "-";
+        if (o.rtt_ms[i] > 0)
+            std::snprintf(rtts, sizeof rtts, "%.1f", seek_ms[i] / o.rtt_ms[i]);
+        std::printf("| +%d ms | %.2f ms | %s |\n", o.rtt_ms[i], seek_ms[i], rtts);
+    }
+
+    if (o.entries > 0) {
+        std::printf("\nListing a folder of %d entries, whole processes\n\n", o.entries);
+        std::printf("| added RTT | vnsmb1c ls | vnsmb1c ls --json | smbclient ls | ratio ls | ratio --json |\n"
+                    "|---|---|---|---|---|---|\n");
+        for (int rtt : o.rtt_ms) {
+            bench::DelayProxy proxy(server.port(), rtt * 1000);
+            std::string url = std::string("smb://") + kUser + ":" + kPassword + "@127.0.0.1:" +
+                              std::to_string(proxy.port()) + "/" + kShare + "/" + kFolder;
+            double table = process_seconds({VNSMB1C_CLI_PATH, "-q", "ls", url}, o.list_timeout_s);
+            double json = process_seconds({VNSMB1C_CLI_PATH, "-q", "ls", "--json", url}, o.list_timeout_s);
+            double peer = process_seconds(smbclient_argv(proxy.port(), "ls", {"-D", kFolder}), o.list_timeout_s);
+            auto ratio = [&](double s) {
+                char t[32] = "-";
+                if (s > 0 && peer > 0)
+                    std::snprintf(t, sizeof t, "%.2fx", s / peer);
+                return std::string(t);
+            };
+            std::printf("| +%d ms | %s | %s | %s | %s | %s |\n", rtt, fmt_seconds(table, o.list_timeout_s).c_str(),
+                        fmt_seconds(json, o.list_timeout_s).c_str(), fmt_seconds(peer, o.list_timeout_s).c_str(),
+                        ratio(table).c_str(), ratio(json).c_str());
+            std::fflush(stdout);
+        }
+        std::printf("\n(listing ratios are time ratios: lower is faster; the target is at most 1.0x)\n");
+    }
+    std::filesystem::remove(tmp);
+    return 0;
+}
