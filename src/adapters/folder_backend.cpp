@@ -1,15 +1,13 @@
 // The host's folder-access backend "smb1": an instance, reached through the
 // table's context, that holds a session of its own from open to close,
-// fetches each folder once and pages it out of a parsed copy.
+// fetches each folder once and pages it out of the entries it keeps.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <vector>
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "adapters/folder_backend.h"
 #include "api/session_ops.h"
@@ -25,8 +23,8 @@ struct AdapterState {
     int32_t connected;
     char share[82];
     char cached_path[1026];
-    Document *cached_listing;
-    uint64_t cached_count;
+    bool cached;
+    std::vector<DirEntry> cached_items;
     char cursor_text[32];
     char *stat_name;
     char *stat_path;
@@ -54,10 +52,9 @@ bool is_top(const char *path)
 
 void drop_listing(AdapterState &f)
 {
-    delete f.cached_listing;
-    f.cached_listing = nullptr;
+    f.cached = false;
+    f.cached_items.clear();
     f.cached_path[0] = '\0';
-    f.cached_count = 0;
 }
 
 void release_stat_copies(AdapterState &f)
@@ -166,48 +163,20 @@ int64_t file_size(AdapterState &f, const char *location, int *handle)
     return size;
 }
 
-uint64_t items_length(const Document &doc)
+// A folder entry for each share.
+std::vector<DirEntry> share_entries(const Session &s, int count)
 {
-    if (!doc.IsObject())
-        return 0;
-    auto items = doc.FindMember("items");
-    if (items == doc.MemberEnd() || !items->value.IsArray())
-        return 0;
-    return items->value.Size();
-}
-
-Document *parse_listing(const char *text)
-{
-    auto *doc = new (std::nothrow) Document;
-    if (doc == nullptr)
-        return nullptr;
-    doc->Parse<kParseFlags>(text);
-    if (doc->HasParseError()) {
-        delete doc;
-        return nullptr;
-    }
-    return doc;
-}
-
-// {"items":[{"name":share,"path":share,"folder":true,"size":-1},...]}
-Document *share_listing(const Session &s, int count)
-{
-    rapidjson::StringBuffer out;
-    rapidjson::Writer<rapidjson::StringBuffer> w(out);
-    bool ok = w.StartObject() && w.Key("items") && w.StartArray();
-    for (int i = 0; ok && i < count; i++) {
+    std::vector<DirEntry> out;
+    for (int i = 0; i < count; i++) {
         const char *name = vnb_share_name(s, i);
-        ok = w.StartObject() && w.Key("name") && w.String(name) && w.Key("path") && w.String(name) &&
-             w.Key("folder") && w.Bool(true) && w.Key("size") && w.Int(-1) && w.EndObject();
+        out.push_back(DirEntry{name, name, true, -1, -1, false});
     }
-    ok = ok && w.EndArray() && w.EndObject();
-    return ok ? parse_listing(out.GetString()) : nullptr;
+    return out;
 }
 
 // Fetches the listing of path into the cache. 0, or a status.
 int build_listing(AdapterState &f, const char *path)
 {
-    Document *doc = nullptr;
     if (f.share[0] != '\0') {
         char folder[1026];
         if (std::strpbrk(path, "/\\") == nullptr) {
@@ -221,54 +190,34 @@ int build_listing(AdapterState &f, const char *path)
         int rc = vnb_list(f.session, f.share, folder);
         if (rc < 0)
             return to_status(rc);
-        doc = parse_listing(f.session.listing.items.c_str());
+        f.cached_items = std::move(f.session.listing.items);
+        f.session.listing = Listing{};
     } else {
         int rc = vnb_shares(f.session);
         if (rc < 0)
             return to_status(rc);
-        doc = share_listing(f.session, rc);
+        f.cached_items = share_entries(f.session, rc);
     }
-    if (doc == nullptr)
-        return VNSMB1C_FFA_NOMEM;
-    f.cached_listing = doc;
+    f.cached = true;
     copy_cut(f.cached_path, sizeof f.cached_path, path);
-    f.cached_count = items_length(*doc);
     return VNSMB1C_FFA_OK;
 }
 
-void fill_list_entry(const rapidjson::Value &item, vnsmb1c_FolderEntry *entry)
+void fill_list_entry(const DirEntry &item, vnsmb1c_FolderEntry *entry)
 {
     entry->flags = 0;
-    entry->name = nullptr;
-    entry->path = nullptr;
-    entry->is_folder = 0;
+    entry->name = item.name.c_str();
+    entry->path = item.path.c_str();
+    entry->is_folder = item.folder ? 1 : 0;
     entry->size = -1;
     entry->mtime_ms = -1;
-    if (!item.IsObject())
-        return;
-    auto member = item.FindMember("name");
-    if (member != item.MemberEnd() && member->value.IsString())
-        entry->name = member->value.GetString();
-    member = item.FindMember("path");
-    if (member != item.MemberEnd() && member->value.IsString())
-        entry->path = member->value.GetString();
-    member = item.FindMember("folder");
-    if (member != item.MemberEnd() && member->value.IsBool())
-        entry->is_folder = member->value.GetBool() ? 1 : 0;
-    member = item.FindMember("size");
-    if (member != item.MemberEnd() && member->value.IsInt64() && member->value.GetInt64() >= 0) {
-        entry->size = member->value.GetInt64();
+    if (item.size >= 0) {
+        entry->size = item.size;
         entry->flags |= VNSMB1C_FFA_SIZE_VALID;
     }
-    member = item.FindMember("mtime_ms");
-    if (member != item.MemberEnd() && member->value.IsInt64() && member->value.GetInt64() >= 0) {
-        entry->mtime_ms = member->value.GetInt64();
+    if (item.mtime_ms >= 0) {
+        entry->mtime_ms = item.mtime_ms;
         entry->flags |= VNSMB1C_FFA_MTIME_VALID;
-    }
-    member = item.FindMember("locator");
-    if (member != item.MemberEnd() && member->value.IsString()) {
-        entry->locator = member->value.GetString();
-        entry->flags |= VNSMB1C_FFA_LOCATOR_VALID;
     }
 }
 
@@ -316,7 +265,7 @@ int f_list(void *context, const char *path_in, vnsmb1c_ListRequest *request)
     }
 
     uint64_t start = 0;
-    bool reuse = f.cached_listing != nullptr && std::strcmp(f.cached_path, path) == 0;
+    bool reuse = f.cached && std::strcmp(f.cached_path, path) == 0;
     const char *cursor = request->cursor;
     if (cursor != nullptr && cursor[0] != '\0') {
         char *end = nullptr;
@@ -325,7 +274,7 @@ int f_list(void *context, const char *path_in, vnsmb1c_ListRequest *request)
     }
     if (!reuse)
         drop_listing(f);
-    if (f.cached_listing == nullptr) {
+    if (!f.cached) {
         int status = build_listing(f, path);
         if (status != VNSMB1C_FFA_OK)
             return status;
@@ -334,19 +283,19 @@ int f_list(void *context, const char *path_in, vnsmb1c_ListRequest *request)
     request->count = 0;
     request->has_more = 0;
     request->next_cursor = nullptr;
-    if (start >= f.cached_count)
+    const uint64_t count = f.cached_items.size();
+    if (start >= count)
         return VNSMB1C_FFA_OK;
-    const rapidjson::Value &items = (*f.cached_listing)["items"];
     uint64_t k = start;
     // capacity may be huge: stop at the end of the items first.
-    uint64_t stop = request->capacity < f.cached_count - start ? start + request->capacity : f.cached_count;
+    uint64_t stop = request->capacity < count - start ? start + request->capacity : count;
     for (; k < stop; k++) {
         if (request->cancel != nullptr && *request->cancel != 0)
             return VNSMB1C_FFA_CANCELLED;
-        fill_list_entry(items[static_cast<rapidjson::SizeType>(k)], &request->entries[request->count]);
+        fill_list_entry(f.cached_items[k], &request->entries[request->count]);
         request->count++;
     }
-    if (k < f.cached_count) {
+    if (k < count) {
         request->has_more = 1;
         std::snprintf(f.cursor_text, sizeof f.cursor_text, "%lu", static_cast<unsigned long>(k));
         request->next_cursor = f.cursor_text;

@@ -27,53 +27,30 @@ bool write_shares(RchWriter &w, const Session &s, int n)
     return ok;
 }
 
-bool fits_item_text(const rapidjson::Value &item)
+// An entry that does not fit the host's item text is answered empty.
+bool write_item(RchWriter &w, const RchScope &scope, const DirEntry *item, const std::string &share_slash)
 {
-    rapidjson::StringBuffer sb;
-    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    return item.Accept(w) && sb.GetSize() < kItemTextCap;
-}
-
-int64_t int_or_zero(const rapidjson::Value *v)
-{
-    return v != nullptr && v->IsInt64() ? v->GetInt64() : 0;
-}
-
-bool write_item(RchWriter &w, const RchScope &scope, const rapidjson::Value *item, const std::string &share_slash)
-{
-    static const rapidjson::Value kEmpty(rapidjson::kObjectType);
-    const rapidjson::Value &it = item != nullptr && item->IsObject() && fits_item_text(*item) ? *item : kEmpty;
-    const rapidjson::Value *name = rch_string(it, "name");
-    const rapidjson::Value *path = rch_string(it, "path");
-    const rapidjson::Value *folder = rch_member(it, "folder");
-    bool is_folder = folder != nullptr && folder->IsBool() && folder->GetBool();
-    bool ok = w.StartObject() && w.Key("name") && w.String(name != nullptr ? name->GetString() : "") &&
-              w.Key("path") && w.String(path != nullptr ? path->GetString() : "") && w.Key("folder") &&
-              w.Bool(is_folder) && w.Key("size") && w.Int64(int_or_zero(rch_member(it, "size"))) &&
-              w.Key("mtime_ms") && w.Int64(int_or_zero(rch_member(it, "mtime_ms")));
-    if (ok && !is_folder) {
-        std::string tail = share_slash;
-        if (path != nullptr)
-            tail.append(path->GetString(), path->GetStringLength());
+    static const DirEntry kEmpty{"", "", false, 0, 0, false};
+    const DirEntry &e = item != nullptr && vnb_item_json(*item).size() < kItemTextCap ? *item : kEmpty;
+    bool ok = w.StartObject() && w.Key("name") && w.String(e.name.c_str()) && w.Key("path") &&
+              w.String(e.path.c_str()) && w.Key("folder") && w.Bool(e.folder) && w.Key("size") && w.Int64(e.size) &&
+              w.Key("mtime_ms") && w.Int64(e.mtime_ms);
+    if (ok && !e.folder) {
         char locator[2112];
-        rch_url(scope, locator, tail);
+        rch_url(scope, locator, share_slash + e.path);
         ok = w.Key("locator") && w.String(locator);
     }
     return ok && w.EndObject();
 }
 
-// Walks the held listing once; indexes it has no item for are answered empty.
 bool write_folder(RchWriter &w, const RchScope &scope, int n, const char *share)
 {
-    rapidjson::Document doc;
-    doc.Parse<kRchParseFlags>(scope.session.listing.items.c_str());
-    const rapidjson::Value *items = doc.HasParseError() ? nullptr : rch_member(doc, "items");
-    rapidjson::SizeType held = items != nullptr && items->IsArray() ? items->Size() : 0;
+    const std::vector<DirEntry> &items = scope.session.listing.items;
     const std::string share_slash = std::string(share) + "/";
     bool ok = true;
     for (int i = 0; i < n && ok; i++) {
-        auto index = static_cast<rapidjson::SizeType>(i);
-        ok = write_item(w, scope, index < held ? &(*items)[index] : nullptr, share_slash);
+        auto index = static_cast<size_t>(i);
+        ok = write_item(w, scope, index < items.size() ? &items[index] : nullptr, share_slash);
     }
     return ok;
 }

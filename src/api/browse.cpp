@@ -5,10 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include "api/result_slot.h"
 #include "api/session_ops.h"
 #include "sess/dir_list.h"
@@ -25,36 +21,6 @@ constexpr int kMaxShareName = 80;
 bool is_separator(char c)
 {
     return c == '/' || c == '\\';
-}
-
-// A heap copy of element `index` of the held listing's "items" array,
-// written compactly; NULL when there is no such element.
-char *held_item_text(const Session &s, int index)
-{
-    const char *held = s.listing.items.c_str();
-    if (s.listing.items.empty() || index < 0)
-        return nullptr;
-    rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseIterativeFlag>(held);
-    if (doc.HasParseError() || !doc.IsObject())
-        return nullptr;
-    auto member = doc.FindMember("items");
-    if (member == doc.MemberEnd() || !member->value.IsArray())
-        return nullptr;
-    const rapidjson::Value &items = member->value;
-    if (static_cast<rapidjson::SizeType>(index) >= items.Size())
-        return nullptr;
-    rapidjson::StringBuffer out;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(out);
-    if (!items[static_cast<rapidjson::SizeType>(index)].Accept(writer))
-        return nullptr;
-    size_t len = out.GetSize();
-    auto *text = static_cast<char *>(std::malloc(len + 1));
-    if (text == nullptr)
-        return nullptr;
-    std::memcpy(text, out.GetString(), len);
-    text[len] = '\0';
-    return text;
 }
 
 }  // namespace
@@ -140,9 +106,9 @@ int32_t vnb_list(Session &s, const char *path, const char *sub)
     uint32_t tid = 0;
     if ((rc = vnb_tree_find_or_connect(s, share, &tid)) != 0)
         return rc;
-    if ((rc = vnb_query_directory_all(s, share, folder, tid)) != 0)
+    if ((rc = vnb_query_directory_all(s, folder, tid)) != 0)
         return rc;
-    return static_cast<int>(s.listing.count);
+    return static_cast<int>(s.listing.items.size());
 }
 
 extern "C" {
@@ -164,15 +130,24 @@ VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
 
 VNSMB1C_API const char *vnsmb1c_list_json(void)
 {
-    const Session &s = vnb_default_session();
-    return !s.listing.items.empty() ? s.listing.items.c_str() : "[]";
+    Listing &l = vnb_default_session().listing;
+    if (!l.held)
+        return "[]";
+    if (l.text.empty())
+        l.text = vnb_listing_json(l);
+    return l.text.c_str();
 }
 
 VNSMB1C_API const char *vnsmb1c_item_json(int index)
 {
-    char *text = held_item_text(vnb_default_session(), index);
-    if (text == nullptr)
+    const Listing &l = vnb_default_session().listing;
+    if (index < 0 || static_cast<size_t>(index) >= l.items.size())
         return "";  // the slot keeps the previous text
+    std::string item = vnb_item_json(l.items[static_cast<size_t>(index)]);
+    auto *text = static_cast<char *>(std::malloc(item.size() + 1));
+    if (text == nullptr)
+        return "";
+    std::memcpy(text, item.c_str(), item.size() + 1);
     return vnb_result_store(text);
 }
 

@@ -53,3 +53,7 @@ void vnb_close(Session &s, int handle);
 // The session report of vnsmb1c_session_json, with the frame count given;
 // "" when it cannot be written.
 std::string vnb_session_report(const Session &s, uint64_t frames);
+
+// One entry as compact item JSON, and a whole listing as {"items":[...]}.
+std::string vnb_item_json(const DirEntry &e);
+std::string vnb_listing_json(const Listing &l);

@@ -1,10 +1,8 @@
 #include "sess/dir_list.h"
 
-#include <rapidjson/writer.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "sess/exchange.h"
 #include "sess/trace.h"
@@ -39,22 +37,6 @@ constexpr size_t kOffLastWrite = 24;
 constexpr size_t kOffEndOfFile = 40;
 constexpr size_t kOffAttributes = 56;
 constexpr size_t kOffNameLength = 60;
-
-// RapidJSON output stream appending to a ByteBuffer (whose failure sticks).
-struct BufStream {
-    using Ch = char;
-    ByteBuffer *b;
-    void Put(char c) { vnb_buf_byte(b, static_cast<unsigned char>(c)); }
-    void Flush() {}
-};
-
-using ItemWriter = rapidjson::Writer<BufStream>;
-
-void json_put_str(ItemWriter &w, const char *key, const char *text)
-{
-    w.Key(key);
-    w.String(text ? text : "");
-}
 
 bool dot_name(const char *name)
 {
@@ -175,7 +157,7 @@ bool take_page(const TransReply &r, ListingWork *q, const char *tag)
         return false;
     int parsed = find_parse(r.data, r.data_count, q);
     if (sess_trace_on())
-        std::fprintf(stderr, "[%s] parsed=%d dcnt=%u q->n=%d\n", tag, parsed, r.data_count, static_cast<int>(q->count));
+        std::fprintf(stderr, "[%s] parsed=%d dcnt=%u q->n=%zu\n", tag, parsed, r.data_count, q->items.size());
     return parsed > 0;
 }
 
@@ -213,7 +195,7 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
     if (!take_page(r, q, "ff") || !s->open)
         return 0;
 
-    while (q->count < kMaxListedItems && q->entries_seen < kMaxEntriesSeen) {
+    while (q->items.size() < kMaxListedItems && q->entries_seen < kMaxEntriesSeen) {
         SmbRequest next;
         rc = find_next(ses, tid, q, next);
         if (rc != 0) {
@@ -281,75 +263,44 @@ void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, Li
         q->hidden++;
         return;
     }
-    if (q->count >= kMaxListedItems)
+    if (q->items.size() >= kMaxListedItems)
         return;
-    char path[2052];
-    if (q->folder[0])
-        std::snprintf(path, sizeof path, "%s/%s", q->folder, name);
-    else
-        std::snprintf(path, sizeof path, "%s", name);
-
-    if (q->count > 0)
-        vnb_buf_byte(&q->text, ',');
-    BufStream out{&q->text};
-    ItemWriter w(out);
-    w.StartObject();
-    json_put_str(w, "name", name);
-    json_put_str(w, "path", path);
-    w.Key("folder");
-    w.Bool(is_folder != 0);
-    w.Key("size");
-    w.Int64(size);
-    w.Key("mtime_ms");
-    w.Int64(mtime_ms);
-    w.Key("hidden");
-    w.Bool(false);
-    w.EndObject();
-    q->count++;
+    DirEntry e;
+    e.name = name;
+    e.path = q->folder[0] ? std::string(q->folder) + "/" + name : e.name;
+    e.folder = is_folder != 0;
+    e.size = size;
+    e.mtime_ms = mtime_ms;
+    q->items.push_back(std::move(e));
 }
 
-namespace {
-
-int32_t drop_work(ListingWork *q, int32_t rc)
+int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid)
 {
-    vnb_buf_free(&q->text);
-    std::free(q);
-    return rc;
-}
-
-}  // namespace
-
-int32_t vnb_query_directory_all(Session &ses, const char *share, const char *folder, uint32_t tid)
-{
-    auto *q = static_cast<ListingWork *>(std::calloc(1, sizeof(ListingWork)));
-    if (!q)
-        return vnb_fail(-11, "out of memory");
-    std::snprintf(q->share, sizeof q->share, "%.80s", share ? share : "");
+    auto q = std::make_unique<ListingWork>();
     std::snprintf(q->folder, sizeof q->folder, "%.1024s", folder ? folder : "");
     q->unicode = vnb_sess_unicode(ses);
-    vnb_buf_str(&q->text, "{\"items\":[");
 
     // The wire wants backslashes; the pattern is the folder, "\", "*".
     char wire_path[2056];
     int32_t rc = vnb_vpath(q->folder, wire_path, 2054);
     if (rc != 0)
-        return drop_work(q, rc);
+        return rc;
     to_backslashes(wire_path);
     char pattern[2060];
     std::snprintf(pattern, sizeof pattern, "%s%s*", wire_path, wire_path[0] ? "\\" : "");
 
     ByteBuffer first_params{};
-    rc = find_first_params(pattern, q, &first_params);
+    rc = find_first_params(pattern, q.get(), &first_params);
     uint32_t fid = 0;
     if (rc == 0)
         rc = vnb_create_file(ses, tid, wire_path, 1, &fid, nullptr, nullptr, "OPEN DIR");
     if (rc != 0) {
         vnb_buf_free(&first_params);
-        return drop_work(q, rc);
+        return rc;
     }
 
     SearchState s;
-    rc = run_search(ses, tid, first_params, q, &s);
+    rc = run_search(ses, tid, first_params, q.get(), &s);
     vnb_buf_free(&first_params);
 
     // Clean-up requests: their failures never replace the outcome, and after
@@ -371,15 +322,11 @@ int32_t vnb_query_directory_all(Session &ses, const char *share, const char *fol
         }
     }
 
-    if (rc == 0) {
-        vnb_buf_str(&q->text, "]}");
-        if (q->text.failed)
-            rc = vnb_fail(-11, "out of memory");
-    }
     if (rc != 0)
-        return drop_work(q, rc);
-    ses.listing.items.assign(reinterpret_cast<const char *>(q->text.data), static_cast<size_t>(q->text.len));
-    ses.listing.count = q->count;
+        return rc;
+    ses.listing = Listing{};
+    ses.listing.held = true;
+    ses.listing.items = std::move(q->items);
     ses.listing.hidden = q->hidden;
-    return drop_work(q, 0);
+    return 0;
 }

@@ -57,7 +57,7 @@ void sess_reset(Session &s)
         tree.in_use = 0;
     for (FileSlot &file : s.files)
         file.in_use = 0;
-    s.listing = ListingRecord{};
+    s.listing = Listing{};
 
     s.negotiated = 0;
     s.established = 0;

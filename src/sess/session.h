@@ -31,11 +31,22 @@ struct FileSlot {
     uint64_t mtime;  // last-write FILETIME from the NT_CREATE reply
 };
 
-// The last folder listing, as item JSON {"items":[...]}.
-struct ListingRecord {
-    std::string items;  // empty while no listing is held
-    uint32_t count;
-    uint32_t hidden;
+// One listed folder entry.
+struct DirEntry {
+    std::string name;
+    std::string path;      // the folder's path, "/", the name ("" folder: the name)
+    bool folder = false;
+    int64_t size = -1;     // end of file; -1 for a folder
+    int64_t mtime_ms = -1; // last write, Unix milliseconds; -1 when unknown
+    bool hidden = false;   // hidden names are counted, not listed
+};
+
+// The last folder listing.
+struct Listing {
+    bool held = false;            // a listing succeeded since the session began
+    std::vector<DirEntry> items;
+    uint32_t hidden = 0;          // hidden names left out
+    std::string text;             // its JSON form, once the C interface asked for it
 };
 
 struct SmbRequest;
@@ -90,7 +101,7 @@ struct Session {
     int32_t share_count = 0;
     TreeSlot trees[kMaxTrees]{};
     FileSlot files[kMaxFiles]{};
-    ListingRecord listing{};
+    Listing listing;
     uint32_t open_files = 0;
 
     // The last status a server sent.

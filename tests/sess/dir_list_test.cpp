@@ -12,6 +12,7 @@
 #include "sess/lifecycle.h"
 #include "sess/sess_sign.h"
 #include "sess/tree_file.h"
+#include "api/session_ops.h"
 #include "sess/support/sess_fixture.h"
 #include "sess/support/trans_reply.h"
 #include "sess/trans.h"
@@ -225,7 +226,7 @@ protected:
             out.push_back(sp::command_of(r));
         return out;
     }
-    std::string items() const { return !s.listing.items.empty() ? s.listing.items : "(none)"; }
+    std::string items() const { return s.listing.held ? vnb_listing_json(s.listing) : "(none)"; }
     FindServer server;
 };
 
@@ -234,9 +235,9 @@ const std::vector<uint8_t> kOnePage{SMB_COM_NT_CREATE_ANDX, SMB_COM_TRANSACTION2
 TEST_F(DirList, DotsOnlyGiveAnEmptyList)
 {
     server.ents = {dir("."), dir("..")};
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
     EXPECT_EQ(items(), "{\"items\":[]}");
-    EXPECT_EQ(s.listing.count, 0u);
+    EXPECT_EQ(s.listing.items.size(), 0u);
     EXPECT_EQ(s.listing.hidden, 0u);
     EXPECT_EQ(commands(), kOnePage) << "the end of search closed it: no FIND_CLOSE2";
     EXPECT_EQ(server.closes, 1);
@@ -246,7 +247,7 @@ TEST_F(DirList, ItemsCarryNamePathFolderSizeTimeAndHidden)
 {
     server.ents = {dir("."), dir(".."), file("x.mkv", 1234, kFiletime1970 + 15'000'000), dir("Extras"),
                    file("old.avi", 5, 0), file("pre1970", 1, kFiletime1970 - 20'000'000)};
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "Movies/2020", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "Movies/2020", 3), 0) << vnb_error();
     EXPECT_EQ(items(),
               "{\"items\":["
               "{\"name\":\"x.mkv\",\"path\":\"Movies/2020/x.mkv\",\"folder\":false,\"size\":1234,"
@@ -257,10 +258,10 @@ TEST_F(DirList, ItemsCarryNamePathFolderSizeTimeAndHidden)
               "\"mtime_ms\":-1,\"hidden\":false},"
               "{\"name\":\"pre1970\",\"path\":\"Movies/2020/pre1970\",\"folder\":false,\"size\":1,"
               "\"mtime_ms\":-2000,\"hidden\":false}]}");
-    EXPECT_EQ(s.listing.count, 4u);
+    EXPECT_EQ(s.listing.items.size(), 4u);
 
     server.ents = {file("x.mkv")};
-    ASSERT_EQ(vnb_query_directory_all(s, "media", nullptr, 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, nullptr, 3), 0) << vnb_error();
     EXPECT_NE(items().find("\"path\":\"x.mkv\""), std::string::npos) << items();
 }
 
@@ -268,9 +269,9 @@ TEST_F(DirList, HiddenNamesAreCountedNotListed)
 {
     server.ents = {dir("."),       dir(".."),        file(".profile"), dir("$RECYCLE.BIN"), dir("@eaDir"),
                    file("a$"),     file("#tag"),     file("b")};
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
     EXPECT_EQ(s.listing.hidden, 3u);
-    EXPECT_EQ(s.listing.count, 3u);
+    EXPECT_EQ(s.listing.items.size(), 3u);
     EXPECT_EQ(items().find("profile"), std::string::npos);
     EXPECT_EQ(items().find("eaDir"), std::string::npos);
     EXPECT_NE(items().find("\"name\":\"a$\""), std::string::npos);
@@ -295,7 +296,7 @@ TEST_F(DirList, FindFirst2ParametersAndPattern)
     for (const Case &c : cases) {
         server.find_params.clear();
         s.flags2 = c.flags2;
-        ASSERT_EQ(vnb_query_directory_all(s, "media", c.folder, 3), 0) << c.folder << ": " << vnb_error();
+        ASSERT_EQ(vnb_query_directory_all(s, c.folder, 3), 0) << c.folder << ": " << vnb_error();
         ASSERT_EQ(server.find_params.size(), 1u);
         Bytes expected{0x37, 0x00, 200, 0, 0x02, 0x00, 0x04, 0x01, 0, 0, 0, 0};
         sp::append(expected, c.pattern);
@@ -307,7 +308,7 @@ TEST_F(DirList, FindFirst2ParametersAndPattern)
 TEST_F(DirList, FolderOpenGoesOutWithBackslashes)
 {
     server.ents = {file("a")};
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "Movies/2020", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "Movies/2020", 3), 0) << vnb_error();
     const Bytes &create = peer.requests.at(0);
     Bytes name = u16("Movies\\2020");
     EXPECT_NE(std::search(create.begin(), create.end(), name.begin(), name.end()), create.end());
@@ -316,10 +317,10 @@ TEST_F(DirList, FolderOpenGoesOutWithBackslashes)
 TEST_F(DirList, PathsThatCannotBeSent)
 {
     server.ents = {file("a")};
-    EXPECT_EQ(vnb_query_directory_all(s, "media", "a/../b", 3), -6);
+    EXPECT_EQ(vnb_query_directory_all(s, "a/../b", 3), -6);
     EXPECT_TRUE(peer.requests.empty()) << "checked before any request";
     s.flags2 = 0x4801;
-    EXPECT_EQ(vnb_query_directory_all(s, "media", "\xE6\x97\xA5", 3), -6);
+    EXPECT_EQ(vnb_query_directory_all(s, "\xE6\x97\xA5", 3), -6);
     EXPECT_STREQ(vnb_error(), "the path \xE6\x97\xA5 cannot be sent in the server's character set");
     EXPECT_TRUE(peer.requests.empty());
 }
@@ -340,7 +341,7 @@ TEST_F(DirList, FindNext2ResumesAfterTheLastNameByteForByte)
         server.ents = {name("."), name(".."), name("a"), name("\xC3\xA9t\xC3\xA9")};
         if (!unicode)
             server.ents[3].name = {0xE9, 't', 0xE9, 0};
-        ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+        ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
         ASSERT_EQ(server.find_params.size(), 2u);
         Bytes expected;
         sp::put16(expected, kSid);
@@ -365,8 +366,8 @@ TEST_F(DirList, PagesUntilTheEndOfSearchWithoutClosingIt)
     for (int i = 0; i < 120; i++)
         server.ents.push_back(file("f" + std::to_string(i)));
     server.page = 50;
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(s.listing.count, 120u);
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.items.size(), 120u);
     EXPECT_EQ(server.firsts, 1);
     EXPECT_EQ(server.nexts, 2);
     EXPECT_TRUE(server.close2_sids.empty());
@@ -377,7 +378,7 @@ TEST_F(DirList, PagesUntilTheEndOfSearchWithoutClosingIt)
 TEST_F(DirList, EndOfSearchOnTheFirstReplySendsNothingMore)
 {
     server.ents = {dir("."), dir(".."), file("a"), file("b")};
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
     EXPECT_EQ(commands(), kOnePage);
 }
 
@@ -388,15 +389,15 @@ TEST_F(DirList, ItemCapEndsTheSearchWithFindClose2)
     server.page = 1000;
     server.close2_status = 0xC0000008;
     s.last_status = 0;
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(s.listing.count, 50000u);
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.items.size(), 50000u);
     EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
     EXPECT_EQ(server.closes, 1);
     EXPECT_LT(server.pos, server.ents.size());
     // The close's status is recorded without failing the listing.
     EXPECT_EQ(s.last_status, 0xC0000008u);
     rapidjson::Document d;
-    d.Parse<rapidjson::kParseValidateEncodingFlag>(s.listing.items.c_str());
+    d.Parse<rapidjson::kParseValidateEncodingFlag>(vnb_listing_json(s.listing).c_str());
     ASSERT_FALSE(d.HasParseError());
     ASSERT_EQ(d["items"].Size(), 50000u);
     EXPECT_STREQ(d["items"][49999]["name"].GetString(), "f49999");
@@ -406,7 +407,7 @@ TEST_F(DirList, EmptyFolderAndEarlyEndStatuses)
 {
     // A drive's root holding nothing answers FIND_FIRST2 with NO_SUCH_FILE.
     server.first_status = 0xC000000F;
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
     EXPECT_EQ(items(), "{\"items\":[]}");
     EXPECT_TRUE(server.close2_sids.empty());
 
@@ -418,8 +419,8 @@ TEST_F(DirList, EmptyFolderAndEarlyEndStatuses)
         if (s == kNext)
             r = status_only(r, 0x80000006);
     };
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(s.listing.count, 2u);
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.items.size(), 2u);
     EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
 }
 
@@ -463,7 +464,7 @@ TEST_F(DirList, LyingRepliesFailCleanly)
     server.close2_status = 0xC0000008;
     // A listing to keep.
     server.ents = {file("keep")};
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "", 3), 0);
+    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0);
     const std::string kept = items();
 
     for (int i = 0; i < 120; i++)
@@ -476,7 +477,7 @@ TEST_F(DirList, LyingRepliesFailCleanly)
         server.close2_sids.clear();
         server.closes = 0;
         s.last_status = 0x1234;
-        EXPECT_EQ(vnb_query_directory_all(s, "media", "", 3), -2) << c.what;
+        EXPECT_EQ(vnb_query_directory_all(s, "", 3), -2) << c.what;
         if (c.text) {
             EXPECT_STREQ(vnb_error(), c.text) << c.what;
         }
@@ -491,7 +492,7 @@ TEST_F(DirList, SplitReplyIsNamed)
 {
     server.ents = {file("a")};
     server.bend = [](Bytes &m, Step, int) { sp::set16(m, sp::kRepTotalData, 60000); };
-    EXPECT_EQ(vnb_query_directory_all(s, "media", "", 3), -2);
+    EXPECT_EQ(vnb_query_directory_all(s, "", 3), -2);
     EXPECT_NE(std::string(vnb_error()).find("FIND_FIRST2 reply is split over several messages"), std::string::npos)
         << vnb_error();
 }
@@ -501,7 +502,7 @@ TEST_F(DirList, ExchangeFailureSendsNoCleanUp)
     for (int i = 0; i < 120; i++)
         server.ents.push_back(file("f" + std::to_string(i)));
     server.silent = [](Step s, int) { return s == kNext; };
-    int32_t rc = vnb_query_directory_all(s, "media", "", 3);
+    int32_t rc = vnb_query_directory_all(s, "", 3);
     EXPECT_LT(rc, 0);
     EXPECT_EQ(commands().back(), SMB_COM_TRANSACTION2) << "nothing after the lost reply";
     EXPECT_EQ(server.closes, 0);
@@ -510,7 +511,7 @@ TEST_F(DirList, ExchangeFailureSendsNoCleanUp)
 TEST_F(DirList, OpenFailureIsReturnedAsItIs)
 {
     server.create_status = 0xC000003A;  // OBJECT_PATH_NOT_FOUND
-    EXPECT_EQ(vnb_query_directory_all(s, "media", "nowhere", 3), -4);
+    EXPECT_EQ(vnb_query_directory_all(s, "nowhere", 3), -4);
     EXPECT_NE(std::string(vnb_error()).rfind("OPEN DIR: ", 0), std::string::npos) << vnb_error();
     EXPECT_EQ(commands(), std::vector<uint8_t>{SMB_COM_NT_CREATE_ANDX});
 }
@@ -530,8 +531,8 @@ TEST_F(DirList, PagesOfNamesNeverListedStillEnd)
             server.open = true;
         }
     };
-    EXPECT_EQ(vnb_query_directory_all(s, "media", "", 3), 0) << vnb_error();
-    EXPECT_EQ(s.listing.count, 0u);
+    EXPECT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
+    EXPECT_EQ(s.listing.items.size(), 0u);
     EXPECT_GE(s.listing.hidden, 200000u);
     EXPECT_LT(s.listing.hidden, 201000u);
     EXPECT_EQ(server.close2_sids.size(), 1u);
@@ -608,7 +609,7 @@ protected:
     rapidjson::Document listing() const
     {
         rapidjson::Document d;
-        d.Parse<rapidjson::kParseValidateEncodingFlag>(s.listing.items.c_str());
+        d.Parse<rapidjson::kParseValidateEncodingFlag>(vnb_listing_json(s.listing).c_str());
         EXPECT_FALSE(d.HasParseError());
         return d;
     }
@@ -619,8 +620,8 @@ protected:
 
 TEST_P(FakeDirList, FolderOf120InPages)
 {
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "sub", tid), 0) << vnb_error();
-    EXPECT_EQ(s.listing.count, 120u);
+    ASSERT_EQ(vnb_query_directory_all(s, "sub", tid), 0) << vnb_error();
+    EXPECT_EQ(s.listing.items.size(), 120u);
     EXPECT_EQ(s.listing.hidden, 0u);
     // ".", ".." and 120 names in pages of 50 (or of the "page" switch).
     int page = std::string(GetParam().what) == "small_pages" ? GetParam().value : 50;
@@ -644,8 +645,8 @@ TEST_P(FakeDirList, FolderOf120InPages)
 
 TEST_P(FakeDirList, FolderOf60000StopsAt50000AndClosesTheSearch)
 {
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "sixty", tid), 0) << vnb_error();
-    EXPECT_EQ(s.listing.count, 50000u);
+    ASSERT_EQ(vnb_query_directory_all(s, "sixty", tid), 0) << vnb_error();
+    EXPECT_EQ(s.listing.items.size(), 50000u);
     EXPECT_EQ(vnb_fake_count(kFindClose2), 1);
     EXPECT_EQ(vnb_fake_count(SMB_COM_CLOSE), 1);
     // Its reply was the last one, and it carries the right signature on a
@@ -658,15 +659,15 @@ TEST_P(FakeDirList, FolderOf60000StopsAt50000AndClosesTheSearch)
     EXPECT_EQ(s.last_status, 0u);
     EXPECT_EQ(listing()["items"].Size(), 50000u);
     // The session goes on: the next listing finds a working server.
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "sub", tid), 0) << vnb_error();
-    EXPECT_EQ(s.listing.count, 120u);
+    ASSERT_EQ(vnb_query_directory_all(s, "sub", tid), 0) << vnb_error();
+    EXPECT_EQ(s.listing.items.size(), 120u);
 }
 
 TEST_P(FakeDirList, HiddenAndAwkwardNames)
 {
-    ASSERT_EQ(vnb_query_directory_all(s, "media", "mixed", tid), 0) << vnb_error();
+    ASSERT_EQ(vnb_query_directory_all(s, "mixed", tid), 0) << vnb_error();
     EXPECT_EQ(s.listing.hidden, 3u);
-    EXPECT_EQ(s.listing.count, 3u);
+    EXPECT_EQ(s.listing.items.size(), 3u);
     rapidjson::Document d = listing();
     std::vector<std::string> names;
     for (const auto &item : d["items"].GetArray())
@@ -678,7 +679,7 @@ TEST_P(FakeDirList, HiddenAndAwkwardNames)
         // 8-bit names: this server sends the UTF-8 bytes, read back as Latin-1.
         EXPECT_EQ(names[1], "a \"q\" \\ b");
     }
-    EXPECT_NE(std::string(s.listing.items).find(R"("name":"a \"q\" \\ b")"), std::string::npos);
+    EXPECT_NE(vnb_listing_json(s.listing).find(R"("name":"a \"q\" \\ b")"), std::string::npos);
 }
 
 TEST_P(FakeDirList, StringsFollowTheServersUnicodeCapability)
@@ -689,7 +690,7 @@ TEST_P(FakeDirList, StringsFollowTheServersUnicodeCapability)
 
 TEST_P(FakeDirList, MissingFolderFailsAtTheOpen)
 {
-    EXPECT_EQ(vnb_query_directory_all(s, "media", "nowhere", tid), -4);
+    EXPECT_EQ(vnb_query_directory_all(s, "nowhere", tid), -4);
     EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), 0);
 }
 
@@ -708,15 +709,19 @@ class Items : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        q = static_cast<ListingWork *>(std::calloc(1, sizeof(ListingWork)));
+        work = std::make_unique<ListingWork>();
+        q = work.get();
         q->unicode = 1;
     }
-    void TearDown() override
+    // The entries as item JSON, comma-separated.
+    std::string text() const
     {
-        vnb_buf_free(&q->text);
-        std::free(q);
+        std::string out;
+        for (const DirEntry &e : q->items)
+            out += (out.empty() ? "" : ",") + vnb_item_json(e);
+        return out;
     }
-    std::string text() const { return q->text.data ? std::string(reinterpret_cast<char *>(q->text.data)) : ""; }
+    std::unique_ptr<ListingWork> work;
     ListingWork *q = nullptr;
 };
 
@@ -740,8 +745,7 @@ TEST_F(Items, EscapingInNamesAndPaths)
     };
     std::strcpy(q->folder, "dir\"x");
     for (const Case &c : cases) {
-        vnb_buf_free(&q->text);
-        q->count = 0;
+        q->items.clear();
         qd_feed(c.name, 7, 8, 0, q);
         std::string expected = std::string("{\"name\":\"") + c.json + "\",\"path\":\"dir\\\"x/" + c.json +
                                "\",\"folder\":false,\"size\":7,\"mtime_ms\":8,\"hidden\":false}";
@@ -760,12 +764,12 @@ TEST_F(Items, FeedCountsAndCaps)
     qd_feed(".", 0, 0, 1, q);
     qd_feed("..", 0, 0, 1, q);
     qd_feed("@x", 0, 0, 0, q);
-    EXPECT_EQ(q->count, 0u);
+    EXPECT_EQ(q->items.size(), 0u);
     EXPECT_EQ(q->hidden, 1u);
-    q->count = kMaxListedItems;
+    q->items.resize(kMaxListedItems);
     qd_feed("late", 0, 0, 0, q);
-    EXPECT_EQ(q->count, kMaxListedItems);
-    EXPECT_EQ(text(), "");
+    EXPECT_EQ(q->items.size(), kMaxListedItems);
+    EXPECT_EQ(q->items.back().name, "") << "nothing past the cap";
     qd_feed(".late", 0, 0, 0, q);
     EXPECT_EQ(q->hidden, 2u) << "hidden names are counted past the cap too";
 }
@@ -813,8 +817,7 @@ TEST_F(Items, EntryChainsEndCleanly)
         {"odd UTF-16 length", [&] { Bytes b = entry(a, 0); b[60] = 1; return b; }(), 1},
     };
     for (const Case &c : cases) {
-        vnb_buf_free(&q->text);
-        q->count = 0;
+        q->items.clear();
         EXPECT_EQ(find_parse(c.data.data(), c.data.size(), q), c.decoded) << c.what;
     }
 }

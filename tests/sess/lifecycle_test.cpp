@@ -296,8 +296,9 @@ TEST_F(Lifecycle, ResetKeepsSettingsAndCountersAndClearsTheRest)
     std::memset(s.nt_response, 0x33, 60);
     std::memset(s.signing_key, 0x44, 16);
     std::strcpy(s.share_names[0], "media");
-    s.listing.items = R"({"items":[]})";
-    s.listing.count = 3;
+    s.listing.held = true;
+    s.listing.items.resize(3);
+    s.listing.hidden = 2;
 
     sess_reset(s);
     EXPECT_EQ(peer.closes, 1);
@@ -318,7 +319,8 @@ TEST_F(Lifecycle, ResetKeepsSettingsAndCountersAndClearsTheRest)
     EXPECT_EQ(Bytes(s.nt_response, s.nt_response + 60), Bytes(60, 0));
     EXPECT_EQ(Bytes(s.signing_key, s.signing_key + 16), Bytes(16, 0));
     EXPECT_TRUE(s.listing.items.empty());
-    EXPECT_EQ(s.listing.count, 0u);
+    EXPECT_FALSE(s.listing.held);
+    EXPECT_EQ(s.listing.hidden, 0u);
     s.share_names[0][0] = '\0';
 }
 
