@@ -52,10 +52,14 @@ int32_t nbss_read_typed_header(Transport *t, uint64_t deadline, uint8_t *type, u
 int32_t nbss_read_header(Transport *t, int timeout_ms, uint32_t *len)
 {
     uint8_t type = 0;
-    int32_t rc = nbss_read_typed_header(t, vnb_now_ms() + static_cast<uint64_t>(std::max(timeout_ms, 0)), &type, len);
-    if (rc == 0 && type != kSessionMessage)
+    uint32_t n = 0;
+    int32_t rc = nbss_read_typed_header(t, vnb_now_ms() + static_cast<uint64_t>(std::max(timeout_ms, 0)), &type, &n);
+    if (rc != 0)
+        return rc;
+    if (type != kSessionMessage)
         return vnb_fail(-2, "NBSS type byte %02x", type);
-    return rc;
+    *len = n;
+    return 0;
 }
 
 namespace {
