@@ -1,5 +1,6 @@
 #include "net/socket_hostio.h"
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,13 +24,14 @@ struct Link {
     std::mutex busy;
     std::unique_ptr<MsgTransport> transport;
     bool open = false;
+    int users = 0;  // posts under way; counted under the table's guard
 };
 
 // The HostIo record has no context of its own, so the connections are
 // process-wide, keyed by "host|port".
 struct LinkTable {
     std::mutex guard;
-    std::map<std::string, std::shared_ptr<Link>> links;
+    std::map<std::string, std::unique_ptr<Link>> links;
 };
 
 LinkTable &table()
@@ -38,34 +40,38 @@ LinkTable &table()
     return t;
 }
 
-// Lets go of connections that nobody is using (the table holds the only
-// reference while its guard is held).
+// Lets go of the connections that no post is using.
 void let_idle_go(LinkTable &t)
 {
-    for (auto it = t.links.begin(); it != t.links.end();) {
-        if (it->second.use_count() == 1)
-            it = t.links.erase(it);
-        else
-            ++it;
-    }
+    std::erase_if(t.links, [](const auto &entry) { return entry.second->users == 0; });
 }
 
-std::shared_ptr<Link> link_for(const char *host, int port)
+// The server's connection, counted as in use until link_done; NULL when it
+// cannot be allocated.
+Link *link_for(const char *host, int port)
 {
     LinkTable &t = table();
     std::lock_guard<std::mutex> lock(t.guard);
-    std::string key = std::string(host) + "|" + std::to_string(port);
+    char key[272];
+    std::snprintf(key, sizeof key, "%s|%d", host, port);
     auto it = t.links.find(key);
-    if (it != t.links.end())
-        return it->second;
-    if (t.links.size() >= kMaxServers)
-        let_idle_go(t);
-    auto link = std::make_shared<Link>();
-    link->transport = vnb_transport_tcp();
-    if (link->transport == nullptr)
-        return nullptr;
-    t.links.emplace(key, link);
-    return link;
+    if (it == t.links.end()) {
+        if (t.links.size() >= kMaxServers)
+            let_idle_go(t);
+        auto link = std::make_unique<Link>();
+        link->transport = vnb_transport_tcp();
+        if (link->transport == nullptr)
+            return nullptr;
+        it = t.links.emplace(key, std::move(link)).first;
+    }
+    it->second->users++;
+    return it->second.get();
+}
+
+void link_done(Link *link)
+{
+    std::lock_guard<std::mutex> lock(table().guard);
+    link->users--;
 }
 
 // One request and its reply on the server's connection: 0, or -1 with the
@@ -107,7 +113,7 @@ int sio_post(void *, const char *url, const char *body, const char *, char **out
     }
     if (msg.len == 0)  // nothing to send, so no reply would ever come
         return hostio_refuse(out_error, "empty request");
-    std::shared_ptr<Link> link = link_for(host, port);
+    Link *link = link_for(host, port);
     if (link == nullptr) {
         vnb_buf_free(&msg);
         return hostio_refuse(out_error, "out of memory");
@@ -118,6 +124,7 @@ int sio_post(void *, const char *url, const char *body, const char *, char **out
         std::lock_guard<std::mutex> lock(link->busy);
         rc = exchange(*link, host, port, std::span<const uint8_t>(msg.data, static_cast<size_t>(msg.len)), &reply);
     }
+    link_done(link);
     vnb_buf_free(&msg);
     int result = rc == 0 ? hostio_hand_over(std::span<const uint8_t>(reply.data, static_cast<size_t>(reply.len)),
                                             out_body, out_status)
