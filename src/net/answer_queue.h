@@ -1,5 +1,5 @@
-// Outcomes of requests that a kind answers as soon as they are sent (the
-// relay, the fake server), kept in order until the receiver takes them.
+// Outcomes of requests that a transport answers as soon as they are sent,
+// kept in order until the receiver takes them.
 #pragma once
 
 #include <cstdint>
