@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/own_io.h"
 #include "crypto/crypto.h"
 #include "net/net.h"
 #include "sess/transport_select.h"

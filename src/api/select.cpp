@@ -2,8 +2,10 @@
 // in-process fake server.
 #include <cstdint>
 
+#include "api/own_io.h"
 #include "fake/fake.h"
-#include "net/net.h"
+#include "fake/fake_hostio.h"
+#include "net/socket_hostio.h"
 #include "sess/lifecycle.h"
 #include "sess/session_state.h"
 #include "sess/transport_select.h"
@@ -47,12 +49,12 @@ VNSMB1C_API int vnsmb1c_use_fake(const char *tree_json)
 
 VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_socket(void)
 {
-    return vnb_vantrelx_io_socket();
+    return &g_sio_socket;
 }
 
 VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_fake(void)
 {
-    return vnb_vantrelx_io_fake();
+    return &g_sio_fake;
 }
 
 VNSMB1C_API int vnsmb1c_fake_set_fault(const char *name, int value)
@@ -68,3 +70,12 @@ VNSMB1C_API int64_t vnsmb1c_fake_calls(int command)
 }
 
 }  // extern "C"
+
+int vnb_io_own_face(const vnsmb1c_HostIo *io)
+{
+    if (io == &g_sio_socket)
+        return 1;
+    if (io == &g_sio_fake)
+        return 2;
+    return 0;
+}

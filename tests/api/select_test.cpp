@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_session.h"
+#include "api/own_io.h"
 #include "net/net.h"
 #include "sess/transport_select.h"
 #include "util/error.h"
