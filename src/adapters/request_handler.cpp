@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/own_io.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "net/net.h"

@@ -2,9 +2,12 @@
 // connection, and the controls of the in-process fake server.
 #include <cstdint>
 
+#include "api/own_io.h"
 #include "api/session_ops.h"
 #include "fake/fake.h"
-#include "net/net.h"
+#include "fake/fake_hostio.h"
+#include "fake/fake_transport.h"
+#include "net/socket_hostio.h"
 #include "sess/lifecycle.h"
 #include "util/error.h"
 #include "vnsmb1c.h"
@@ -32,6 +35,18 @@ bool vnb_default_session_made()
 TransportChoice vnb_selected_transport()
 {
     return g_choice;
+}
+
+std::unique_ptr<MsgTransport> vnb_make_transport(const TransportChoice &kind)
+{
+    switch (kind.mode) {
+    case VNSMB1C_MODE_HOSTIO:
+        return vnb_transport_relay(kind.io);
+    case VNSMB1C_MODE_FAKE:
+        return vnb_fake_transport();
+    default:
+        return vnb_transport_tcp();
+    }
 }
 
 extern "C" {
@@ -66,12 +81,12 @@ VNSMB1C_API int vnsmb1c_use_fake(const char *tree_json)
 
 VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_socket(void)
 {
-    return vnb_vantrelx_io_socket();
+    return &g_sio_socket;
 }
 
 VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_fake(void)
 {
-    return vnb_vantrelx_io_fake();
+    return &g_sio_fake;
 }
 
 VNSMB1C_API int vnsmb1c_fake_set_fault(const char *name, int value)
@@ -87,3 +102,12 @@ VNSMB1C_API int64_t vnsmb1c_fake_calls(int command)
 }
 
 }  // extern "C"
+
+int vnb_io_own_face(const vnsmb1c_HostIo *io)
+{
+    if (io == &g_sio_socket)
+        return 1;
+    if (io == &g_sio_fake)
+        return 2;
+    return 0;
+}

@@ -1,8 +1,7 @@
-// The exchange of one SMB1 request message for one reply message, the frame
-// dump switches, and the two clocks. The relay and fake kinds are recognised
-// by their connect operation (the relay kind also by its context); every
-// other transport is a byte stream carrying NBSS frames.
-#include <chrono>
+// The exchange of one SMB1 request message for one reply message over a
+// Transport record. The relay and fake kinds are recognised by their connect
+// operation (the relay kind also by its context); every other transport is a
+// byte stream carrying NBSS frames.
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,21 +9,6 @@
 #include "util/error.h"
 
 namespace {
-
-void append_to(const char *variable, const uint8_t *header, size_t header_len, const uint8_t *bytes, size_t len)
-{
-    const char *name = std::getenv(variable);
-    if (name == nullptr || name[0] == '\0')
-        return;
-    std::FILE *f = std::fopen(name, "ab");
-    if (f == nullptr)
-        return;
-    if (header_len)
-        std::fwrite(header, 1, header_len, f);
-    if (len)
-        std::fwrite(bytes, 1, len, f);
-    std::fclose(f);
-}
 
 int32_t stream_send(Transport *t, const uint8_t *req, size_t req_len)
 {
@@ -53,17 +37,6 @@ int32_t stream_recv(Transport *t, ByteBuffer *reply, int timeout_ms)
 }
 
 }  // namespace
-
-void dump_frame(const char *variable, const uint8_t *msg, size_t len)
-{
-    const uint8_t header[4] = {0x00, uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)};
-    append_to(variable, header, sizeof header, msg, len);
-}
-
-void dump_bytes(const char *variable, const uint8_t *bytes, size_t len)
-{
-    append_to(variable, nullptr, 0, bytes, len);
-}
 
 int32_t vnb_net_send(Transport *t, const uint8_t *req, size_t req_len)
 {
@@ -98,16 +71,4 @@ int32_t vnb_net_frame(Transport *t, const uint8_t *req, size_t req_len, ByteBuff
     if (rc != 0)
         return rc;
     return vnb_net_recv(t, reply, timeout_ms);
-}
-
-uint64_t vnb_now_ms()
-{
-    auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
-}
-
-int64_t vnb_unix_now()
-{
-    auto since = std::chrono::system_clock::now().time_since_epoch();
-    return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(since).count());
 }

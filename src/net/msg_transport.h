@@ -30,6 +30,9 @@ public:
     virtual bool pipelines() const = 0;
 };
 
+// NULL only when it cannot be allocated.
 std::unique_ptr<MsgTransport> vnb_transport_tcp();
-// The io is borrowed and must outlive the transport.
+// The io is borrowed and must outlive the transport. NULL with the error text
+// "io without http_post" for a NULL io or one without http_post (-6 for the
+// caller to return), or when it cannot be allocated.
 std::unique_ptr<MsgTransport> vnb_transport_relay(const vnsmb1c_HostIo *io);

@@ -26,13 +26,12 @@ int32_t nbss_write(Transport *t, const uint8_t *msg, size_t len)
     return 0;
 }
 
-int32_t nbss_read_header(Transport *t, int timeout_ms, uint32_t *len)
+int32_t nbss_read_typed_header(Transport *t, uint64_t deadline, uint8_t *type, uint32_t *len)
 {
     // TCP may split even four bytes across segments, so the header is
     // gathered in as many reads as it takes, under one deadline.
     uint8_t header[4];
     size_t got = 0;
-    uint64_t deadline = vnb_now_ms() + static_cast<uint64_t>(std::max(timeout_ms, 0));
     while (got < sizeof header) {
         int64_t left = static_cast<int64_t>(deadline) - static_cast<int64_t>(vnb_now_ms());
         // A read with no time left still collects bytes that have arrived.
@@ -45,13 +44,29 @@ int32_t nbss_read_header(Transport *t, int timeout_ms, uint32_t *len)
         if (got < sizeof header && left <= 0)
             return vnb_fail(-1, "no NBSS header from the peer");
     }
-    if (header[0] != 0x00)
-        return vnb_fail(-2, "NBSS type byte %02x", header[0]);
+    *type = header[0];
     *len = (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | header[3];
     return 0;
 }
 
-int32_t read_exact(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms)
+int32_t nbss_read_header(Transport *t, int timeout_ms, uint32_t *len)
+{
+    uint8_t type = 0;
+    uint32_t n = 0;
+    int32_t rc = nbss_read_typed_header(t, vnb_now_ms() + static_cast<uint64_t>(std::max(timeout_ms, 0)), &type, &n);
+    if (rc != 0)
+        return rc;
+    if (type != kSessionMessage)
+        return vnb_fail(-2, "NBSS type byte %02x", type);
+    *len = n;
+    return 0;
+}
+
+namespace {
+
+// Reads exactly len bytes; each read waits up to timeout_ms, and no longer
+// than the deadline when there is one (0: none).
+int32_t fill(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms, uint64_t deadline)
 {
     if (len > kMaxFrame)
         return vnb_fail(-7, "the peer announced a %u-byte frame", len);
@@ -72,7 +87,12 @@ int32_t read_exact(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms)
     b->len = 0;
     while (b->len < len) {
         uint32_t ask = std::min<uint32_t>(len - static_cast<uint32_t>(b->len), kReadChunk);
-        int n = t->read(t->context, b->data + b->len, ask, timeout_ms);
+        int wait = timeout_ms;
+        if (deadline != 0) {
+            int64_t left = static_cast<int64_t>(deadline) - static_cast<int64_t>(vnb_now_ms());
+            wait = static_cast<int>(std::clamp<int64_t>(left, 0, std::max(timeout_ms, 0)));
+        }
+        int n = t->read(t->context, b->data + b->len, ask, wait);
         if (n == 0)
             return vnb_fail(-1, "connection closed by the peer");
         if (n == -2)
@@ -83,6 +103,18 @@ int32_t read_exact(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms)
     }
     b->data[b->len] = 0;
     return 0;
+}
+
+}  // namespace
+
+int32_t read_exact(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms)
+{
+    return fill(t, b, len, timeout_ms, 0);
+}
+
+int32_t read_exact_by(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms, uint64_t deadline)
+{
+    return fill(t, b, len, timeout_ms, std::max<uint64_t>(deadline, 1));
 }
 
 int32_t vnb_net_socket_roundtrip_ms(const char *host, int port, const uint8_t *msg, size_t len, ByteBuffer *reply,

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/clock.h"
 #include "util/bytebuf.h"
 #include "vnsmb1c.h"
 
@@ -25,8 +26,6 @@ int32_t vnb_net_frame(Transport *t, const uint8_t *req, size_t req_len, ByteBuff
 int32_t vnb_net_send(Transport *t, const uint8_t *req, size_t req_len);
 int32_t vnb_net_recv(Transport *t, ByteBuffer *reply, int timeout_ms);
 
-uint64_t vnb_now_ms();
-int64_t vnb_unix_now();
 
 // ---- socket kind (TransportMode 0) ----
 
@@ -49,33 +48,6 @@ int32_t vnb_net_io_from_vantrelx(Transport *t, const HostIo *io);
 // in-process fake server, reached by connecting to the host "fake". -1 for a
 // NULL record. Drops fake answers that were never collected.
 int vnb_net_io_fake(Transport *t);
-
-// ---- the library's own HostIo objects ----
-
-// Relays each posted frame over a new TCP connection to the URL's host and
-// port (g_sio_socket), or hands it to the in-process fake server
-// (g_sio_fake). Every text they hand out is a heap copy for their `free`.
-extern const HostIo g_sio_socket;
-extern const HostIo g_sio_fake;
-
-const HostIo *vnb_vantrelx_io_socket();
-const HostIo *vnb_vantrelx_io_fake();
-// 1 for g_sio_socket, 2 for g_sio_fake, 0 for any other object or NULL.
-int vnb_io_own_face(const HostIo *io);
-
-// "smbrpc://" host ":" port "/" path, the host split off at the last ':'
-// before the first '/', an IPv6 literal in brackets. 0, or -1; the port is
-// stored whenever one was read, also when it is out of range.
-int parse_smb_url(const char *url, char (&host)[256], int *port);
-
-// The objects' operations (http_post and get signatures of HostIo).
-int sio_get(void *context, const char *url, char **out_body, long *out_status, char **out_error);
-int sio_post(void *context, const char *url, const char *body, const char *content_type, char **out_body,
-             long *out_status, char **out_error);
-int fio_post(void *context, const char *url, const char *body, const char *content_type, char **out_body,
-             long *out_status, char **out_error);
-void sio_free(void *context, void *pointer);
-void fio_free(void *context, void *pointer);
 
 // ---- additions of the transport unit ----
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/frame_dump.h"
 #include "net/net.h"
 
 // ---- socket kind ----
@@ -30,20 +31,21 @@ int wait_fd(intptr_t sock, int direction, int ms);
 // ---- NBSS framing ----
 
 constexpr uint32_t kMinMessage = 32;  // an SMB1 header
+constexpr uint8_t kSessionMessage = 0x00;
+constexpr uint8_t kKeepAlive = 0x85;
 
-// Reads the 4-byte header, in as many read calls as the peer's segments need,
-// within one overall deadline of timeout_ms: 0 with the announced length,
-// -1 "no NBSS header from the peer" when the four bytes did not all arrive,
-// or -2 for a type byte other than a session message.
+// Gathers the 4-byte header, in as many read calls as the peer's segments
+// need, before the deadline (vnb_now_ms time): 0 with its type byte and
+// length, or -1 "no NBSS header from the peer".
+int32_t nbss_read_typed_header(Transport *t, uint64_t deadline, uint8_t *type, uint32_t *len);
+
+// nbss_read_typed_header with a deadline timeout_ms from now: 0 with the
+// announced length, -1 "no NBSS header from the peer" when the four bytes did
+// not all arrive, or -2 for a type byte other than a session message.
 int32_t nbss_read_header(Transport *t, int timeout_ms, uint32_t *len);
-
-// ---- frame dumps ----
-
-// Appends the message to the file named by the environment variable, behind
-// a 4-byte NBSS header built from its length. Failures are ignored.
-void dump_frame(const char *variable, const uint8_t *msg, size_t len);
-// Appends the bytes as they are.
-void dump_bytes(const char *variable, const uint8_t *bytes, size_t len);
+// read_exact that gives up at the deadline: the whole message arrives within
+// it ("no reply within %d ms" names timeout_ms).
+int32_t read_exact_by(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms, uint64_t deadline);
 
 // ---- replies held between vnb_net_send and vnb_net_recv ----
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_session.h"
+#include "api/own_io.h"
 #include "api/session_ops.h"
 #include "net/net.h"
 #include "util/error.h"

@@ -9,16 +9,18 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "net/net.h"
-#include "net/net_internal.h"
+#include "net/msg_transport.h"
 #include "util/error.h"
 #include "util/text.h"
 
 namespace {
+
+using HostIo = vnsmb1c_HostIo;
 
 // A scripted host relay that records what it was given.
 struct TestRelay {
@@ -82,18 +84,24 @@ std::vector<uint8_t> message(size_t len, uint8_t seed)
     return m;
 }
 
-struct RelayTransport {
-    explicit RelayTransport(const HostIo *io)
+// A relay transport opened to host:port, and one message sent and received.
+struct Relay {
+    explicit Relay(const HostIo *io, const char *host = "h", int port = 445) : t(vnb_transport_relay(io))
     {
-        EXPECT_EQ(vnb_net_io_from_vantrelx(&t, io), 0);
+        EXPECT_NE(t, nullptr);
+        if (t) {
+            EXPECT_EQ(t->open(host, port, 1000), 0);
+        }
     }
-    ~RelayTransport()
+    ~Relay() { vnb_buf_free(&reply); }
+    int32_t exchange(const std::vector<uint8_t> &req)
     {
-        if (t.close)
-            t.close(t.context);
+        int32_t rc = t->send(req);
+        return rc != 0 ? rc : t->recv(reply, 1000);
     }
-    RelayCell *cell() const { return static_cast<RelayCell *>(t.context); }
-    Transport t{};
+    std::vector<uint8_t> reply_bytes() const { return std::vector<uint8_t>(reply.data, reply.data + reply.len); }
+    std::unique_ptr<MsgTransport> t;
+    ByteBuffer reply{};
 };
 
 struct StatusCase {
@@ -136,18 +144,16 @@ TEST(Relay, StatusesBodiesAndTheReleaseRule)
             relay.error = c.error;
             // Without a free of its own the texts go to free(): the leak checker sees a miss.
             HostIo io{&relay, nullptr, relay_post, own_free ? counting_free : nullptr};
-            RelayTransport rt(&io);
-            ASSERT_EQ(rt.t.connect(rt.t.context, "10.0.0.5", 0, 1000), 0);
-            ByteBuffer reply{};
-            int32_t rc = vnb_net_frame(&rt.t, req.data(), req.size(), &reply, 1000);
+            Relay rt(&io, "10.0.0.5", 0);
+            ASSERT_NE(rt.t, nullptr);
+            int32_t rc = rt.exchange(req);
             EXPECT_EQ(rc, c.code) << vnb_error();
             if (c.text) {
                 EXPECT_STREQ(vnb_error(), c.text);
             }
             if (c.reply) {
-                EXPECT_EQ(std::vector<uint8_t>(reply.data, reply.data + reply.len), *c.reply);
+                EXPECT_EQ(rt.reply_bytes(), *c.reply);
             }
-            vnb_buf_free(&reply);
             EXPECT_EQ(relay.posts, 1);
             EXPECT_EQ(relay.sent, b64(req));
             EXPECT_EQ(relay.content_type, "application/x-smb1-nbss+base64");
@@ -177,60 +183,46 @@ TEST(Relay, UrlNamesTheConnectedHostAndPort)
         TestRelay relay;
         relay.echo = true;
         HostIo io{&relay, nullptr, relay_post, counting_free};
-        RelayTransport rt(&io);
-        ASSERT_EQ(rt.t.connect(rt.t.context, c.host.c_str(), c.port, 1000), 0);
-        uint8_t req[32] = {};
-        ByteBuffer reply{};
-        ASSERT_EQ(vnb_net_frame(&rt.t, req, sizeof req, &reply, 1000), 0) << vnb_error();
+        Relay rt(&io, c.host.c_str(), c.port);
+        ASSERT_NE(rt.t, nullptr);
+        ASSERT_EQ(rt.exchange(std::vector<uint8_t>(32)), 0) << vnb_error();
         EXPECT_EQ(relay.url, c.url);
         EXPECT_LE(relay.url.size(), 319u);
-        vnb_buf_free(&reply);
     }
 }
 
-TEST(Relay, ConstructorRefusesAnUnusableHostIo)
+TEST(Relay, RefusesAnUnusableHostIo)
 {
     TestRelay relay;
     HostIo good{&relay, nullptr, relay_post, nullptr};
     HostIo no_post{&relay, nullptr, nullptr, nullptr};
-    Transport t{};
-    struct Case {
-        Transport *t;
-        const HostIo *io;
-    };
-    const Case cases[] = {{nullptr, &good}, {&t, nullptr}, {&t, &no_post}};
-    for (const Case &c : cases) {
+    for (const HostIo *io : {static_cast<const HostIo *>(nullptr), static_cast<const HostIo *>(&no_post)}) {
         vnb_set_error("untouched");
-        EXPECT_EQ(vnb_net_io_from_vantrelx(c.t, c.io), -6);
+        EXPECT_EQ(vnb_transport_relay(io), nullptr);
         EXPECT_STREQ(vnb_error(), "io without http_post");
     }
-    EXPECT_EQ(t.context, nullptr);
 
-    RelayTransport rt(&good);
-    EXPECT_EQ(rt.t.connect, tio_connect);
-    EXPECT_EQ(rt.cell()->io, &good);
-    uint8_t buf[4] = {};
-    EXPECT_EQ(rt.t.write(rt.t.context, buf, sizeof buf), 0);
-    EXPECT_EQ(rt.t.read(rt.t.context, buf, sizeof buf, 10), 0);
-    EXPECT_EQ(rt.t.connect(rt.t.context, nullptr, 0, 0), 0);
+    // Opening only names the URL: nothing is posted, any host will do.
+    std::unique_ptr<MsgTransport> t = vnb_transport_relay(&good);
+    ASSERT_NE(t, nullptr);
+    EXPECT_FALSE(t->pipelines());
+    EXPECT_EQ(t->open(nullptr, 0, 0), 0);
+    EXPECT_EQ(t->open("h", 445, 0), 0);
     EXPECT_EQ(relay.posts, 0);
 }
 
-TEST(Relay, ConnectChecksTheHostIo)
+TEST(Relay, PostsBeforeAnOpenGoToAnEmptyHost)
 {
     TestRelay relay;
-    HostIo io{&relay, nullptr, relay_post, nullptr};
-    RelayTransport rt(&io);
-    EXPECT_EQ(rt.t.connect(rt.t.context, "h", 445, 10), 0);
-    rt.cell()->io = nullptr;
-    EXPECT_NE(rt.t.connect(rt.t.context, "h", 445, 10), 0);
-
-    // Without its HostIo the exchange fails before anything is posted.
-    uint8_t req[32] = {};
+    relay.echo = true;
+    HostIo io{&relay, nullptr, relay_post, counting_free};
+    std::unique_ptr<MsgTransport> t = vnb_transport_relay(&io);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->send(message(32, 0)), 0);
+    EXPECT_EQ(relay.url, "smbrpc://:445/frame");
     ByteBuffer reply{};
-    EXPECT_EQ(vnb_net_frame(&rt.t, req, sizeof req, &reply, 100), -1);
-    EXPECT_STREQ(vnb_error(), "no transport installed");
-    EXPECT_EQ(relay.posts, 0);
+    EXPECT_EQ(t->recv(reply, 100), 0);
+    vnb_buf_free(&reply);
 }
 
 TEST(Relay, OutcomesWaitForTheReceiveInOrder)
@@ -238,48 +230,58 @@ TEST(Relay, OutcomesWaitForTheReceiveInOrder)
     TestRelay relay;
     relay.echo = true;
     HostIo io{&relay, nullptr, relay_post, counting_free};
-    RelayTransport rt(&io);
-    ASSERT_EQ(rt.t.connect(rt.t.context, "h", 445, 10), 0);
-    ByteBuffer reply{};
+    Relay rt(&io);
+    ASSERT_NE(rt.t, nullptr);
+    ByteBuffer &reply = rt.reply;
 
-    EXPECT_EQ(vnb_net_recv(&rt.t, &reply, 100), -1);
+    EXPECT_EQ(rt.t->recv(reply, 100), -1);
     EXPECT_STREQ(vnb_error(), "no relayed reply is pending");
 
     const std::vector<uint8_t> a = message(32, 1);
     const std::vector<uint8_t> b = message(48, 2);
-    ASSERT_EQ(vnb_net_send(&rt.t, a.data(), a.size()), 0);
+    ASSERT_EQ(rt.t->send(a), 0);
     relay.echo = false;
     relay.status = 500;
     vnb_set_error("untouched");
-    ASSERT_EQ(vnb_net_send(&rt.t, b.data(), b.size()), 0);
+    ASSERT_EQ(rt.t->send(b), 0);
     EXPECT_STREQ(vnb_error(), "untouched");  // the failure shows when it is collected
     EXPECT_EQ(relay.posts, 2);
 
-    ASSERT_EQ(vnb_net_recv(&rt.t, &reply, 100), 0);
-    EXPECT_EQ(std::vector<uint8_t>(reply.data, reply.data + reply.len), a);
-    EXPECT_EQ(vnb_net_recv(&rt.t, &reply, 100), -1);
+    ASSERT_EQ(rt.t->recv(reply, 100), 0);
+    EXPECT_EQ(rt.reply_bytes(), a);
+    EXPECT_EQ(rt.t->recv(reply, 100), -1);
     EXPECT_STREQ(vnb_error(), "transport status 500");
     EXPECT_EQ(reply.len, 0u);
-    EXPECT_EQ(vnb_net_recv(&rt.t, &reply, 100), -1);
+    EXPECT_EQ(rt.t->recv(reply, 100), -1);
     EXPECT_STREQ(vnb_error(), "no relayed reply is pending");
-    vnb_buf_free(&reply);
 }
 
-TEST(Relay, CloseReleasesUncollectedReplies)
+TEST(Relay, CloseAndReopenDropUncollectedReplies)
 {
     TestRelay relay;
     relay.echo = true;
     HostIo io{&relay, nullptr, relay_post, nullptr};
-    Transport t{};
-    ASSERT_EQ(vnb_net_io_from_vantrelx(&t, &io), 0);
     const std::vector<uint8_t> req = message(64, 3);
-    for (int i = 0; i < 3; i++)
-        ASSERT_EQ(vnb_net_send(&t, req.data(), req.size()), 0);
-    t.close(t.context);  // the leak checker sees anything left behind
-    tio_close(nullptr);
+    ByteBuffer reply{};
+    {
+        Relay rt(&io);
+        ASSERT_NE(rt.t, nullptr);
+        for (int i = 0; i < 3; i++)
+            ASSERT_EQ(rt.t->send(req), 0);
+        rt.t->close();
+        EXPECT_EQ(rt.t->recv(reply, 100), -1);
+        ASSERT_EQ(rt.t->send(req), 0);
+        ASSERT_EQ(rt.t->open("other", 139, 100), 0);
+        EXPECT_EQ(rt.t->recv(reply, 100), -1);
+        EXPECT_STREQ(vnb_error(), "no relayed reply is pending");
+        ASSERT_EQ(rt.t->send(req), 0);
+        ASSERT_EQ(rt.t->send(req), 0);
+    }  // destroyed with two replies waiting: the leak checker sees anything left behind
+    EXPECT_EQ(relay.posts, 6);
+    vnb_buf_free(&reply);
 }
 
-TEST(Relay, RequestDumpWorksOnTheRelayToo)
+TEST(Relay, BothDumpsWorkOnTheRelay)
 {
     std::string base = ::testing::TempDir() + "vnsmb1c_relay_dump_" + std::to_string(::getpid());
     std::string req_file = base + "_req";
@@ -292,21 +294,30 @@ TEST(Relay, RequestDumpWorksOnTheRelayToo)
     TestRelay relay;
     relay.echo = true;
     HostIo io{&relay, nullptr, relay_post, nullptr};
-    RelayTransport rt(&io);
-    ASSERT_EQ(rt.t.connect(rt.t.context, "h", 445, 10), 0);
+    Relay rt(&io);
+    ASSERT_NE(rt.t, nullptr);
     const std::vector<uint8_t> req = message(40, 5);
-    ByteBuffer reply{};
-    EXPECT_EQ(vnb_net_frame(&rt.t, req.data(), req.size(), &reply, 100), 0);
-    vnb_buf_free(&reply);
+    EXPECT_EQ(rt.exchange(req), 0);
+    // A failed post leaves no reply dump.
+    relay.status = 500;
+    EXPECT_EQ(rt.exchange(message(33, 6)), -1);
     unsetenv("VNSMB1C_DUMP");
     unsetenv("VNSMB1C_DUMPREP");
 
-    std::ifstream f(req_file, std::ios::binary);
-    std::vector<uint8_t> dumped{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-    ASSERT_EQ(dumped.size(), 44u);
+    auto file_bytes = [](const std::string &path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::vector<uint8_t>{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    };
+    std::vector<uint8_t> dumped = file_bytes(req_file);
+    ASSERT_EQ(dumped.size(), 44u + 37u);
     EXPECT_EQ(std::vector<uint8_t>(dumped.begin(), dumped.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 0x28}));
-    EXPECT_FALSE(std::ifstream(rep_file).good());  // replies are dumped for the socket kind only
+    EXPECT_EQ(std::vector<uint8_t>(dumped.begin() + 4, dumped.begin() + 44), req);
+    std::vector<uint8_t> rep = file_bytes(rep_file);  // the echoed reply behind a header of its length
+    ASSERT_EQ(rep.size(), 44u);
+    EXPECT_EQ(std::vector<uint8_t>(rep.begin(), rep.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 0x28}));
+    EXPECT_EQ(std::vector<uint8_t>(rep.begin() + 4, rep.end()), req);
     std::remove(req_file.c_str());
+    std::remove(rep_file.c_str());
 }
 
 }  // namespace

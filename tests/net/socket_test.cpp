@@ -1,5 +1,5 @@
-// The socket kind: connect, timed receive and send, close, and the one-shot
-// exchange, against real loopback sockets.
+// The socket operations under the TCP transport: connect, timed receive and
+// send, close, against real loopback sockets.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -21,26 +21,22 @@
 
 namespace {
 
+// A socket record with the byte-stream view that the NBSS framing drives.
 struct SocketTransport {
-    SocketTransport() { EXPECT_EQ(vnb_net_io_socket(&t), 0); }
-    ~SocketTransport()
-    {
-        if (t.close)
-            t.close(t.context);
-    }
-    SockRecord *rec() const { return static_cast<SockRecord *>(t.context); }
+    SocketTransport() : t{&r, sock_connect, sock_write, sock_read, sock_close_v} {}
+    ~SocketTransport() { sock_close_v(&r); }
+    SockRecord *rec() { return &r; }
     int connect(const char *host, int port, int timeout_ms = 2000)
     {
         return t.connect(t.context, host, port, timeout_ms);
     }
-    Transport t{};
+    SockRecord r{-1, {}, 0};
+    Transport t;
 };
 
-TEST(SocketKind, ConstructorInstallsAnUnconnectedRecord)
+TEST(SocketKind, AnUnconnectedRecordNeitherReadsNorWrites)
 {
-    EXPECT_EQ(vnb_net_io_socket(nullptr), -1);
     SocketTransport s;
-    ASSERT_NE(s.rec(), nullptr);
     EXPECT_EQ(s.rec()->sock, -1);
     EXPECT_EQ(s.rec()->peer_host[0], '\0');
     uint8_t buf[8];
@@ -275,76 +271,6 @@ TEST(SocketKind, WaitReportsReadiness)
     EXPECT_EQ(wait_fd(rec.sock, kWaitRead, 2000), 1);
     sock_close_v(&rec);
     peer.finish();
-}
-
-// ---- one-shot exchange ----
-
-struct RoundtripCase {
-    const char *name;
-    std::vector<PeerStep> after_request;
-    int32_t code;
-    const char *text;
-    uint32_t reply_len;
-};
-
-// Bytes [from, to) of what peer_frame(len) sends.
-PeerStep frame_part(uint32_t len, size_t from, size_t to)
-{
-    std::vector<uint8_t> bytes = peer_frame(len).bytes;
-    auto at = [&](size_t i) { return bytes.begin() + static_cast<long>(i); };
-    return peer_send(std::vector<uint8_t>(at(from), at(to)));
-}
-
-TEST(SocketRoundtrip, OneFrameEachWay)
-{
-    const std::vector<RoundtripCase> cases = {
-        {"reply", {peer_frame(64)}, 0, nullptr, 64},
-        {"zero-length header is not skipped", {peer_header(0, 0), peer_frame(64)}, -2,
-         "NBSS frame shorter than an SMB1 header", 0},
-        {"type byte", {peer_header(0x85, 0)}, -2, "NBSS type byte 85", 0},
-        {"header split across segments", {frame_part(64, 0, 3), peer_stall(100), frame_part(64, 3, 4 + 64)}, 0,
-         nullptr, 64},
-        {"half a header, then silence", {frame_part(64, 0, 2), peer_stall(1200)}, -1,
-         "no NBSS header from the peer", 0},
-        {"closed", {peer_close()}, -1, "no NBSS header from the peer", 0},
-        {"silent", {peer_stall(1200)}, -1, "no NBSS header from the peer", 0},
-        {"stops mid-message", {peer_header(0, 64), peer_send({1, 2}), peer_stall(1200)}, -1,
-         "no reply within 300 ms", 0},
-    };
-    for (const RoundtripCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<PeerStep> script{peer_read(4 + 36)};
-        script.insert(script.end(), c.after_request.begin(), c.after_request.end());
-        script.push_back(peer_read(1, 1500));  // sees the close
-        ScriptPeer peer;
-        ASSERT_TRUE(peer.start(AF_INET, script));
-        std::vector<uint8_t> msg(36, 0x11);
-        ByteBuffer reply{};
-        int32_t rc = vnb_net_socket_roundtrip_ms("127.0.0.1", peer.port(), msg.data(), msg.size(), &reply, 300);
-        EXPECT_EQ(rc, c.code) << vnb_error();
-        if (c.text) {
-            EXPECT_STREQ(vnb_error(), c.text);
-        } else {
-            EXPECT_EQ(std::vector<uint8_t>(reply.data, reply.data + reply.len), frame_body(c.reply_len));
-        }
-        vnb_buf_free(&reply);
-        peer.finish();
-        ASSERT_GE(peer.received.size(), 4u);
-        EXPECT_EQ(peer.received[3], 36);
-    }
-}
-
-TEST(SocketRoundtrip, ConnectFailureKeepsTheConnectText)
-{
-    int port = closed_port(AF_INET);
-    ASSERT_NE(port, 0);
-    uint8_t msg[32] = {};
-    ByteBuffer reply{};
-    EXPECT_EQ(vnb_net_socket_roundtrip("127.0.0.1", port, msg, sizeof msg, &reply), -1);
-    EXPECT_EQ(std::string(vnb_error()).rfind("connection refused (", 0), 0u) << vnb_error();
-    EXPECT_EQ(vnb_net_socket_roundtrip("127.0.0.1", 0, msg, sizeof msg, &reply), -1);
-    EXPECT_STREQ(vnb_error(), "bad host or port");
-    EXPECT_EQ(reply.data, nullptr);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/session_ops.h"
+#include "net/msg_transport.h"
 #include "crypto/crypto.h"
 #include "sess/exchange.h"
 #include "sess/support/sess_fixture.h"
@@ -245,7 +245,7 @@ TEST_F(Exchange, ShortRepliesOnTheRelayPathAreTracedAndRefused)
             relay.reply[i] = static_cast<uint8_t>(i);
         vnsmb1c_HostIo io{&relay, nullptr, relay_post, nullptr};
         sess_reset(s);
-        s.transport = vnb_make_transport(TransportChoice{VNSMB1C_MODE_HOSTIO, &io});
+        s.transport = vnb_transport_relay(&io);
         ASSERT_EQ(s.transport->open("peer", 445, 1000), 0);
 
         sp::TraceOn trace;

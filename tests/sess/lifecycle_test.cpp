@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fake/fake.h"
-#include "api/session_ops.h"
+#include "net/msg_transport.h"
 #include "sess/lifecycle.h"
 #include "sess/support/logon_server.h"
 #include "sess/support/sess_fixture.h"
@@ -120,7 +120,7 @@ protected:
     void SetUp() override
     {
         SessTest::SetUp();
-        s.transport = vnb_make_transport(TransportChoice{});
+        s.transport = vnb_transport_tcp();
         std::strcpy(s.host, "127.0.0.1");
         s.timeout_ms = 5000;
     }

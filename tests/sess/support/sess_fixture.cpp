@@ -1,6 +1,6 @@
 #include "sess/support/sess_fixture.h"
 
-#include "api/session_ops.h"
+#include "fake/fake_transport.h"
 #include "ntlm/spnego.h"
 #include "util/bytebuf.h"
 
@@ -127,7 +127,7 @@ Bytes accept_completed()
 
 std::unique_ptr<MsgTransport> fake_transport()
 {
-    return vnb_make_transport(TransportChoice{VNSMB1C_MODE_FAKE, nullptr});
+    return vnb_fake_transport();
 }
 
 void SessTest::SetUp()

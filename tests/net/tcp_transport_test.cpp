@@ -1,4 +1,4 @@
-// The frame exchange over a real loopback connection.
+// TCP with NBSS framing over a real loopback connection.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "net/clock.h"
+#include "net/msg_transport.h"
 #include "net/net.h"
 #include "net/support/script_peer.h"
 #include "util/error.h"
@@ -56,24 +59,29 @@ std::vector<uint8_t> file_bytes(const std::string &path)
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-// A socket transport connected to a ScriptPeer on 127.0.0.1.
+// A TCP transport opened to a ScriptPeer on 127.0.0.1.
 class SocketExchange : public ::testing::Test {
 protected:
     void connect_to(std::vector<PeerStep> script)
     {
         ASSERT_TRUE(peer.start(AF_INET, std::move(script)));
-        ASSERT_EQ(vnb_net_io_socket(&t), 0);
-        ASSERT_EQ(t.connect(t.context, "127.0.0.1", peer.port(), 2000), 0) << vnb_error();
+        t = vnb_transport_tcp();
+        ASSERT_NE(t, nullptr);
+        ASSERT_EQ(t->open("127.0.0.1", peer.port(), 2000), 0) << vnb_error();
+    }
+    int32_t exchange(const std::vector<uint8_t> &req, int timeout_ms)
+    {
+        int32_t rc = t->send(req);
+        return rc != 0 ? rc : t->recv(reply, timeout_ms);
     }
     void TearDown() override
     {
-        if (t.close)
-            t.close(t.context);
+        t.reset();
         vnb_buf_free(&reply);
         peer.finish();
     }
     ScriptPeer peer;
-    Transport t{};
+    std::unique_ptr<MsgTransport> t;
     ByteBuffer reply{};
 };
 
@@ -94,7 +102,15 @@ TEST_F(SocketExchange, RepliesAndTheirFaults)
         {"zero-length header skipped once", {peer_header(0, 0), peer_frame(40)}, 2000, 0, nullptr, 40},
         {"two zero-length headers", {peer_header(0, 0), peer_header(0, 0), peer_frame(40)}, 2000, -2,
          "NBSS frame shorter than an SMB1 header", 0},
-        {"keep-alive type byte", {peer_header(0x85, 0)}, 2000, -2, "NBSS type byte 85", 0},
+        {"keep-alive skipped", {peer_header(0x85, 0), peer_frame(40)}, 2000, 0, nullptr, 40},
+        {"keep-alives on both sides of a zero-length header",
+         {peer_header(0x85, 0), peer_header(0, 0), peer_header(0x85, 0), peer_frame(40)}, 2000, 0, nullptr, 40},
+        {"keep-alive with a payload skipped", {peer_header(0x85, 3), peer_send({1, 2, 3}), peer_frame(40)}, 2000, 0,
+         nullptr, 40},
+        {"keep-alive, then silence", {peer_header(0x85, 0), peer_stall(1500)}, kShortTimeoutMs, -1,
+         "no NBSS header from the peer", 0},
+        {"session request type byte", {peer_header(0x81, 40)}, 2000, -2, "NBSS type byte 81", 0},
+        {"negative response type byte", {peer_header(0x83, 1)}, 2000, -2, "NBSS type byte 83", 0},
         {"bad type after a zero-length header", {peer_header(0, 0), peer_header(0x82, 40)}, 2000, -2,
          "NBSS type byte 82", 0},
         {"31-byte frame", {peer_frame(31)}, 2000, -2, "NBSS frame shorter than an SMB1 header", 0},
@@ -122,6 +138,12 @@ TEST_F(SocketExchange, RepliesAndTheirFaults)
          -1, "connection closed by the peer", 0},
         {"stalls mid-message", {peer_header(0, 100), peer_send(std::vector<uint8_t>(50, 7)), peer_stall(1500)},
          kShortTimeoutMs, -1, "no reply within 200 ms", 0},
+        // One deadline for the whole reply: a message that trickles in, each
+        // piece in time, is still cut off.
+        {"message trickles past the time-out",
+         {peer_header(0, 40), peer_send({1}), peer_stall(120), peer_send({2}), peer_stall(120), peer_send({3}),
+          peer_stall(1500)},
+         kShortTimeoutMs, -1, "no reply within 200 ms", 0},
         {"announces 4 MiB + 1", {peer_header(0, kMaxFrame + 1)}, 2000, -7,
          "the peer announced a 4194305-byte frame", 0},
     };
@@ -131,9 +153,7 @@ TEST_F(SocketExchange, RepliesAndTheirFaults)
         script.insert(script.end(), c.after_request.begin(), c.after_request.end());
         ASSERT_NO_FATAL_FAILURE(connect_to(script));
         std::vector<uint8_t> req = request(40);
-        auto start = std::chrono::steady_clock::now();
-        int32_t rc = vnb_net_frame(&t, req.data(), req.size(), &reply, c.timeout_ms);
-        auto took = std::chrono::steady_clock::now() - start;
+        int32_t rc = exchange(req, c.timeout_ms);
         EXPECT_EQ(rc, c.code) << vnb_error();
         if (c.text) {
             EXPECT_STREQ(vnb_error(), c.text);
@@ -142,12 +162,7 @@ TEST_F(SocketExchange, RepliesAndTheirFaults)
             EXPECT_EQ(std::vector<uint8_t>(reply.data, reply.data + reply.len), frame_body(c.reply_len));
             EXPECT_EQ(reply.data[reply.len], 0);
         }
-        if (c.timeout_ms == kShortTimeoutMs) {
-            EXPECT_GE(took, std::chrono::milliseconds(kShortTimeoutMs - 20));
-            EXPECT_LT(took, std::chrono::milliseconds(1400));
-        }
-        t.close(t.context);
-        t = Transport{};
+        t.reset();
         vnb_buf_free(&reply);
         peer.finish();
         EXPECT_EQ(peer.received, nbss(req));
@@ -158,7 +173,7 @@ TEST_F(SocketExchange, LargestReplyIsRead)
 {
     ASSERT_NO_FATAL_FAILURE(connect_to({peer_read(4 + 32), peer_frame(kMaxFrame)}));
     std::vector<uint8_t> req = request(32);
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 5000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req, 5000), 0) << vnb_error();
     ASSERT_EQ(reply.len, kMaxFrame);
     EXPECT_EQ(reply.data[kMaxFrame - 1], uint8_t(kMaxFrame - 1));
 }
@@ -167,7 +182,7 @@ TEST_F(SocketExchange, LargestRequestIsSent)
 {
     ASSERT_NO_FATAL_FAILURE(connect_to({peer_read(4 + kMaxFrame, 10000), peer_frame(32)}));
     std::vector<uint8_t> req = request(kMaxFrame);
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 5000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req, 5000), 0) << vnb_error();
     EXPECT_EQ(reply.len, 32u);
     peer.finish();
     EXPECT_EQ(peer.received, nbss(req));
@@ -177,9 +192,7 @@ TEST_F(SocketExchange, OversizedRequestWritesNothing)
 {
     ASSERT_NO_FATAL_FAILURE(connect_to({peer_read(1, 300)}));
     std::vector<uint8_t> req = request(kMaxFrame + 1);
-    EXPECT_EQ(nbss_write(&t, req.data(), req.size()), -7);
-    EXPECT_STREQ(vnb_error(), "frame larger than 4194304 bytes");
-    EXPECT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 200), -1);
+    EXPECT_EQ(t->send(req), -7);
     EXPECT_STREQ(vnb_error(), "frame larger than 4194304 bytes");
     peer.finish();
     EXPECT_TRUE(peer.received.empty());
@@ -188,33 +201,62 @@ TEST_F(SocketExchange, OversizedRequestWritesNothing)
 TEST_F(SocketExchange, EmptyRequestSendsNothingAndReadsTheReply)
 {
     ASSERT_NO_FATAL_FAILURE(connect_to({peer_stall(100), peer_frame(32), peer_read(1, 300)}));
-    ASSERT_EQ(vnb_net_frame(&t, nullptr, 0, &reply, 2000), 0) << vnb_error();
+    ASSERT_EQ(exchange({}, 2000), 0) << vnb_error();
     EXPECT_EQ(reply.len, 32u);
-    t.close(t.context);
-    t = Transport{};
+    t.reset();
     peer.finish();
     EXPECT_TRUE(peer.received.empty());
 }
 
-TEST_F(SocketExchange, SplitSendAndReceiveKeepOrder)
+TEST_F(SocketExchange, RequestsGoAheadOfTheirRepliesInOrder)
 {
     ASSERT_NO_FATAL_FAILURE(connect_to({peer_read(2 * (4 + 40)), peer_frame(32), peer_frame(48)}));
+    EXPECT_TRUE(t->pipelines());
     std::vector<uint8_t> req = request(40);
-    ASSERT_EQ(vnb_net_send(&t, req.data(), req.size()), 0);
-    ASSERT_EQ(vnb_net_send(&t, req.data(), req.size()), 0);
-    ASSERT_EQ(vnb_net_recv(&t, &reply, 2000), 0) << vnb_error();
+    ASSERT_EQ(t->send(req), 0);
+    ASSERT_EQ(t->send(req), 0);
+    ASSERT_EQ(t->recv(reply, 2000), 0) << vnb_error();
     EXPECT_EQ(reply.len, 32u);
-    ASSERT_EQ(vnb_net_recv(&t, &reply, 2000), 0) << vnb_error();
+    ASSERT_EQ(t->recv(reply, 2000), 0) << vnb_error();
     EXPECT_EQ(reply.len, 48u);
 }
 
-TEST(Exchange, NoTransportFailsCleanly)
+TEST_F(SocketExchange, CloseEndsTheConnectionAndOpenStartsAnother)
 {
-    Transport none{};
+    ASSERT_NO_FATAL_FAILURE(connect_to({peer_read(1, 2000)}));
+    t->close();
+    t->close();  // closing twice is harmless
+    peer.finish();
+    EXPECT_TRUE(peer.received.empty());  // the peer saw the end of the connection
+
+    ScriptPeer second;
+    ASSERT_TRUE(second.start(AF_INET, {peer_read(4 + 40), peer_frame(32)}));
+    ASSERT_EQ(t->open("127.0.0.1", second.port(), 2000), 0) << vnb_error();
+    ASSERT_EQ(exchange(request(40), 2000), 0) << vnb_error();
+    EXPECT_EQ(reply.len, 32u);
+    t.reset();
+    second.finish();
+    EXPECT_EQ(second.received, nbss(request(40)));
+}
+
+TEST(TcpTransport, UnopenedOrRefusedFailsCleanly)
+{
+    std::unique_ptr<MsgTransport> t = vnb_transport_tcp();
+    ASSERT_NE(t, nullptr);
     ByteBuffer reply{};
-    uint8_t req[32] = {};
-    EXPECT_EQ(vnb_net_frame(&none, req, sizeof req, &reply, 100), -1);
-    EXPECT_STREQ(vnb_error(), "no transport installed");
+    EXPECT_EQ(t->send(request(32)), -1);
+    EXPECT_STREQ(vnb_error(), "write failed");
+    EXPECT_EQ(t->recv(reply, 100), -1);
+    EXPECT_STREQ(vnb_error(), "no NBSS header from the peer");
+
+    vnb_set_error("untouched");
+    EXPECT_EQ(t->open("127.0.0.1", 0, 100), -1);
+    EXPECT_STREQ(vnb_error(), "bad host or port");
+    int port = closed_port(AF_INET);
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(t->open("127.0.0.1", port, 1000), -1);
+    EXPECT_EQ(std::string(vnb_error()).rfind("connection refused (", 0), 0u) << vnb_error();
+    vnb_buf_free(&reply);
 }
 
 // The dump switches are read at every frame, so each case sets and clears them.
@@ -246,7 +288,7 @@ TEST_F(FrameDumps, RequestAndReplyAreAppendedAsNbssFrames)
     setenv("VNSMB1C_DUMP", req_file.c_str(), 1);
     setenv("VNSMB1C_DUMPREP", rep_file.c_str(), 1);
     std::vector<uint8_t> req = request(40);
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 2000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req, 2000), 0) << vnb_error();
     std::vector<uint8_t> dumped = file_bytes(req_file);
     ASSERT_EQ(dumped.size(), 44u);
     EXPECT_EQ(dumped, nbss(req));
@@ -256,7 +298,7 @@ TEST_F(FrameDumps, RequestAndReplyAreAppendedAsNbssFrames)
     // Turned off between frames: the second frame leaves the files alone.
     unsetenv("VNSMB1C_DUMP");
     unsetenv("VNSMB1C_DUMPREP");
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 2000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req, 2000), 0) << vnb_error();
     EXPECT_EQ(file_bytes(req_file).size(), 44u);
     EXPECT_EQ(file_bytes(rep_file).size(), 36u);
 }
@@ -267,9 +309,17 @@ TEST_F(FrameDumps, RequestIsDumpedBeforeAFailedExchange)
     setenv("VNSMB1C_DUMP", req_file.c_str(), 1);
     setenv("VNSMB1C_DUMPREP", rep_file.c_str(), 1);
     std::vector<uint8_t> req = request(40);
-    EXPECT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 2000), -1);
+    EXPECT_EQ(exchange(req, 2000), -1);
     EXPECT_EQ(file_bytes(req_file), nbss(req));
     EXPECT_FALSE(std::ifstream(rep_file).good());
+}
+
+TEST_F(FrameDumps, EmptyRequestIsDumpedAsABareHeader)
+{
+    ASSERT_NO_FATAL_FAILURE(connect_to({peer_frame(32)}));
+    setenv("VNSMB1C_DUMP", req_file.c_str(), 1);
+    ASSERT_EQ(exchange({}, 2000), 0) << vnb_error();
+    EXPECT_EQ(file_bytes(req_file), (std::vector<uint8_t>{0, 0, 0, 0}));
 }
 
 TEST_F(FrameDumps, UnwritableDumpFileIsSkipped)
@@ -279,7 +329,7 @@ TEST_F(FrameDumps, UnwritableDumpFileIsSkipped)
     setenv("VNSMB1C_DUMP", dir.c_str(), 1);
     setenv("VNSMB1C_DUMPREP", dir.c_str(), 1);
     std::vector<uint8_t> req = request(40);
-    EXPECT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 2000), 0) << vnb_error();
+    EXPECT_EQ(exchange(req, 2000), 0) << vnb_error();
     EXPECT_EQ(reply.len, 32u);
 }
 

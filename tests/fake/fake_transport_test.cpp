@@ -1,5 +1,5 @@
-// The fake kind of Transport: requests go to the in-process fake server and
-// its checked answers come back through the frame exchange.
+// The fake server as a message transport: requests go to one connection of
+// the in-process fake server and its checked answers wait to be received.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fake/fake.h"
-#include "net/net.h"
-#include "net/net_internal.h"
+#include "fake/fake_transport.h"
 #include "net/support/smb_frames.h"
 #include "util/error.h"
 
@@ -38,35 +38,30 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(vnb_fake_load(kSmallFakeTree), 0);
-        ASSERT_EQ(vnb_net_io_fake(&t), 0);
-        ASSERT_EQ(t.connect(t.context, "fake", 445, 1000), 0);
+        t = vnb_fake_transport();
+        ASSERT_NE(t, nullptr);
+        ASSERT_EQ(t->open("fake", 445, 1000), 0);
     }
     void TearDown() override
     {
         vnb_buf_free(&reply);
-        vnb_net_io_fake(&t);  // drops answers a test left uncollected
+        t.reset();  // drops answers a test left uncollected
         vnb_fake_load(nullptr);
     }
-    Transport t{};
+    int32_t exchange(const Bytes &req)
+    {
+        int32_t rc = t->send(req);
+        return rc != 0 ? rc : t->recv(reply, 1000);
+    }
+    std::unique_ptr<MsgTransport> t;
     ByteBuffer reply{};
 };
 
-TEST(FakeKind, ConstructorInstallsTheFakeOperations)
+TEST(FakeKind, AnsweredInOrderSoRequestsMayGoAhead)
 {
-    EXPECT_EQ(vnb_net_io_fake(nullptr), -1);
-    int dummy = 0;
-    Transport t{&dummy, nullptr, nullptr, nullptr, nullptr};  // overwritten, not closed
-    ASSERT_EQ(vnb_net_io_fake(&t), 0);
-    EXPECT_EQ(t.context, nullptr);
-    EXPECT_EQ(t.connect, fake_connect);
-    EXPECT_EQ(t.write, fake_write);
-    EXPECT_EQ(t.read, fake_read);
-    EXPECT_EQ(t.close, fake_close);
-    uint8_t buf[4] = {1, 2, 3, 4};
-    EXPECT_EQ(t.write(t.context, buf, sizeof buf), 0);
-    EXPECT_EQ(t.read(t.context, buf, sizeof buf, 10), 0);
-    EXPECT_EQ(buf[0], 1);
-    t.close(t.context);
+    std::unique_ptr<MsgTransport> t = vnb_fake_transport();
+    ASSERT_NE(t, nullptr);
+    EXPECT_TRUE(t->pipelines());
 }
 
 TEST(FakeKind, ConnectsOnlyToTheHostFakeWithATreeLoaded)
@@ -90,8 +85,8 @@ TEST(FakeKind, ConnectsOnlyToTheHostFakeWithATreeLoaded)
         {nullptr, true, -1, "no fake server for "},
         {long_host.c_str(), true, -1, "no fake server for " + long_host.substr(0, 200)},
     };
-    Transport t{};
-    ASSERT_EQ(vnb_net_io_fake(&t), 0);
+    std::unique_ptr<MsgTransport> t = vnb_fake_transport();
+    ASSERT_NE(t, nullptr);
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << (c.host ? c.host : "(null)") << (c.loaded ? " loaded" : " empty"));
         if (c.loaded) {
@@ -101,16 +96,32 @@ TEST(FakeKind, ConnectsOnlyToTheHostFakeWithATreeLoaded)
         }
         ASSERT_EQ(vnb_fake_loaded(), c.loaded ? 1 : 0);
         vnb_set_error("untouched");
-        EXPECT_EQ(t.connect(t.context, c.host, 0, 0), c.rc);
+        EXPECT_EQ(t->open(c.host, 0, 0), c.rc);
         EXPECT_EQ(vnb_error(), c.text);
     }
+    t.reset();
+    vnb_fake_load(nullptr);
+}
+
+TEST(FakeKind, NothingIsSentBeforeAnOpen)
+{
+    ASSERT_EQ(vnb_fake_load(kSmallFakeTree), 0);
+    std::unique_ptr<MsgTransport> t = vnb_fake_transport();
+    ASSERT_NE(t, nullptr);
+    const Bytes req = negotiate_request(1);
+    EXPECT_EQ(t->send(req), -1);
+    EXPECT_STREQ(vnb_error(), "not connected to the fake server");
+    ASSERT_EQ(t->open("fake", 0, 0), 0);
+    t->close();
+    EXPECT_EQ(t->send(req), -1);
+    EXPECT_EQ(vnb_fake_count(kNegotiate), 0);
     vnb_fake_load(nullptr);
 }
 
 TEST_F(FakeExchange, NegotiateIsAnsweredFromTheTree)
 {
     const Bytes req = negotiate_request(0x1234);
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 1000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req), 0) << vnb_error();
     expect_negotiate_reply(bytes_of(reply), 0x1234);
     EXPECT_EQ(reply.data[reply.len], 0);
     EXPECT_EQ(vnb_fake_count(kNegotiate), 1);
@@ -140,7 +151,7 @@ TEST_F(FakeExchange, AnswersThatAreMissingOrBroken)
         if (c.garbage) {
             ASSERT_EQ(vnb_fake_fault("garbage", c.garbage), 0);
         }
-        EXPECT_EQ(vnb_net_frame(&t, c.req.data(), c.req.size(), &reply, 1000), -2);
+        EXPECT_EQ(exchange(c.req), -2);
         EXPECT_STREQ(vnb_error(), c.text);
         EXPECT_EQ(reply.len, 0u);
     }
@@ -151,54 +162,66 @@ TEST_F(FakeExchange, GarbageFaultLastsForItsCount)
     ASSERT_EQ(vnb_fake_fault("garbage", 2), 0);
     const Bytes req = negotiate_request(7);
     for (int i = 0; i < 2; i++) {
-        EXPECT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 1000), -2);
+        EXPECT_EQ(exchange(req), -2);
         EXPECT_STREQ(vnb_error(), "fake reply too short");
     }
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 1000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req), 0) << vnb_error();
     expect_negotiate_reply(bytes_of(reply), 7);
 }
 
 TEST_F(FakeExchange, AnswersWaitForTheReceiveInOrder)
 {
-    EXPECT_EQ(vnb_net_recv(&t, &reply, 100), -1);
+    EXPECT_EQ(t->recv(reply, 100), -1);
     EXPECT_STREQ(vnb_error(), "no fake reply is pending");
 
     const Bytes first = negotiate_request(1);
     const Bytes third = negotiate_request(3);
     vnb_set_error("untouched");
-    ASSERT_EQ(vnb_net_send(&t, first.data(), first.size()), 0);
-    ASSERT_EQ(vnb_net_send(&t, nullptr, 0), 0);  // its failure shows when collected
-    ASSERT_EQ(vnb_net_send(&t, third.data(), third.size()), 0);
+    ASSERT_EQ(t->send(first), 0);
+    ASSERT_EQ(t->send({}), 0);  // its failure shows when collected
+    ASSERT_EQ(t->send(third), 0);
     EXPECT_STREQ(vnb_error(), "untouched");
 
-    ASSERT_EQ(vnb_net_recv(&t, &reply, 100), 0);
+    ASSERT_EQ(t->recv(reply, 100), 0);
     EXPECT_EQ(mid_of(bytes_of(reply)), 1);
-    EXPECT_EQ(vnb_net_recv(&t, &reply, 100), -2);
+    EXPECT_EQ(t->recv(reply, 100), -2);
     EXPECT_STREQ(vnb_error(), "the fake server produced no reply");
     EXPECT_EQ(reply.len, 0u);
-    ASSERT_EQ(vnb_net_recv(&t, &reply, 100), 0);
+    ASSERT_EQ(t->recv(reply, 100), 0);
     EXPECT_EQ(mid_of(bytes_of(reply)), 3);
-    EXPECT_EQ(vnb_net_recv(&t, &reply, 100), -1);
+    EXPECT_EQ(t->recv(reply, 100), -1);
     EXPECT_STREQ(vnb_error(), "no fake reply is pending");
 }
 
-TEST_F(FakeExchange, ANewFakeTransportDropsUncollectedAnswers)
+TEST_F(FakeExchange, ReopeningDropsUncollectedAnswers)
 {
     const Bytes req = negotiate_request(9);
-    ASSERT_EQ(vnb_net_send(&t, req.data(), req.size()), 0);
-    ASSERT_EQ(vnb_net_send(&t, req.data(), req.size()), 0);
-    ASSERT_EQ(vnb_net_io_fake(&t), 0);  // the leak checker sees anything left behind
-    EXPECT_EQ(vnb_net_recv(&t, &reply, 100), -1);
+    ASSERT_EQ(t->send(req), 0);
+    ASSERT_EQ(t->send(req), 0);
+    ASSERT_EQ(t->open("fake", 445, 1000), 0);  // the leak checker sees anything left behind
+    EXPECT_EQ(t->recv(reply, 100), -1);
     EXPECT_STREQ(vnb_error(), "no fake reply is pending");
+    ASSERT_EQ(t->send(req), 0);
+    t->close();
+    EXPECT_EQ(t->recv(reply, 100), -1);
 }
 
-TEST_F(FakeExchange, ChosenByItsConnectWhateverItsContext)
+TEST_F(FakeExchange, EachTransportIsAConnectionOfItsOwn)
 {
-    int dummy = 0;
-    Transport odd{&dummy, fake_connect, nullptr, nullptr, nullptr};
-    const Bytes req = negotiate_request(5);
-    ASSERT_EQ(vnb_net_frame(&odd, req.data(), req.size(), &reply, 100), 0) << vnb_error();
-    EXPECT_EQ(mid_of(bytes_of(reply)), 5);
+    std::unique_ptr<MsgTransport> other = vnb_fake_transport();
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(other->open("fake", 445, 1000), 0);
+    const Bytes a = negotiate_request(11);
+    const Bytes b = negotiate_request(12);
+    ASSERT_EQ(t->send(a), 0);
+    ASSERT_EQ(other->send(b), 0);
+    ByteBuffer other_reply{};
+    ASSERT_EQ(other->recv(other_reply, 100), 0) << vnb_error();
+    EXPECT_EQ(mid_of(bytes_of(other_reply)), 12);
+    ASSERT_EQ(t->recv(reply, 100), 0) << vnb_error();
+    EXPECT_EQ(mid_of(bytes_of(reply)), 11);
+    vnb_buf_free(&other_reply);
+    EXPECT_EQ(vnb_fake_count(kNegotiate), 2);
 }
 
 // The dump switches are read at every frame, so each test sets and clears them.
@@ -230,7 +253,7 @@ TEST_F(FakeDumps, RequestBareAndTheFakesFrameAsProduced)
 {
     const Bytes req = negotiate_request(0x40, "NT1");
     ASSERT_EQ(req.size(), 40u);
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 1000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req), 0) << vnb_error();
 
     Bytes dumped = file_bytes(files[0]);
     ASSERT_EQ(dumped.size(), 44u);
@@ -245,7 +268,7 @@ TEST_F(FakeDumps, RequestBareAndTheFakesFrameAsProduced)
     // Switched off between frames: the files stay as they are.
     for (const char *v : kVariables)
         unsetenv(v);
-    ASSERT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 1000), 0) << vnb_error();
+    ASSERT_EQ(exchange(req), 0) << vnb_error();
     EXPECT_EQ(file_bytes(files[0]).size(), 44u);
     EXPECT_EQ(file_bytes(files[1]).size(), 40u);
     EXPECT_EQ(file_bytes(files[2]).size(), rep.size());
@@ -255,7 +278,7 @@ TEST_F(FakeDumps, ABrokenAnswerDumpsOnlyTheRequestFrame)
 {
     ASSERT_EQ(vnb_fake_fault("garbage", 1), 0);
     const Bytes req = negotiate_request(0x41, "NT1");
-    EXPECT_EQ(vnb_net_frame(&t, req.data(), req.size(), &reply, 1000), -2);
+    EXPECT_EQ(exchange(req), -2);
     EXPECT_EQ(file_bytes(files[0]), with_nbss_header(req));
     EXPECT_FALSE(std::ifstream(files[1]).good());
     EXPECT_FALSE(std::ifstream(files[2]).good());
