@@ -1,5 +1,4 @@
-// NBSS session-message framing over any byte-stream Transport, and the
-// one-shot socket exchange.
+// NBSS session-message framing over any byte-stream Transport.
 #include <algorithm>
 #include <cstdlib>
 
@@ -10,7 +9,6 @@ namespace {
 
 constexpr uint32_t kReadChunk = 65536;
 constexpr uint64_t kFirstReplyBlock = 1024;
-constexpr int kRoundtripTimeoutMs = 30000;
 
 }  // namespace
 
@@ -115,33 +113,4 @@ int32_t read_exact(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms)
 int32_t read_exact_by(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms, uint64_t deadline)
 {
     return fill(t, b, len, timeout_ms, std::max<uint64_t>(deadline, 1));
-}
-
-int32_t vnb_net_socket_roundtrip_ms(const char *host, int port, const uint8_t *msg, size_t len, ByteBuffer *reply,
-                                    int timeout_ms)
-{
-    SockRecord rec{};
-    rec.sock = -1;
-    Transport t{&rec, sock_connect, sock_write, sock_read, sock_close_v};
-    if (sock_connect(&rec, host, port, timeout_ms) != 0)
-        return -1;
-    int32_t rc = nbss_write(&t, msg, len);
-    if (rc != 0) {
-        sock_close_v(&rec);
-        return -1;
-    }
-    // Unlike the session exchange, a zero-length header is not skipped here.
-    uint32_t n = 0;
-    rc = nbss_read_header(&t, timeout_ms, &n);
-    if (rc == 0 && n < kMinMessage)
-        rc = vnb_fail(-2, "NBSS frame shorter than an SMB1 header");
-    if (rc == 0)
-        rc = read_exact(&t, reply, n, timeout_ms);
-    sock_close_v(&rec);
-    return rc;
-}
-
-int32_t vnb_net_socket_roundtrip(const char *host, int port, const uint8_t *msg, size_t len, ByteBuffer *reply)
-{
-    return vnb_net_socket_roundtrip_ms(host, port, msg, len, reply, kRoundtripTimeoutMs);
 }

@@ -314,28 +314,3 @@ void sock_close_v(void *rec)
 {
     close_record_socket(static_cast<SockRecord *>(rec));
 }
-
-void sock_close_free(void *rec)
-{
-    if (rec == nullptr)
-        return;
-    sock_close_v(rec);
-    std::free(rec);
-}
-
-int vnb_net_io_socket(Transport *t)
-{
-    if (t == nullptr)
-        return -1;
-    *t = Transport{};
-    auto *r = static_cast<SockRecord *>(std::calloc(1, sizeof(SockRecord)));
-    if (r == nullptr)
-        return -1;
-    r->sock = -1;
-    t->context = r;
-    t->connect = sock_connect;
-    t->write = sock_write;
-    t->read = sock_read;
-    t->close = sock_close_free;
-    return 0;
-}

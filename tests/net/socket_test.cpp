@@ -42,7 +42,6 @@ TEST(SocketKind, AnUnconnectedRecordNeitherReadsNorWrites)
     uint8_t buf[8];
     EXPECT_EQ(s.t.read(s.t.context, buf, sizeof buf, 10), -1);
     EXPECT_EQ(s.t.write(s.t.context, buf, sizeof buf), -1);
-    sock_close_free(nullptr);  // a no-op
 }
 
 struct BadTarget {
