@@ -128,11 +128,6 @@ int32_t trans_ipc_pipe(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pd
     return out->failed ? vnb_fail(-11, "out of memory") : 0;
 }
 
-int32_t trans_srvsvc(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out)
-{
-    return trans_ipc_pipe(s, tid, fid, pdu, n, out);
-}
-
 int32_t pipe_read(Session &s, uint32_t tid, uint32_t fid, ByteBuffer *out)
 {
     // The reply must also fit the buffer size this client announced.

@@ -53,9 +53,8 @@ int srvsvc_parse_enum(Session &s, const uint8_t *bytes, size_t len);
 
 // Writes the n-byte PDU to pipe fid on tree tid with TransactNmPipe and
 // appends the pipe's answer to out. A STATUS_BUFFER_OVERFLOW reply (the
-// answer continues in the pipe) is a success. trans_srvsvc is the same.
+// answer continues in the pipe) is a success.
 int32_t trans_ipc_pipe(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out);
-int32_t trans_srvsvc(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pdu, size_t n, ByteBuffer *out);
 
 // Appends the next piece of the pipe's answer, read with READ_ANDX.
 int32_t pipe_read(Session &s, uint32_t tid, uint32_t fid, ByteBuffer *out);
