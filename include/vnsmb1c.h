@@ -3,8 +3,9 @@
  *
  * The exported C interface. Every function returns a ResultCode (0 success,
  * negative on failure) unless its comment says otherwise; after a failure
- * vnsmb1c_last_error() describes what went wrong. The library keeps one
- * session per process and must be called from one thread at a time.
+ * vnsmb1c_last_error() describes what went wrong. These functions work on
+ * one session per process; the folder-access backend and each request-handler
+ * call keep sessions of their own. Call the library from one thread at a time.
  */
 #ifndef VNSMB1C_H
 #define VNSMB1C_H
@@ -90,7 +91,7 @@ typedef struct vnsmb1c_HostIo {
 VNSMB1C_API const char *vnsmb1c_version(void);
 /* Text of a ResultCode; "unknown error" for values outside the table. */
 VNSMB1C_API const char *vnsmb1c_strerror(int code);
-/* Text of the most recent failure; empty before the first one. Never NULL. */
+/* Text of the calling thread's most recent failure; empty before the first one. Never NULL. */
 VNSMB1C_API const char *vnsmb1c_last_error(void);
 /* ResultCode derived from the last failure status a server sent. */
 VNSMB1C_API int vnsmb1c_last_code(void);
@@ -129,7 +130,7 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
  * fails with -6 before anything else happens, so the running session stays.
  */
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
-/* Logs off and closes the connection; the settings stay stored. */
+/* Logs off and closes the connection; the settings but the password stay stored. */
 VNSMB1C_API void vnsmb1c_disconnect(void);
 /*
  * Compact JSON report of the negotiated session. Never NULL; owned by the
@@ -313,9 +314,9 @@ VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void);
 
 /*
  * The host's request-handler table for the runtime type "SMBCIFS" (48 bytes
- * on 64-bit hosts; the offsets are fixed). Every operation connects with the
- * settings JSON, works, disconnects and puts the transport selection back,
- * then copies its compact JSON reply (or {"error":"..."}) into out when the
+ * on 64-bit hosts; the offsets are fixed). Every operation connects a session
+ * of its own with the settings JSON (over the selected transport), works and
+ * disconnects, leaving the library's other sessions alone, then copies its compact JSON reply (or {"error":"..."}) into out when the
  * whole text and its NUL fit in capacity; nothing is written otherwise.
  * Results: 0 success, -1 authentication failed, -2 not found, -4 network
  * failure, -5 internal failure, -6 unsupported, -8 bad request, -9 the

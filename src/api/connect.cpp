@@ -244,6 +244,7 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
 void vnb_disconnect(Session &s)
 {
     vnb_sess_drop(s);
+    vnb_wipe(s.password, sizeof s.password);
 }
 
 extern "C" {

@@ -276,7 +276,11 @@ TEST_F(Connect, RefusedSettingsLeaveTheSessionUp)
 TEST_F(Connect, DisconnectDropsTheSession)
 {
     fake_session();
+    std::strcpy(ds().password, "secret");
+    std::strcpy(ds().user, "alice");
     vnsmb1c_disconnect();
+    EXPECT_STREQ(ds().password, "") << "the password is wiped";
+    EXPECT_STREQ(ds().user, "alice") << "the other settings stay";
     EXPECT_EQ(ds().established, 0);
     EXPECT_EQ(g_rec.closes, 1);
     EXPECT_FALSE(ds().transport_open);
