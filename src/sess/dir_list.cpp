@@ -188,7 +188,7 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
     if (first.header.status_is_nt && first.header.status == kStatusNoSuchFile)
         return 0;
     TransReply r;
-    TransFault f = vnb_trans_reply_read(first.reply, kFindFirstMinParams, &r);
+    TransFault f = vnb_trans_reply_read(first.message(), kFindFirstMinParams, &r);
     take_params(r, kFindFirstMinParams, 4, true, q, s);
     if (f != TransFault::none)
         return vnb_trans_fail("FIND_FIRST2", f, &r);
@@ -204,7 +204,7 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
         }
         if (next.header.status_is_nt && next.header.status == STATUS_NO_MORE_FILES)
             return 0;
-        f = vnb_trans_reply_read(next.reply, kFindNextMinParams, &r);
+        f = vnb_trans_reply_read(next.message(), kFindNextMinParams, &r);
         take_params(r, kFindNextMinParams, 2, false, q, s);
         if (f != TransFault::none)
             return vnb_trans_fail("FIND_NEXT2", f, &r);

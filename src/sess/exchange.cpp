@@ -73,15 +73,16 @@ int32_t take_reply(Session &s, SmbRequest &awaited)
     }
     std::vector<uint8_t> reply(msg.data, msg.data + msg.len);
     vnb_buf_free(&msg);
+    const std::span<const uint8_t> view(reply.data(), reply.size());
 
     ParsedHeader h;
-    if (vnb_hdr_parse(reply, &h) != 0) {
-        trace_bad_header(reply);
+    if (vnb_hdr_parse(view, &h) != 0) {
+        trace_bad_header(view);
         return vnb_fail(-2, "the reply is not an SMB1 header (%u bytes)", static_cast<unsigned>(reply.size()));
     }
     SmbRequest *owner = outstanding(s, h.mid);
     rc = owner == nullptr ? vnb_fail(-2, "the reply mid %u answers another request (%u)", h.mid, awaited.mid)
-                          : req_check(s, *owner, reply, &h);
+                          : req_check(s, *owner, view, &h);
     if (rc != 0) {
         awaited.header = h;
         return rc;

@@ -33,7 +33,7 @@ struct SmbRequest {
     ParsedHeader header{};       // of the reply
     Session *session = nullptr;  // set while the reply is outstanding
 
-    std::span<const uint8_t> message() const { return reply; }
+    std::span<const uint8_t> message() const { return {reply.data(), reply.size()}; }
 };
 
 // The next MID: the low 16 bits of mid_counter, 0 skipped.

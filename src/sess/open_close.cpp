@@ -133,7 +133,7 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
         return vnb_fail(-2, "NT_CREATE reply WordCount %u (34 expected)", wc);
     if (!r.at(kSmbHeaderLen + 1, 2 * size_t{wc}))
         return vnb_fail(-2, "NT_CREATE reply words lie outside the frame");
-    trace_create_reply(req.reply, wc);
+    trace_create_reply(req.message(), wc);
 
     if (fid)
         *fid = r.u16_at(kOffFid);

@@ -91,7 +91,7 @@ int32_t vnb_do_read(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uin
     }
 
     std::span<const uint8_t> data;
-    rc = read_reply_data(req.reply, n, data);
+    rc = read_reply_data(req.message(), n, data);
     if (rc != 0)
         return rc;
     if (dest && !data.empty())

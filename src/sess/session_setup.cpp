@@ -150,7 +150,7 @@ int32_t setup_done(Session &s, const SmbRequest &req, const SetupReply &rep, int
 {
     int guest = rep.guest || s.anonymous ? 1 : 0;
     if (s.signing && !guest && rep.signature) {
-        int ok = sess_verify(s, kFinalReplySeq, req.reply);
+        int ok = sess_verify(s, kFinalReplySeq, req.message());
         if (ok < 0)
             return vnb_fail(-11, "out of memory");
         if (ok == 0)

@@ -117,7 +117,7 @@ int32_t trans_ipc_pipe(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pd
         return fail_status(s, answer.header, "TRANS \\PIPE\\");
 
     TransReply reply;
-    TransFault fault = vnb_trans_reply_read(answer.reply, 0, &reply);
+    TransFault fault = vnb_trans_reply_read(answer.message(), 0, &reply);
     if (fault == TransFault::data_outside)
         return vnb_fail(-2, "the pipe data lies outside the frame");
     if (fault != TransFault::none)
@@ -139,7 +139,7 @@ int32_t pipe_read(Session &s, uint32_t tid, uint32_t fid, ByteBuffer *out)
     if (!status_ok_for_pipe(req.header))
         return fail_status(s, req.header, "READ \\PIPE\\");
     std::span<const uint8_t> data;
-    rc = read_reply_data(req.reply, n, data);
+    rc = read_reply_data(req.message(), n, data);
     if (rc != 0)
         return rc;
     if (data.empty())
