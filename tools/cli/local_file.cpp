@@ -88,12 +88,12 @@ int choose_destination(const std::string &dest_arg, const std::string &base, boo
     struct stat st {};
     bool exists = ::stat(dest.c_str(), &st) == 0;
     if (!exists && errno != ENOENT)
-        return report_errno("cannot use", dest, errno);
+        return report_errno("cannot create", dest, errno);
     if (exists && S_ISDIR(st.st_mode)) {
         dest += (dest.back() == '/' ? "" : "/") + base;
         exists = ::stat(dest.c_str(), &st) == 0;
         if (!exists && errno != ENOENT)
-            return report_errno("cannot use", dest, errno);
+            return report_errno("cannot create", dest, errno);
         if (exists && S_ISDIR(st.st_mode))
             return report_local(printable(dest) + " is a folder");
     } else if (!exists && dest.back() == '/') {

@@ -149,6 +149,7 @@ int main(int argc, char **argv)
         return rc == 0 ? 0 : kExitUsage;
     }
 
+    install_interrupt_handlers();
     opt.password_given = password->count() > 0;
     if (!fault.empty()) {
         if (opt.fake_tree.empty() || !parse_fault(fault, opt.fault)) {

@@ -91,9 +91,13 @@ int terminal_width()
 
 void draw_progress_line(const std::string &text, bool final)
 {
+    // Open before the first byte shows, so that an interrupt seeing the
+    // line ends it.
+    g_line_open = 1;
     std::fprintf(stderr, "\r%s\033[K%s", text.c_str(), final ? "\n" : "");
     std::fflush(stderr);
-    g_line_open = final ? 0 : 1;
+    if (final)
+        g_line_open = 0;
 }
 
 void end_progress_line()

@@ -276,7 +276,6 @@ int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string 
         std::fprintf(stderr, "vnsmb1c: the URL names no file inside a share\n");
         return kExitUsage;
     }
-    install_interrupt_handlers();
     if (int rc = open_session(opt, t); rc != 0)
         return rc;
     if (go.recursive && !t.path.empty() && is_remote_folder(t.path)) {
