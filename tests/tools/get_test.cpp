@@ -231,6 +231,9 @@ TEST_F(CliTest, GetRecursiveCopiesAFolder)
 
     Outcome to_stdout = fake("get -r smb://fake/Media/Music -");
     EXPECT_EQ(to_stdout.code, 2);
+    Outcome no_share = fake("get -r smb://fake " + quote(dir_));
+    EXPECT_EQ(no_share.code, 2);
+    EXPECT_NE(no_share.err.find("the URL names no share"), std::string::npos) << no_share.err;
     EXPECT_TRUE(leftovers().empty());
 }
 

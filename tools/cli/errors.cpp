@@ -125,7 +125,7 @@ int report_failure(int rc, const Target &t)
     std::string words(w->words);
     switch (w->about) {
     case About::path:
-        print_error(printable(t.path) + ": " + words + " (" + shown + ")");
+        print_error(printable(t.path.empty() ? t.host : t.path) + ": " + words + " (" + shown + ")");
         break;
     case About::share:
         print_error(printable(share_of(t.path)) + ": " + words + " (" + shown + "); list them with: vnsmb1c shares smb://" +

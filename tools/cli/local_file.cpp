@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -85,6 +86,10 @@ int choose_destination(const std::string &dest_arg, const std::string &base, boo
         return 0;
     }
     std::string dest = dest_arg.empty() ? base : dest_arg;
+    if (dest.empty()) {
+        std::fprintf(stderr, "vnsmb1c: no destination file name\n");
+        return kExitUsage;
+    }
     struct stat st {};
     bool exists = ::stat(dest.c_str(), &st) == 0;
     if (!exists && errno != ENOENT)

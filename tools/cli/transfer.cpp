@@ -272,8 +272,8 @@ int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string 
     Target t;
     if (int rc = resolve_target(url, opt, t); rc != 0)
         return rc;
-    if (t.path.find('/') == std::string::npos && !go.recursive) {
-        std::fprintf(stderr, "vnsmb1c: the URL names no file inside a share\n");
+    if (t.path.empty() || (t.path.find('/') == std::string::npos && !go.recursive)) {
+        std::fprintf(stderr, "vnsmb1c: the URL names no %s\n", go.recursive ? "share" : "file inside a share");
         return kExitUsage;
     }
     if (int rc = open_session(opt, t); rc != 0)
