@@ -120,7 +120,8 @@ TEST_F(CliTest, PasswordPromptOnATerminal)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.typed);
-        Screen s = on_terminal({"-U", "media", "ls", "smb://fake/Public"}, 80, {{"Password for media@fake: ", c.typed, 0}});
+        Screen s =
+            on_terminal({"-U", "media", "ls", "smb://fake/Public"}, 80, {{"Password for media@fake: ", c.typed, 0}});
         ASSERT_TRUE(s.exited);
         EXPECT_EQ(s.code, c.code) << s.text;
         // Typed without echo; the line end still shows.

@@ -127,10 +127,12 @@ int report_failure(int rc, const Target &t)
     case About::path:
         print_error(printable(t.path.empty() ? t.host : t.path) + ": " + words + " (" + shown + ")");
         break;
-    case About::share:
-        print_error(printable(share_of(t.path)) + ": " + words + " (" + shown + "); list them with: vnsmb1c shares smb://" +
-                    (t.host.find(':') != std::string::npos ? "[" + t.host + "]" : t.host));
+    case About::share: {
+        std::string host = t.host.find(':') != std::string::npos ? "[" + t.host + "]" : t.host;
+        print_error(printable(share_of(t.path)) + ": " + words + " (" + shown +
+                    "); list them with: vnsmb1c shares smb://" + printable(host));
         break;
+    }
     case About::user: {
         std::string who = t.user.empty() ? "anonymous logon" : "logon as " + printable(t.user);
         print_error(who + " refused: " + words + " (" + shown + ")");

@@ -71,7 +71,8 @@ int main(int argc, char **argv)
     app.add_flag("--relay", opt.relay,
                  "Send the frames through the library's own HostIo relay (socket-backed, or the fake one with --fake)");
     app.add_option("-U,--user", opt.user, "User name (overrides the URL)");
-    auto *password = app.add_option("-P,--password", opt.password, "Password (overrides the URL; see VNSMB1C_PASSWORD)");
+    auto *password =
+        app.add_option("-P,--password", opt.password, "Password (overrides the URL; see VNSMB1C_PASSWORD)");
     app.add_option("-W,--domain", opt.domain, "Domain (overrides the URL)");
     app.add_flag("-q,--quiet", opt.quiet, "No progress bar or summary");
     std::string fault;

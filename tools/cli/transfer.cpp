@@ -125,7 +125,9 @@ int get_file(const GlobalOptions &opt, const Target &t, const Destination &d, bo
         job.target = &t;
         job.fault = &opt.fault;
         job.progress.name = d.path.empty() ? "(standard output)" : d.path;
-        job.progress.bar = !opt.quiet && isatty(STDERR_FILENO) == 1;
+        // No bar between the bytes themselves when both go to one terminal.
+        bool bytes_on_terminal = d.kind == Destination::Kind::standard_output && isatty(STDOUT_FILENO) == 1;
+        job.progress.bar = !opt.quiet && isatty(STDERR_FILENO) == 1 && !bytes_on_terminal;
         job.progress.start = Clock::now();
         rc = copy_file(handle, out, job);
     }
@@ -294,6 +296,7 @@ int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string 
         std::fprintf(stderr, "vnsmb1c: get -r copies a folder\n");
     vnsmb1c_disconnect();
     if (rc == 0 && !job.progress.bar && !opt.quiet)
-        print_summary(t.path, d.path.empty() ? "(standard output)" : d.path, job.done, seconds_since(job.progress.start));
+        print_summary(t.path, d.path.empty() ? "(standard output)" : d.path, job.done,
+                      seconds_since(job.progress.start));
     return rc;
 }
