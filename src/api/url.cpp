@@ -11,32 +11,95 @@
 
 namespace {
 
-constexpr size_t kMaxUrl = 1024;
+// The longest URL worth reading: "smb://", the largest identity the
+// library's callers take (domain;user:password@), a bracketed host name,
+// a port, and a path as long as the path gate reads.
+constexpr size_t kMaxScheme = 6;                    // "smb://"
+constexpr size_t kMaxIdentity = 128 + 1 + 128 + 1 + 256 + 1;
+constexpr size_t kMaxHostText = 2 + 255 + 1 + 5;    // "[host]:65535"
+constexpr size_t kMaxPathInput = 1 + 2048;          // "/" and what vnb_vpath reads
+constexpr size_t kMaxUrl = kMaxScheme + kMaxIdentity + kMaxHostText + kMaxPathInput;
 constexpr int32_t kPathArea = 1026;
+constexpr int kSchemeShown = 16;  // bytes of a refused scheme quoted in the error
 
-constexpr bool has_scheme(std::string_view s)
+constexpr char lower(char c)
 {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr bool is_alpha(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+constexpr bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+constexpr bool is_hex(char c)
+{
+    return is_digit(c) || (lower(c) >= 'a' && lower(c) <= 'f');
+}
+
+constexpr bool has_smb_scheme(std::string_view s)
+{
     return s.size() >= 4 && lower(s[0]) == 's' && lower(s[1]) == 'm' && lower(s[2]) == 'b' && s[3] == ':';
 }
 
-// Reads a port the way strtol does (leading white space and a sign allowed).
-// text points into the NUL-terminated URL; *end gets the first byte after
-// the number, or text itself when there are no digits.
-long read_port(const char *text, const char **end)
+// The scheme of "scheme://..." (letters, digits, "+", "-", "." after a
+// letter), or "" when the text does not start that way. "host:port/..."
+// has no "//" after its colon, so it is not taken for a scheme.
+constexpr std::string_view other_scheme(std::string_view s)
 {
-    char *stop = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &stop, 10);
-    *end = stop;
-    if (errno == ERANGE)
-        return -1;
-    return v;
+    if (s.empty() || !is_alpha(s[0]))
+        return {};
+    size_t i = 1;
+    while (i < s.size() && (is_alpha(s[i]) || is_digit(s[i]) || s[i] == '+' || s[i] == '-' || s[i] == '.'))
+        i++;
+    if (s.substr(i, 3) != "://")
+        return {};
+    return s.substr(0, i);
 }
 
-constexpr bool valid_port(long v)
+// An IPv6 address as written between brackets: hex digits, colons and dots
+// (for an embedded IPv4 address), then optionally "%" and a zone name.
+constexpr bool is_ipv6_literal(std::string_view s)
 {
-    return v >= 1 && v <= 65535;
+    size_t zone = s.find('%');
+    std::string_view addr = s.substr(0, zone);
+    if (addr.find(':') == std::string_view::npos)
+        return false;
+    for (char c : addr)
+        if (!is_hex(c) && c != ':' && c != '.')
+            return false;
+    if (zone == std::string_view::npos)
+        return true;
+    std::string_view name = s.substr(zone + 1);
+    if (name.empty())
+        return false;
+    for (char c : name)
+        if (!is_alpha(c) && !is_digit(c) && c != '-' && c != '_' && c != '.' && c != '~')
+            return false;
+    return true;
+}
+
+// Reads a port the way strtol does (leading white space and a sign
+// allowed) from text, which ends at the end of the authority. -1 unless
+// the whole text is one number from 1 to 65535.
+long read_port(std::string_view text)
+{
+    char digits[16];
+    if (text.empty() || text.size() >= sizeof digits)
+        return -1;
+    std::memcpy(digits, text.data(), text.size());
+    digits[text.size()] = '\0';
+    char *stop = nullptr;
+    errno = 0;
+    long v = std::strtol(digits, &stop, 10);
+    if (stop == digits || *stop != '\0' || errno == ERANGE || v < 1 || v > 65535)
+        return -1;
+    return v;
 }
 
 // Copies part into out when out is given; -9 with text when it does not fit.
@@ -58,6 +121,66 @@ void clear(char *out, int32_t size)
         out[0] = '\0';
 }
 
+// "[domain;]user[:password]": the last ";" ends the domain, the last ":"
+// starts the password.
+int32_t deliver_identity(std::string_view info, char *user, int32_t user_size, char *password,
+                         int32_t password_size, char *domain, int32_t domain_size)
+{
+    std::string_view dom;
+    size_t semi = info.rfind(';');
+    if (semi != std::string_view::npos) {
+        dom = info.substr(0, semi);
+        info = info.substr(semi + 1);
+    }
+    std::string_view usr = info;
+    std::string_view pwd;
+    size_t sep = info.rfind(':');
+    if (sep != std::string_view::npos) {
+        usr = info.substr(0, sep);
+        pwd = info.substr(sep + 1);
+    }
+    if (int32_t rc = deliver(usr, user, user_size, "url user too long"); rc != 0)
+        return rc;
+    if (int32_t rc = deliver(pwd, password, password_size, "url pass too long"); rc != 0)
+        return rc;
+    return deliver(dom, domain, domain_size, "url domain too long");
+}
+
+// Splits "host[:port]" or "[ipv6][:port]" into the host name, without
+// brackets, and the port (left untouched when none is written).
+int32_t split_host_port(std::string_view text, std::string_view &host, int32_t *port)
+{
+    std::string_view port_text;
+    bool has_port = false;
+    if (!text.empty() && text.front() == '[') {
+        size_t close = text.find(']');
+        if (close == std::string_view::npos)
+            return vnb_fail(-6, "url: an unbalanced IPv6 bracket");
+        std::string_view after = text.substr(close + 1);
+        if (!after.empty() && after.front() != ':')
+            return vnb_fail(-6, "url: junk after the IPv6 literal");
+        host = text.substr(1, close - 1);
+        if (!host.empty() && !is_ipv6_literal(host))
+            return vnb_fail(-6, "url: not an IPv6 address between the brackets");
+        has_port = !after.empty();
+        port_text = has_port ? after.substr(1) : after;
+    } else {
+        size_t colon = text.find(':');
+        host = text.substr(0, colon);
+        has_port = colon != std::string_view::npos;
+        if (has_port)
+            port_text = text.substr(colon + 1);
+    }
+    if (!has_port)
+        return 0;
+    long v = read_port(port_text);
+    if (v < 0)
+        return vnb_fail(-6, "url: bad port");
+    if (port != nullptr)
+        *port = static_cast<int32_t>(v);
+    return 0;
+}
+
 }  // namespace
 
 extern "C" VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_t host_size, int32_t *port, char *user,
@@ -76,77 +199,31 @@ extern "C" VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_
     clear(domain, domain_size);
 
     std::string_view text(url, url_len);
-    if (has_scheme(text))
+    if (has_smb_scheme(text)) {
         text.remove_prefix(4);
+    } else if (std::string_view scheme = other_scheme(text); !scheme.empty()) {
+        return vnb_fail(-6, "url: unsupported scheme \"%.*s\" (only smb:// is supported)",
+                        static_cast<int>(scheme.size() < kSchemeShown ? scheme.size() : kSchemeShown), scheme.data());
+    }
     for (int i = 0; i < 2 && !text.empty() && text.front() == '/'; i++)
         text.remove_prefix(1);
 
-    std::string_view host_part;
+    size_t slash = text.find('/');
+    std::string_view authority = text.substr(0, slash);
     std::string_view rest;  // what follows the authority, starting at its "/"
-    if (!text.empty() && text.front() == '[') {
-        size_t close = text.find(']');
-        if (close == std::string_view::npos)
-            return vnb_fail(-6, "url: an unbalanced IPv6 bracket");
-        std::string_view after = text.substr(close + 1);
-        if (!after.empty() && after.front() != '/' && after.front() != ':')
-            return vnb_fail(-6, "url: junk after the IPv6 literal");
-        std::string_view literal = text.substr(0, close + 1);
-        if (!after.empty() && after.front() == ':') {
-            const char *end = nullptr;
-            long v = read_port(after.data() + 1, &end);
-            if (*end != '\0' && *end != '/')
-                return vnb_fail(-6, "url: bad port");
-            // An empty or out-of-range port here is ignored, not refused.
-            if (end != after.data() + 1 && valid_port(v) && port != nullptr)
-                *port = static_cast<int32_t>(v);
-            after = std::string_view(end, static_cast<size_t>(url + url_len - end));
-        }
-        // Without its port the text after the literal is empty or the path,
-        // so the host is the literal, brackets included.
-        host_part = literal;
-        rest = after;
-    } else {
-        size_t slash = text.find('/');
-        std::string_view authority = text.substr(0, slash);
-        if (slash != std::string_view::npos)
-            rest = text.substr(slash);
-        size_t at = authority.rfind('@');
-        host_part = at == std::string_view::npos ? authority : authority.substr(at + 1);
+    if (slash != std::string_view::npos)
+        rest = text.substr(slash);
+    size_t at = authority.rfind('@');
+    std::string_view host_port = at == std::string_view::npos ? authority : authority.substr(at + 1);
 
-        size_t colon = host_part.find(':');
-        if (colon != std::string_view::npos) {
-            const char *digits = host_part.data() + colon + 1;
-            const char *end = nullptr;
-            long v = read_port(digits, &end);
-            if (end == digits || (*end != '\0' && *end != '/') || !valid_port(v))
-                return vnb_fail(-6, "url: bad port");
-            if (port != nullptr)
-                *port = static_cast<int32_t>(v);
-            host_part = host_part.substr(0, colon);
-        }
-
-        if (at != std::string_view::npos) {
-            std::string_view info = authority.substr(0, at);
-            std::string_view dom;
-            size_t semi = info.rfind(';');
-            if (semi != std::string_view::npos) {
-                dom = info.substr(0, semi);
-                info = info.substr(semi + 1);
-            }
-            std::string_view usr = info;
-            std::string_view pwd;
-            size_t sep = info.rfind(':');
-            if (sep != std::string_view::npos) {
-                usr = info.substr(0, sep);
-                pwd = info.substr(sep + 1);
-            }
-            if (int32_t rc = deliver(usr, user, user_size, "url user too long"); rc != 0)
-                return rc;
-            if (int32_t rc = deliver(pwd, password, password_size, "url pass too long"); rc != 0)
-                return rc;
-            if (int32_t rc = deliver(dom, domain, domain_size, "url domain too long"); rc != 0)
-                return rc;
-        }
+    std::string_view host_part;
+    if (int32_t rc = split_host_port(host_port, host_part, port); rc != 0)
+        return rc;
+    if (at != std::string_view::npos) {
+        int32_t rc = deliver_identity(authority.substr(0, at), user, user_size, password, password_size, domain,
+                                      domain_size);
+        if (rc != 0)
+            return rc;
     }
 
     if (host_size <= 0 || host_part.size() >= static_cast<size_t>(host_size))

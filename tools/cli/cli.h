@@ -1,56 +1,112 @@
 // Shared pieces of the vnsmb1c command-line client.
 #pragma once
 
+#include <signal.h>
+
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
-// Exit codes: 0 success, 2 usage, 3 local file, 10 + |ResultCode| for a
-// library failure (11 network ... 21 out of memory), 22 another failure a
-// host table reported.
+// Exit codes: 0 success, 2 usage (also a folder where a file is wanted and
+// the other way round), 3 local file, 4 destination exists, 10 +
+// |ResultCode| for a library failure (11 network ... 21 out of memory), 22
+// another failure a host table reported, 128 + the signal number when
+// interrupted.
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitLocal = 3;
+inline constexpr int kExitExists = 4;
 inline constexpr int kExitLibraryBase = 10;
+inline constexpr int kExitSignalBase = 128;
+
+// A fault switch of the fake server, thrown once a transfer has copied
+// at_bytes (or before connecting when at_bytes is negative).
+struct FakeFault {
+    std::string name;
+    int value = 0;
+    int64_t at_bytes = -1;
+};
 
 struct GlobalOptions {
     std::string fake_tree;  // path of a fake tree JSON, empty for the network
     bool relay = false;
     std::string user;
     std::string password;
+    bool password_given = false;  // -P on the command line, even when empty
     std::string domain;
     bool quiet = false;
+    FakeFault fault;
 };
 
 // A parsed smb:// URL with the credentials options and environment supply.
 struct Target {
+    std::string url;  // as given on the command line
     std::string host;
     int port = 0;
     std::string domain;
     std::string user;
     std::string password;
-    std::string path;  // share-qualified, "" for the server itself
+    bool password_given = false;  // from -P, the URL, the environment or the prompt
+    std::string path;             // share-qualified, "" for the server itself
 };
 
 // Prints "vnsmb1c: " and the library's error text; returns the exit code for rc.
 int report_failure(int rc);
+// The same for a failure while working on t: statuses people meet are put
+// in plain words about t's path, share or user, the server's status name
+// kept in parentheses.
+int report_failure(int rc, const Target &t);
 int report_local(const std::string &text);
+// "cannot create DEST: <reason>" from errno.
+int report_errno(const std::string &what, const std::string &path, int err);
 int exit_code_for(int rc);
 
+// Turns \\host\share\path into smb://host/share/path; other text unchanged.
+std::string url_from_unc(const std::string &text);
 // Parses the URL and fills in credentials; 0 or an exit code.
 int resolve_target(const std::string &url, const GlobalOptions &opt, Target &out);
 // Selects the transport the options ask for, without connecting; 0 or an exit code.
 int select_transport(const GlobalOptions &opt);
 // Selects the transport and logs on; 0 or an exit code.
 int open_session(const GlobalOptions &opt, const Target &t);
+// Both of the above.
+int connect_to(const GlobalOptions &opt, const std::string &url, Target &t);
 // Resolves %XX escapes.
 std::string percent_decode(const std::string &s);
 bool read_text_file(const std::string &path, std::string &out);
 
+// One entry of a folder listing.
+struct Item {
+    std::string name;
+    bool folder = false;
+    int64_t size = 0;
+    int64_t mtime_ms = 0;
+    std::string json;  // the library's item JSON
+};
+// Lists the share-qualified folder into out; the count, or a negative ResultCode.
+int list_folder(const std::string &path, std::vector<Item> &out);
+
+enum class SortKey { name, size, time, none };
+// Folders first, then by the key (names ignoring ASCII case; the largest
+// and the newest first); reverse turns each group around.
+void sort_items(std::vector<Item> &items, SortKey key, bool reverse);
+struct ListOptions {
+    bool json = false;
+    SortKey sort = SortKey::name;
+    bool reverse = false;
+};
+
+struct GetOptions {
+    bool force = false;
+    bool recursive = false;
+};
+
 // Commands; each returns the process exit code.
 int cmd_shares(const GlobalOptions &opt, const std::string &url, bool json);
-int cmd_ls(const GlobalOptions &opt, const std::string &url, bool json);
+int cmd_ls(const GlobalOptions &opt, const std::string &url, const ListOptions &lo);
 int cmd_stat(const GlobalOptions &opt, const std::string &url, bool json);
 int cmd_cat(const GlobalOptions &opt, const std::string &url);
-int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string &dest);
+int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string &dest, const GetOptions &go);
 int cmd_selftest();
 
 // One "host" request: the request handler (validate, list, stream) or the
@@ -70,3 +126,45 @@ std::string human_size(int64_t bytes);
 std::string utc_time(int64_t mtime_ms);
 std::string duration_text(double seconds);
 std::string json_quote(const std::string &s);
+// The text with control bytes shown as '?', safe to print on a terminal.
+std::string printable(std::string_view s);
+
+// The progress line on standard error. Any text written to standard error
+// while the line is open must call end_progress_line() first.
+struct ProgressFigures {
+    std::string_view name;  // destination, shortened to fit
+    int64_t done = 0;
+    int64_t total = 0;
+    double rate = 0;        // bytes per second
+    double seconds = -1;    // time left, or the time taken when final
+    bool final = false;
+};
+// The line for a terminal width columns wide: never longer than width - 1
+// bytes, so the cursor never wraps.
+std::string progress_text(const ProgressFigures &f, int width);
+void draw_progress_line(const std::string &text, bool final);
+void end_progress_line();
+bool progress_line_open();
+int terminal_width();
+
+// Interrupts (SIGINT, SIGTERM): remove the named temporary file, end an
+// open progress line and exit with 128 + the signal number.
+void install_interrupt_handlers();
+// The temporary file an interrupt removes; "" for none. Signals are held
+// back while the name changes.
+void set_interrupt_cleanup(const std::string &temp_path);
+// Holds SIGINT and SIGTERM back for its lifetime, so that a file and the
+// name the interrupt handler knows it by change together.
+class HeldSignals {
+public:
+    HeldSignals();
+    ~HeldSignals();
+    HeldSignals(const HeldSignals &) = delete;
+    HeldSignals &operator=(const HeldSignals &) = delete;
+
+private:
+    sigset_t old_;
+};
+// Reads a password from the controlling terminal without echo; false when
+// standard input is not a terminal.
+bool prompt_password(const std::string &prompt, std::string &out);

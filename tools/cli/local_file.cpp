@@ -1,0 +1,250 @@
+#include "local_file.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "cli.h"
+
+namespace {
+
+// Room left for the file's own name inside the temporary name
+// ".<name>.vnsmb1c-XXXXXX", so that it stays within one path component.
+constexpr size_t kTempNameRoom = 200;
+
+std::string folder_of(const std::string &path)
+{
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string name_of(const std::string &path)
+{
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+mode_t new_file_mode()
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// The file a symbolic link finally names, so that replacing it keeps the link.
+std::string through_links(const std::string &path)
+{
+    struct stat lst {};
+    if (lstat(path.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr)
+        return path;
+    return resolved;
+}
+
+int refuse_existing(const std::string &path)
+{
+    end_progress_line();
+    std::fprintf(stderr, "vnsmb1c: %s exists; use --force to overwrite it\n", printable(path).c_str());
+    return kExitExists;
+}
+
+// Renames without replacing: the destination may have appeared since it
+// was looked at. Falls back to a look and a plain rename where the file
+// system cannot do it in one step.
+int rename_new(const std::string &from, const std::string &to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    struct stat st {};
+    if (lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
+}  // namespace
+
+int choose_destination(const std::string &dest_arg, const std::string &base, bool force, Destination &out)
+{
+    if (dest_arg == "-") {
+        out.kind = Destination::Kind::standard_output;
+        out.path.clear();
+        return 0;
+    }
+    std::string dest = dest_arg.empty() ? base : dest_arg;
+    if (dest.empty()) {
+        std::fprintf(stderr, "vnsmb1c: no destination file name\n");
+        return kExitUsage;
+    }
+    struct stat st {};
+    bool exists = ::stat(dest.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT)
+        return report_errno("cannot create", dest, errno);
+    if (exists && S_ISDIR(st.st_mode)) {
+        dest += (dest.back() == '/' ? "" : "/") + base;
+        exists = ::stat(dest.c_str(), &st) == 0;
+        if (!exists && errno != ENOENT)
+            return report_errno("cannot create", dest, errno);
+        if (exists && S_ISDIR(st.st_mode))
+            return report_local(printable(dest) + " is a folder");
+    } else if (!exists && dest.back() == '/') {
+        return report_errno("cannot create", dest, ENOENT);
+    }
+
+    out.path = dest;
+    out.mode = new_file_mode();
+    if (!exists) {
+        out.kind = Destination::Kind::new_file;
+        return 0;
+    }
+    if (S_ISREG(st.st_mode)) {
+        if (!force)
+            return refuse_existing(dest);
+        out.kind = Destination::Kind::replace_file;
+        out.path = through_links(dest);
+        out.mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+        return 0;
+    }
+    // A block device holds data of its own: only on request.
+    if (S_ISBLK(st.st_mode) && !force)
+        return refuse_existing(dest);
+    out.kind = Destination::Kind::in_place;
+    return 0;
+}
+
+OpenDestination::~OpenDestination()
+{
+    discard();
+}
+
+void OpenDestination::discard()
+{
+    if (fd_ >= 0 && dest_.kind != Destination::Kind::standard_output)
+        ::close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) {
+        HeldSignals held;
+        ::unlink(temp_.c_str());
+        temp_.clear();
+        set_interrupt_cleanup("");
+    }
+}
+
+int OpenDestination::open(const Destination &d, bool force)
+{
+    dest_ = d;
+    force_ = force;
+    switch (d.kind) {
+    case Destination::Kind::standard_output:
+        fd_ = STDOUT_FILENO;
+        return 0;
+    case Destination::Kind::in_place:
+        // Never created, truncated or removed here: it is written as it is.
+        fd_ = ::open(d.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        return fd_ >= 0 ? 0 : report_errno("cannot open", d.path, errno);
+    case Destination::Kind::new_file:
+    case Destination::Kind::replace_file:
+        break;
+    }
+    std::string name = name_of(d.path).substr(0, kTempNameRoom);
+    std::string temp = folder_of(d.path) + "/." + name + ".vnsmb1c-XXXXXX";
+    if (temp.size() >= PATH_MAX)
+        return report_errno("cannot create", d.path, ENAMETOOLONG);
+    {
+        // The file and the name the interrupt handler removes appear together.
+        HeldSignals held;
+        int fd = mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0)
+            return report_errno("cannot create", d.path, errno);
+        temp_ = temp;
+        set_interrupt_cleanup(temp_);
+        fd_ = fd;
+    }
+    if (fchmod(fd_, d.mode) != 0) {
+        int err = errno;
+        discard();
+        return report_errno("cannot create", d.path, err);
+    }
+    return 0;
+}
+
+int OpenDestination::write(const void *bytes, size_t length)
+{
+    auto *p = static_cast<const unsigned char *>(bytes);
+    while (length > 0) {
+        ssize_t n = ::write(fd_, p, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int err = n < 0 ? errno : EIO;
+            discard();
+            return report_errno("write failed:", dest_.path.empty() ? "standard output" : dest_.path, err);
+        }
+        p += n;
+        length -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int OpenDestination::commit()
+{
+    if (dest_.kind == Destination::Kind::standard_output) {
+        fd_ = -1;
+        return 0;
+    }
+    if (dest_.kind == Destination::Kind::in_place) {
+        int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0 ? 0 : report_errno("write failed:", dest_.path, errno);
+    }
+    if (fsync(fd_) != 0 || ::close(fd_) != 0) {
+        int err = errno;
+        fd_ = -1;
+        discard();
+        return report_errno("write failed:", dest_.path, err);
+    }
+    fd_ = -1;
+    HeldSignals held;
+    int rc = force_ ? ::rename(temp_.c_str(), dest_.path.c_str()) : rename_new(temp_, dest_.path);
+    if (rc != 0) {
+        int err = errno;
+        discard();
+        return err == EEXIST ? refuse_existing(dest_.path) : report_errno("cannot create", dest_.path, err);
+    }
+    temp_.clear();
+    set_interrupt_cleanup("");
+    return 0;
+}
+
+int make_local_folder(const std::string &path)
+{
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return 0;
+    int err = errno;
+    struct stat st {};
+    if (err == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return 0;
+    if (err == EEXIST)
+        return report_local(printable(path) + " exists and is not a folder");
+    return report_errno("cannot create", path, err);
+}
+
+bool safe_local_name(const std::string &name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
