@@ -13,6 +13,7 @@
 #include "util/error.h"
 #include "util/path.h"
 #include "vnsmb1c.h"
+#include "util/smb1_wire.h"
 
 namespace {
 
@@ -160,7 +161,7 @@ VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name)
 {
     if (name == nullptr)
         return 0;
-    return name[0] == '$' || name[0] == '.' || name[0] == '@' ? 1 : 0;
+    return smb::is_hidden_name(name) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -13,17 +13,12 @@
 #include "util/path.h"
 #include "util/status.h"
 #include "util/text.h"
+#include "util/smb1_wire.h"
 
 namespace {
 
-constexpr uint8_t kFindClose2 = 0x34;
 constexpr uint16_t kSearchAttributes = 0x0037;  // read-only, hidden, system, directory, archive
 constexpr uint16_t kSearchCount = 200;
-constexpr uint16_t kLevelBothDirectoryInfo = 0x0104;
-constexpr uint16_t kFindCloseAtEos = 0x0002;
-constexpr uint16_t kFindContinueFromLast = 0x0008;
-constexpr uint32_t kAttrDirectory = 0x10;
-constexpr uint32_t kStatusNoSuchFile = 0xC000000F;
 constexpr size_t kFindFirstMinParams = 9;
 constexpr size_t kFindNextMinParams = 5;
 // Bounds the round trips a server can draw out of one listing with pages of
@@ -41,18 +36,6 @@ constexpr size_t kOffNameLength = 60;
 bool dot_name(const char *name)
 {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
-bool hidden_name(const char *name)
-{
-    return name[0] == '$' || name[0] == '.' || name[0] == '@';
-}
-
-int64_t filetime_ms(uint64_t v)
-{
-    if (v == 0)
-        return -1;
-    return (static_cast<int64_t>(v / 10000000) - 11644473600LL) * 1000;
 }
 
 // 8-bit OEM names are read as Latin-1. -1 for an embedded NUL or no room.
@@ -105,8 +88,8 @@ int32_t find_first_params(const char *pattern, const ListingWork *q, ByteBuffer 
 {
     vnb_w16(p, kSearchAttributes);
     vnb_w16(p, kSearchCount);
-    vnb_w16(p, kFindCloseAtEos);
-    vnb_w16(p, kLevelBothDirectoryInfo);
+    vnb_w16(p, smb::kFindCloseAtEos);
+    vnb_w16(p, smb::kFindFileBothDirectoryInfo);
     vnb_w32(p, 0);  // SearchStorageType
     if (put_wire_text(p, pattern, q->unicode) != 0)
         return vnb_fail(-6, "the path %.200s cannot be sent in the server's character set", q->folder);
@@ -120,9 +103,9 @@ int32_t find_next(Session &s, uint32_t tid, const ListingWork *q, SmbRequest &re
     ByteBuffer p{};
     vnb_w16(&p, q->sid);
     vnb_w16(&p, kSearchCount);
-    vnb_w16(&p, kLevelBothDirectoryInfo);
+    vnb_w16(&p, smb::kFindFileBothDirectoryInfo);
     vnb_w32(&p, 0);  // ResumeKey
-    vnb_w16(&p, kFindCloseAtEos | kFindContinueFromLast);
+    vnb_w16(&p, smb::kFindCloseAtEos | smb::kFindContinueFromLast);
     vnb_buf_put(&p, q->last_name, q->last_name_len);
     if (q->unicode)
         vnb_w16(&p, 0);
@@ -140,7 +123,7 @@ void find_close2(Session &s, uint32_t tid, uint32_t sid)
 {
     const uint8_t words[2] = {static_cast<uint8_t>(sid), static_cast<uint8_t>(sid >> 8)};
     SmbRequest req;
-    if (exchange(s, kFindClose2, words, {}, tid, true, req) == 0 && req.header.status != 0)
+    if (exchange(s, smb::FIND_CLOSE2, words, {}, tid, true, req) == 0 && req.header.status != 0)
         remember_status(s, &req.header);
 }
 
@@ -185,7 +168,7 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
         return rc;
     }
     // A folder without even "." (a drive's root) that holds nothing.
-    if (first.header.status_is_nt && first.header.status == kStatusNoSuchFile)
+    if (first.header.status_is_nt && first.header.status == smb::kStatusNoSuchFile)
         return 0;
     TransReply r;
     TransFault f = vnb_trans_reply_read(first.message(), kFindFirstMinParams, &r);
@@ -220,14 +203,14 @@ int find_parse(const uint8_t *data, size_t len, ListingWork *q)
 {
     int decoded = 0;
     size_t off = 0;
-    while (data && len - off >= kFindEntryFixed) {
+    while (data && len - off >= smb::kFindBothDirectoryInfoFixed) {
         LeReader e(data + off, len - off);
         uint32_t next = e.u32_at(kOffNextEntry);
         uint64_t mtime = e.u64_at(kOffLastWrite);
         uint64_t eof = e.u64_at(kOffEndOfFile);
         uint32_t attrs = e.u32_at(kOffAttributes);
         uint32_t name_len = e.u32_at(kOffNameLength);
-        const uint8_t *raw = e.at(kFindEntryFixed, name_len);
+        const uint8_t *raw = e.at(smb::kFindBothDirectoryInfoFixed, name_len);
         if (name_len == 0 || !raw)
             break;
 
@@ -243,12 +226,12 @@ int find_parse(const uint8_t *data, size_t len, ListingWork *q)
         q->last_name_len = text_len <= sizeof q->last_name ? text_len : 0;
         std::memcpy(q->last_name, raw, q->last_name_len);
 
-        bool is_folder = (attrs & kAttrDirectory) != 0;
+        bool is_folder = (attrs & smb::kAttrDirectory) != 0;
         if (!dot_name(name))
-            qd_feed(name, is_folder ? -1 : static_cast<int64_t>(eof), filetime_ms(mtime), is_folder ? 1 : 0, q);
+            qd_feed(name, is_folder ? -1 : static_cast<int64_t>(eof), smb::unix_ms_from_filetime(mtime), is_folder ? 1 : 0, q);
         decoded++;
         q->entries_seen++;
-        if (next == 0 || next < kFindEntryFixed + name_len || next > len - off)
+        if (next == 0 || next < smb::kFindBothDirectoryInfoFixed + name_len || next > len - off)
             break;
         off += next;
     }
@@ -259,7 +242,7 @@ void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, Li
 {
     if (!name || dot_name(name))
         return;
-    if (hidden_name(name)) {
+    if (smb::is_hidden_name(name)) {
         q->hidden++;
         return;
     }

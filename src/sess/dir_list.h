@@ -10,7 +10,6 @@
 #include "sess/session.h"
 
 inline constexpr uint32_t kMaxListedItems = 50000;
-inline constexpr size_t kFindEntryFixed = 94;       // fixed part of one directory entry
 inline constexpr size_t kMaxEntryName = 1024;       // UTF-8 bytes of one name, NUL included
 inline constexpr size_t kMaxResumeName = 1024;      // raw bytes of the name FIND_NEXT2 resumes after
 

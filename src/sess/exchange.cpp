@@ -7,10 +7,10 @@
 #include "sess/trace.h"
 #include "util/error.h"
 #include "util/status.h"
+#include "util/smb1_wire.h"
 
 namespace {
 
-constexpr uint32_t kStatusPending = 0x00000103;
 constexpr size_t kTraceBytes = 40;
 
 // AndX requests whose reply may name a chained command instead of the
@@ -18,11 +18,11 @@ constexpr size_t kTraceBytes = 40;
 bool reply_command_may_differ(uint32_t command)
 {
     switch (command) {
-    case SMB_COM_READ_ANDX:
-    case SMB_COM_SESSION_SETUP_ANDX:
-    case SMB_COM_LOGOFF_ANDX:
-    case SMB_COM_TREE_CONNECT_ANDX:
-    case SMB_COM_NT_CREATE_ANDX:
+    case smb::READ_ANDX:
+    case smb::SESSION_SETUP_ANDX:
+    case smb::LOGOFF_ANDX:
+    case smb::TREE_CONNECT_ANDX:
+    case smb::NT_CREATE_ANDX:
         return true;
     default:
         return false;
@@ -176,7 +176,7 @@ int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> re
         return vnb_fail(-2, "the reply mid %u answers another request (%u)", h->mid, req.mid);
     if (h->command != req.command && !reply_command_may_differ(req.command))
         return vnb_fail(-2, "the reply command %02x does not answer %02x", h->command, req.command);
-    if (h->status_is_nt && h->status == kStatusPending)
+    if (h->status_is_nt && h->status == smb::kStatusPending)
         return vnb_fail(-2, "SMB1 has no async interim (PENDING status on the reply)");
     if (reply.size() > kMaxReply)
         return vnb_fail(-7, "the reply frame is %u bytes", static_cast<unsigned>(reply.size()));

@@ -98,12 +98,12 @@ int32_t vnb_sess_ensure(Session &s)
 void vnb_sess_drop(Session &s)
 {
     if (s.established)
-        cmd_ok(s, SMB_COM_LOGOFF_ANDX, kLogoffWords, 0, "LOGOFF");
+        cmd_ok(s, smb::LOGOFF_ANDX, kLogoffWords, 0, "LOGOFF");
     for (TreeSlot &tree : s.trees) {
         if (tree.in_use != 1)
             continue;
         tree.in_use = 0;
-        cmd_ok(s, SMB_COM_TREE_DISCONNECT, {}, tree.tid, "TREE_DISCONNECT");
+        cmd_ok(s, smb::TREE_DISCONNECT, {}, tree.tid, "TREE_DISCONNECT");
     }
     sess_reset(s);
 }

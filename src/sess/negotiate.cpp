@@ -7,6 +7,7 @@
 #include "sess/trace.h"
 #include "util/error.h"
 #include "util/le_reader.h"
+#include "util/smb1_wire.h"
 
 namespace {
 
@@ -17,9 +18,6 @@ constexpr uint32_t kWordCount = 17;
 constexpr uint64_t kMinBody = 35;
 constexpr uint32_t kMinMaxBuffer = 1024;
 constexpr int32_t kLastNtDialect = 10;
-constexpr uint32_t kCapExtendedSecurity = 0x80000000;
-constexpr uint32_t kSecModeSignaturesRequired = 0x08;
-constexpr uint32_t kCapUnicode = 0x0004;
 constexpr uint32_t kFlags2Extended = 0xC801;
 // Without extended security: NT status and long names, and Unicode strings
 // when the server takes them. The extended-security bit stays off, since
@@ -41,7 +39,7 @@ constexpr size_t kChallengeLen = 8;
 
 uint32_t basic_flags2(const Session &s)
 {
-    return kFlags2Basic | ((s.capabilities & kCapUnicode) ? kFlags2Unicode : 0);
+    return kFlags2Basic | ((s.capabilities & smb::kCapUnicode) ? smb::kFlags2Unicode : 0);
 }
 
 void no_challenge(Session &s)
@@ -59,7 +57,7 @@ int32_t take_bytes_block(Session &s, LeReader &r)
     if (kOffBytes + byte_count > r.size())
         return vnb_fail(-2, "NEGOTIATE ByteCount %u over the frame", byte_count);
 
-    if (s.capabilities & kCapExtendedSecurity) {
+    if (s.capabilities & smb::kCapExtendedSecurity) {
         if (byte_count < kGuidLen)
             return vnb_fail(-2, "extended-security NEGOTIATE carried no ServerGuid");
         std::memcpy(s.server_guid, r.at(kOffBytes, kGuidLen), kGuidLen);
@@ -101,7 +99,7 @@ int32_t do_negotiate(Session &s)
     // offering it.
     s.flags2 = 0;
     SmbRequest req;
-    int32_t rc = exchange(s, SMB_COM_NEGOTIATE, {}, kDialects, 0, false, req);
+    int32_t rc = exchange(s, smb::NEGOTIATE, {}, kDialects, 0, false, req);
     if (rc != 0)
         return rc;
     if (req.header.status != 0)
@@ -109,10 +107,10 @@ int32_t do_negotiate(Session &s)
 
     const size_t reply_len = req.reply.size();
     LeReader r(req.reply.data(), reply_len);
-    uint32_t word_count = r.u8_at(kSmbHeaderLen);
+    uint32_t word_count = r.u8_at(smb::kHeaderLen);
     if (word_count != kWordCount)
         return vnb_fail(-2, "NEGOTIATE WordCount %u (17 expected)", word_count);
-    uint64_t body_len = reply_len - kSmbHeaderLen;
+    uint64_t body_len = reply_len - smb::kHeaderLen;
     if (body_len < kMinBody)
         return vnb_fail(-2, "NEGOTIATE reply too short (%u bytes)", static_cast<unsigned>(body_len));
 
@@ -131,14 +129,14 @@ int32_t do_negotiate(Session &s)
         rc = take_bytes_block(s, r);
         if (rc != 0)
             return rc;
-    } else if (s.capabilities & kCapExtendedSecurity) {
+    } else if (s.capabilities & smb::kCapExtendedSecurity) {
         return vnb_fail(-2, "extended-security NEGOTIATE carried no bytes block");
     } else {
         no_challenge(s);
     }
 
     s.negotiated = 1;
-    s.signing = (s.security_mode & kSecModeSignaturesRequired) ? 1 : 0;
+    s.signing = (s.security_mode & smb::kSecSignaturesRequired) ? 1 : 0;
     if (sess_trace_on())
         std::fprintf(stderr, "[neg] idx=%d sec=0x%02x mpx=%u buf=%u caps=0x%08x extsec=%d\n", s.dialect_index,
                      s.security_mode, s.max_mpx, s.max_buffer, s.capabilities, s.ext_security);

@@ -8,6 +8,7 @@
 #include "util/error.h"
 #include "util/le_reader.h"
 #include "util/text.h"
+#include "util/smb1_wire.h"
 
 namespace {
 
@@ -29,8 +30,6 @@ constexpr size_t kOffFid = 38;
 constexpr size_t kOffLastWriteTime = 60;
 constexpr size_t kOffEndOfFile = 88;
 
-constexpr uint64_t kFiletimePerSecond = 10000000;
-constexpr int64_t kFiletimeToUnix = 11644473600;  // seconds from 1601 to 1970
 
 // The path in the session's string form (UTF-16LE, or Latin-1 for a server
 // without Unicode) with "/" turned into "\" (a separator either way on the
@@ -61,13 +60,6 @@ void trace_create_reply(std::span<const uint8_t> reply, uint32_t wc)
     for (size_t i = 33; i < 100 && i < reply.size(); i++)
         std::fprintf(stderr, " %02x", reply[i]);
     std::fputc('\n', stderr);
-}
-
-int64_t unix_ms(uint64_t filetime)
-{
-    if (filetime == 0)
-        return -1;
-    return (static_cast<int64_t>(filetime / kFiletimePerSecond) - kFiletimeToUnix) * 1000;
 }
 
 }  // namespace
@@ -117,7 +109,7 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
     if (words.failed || bytes.failed)
         rc = vnb_fail(-11, "out of memory");
     else
-        rc = exchange(s, SMB_COM_NT_CREATE_ANDX, buf_span(words), buf_span(bytes), tid, true, req);
+        rc = exchange(s, smb::NT_CREATE_ANDX, buf_span(words), buf_span(bytes), tid, true, req);
     vnb_buf_free(&words);
     vnb_buf_free(&bytes);
     if (rc != 0) {
@@ -128,10 +120,10 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
         return fail_status(s, req.header, label);
 
     LeReader r(req.reply.data(), req.reply.size());
-    uint32_t wc = r.u8_at(kSmbHeaderLen);
+    uint32_t wc = r.u8_at(smb::kHeaderLen);
     if (wc < kMinCreateWords)
         return vnb_fail(-2, "NT_CREATE reply WordCount %u (34 expected)", wc);
-    if (!r.at(kSmbHeaderLen + 1, 2 * size_t{wc}))
+    if (!r.at(smb::kHeaderLen + 1, 2 * size_t{wc}))
         return vnb_fail(-2, "NT_CREATE reply words lie outside the frame");
     trace_create_reply(req.message(), wc);
 
@@ -140,7 +132,7 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
     if (size)
         *size = r.u64_at(kOffEndOfFile);
     if (mtime_ms)
-        *mtime_ms = unix_ms(r.u64_at(kOffLastWriteTime));
+        *mtime_ms = smb::unix_ms_from_filetime(r.u64_at(kOffLastWriteTime));
     return 0;
 }
 
@@ -148,5 +140,5 @@ int32_t vnb_do_close(Session &s, uint32_t tid, uint32_t fid)
 {
     // FID, then LastTimeModified 0xFFFFFFFF: leave the time as it is.
     const uint8_t words[6] = {static_cast<uint8_t>(fid), static_cast<uint8_t>(fid >> 8), 0xFF, 0xFF, 0xFF, 0xFF};
-    return cmd_ok(s, SMB_COM_CLOSE, words, tid, "CLOSE");
+    return cmd_ok(s, smb::CLOSE, words, tid, "CLOSE");
 }

@@ -40,7 +40,7 @@ int32_t read_send(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint3
     vnb_w32(&words, static_cast<uint32_t>(offset >> 32));  // OffsetHigh
 
     int32_t rc = words.failed ? vnb_fail(-11, "out of memory")
-                              : exchange(s, SMB_COM_READ_ANDX, buf_span(words), {}, tid, true, req);
+                              : exchange(s, smb::READ_ANDX, buf_span(words), {}, tid, true, req);
     vnb_buf_free(&words);
     if (rc != 0)
         remember_status(s, &req.header);
@@ -51,11 +51,11 @@ int32_t read_reply_data(std::span<const uint8_t> msg, uint32_t asked, std::span<
 {
     data = {};
     LeReader r(msg.data(), msg.size());
-    uint32_t wc = r.u8_at(kSmbHeaderLen);
+    uint32_t wc = r.u8_at(smb::kHeaderLen);
     if (wc < kReplyWords)
         return vnb_fail(-2, "READ reply WordCount %u", wc);
     // The byte block starts after the words and ByteCount.
-    size_t block = kSmbHeaderLen + 1 + 2 * size_t{wc} + 2;
+    size_t block = smb::kHeaderLen + 1 + 2 * size_t{wc} + 2;
     if (block > msg.size())
         return vnb_fail(-2, "READ reply words lie outside the frame");
 

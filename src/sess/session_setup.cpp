@@ -15,6 +15,7 @@
 #include "util/le_reader.h"
 #include "util/status.h"
 #include "util/text.h"
+#include "util/smb1_wire.h"
 
 namespace {
 
@@ -26,7 +27,6 @@ constexpr uint32_t kCapsExtended = 0x80001054;
 // The same without extended security. CAP_STATUS32 matters: without it a
 // server answers in DOS error form, even its successes.
 constexpr uint32_t kCapsBasic = 0x00001054;
-constexpr uint32_t kCapLargeReadWrite = 0xC000;
 constexpr uint16_t kActionGuest = 0x0001;
 constexpr int kLegLimit = 7;  // the seventh request is never sent
 constexpr size_t kMaxNtResponse = 2048 - 24;
@@ -70,7 +70,7 @@ bool put_text(ByteBuffer *b, const char *text, bool unicode)
 // Unicode strings start at an even offset from the header.
 void pad_for_unicode(const ByteBuffer &words, ByteBuffer *bytes)
 {
-    size_t data_start = kSmbHeaderLen + 1 + static_cast<size_t>(words.len) + 2;
+    size_t data_start = smb::kHeaderLen + 1 + static_cast<size_t>(words.len) + 2;
     if ((data_start + bytes->len) % 2 != 0)
         vnb_buf_byte(bytes, 0);
 }
@@ -100,7 +100,7 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
     *out = SetupReply{};
     if (words.failed || bytes.failed)
         return vnb_fail(-11, "out of memory");
-    int32_t rc = exchange(s, SMB_COM_SESSION_SETUP_ANDX, buf_span(words), buf_span(bytes), 0, false, req);
+    int32_t rc = exchange(s, smb::SESSION_SETUP_ANDX, buf_span(words), buf_span(bytes), 0, false, req);
     if (rc != 0)
         return rc;
     const ParsedHeader &h = req.header;
@@ -110,7 +110,7 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
     const size_t reply_len = req.reply.size();
     LeReader r(req.reply.data(), reply_len);
     uint32_t wc = r.u8_at(kOffWordCount);
-    size_t words_end = kSmbHeaderLen + 1 + 2 * size_t{wc} + 2;  // through ByteCount
+    size_t words_end = smb::kHeaderLen + 1 + 2 * size_t{wc} + 2;  // through ByteCount
     if (wc >= 3 && reply_len >= words_end)
         out->guest = (r.u16_at(kOffAction) & kActionGuest) ? 1 : 0;
     if (wc > 3 && reply_len >= words_end) {
@@ -174,7 +174,7 @@ void build_extended(const Session &s, const ByteBuffer &token, ByteBuffer *words
     vnb_w32(words, kCapsExtended);
 
     vnb_buf_put(bytes, token.data, token.len);
-    bool unicode = (request_flags2(s) & kFlags2Unicode) != 0;
+    bool unicode = (request_flags2(s) & smb::kFlags2Unicode) != 0;
     if (unicode)
         pad_for_unicode(*words, bytes);
     put_text(bytes, kNativeOs, unicode);
@@ -303,11 +303,11 @@ bool build_basic(const Session &s, ByteBuffer *words, ByteBuffer *bytes)
     vnb_w16(words, s.lm_response_len);  // OEMPasswordLength
     vnb_w16(words, s.nt_response_len);  // UnicodePasswordLength
     vnb_w32(words, 0);                    // Reserved
-    vnb_w32(words, (s.capabilities & kCapLargeReadWrite) | kCapsBasic);
+    vnb_w32(words, (s.capabilities & (smb::kCapLargeReadX | smb::kCapLargeWriteX)) | kCapsBasic);
 
     vnb_buf_put(bytes, s.lm_response, s.lm_response_len);
     vnb_buf_put(bytes, s.nt_response, s.nt_response_len);
-    bool unicode = (request_flags2(s) & kFlags2Unicode) != 0;
+    bool unicode = (request_flags2(s) & smb::kFlags2Unicode) != 0;
     if (unicode)
         pad_for_unicode(*words, bytes);
     const char *user = s.anonymous ? "" : s.user;

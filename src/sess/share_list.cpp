@@ -99,7 +99,7 @@ int32_t trans_ipc_pipe(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pd
 {
     const uint16_t setup[2] = {kTransactNmPipe, static_cast<uint16_t>(fid)};
     TransRequest req{};
-    req.command = SMB_COM_TRANSACTION;
+    req.command = smb::TRANSACTION;
     req.tid = tid;
     req.setup = setup;
     req.setup_count = 2;

@@ -14,7 +14,7 @@ void vnb_hdr_build(ByteBuffer *b, uint32_t flags2, uint32_t command, uint32_t ti
     vnb_buf_put(b, kProtocol, sizeof kProtocol);
     vnb_buf_byte(b, static_cast<int>(command));
     vnb_w32(b, 0);  // Status
-    vnb_buf_byte(b, kRequestFlags);
+    vnb_buf_byte(b, smb::kFlagsRequest);
     vnb_w16(b, flags2 ? flags2 : kFlags2Default);
     vnb_w16(b, 0);  // PIDHigh
     vnb_w64(b, 0);  // SecuritySignature
@@ -32,16 +32,16 @@ int vnb_hdr_parse(std::span<const uint8_t> msg, ParsedHeader *out)
         return -1;
     *out = ParsedHeader{};
     LeReader r(msg.data(), msg.size());
-    const uint8_t *protocol = r.at(0, kSmbHeaderLen);
+    const uint8_t *protocol = r.at(0, smb::kHeaderLen);
     if (!protocol || std::memcmp(protocol, kProtocol, sizeof kProtocol) != 0)
         return -1;
     out->command = r.u8_at(4);
     out->status = r.u32_at(5);
     out->flags = r.u8_at(9);
     out->flags2 = r.u16_at(10);
-    out->status_is_nt = (out->flags2 & kFlags2NtStatus) ? 1 : 0;
+    out->status_is_nt = (out->flags2 & smb::kFlags2NtStatus) ? 1 : 0;
     std::memcpy(out->signature, r.at(14, sizeof out->signature), sizeof out->signature);
-    out->is_signed = (out->flags2 & kFlags2Signed) ? 1 : 0;
+    out->is_signed = (out->flags2 & smb::kFlags2Signature) ? 1 : 0;
     out->tid = r.u16_at(24);
     out->pid = r.u16_at(26);
     out->uid = r.u16_at(28);
@@ -52,16 +52,16 @@ int vnb_hdr_parse(std::span<const uint8_t> msg, ParsedHeader *out)
 const char *smb_command_name(uint32_t command)
 {
     switch (command) {
-    case SMB_COM_CLOSE: return "CLOSE";
-    case SMB_COM_TRANSACTION: return "TRANSACTION";
-    case SMB_COM_READ_ANDX: return "READ";
-    case SMB_COM_TRANSACTION2: return "TRANSACTION2";
-    case SMB_COM_TREE_DISCONNECT: return "TREE_DISCONNECT";
-    case SMB_COM_NEGOTIATE: return "NEGOTIATE";
-    case SMB_COM_SESSION_SETUP_ANDX: return "SESSION_SETUP";
-    case SMB_COM_LOGOFF_ANDX: return "LOGOFF";
-    case SMB_COM_TREE_CONNECT_ANDX: return "TREE_CONNECT";
-    case SMB_COM_NT_CREATE_ANDX: return "NT_CREATE";
+    case smb::CLOSE: return "CLOSE";
+    case smb::TRANSACTION: return "TRANSACTION";
+    case smb::READ_ANDX: return "READ";
+    case smb::TRANSACTION2: return "TRANSACTION2";
+    case smb::TREE_DISCONNECT: return "TREE_DISCONNECT";
+    case smb::NEGOTIATE: return "NEGOTIATE";
+    case smb::SESSION_SETUP_ANDX: return "SESSION_SETUP";
+    case smb::LOGOFF_ANDX: return "LOGOFF";
+    case smb::TREE_CONNECT_ANDX: return "TREE_CONNECT";
+    case smb::NT_CREATE_ANDX: return "NT_CREATE";
     default: return nullptr;
     }
 }

@@ -6,29 +6,14 @@
 #include <span>
 
 #include "util/bytebuf.h"
+#include "util/smb1_wire.h"
 
-inline constexpr size_t kSmbHeaderLen = 32;
 inline constexpr size_t kMaxReply = 4194304;  // the reply buffer, 4 MiB
 
-// Command codes.
-enum : uint8_t {
-    SMB_COM_CLOSE = 0x04,
-    SMB_COM_TRANSACTION = 0x25,
-    SMB_COM_READ_ANDX = 0x2E,
-    SMB_COM_TRANSACTION2 = 0x32,
-    SMB_COM_TREE_DISCONNECT = 0x71,
-    SMB_COM_NEGOTIATE = 0x72,
-    SMB_COM_SESSION_SETUP_ANDX = 0x73,
-    SMB_COM_LOGOFF_ANDX = 0x74,
-    SMB_COM_TREE_CONNECT_ANDX = 0x75,
-    SMB_COM_NT_CREATE_ANDX = 0xA2,
-};
-
-inline constexpr uint8_t kRequestFlags = 0x18;  // case-insensitive, canonicalised paths
-inline constexpr uint32_t kFlags2Default = 0xC801;
-inline constexpr uint32_t kFlags2Unicode = 0x8000;
-inline constexpr uint32_t kFlags2NtStatus = 0x4000;
-inline constexpr uint32_t kFlags2Signed = 0x0004;
+// Flags2 of every request before the session has its own: Unicode, NT status
+// codes, extended security, long names.
+inline constexpr uint32_t kFlags2Default =
+    smb::kFlags2Unicode | smb::kFlags2NtStatus | smb::kFlags2ExtSecurity | smb::kFlags2LongNames;
 
 struct ParsedHeader {
     uint32_t command;

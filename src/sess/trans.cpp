@@ -10,7 +10,7 @@ namespace {
 
 constexpr uint32_t kMaxSetupWords = 16;
 constexpr uint32_t kReplyWordsFixed = 10;  // reply parameter words before the setup words
-constexpr size_t kByteBlockStart = kSmbHeaderLen + 1 + 2;  // plus the words: header, WordCount, ByteCount
+constexpr size_t kByteBlockStart = smb::kHeaderLen + 1 + 2;  // plus the words: header, WordCount, ByteCount
 // Slack for a server that counts the 4-byte NBSS header against MaxBufferSize.
 constexpr uint32_t kNbssSlack = 4;
 constexpr uint32_t kMaxPad = 3;
@@ -64,7 +64,7 @@ bool block_inside(uint32_t offset, uint32_t count, size_t msg_len)
 
 uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count)
 {
-    uint64_t overhead = kSmbHeaderLen + 1 + 2 * (uint64_t{kReplyWordsFixed} + reply_setup_count) + 2 +
+    uint64_t overhead = smb::kHeaderLen + 1 + 2 * (uint64_t{kReplyWordsFixed} + reply_setup_count) + 2 +
                         2 * kMaxPad + kNbssSlack + max_param_count;
     if (overhead >= kClientMaxBuffer)
         return 0;
@@ -74,21 +74,21 @@ uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count
 int vnb_sess_unicode(const Session &s)
 {
     uint32_t flags2 = s.flags2 ? s.flags2 : kFlags2Default;
-    return (flags2 & kFlags2Unicode) != 0 ? 1 : 0;
+    return (flags2 & smb::kFlags2Unicode) != 0 ? 1 : 0;
 }
 
 int32_t vnb_trans_build(const Session &s, const TransRequest *req, ByteBuffer *words, ByteBuffer *bytes)
 {
     if (!req || !words || !bytes || req->setup_count > kMaxSetupWords || (req->setup_count && !req->setup) ||
         (req->params_len && !req->params) || (req->data_len && !req->data) ||
-        (req->command != SMB_COM_TRANSACTION && req->command != SMB_COM_TRANSACTION2))
+        (req->command != smb::TRANSACTION && req->command != smb::TRANSACTION2))
         return vnb_fail(-6, "invalid transaction request");
     if (req->params_len > kMaxRequestBytes || req->data_len > kMaxRequestBytes)
         return vnb_fail(-7, "a request does not fit one SMB1 frame");
 
     // The byte block follows the header, WordCount, 14 + setup words and ByteCount.
     size_t block_start = kByteBlockStart + 2 * (14 + size_t{req->setup_count});
-    int32_t rc = put_name(s, bytes, block_start, req->command == SMB_COM_TRANSACTION ? req->name : nullptr);
+    int32_t rc = put_name(s, bytes, block_start, req->command == smb::TRANSACTION ? req->name : nullptr);
     if (rc != 0)
         return rc;
     pad_to_4(bytes, block_start);
@@ -142,11 +142,11 @@ TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params,
 {
     *out = TransReply{};
     LeReader r(msg.data(), msg.size());
-    out->word_count = r.u8_at(kSmbHeaderLen);
+    out->word_count = r.u8_at(smb::kHeaderLen);
     if (r.failed || out->word_count < kReplyWordsFixed)
         return TransFault::word_count;
     // The words and ByteCount must be there before any of them is believed.
-    if (!r.at(kSmbHeaderLen + 1, 2 * size_t{out->word_count} + 2))
+    if (!r.at(smb::kHeaderLen + 1, 2 * size_t{out->word_count} + 2))
         return TransFault::words_outside;
 
     out->total_param_count = r.u16_at(kOffTotalParamCount);
@@ -202,7 +202,7 @@ int32_t trans2(Session &s, uint32_t tid, uint32_t subcommand, std::span<const ui
 {
     const uint16_t setup[1] = {static_cast<uint16_t>(subcommand)};
     TransRequest req{};
-    req.command = SMB_COM_TRANSACTION2;
+    req.command = smb::TRANSACTION2;
     req.tid = tid;
     req.setup = setup;
     req.setup_count = 1;

@@ -1,4 +1,4 @@
-// SMB_COM_TRANSACTION and SMB_COM_TRANSACTION2: building one request whose
+// smb::TRANSACTION and smb::TRANSACTION2: building one request whose
 // parameter and data blocks start 4-byte aligned, and reading the one reply
 // message that answers it.
 #pragma once
@@ -21,7 +21,7 @@ enum : uint16_t {
 };
 
 struct TransRequest {
-    uint32_t command;          // SMB_COM_TRANSACTION or SMB_COM_TRANSACTION2
+    uint32_t command;          // smb::TRANSACTION or smb::TRANSACTION2
     uint32_t tid;
     const uint16_t *setup;     // setup words (TRANS2: the subcommand)
     uint32_t setup_count;      // at most 16

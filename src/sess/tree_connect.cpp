@@ -73,7 +73,7 @@ int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
     if (words.failed || bytes.failed)
         rc = vnb_fail(-11, "out of memory");
     else
-        rc = exchange(s, SMB_COM_TREE_CONNECT_ANDX, buf_span(words), buf_span(bytes), 0, true, req);
+        rc = exchange(s, smb::TREE_CONNECT_ANDX, buf_span(words), buf_span(bytes), 0, true, req);
     vnb_buf_free(&words);
     vnb_buf_free(&bytes);
     return rc;

@@ -114,16 +114,16 @@ struct FindServer {
     std::vector<Bytes> operator()(const Bytes &req)
     {
         switch (sp::command_of(req)) {
-        case SMB_COM_NT_CREATE_ANDX:
+        case smb::NT_CREATE_ANDX:
             return {create(req)};
-        case SMB_COM_CLOSE:
+        case smb::CLOSE:
             closes++;
             return {sp::reply_to(req, 0)};
         case kFindClose2:
             close2_sids.push_back(sp::get16(req, 33));
             open = false;
             return {sp::reply_to(req, close2_status)};
-        case SMB_COM_TRANSACTION2:
+        case smb::TRANSACTION2:
             return trans2(req);
         default:
             return {sp::reply_to(req, 0xC00000BB)};
@@ -230,7 +230,7 @@ protected:
     FindServer server;
 };
 
-const std::vector<uint8_t> kOnePage{SMB_COM_NT_CREATE_ANDX, SMB_COM_TRANSACTION2, SMB_COM_CLOSE};
+const std::vector<uint8_t> kOnePage{smb::NT_CREATE_ANDX, smb::TRANSACTION2, smb::CLOSE};
 
 TEST_F(DirList, DotsOnlyGiveAnEmptyList)
 {
@@ -372,7 +372,7 @@ TEST_F(DirList, PagesUntilTheEndOfSearchWithoutClosingIt)
     EXPECT_EQ(server.nexts, 2);
     EXPECT_TRUE(server.close2_sids.empty());
     EXPECT_EQ(server.closes, 1);
-    EXPECT_EQ(commands().back(), SMB_COM_CLOSE);
+    EXPECT_EQ(commands().back(), smb::CLOSE);
 }
 
 TEST_F(DirList, EndOfSearchOnTheFirstReplySendsNothingMore)
@@ -504,7 +504,7 @@ TEST_F(DirList, ExchangeFailureSendsNoCleanUp)
     server.silent = [](Step s, int) { return s == kNext; };
     int32_t rc = vnb_query_directory_all(s, "", 3);
     EXPECT_LT(rc, 0);
-    EXPECT_EQ(commands().back(), SMB_COM_TRANSACTION2) << "nothing after the lost reply";
+    EXPECT_EQ(commands().back(), smb::TRANSACTION2) << "nothing after the lost reply";
     EXPECT_EQ(server.closes, 0);
 }
 
@@ -513,7 +513,7 @@ TEST_F(DirList, OpenFailureIsReturnedAsItIs)
     server.create_status = 0xC000003A;  // OBJECT_PATH_NOT_FOUND
     EXPECT_EQ(vnb_query_directory_all(s, "nowhere", 3), -4);
     EXPECT_NE(std::string(vnb_error()).rfind("OPEN DIR: ", 0), std::string::npos) << vnb_error();
-    EXPECT_EQ(commands(), std::vector<uint8_t>{SMB_COM_NT_CREATE_ANDX});
+    EXPECT_EQ(commands(), std::vector<uint8_t>{smb::NT_CREATE_ANDX});
 }
 
 TEST_F(DirList, PagesOfNamesNeverListedStillEnd)
@@ -625,9 +625,9 @@ TEST_P(FakeDirList, FolderOf120InPages)
     EXPECT_EQ(s.listing.hidden, 0u);
     // ".", ".." and 120 names in pages of 50 (or of the "page" switch).
     int page = std::string(GetParam().what) == "small_pages" ? GetParam().value : 50;
-    EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), (122 + page - 1) / page);
+    EXPECT_EQ(vnb_fake_count(smb::TRANSACTION2), (122 + page - 1) / page);
     EXPECT_EQ(vnb_fake_count(kFindClose2), 0);
-    EXPECT_EQ(vnb_fake_count(SMB_COM_CLOSE), 1);
+    EXPECT_EQ(vnb_fake_count(smb::CLOSE), 1);
     rapidjson::Document d = listing();
     std::vector<bool> seen(120);
     for (const auto &item : d["items"].GetArray()) {
@@ -648,7 +648,7 @@ TEST_P(FakeDirList, FolderOf60000StopsAt50000AndClosesTheSearch)
     ASSERT_EQ(vnb_query_directory_all(s, "sixty", tid), 0) << vnb_error();
     EXPECT_EQ(s.listing.items.size(), 50000u);
     EXPECT_EQ(vnb_fake_count(kFindClose2), 1);
-    EXPECT_EQ(vnb_fake_count(SMB_COM_CLOSE), 1);
+    EXPECT_EQ(vnb_fake_count(smb::CLOSE), 1);
     // Its reply was the last one, and it carries the right signature on a
     // signed session.
     ASSERT_FALSE(replies.empty());
@@ -691,7 +691,7 @@ TEST_P(FakeDirList, StringsFollowTheServersUnicodeCapability)
 TEST_P(FakeDirList, MissingFolderFailsAtTheOpen)
 {
     EXPECT_EQ(vnb_query_directory_all(s, "nowhere", tid), -4);
-    EXPECT_EQ(vnb_fake_count(SMB_COM_TRANSACTION2), 0);
+    EXPECT_EQ(vnb_fake_count(smb::TRANSACTION2), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, FakeDirList,

@@ -50,7 +50,7 @@ TEST_F(Exchange, MidsRunFromOneAndSkipZero)
         peer.requests.clear();
         s.mid_counter = c.counter;
         for (size_t i = 0; i < c.mids.size(); i++) {
-            ASSERT_EQ(send(SMB_COM_CLOSE), 0) << vnb_error();
+            ASSERT_EQ(send(smb::CLOSE), 0) << vnb_error();
         }
         std::vector<uint16_t> seen;
         for (const Bytes &r : peer.requests)
@@ -65,11 +65,11 @@ TEST_F(Exchange, RequestLayoutOnTheWire)
     const uint8_t bytes[3] = {'a', 'b', 'c'};
     s.uid = 0x4001;
     SmbRequest req;
-    ASSERT_EQ(exchange(s, SMB_COM_TRANSACTION2, words, bytes, 9, true, req), 0);
+    ASSERT_EQ(exchange(s, smb::TRANSACTION2, words, bytes, 9, true, req), 0);
     ASSERT_EQ(peer.requests.size(), 1u);
     const Bytes &r = peer.requests[0];
     ASSERT_EQ(r.size(), 32u + 1 + 4 + 2 + 3);
-    EXPECT_EQ(r[4], SMB_COM_TRANSACTION2);
+    EXPECT_EQ(r[4], smb::TRANSACTION2);
     EXPECT_EQ(sp::tid_of(r), 9);
     EXPECT_EQ(sp::uid_of(r), 0x4001);
     EXPECT_EQ(r[32], 2);  // WordCount
@@ -94,7 +94,7 @@ TEST_F(Exchange, OversizedRequestsFailBeforeAnythingIsSent)
         uint64_t frames = vnb_frames_sent();
         uint64_t counter = s.mid_counter;
         SmbRequest req;
-        int32_t rc = exchange(s, SMB_COM_TRANSACTION, std::span(big, c.words_len), std::span(big, c.bytes_len), 0,
+        int32_t rc = exchange(s, smb::TRANSACTION, std::span(big, c.words_len), std::span(big, c.bytes_len), 0,
                               true, req);
         EXPECT_EQ(rc, c.rc) << c.words_len << "/" << c.bytes_len;
         if (c.rc != 0) {
@@ -113,7 +113,7 @@ TEST_F(Exchange, NoTransport)
 {
     s.transport.reset();
     uint64_t frames = vnb_frames_sent();
-    EXPECT_EQ(send(SMB_COM_CLOSE), -5);
+    EXPECT_EQ(send(smb::CLOSE), -5);
     EXPECT_STREQ(vnb_error(), "no transport");
     EXPECT_EQ(vnb_frames_sent(), frames);
 }
@@ -122,7 +122,7 @@ TEST_F(Exchange, FailedSendsCountAsSent)
 {
     peer.write_rc = -1;
     uint64_t frames = vnb_frames_sent();
-    EXPECT_EQ(send(SMB_COM_CLOSE), -1);
+    EXPECT_EQ(send(smb::CLOSE), -1);
     EXPECT_EQ(vnb_frames_sent(), frames + 1);
     EXPECT_TRUE(s.in_flight.empty()) << "a request that was not sent waits for nothing";
 }
@@ -182,7 +182,7 @@ TEST_F(Exchange, AcceptedReplyLandsInItsRequest)
 {
     peer.respond = [](const Bytes &req) { return std::vector<Bytes>{sp::reply_to(req, 0, {1, 2}, {9, 8, 7})}; };
     SmbRequest req;
-    ASSERT_EQ(exchange(s, SMB_COM_CLOSE, {}, {}, 0, true, req), 0);
+    ASSERT_EQ(exchange(s, smb::CLOSE, {}, {}, 0, true, req), 0);
     EXPECT_TRUE(req.answered);
     ASSERT_EQ(req.reply.size(), 32u + 1 + 2 + 2 + 3);
     EXPECT_EQ(req.reply[32], 1);
@@ -197,7 +197,7 @@ TEST_F(Exchange, AcceptedReplyLandsInItsRequest)
         return std::vector<Bytes>{r};
     };
     SmbRequest rejected;
-    EXPECT_EQ(exchange(s, SMB_COM_CLOSE, {}, {}, 0, true, rejected), -2);
+    EXPECT_EQ(exchange(s, smb::CLOSE, {}, {}, 0, true, rejected), -2);
     EXPECT_FALSE(rejected.answered);
     EXPECT_TRUE(rejected.reply.empty());
     EXPECT_TRUE(s.in_flight.empty());
@@ -213,7 +213,7 @@ TEST_F(Exchange, NotAnSmb1HeaderOverTheByteStream)
     };
     sp::TraceOn trace;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(send(SMB_COM_CLOSE), -2);
+    EXPECT_EQ(send(smb::CLOSE), -2);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_STREQ(vnb_error(), "the reply is not an SMB1 header (32 bytes)");
     EXPECT_EQ(err.rfind("[hdr-fail] n=32: fe 53 4d 42 04 00", 0), 0u) << err;
@@ -250,7 +250,7 @@ TEST_F(Exchange, ShortRepliesOnTheRelayPathAreTracedAndRefused)
 
         sp::TraceOn trace;
         testing::internal::CaptureStderr();
-        EXPECT_EQ(send(SMB_COM_CLOSE), -2);
+        EXPECT_EQ(send(smb::CLOSE), -2);
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(std::string(vnb_error()), "the reply is not an SMB1 header (" + std::to_string(c.len) + " bytes)");
         std::string expect = "[hdr-fail] n=" + std::to_string(c.len) + ":";
@@ -268,7 +268,7 @@ TEST_F(Exchange, NoTraceWithoutTheSwitch)
 {
     peer.respond = [](const Bytes &) { return std::vector<Bytes>{Bytes(32, 0)}; };
     testing::internal::CaptureStderr();
-    EXPECT_EQ(send(SMB_COM_CLOSE), -2);
+    EXPECT_EQ(send(smb::CLOSE), -2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
@@ -303,7 +303,7 @@ TEST_F(Exchange, CommandWithStatusOnly)
         vnb_set_error("untouched");
         remember_status(s, nullptr);
         peer.respond = [&c](const Bytes &req) { return std::vector<Bytes>{sp::reply_to(req, c.status)}; };
-        EXPECT_EQ(cmd_ok(s, SMB_COM_CLOSE, {}, 3, "CLOSE"), c.rc);
+        EXPECT_EQ(cmd_ok(s, smb::CLOSE, {}, 3, "CLOSE"), c.rc);
         if (c.text) {
             EXPECT_STREQ(vnb_error(), c.text);
             EXPECT_EQ(s.last_status, c.status);
@@ -344,8 +344,8 @@ protected:
 
 TEST_F(SignedExchange, RequestsCarryEvenNumbersAndRepliesAreChecked)
 {
-    ASSERT_EQ(send(SMB_COM_TREE_CONNECT_ANDX), 0) << vnb_error();
-    ASSERT_EQ(send(SMB_COM_READ_ANDX), 0) << vnb_error();
+    ASSERT_EQ(send(smb::TREE_CONNECT_ANDX), 0) << vnb_error();
+    ASSERT_EQ(send(smb::READ_ANDX), 0) << vnb_error();
     ASSERT_EQ(peer.requests.size(), 2u);
     uint32_t seq = 2;
     for (const Bytes &r : peer.requests) {
@@ -366,12 +366,12 @@ TEST_F(SignedExchange, RepliesThatDoNotVerifyAreRejected)
         bool tamper;
         const char *text;
     } cases[] = {
-        {"signed with the request's number", SMB_COM_READ_ANDX, -1, true, false,
+        {"signed with the request's number", smb::READ_ANDX, -1, true, false,
          "READ reply signature does not verify"},
-        {"signed with the next number", SMB_COM_TREE_CONNECT_ANDX, 1, true, false,
+        {"signed with the next number", smb::TREE_CONNECT_ANDX, 1, true, false,
          "TREE_CONNECT reply signature does not verify"},
-        {"unsigned", SMB_COM_CLOSE, 0, false, false, "CLOSE reply signature does not verify"},
-        {"changed after signing", SMB_COM_TRANSACTION2, 0, true, true,
+        {"unsigned", smb::CLOSE, 0, false, false, "CLOSE reply signature does not verify"},
+        {"changed after signing", smb::TRANSACTION2, 0, true, true,
          "TRANSACTION2 reply signature does not verify"},
         {"command without a name", 0x08, 0, false, false, "command 08 reply signature does not verify"},
     };
@@ -411,7 +411,7 @@ TEST_F(SignedExchange, WhatIsNotSigned)
         s.guest = c.guest;
         s.signing = c.signing;
         s.sign_seq = 2;
-        EXPECT_EQ(send(SMB_COM_CLOSE, nullptr, c.sign), 0) << c.what << ": " << vnb_error();
+        EXPECT_EQ(send(smb::CLOSE, nullptr, c.sign), 0) << c.what << ": " << vnb_error();
         ASSERT_EQ(peer.requests.size(), 1u);
         EXPECT_EQ(sp::get16(peer.requests[0], 10) & 0x0004, 0) << c.what;
         EXPECT_EQ(Bytes(peer.requests[0].begin() + 14, peer.requests[0].begin() + 22), Bytes(8, 0)) << c.what;
@@ -430,7 +430,7 @@ TEST_F(SignedExchange, NonExtendedLogonSignsWithKeyAndNtResponse)
     mac_key = kKey;
     sp::append(mac_key, nt);
 
-    ASSERT_EQ(send(SMB_COM_CLOSE), 0) << vnb_error();
+    ASSERT_EQ(send(smb::CLOSE), 0) << vnb_error();
     const Bytes &r = peer.requests.at(0);
     EXPECT_EQ(Bytes(r.begin() + 14, r.begin() + 22), sp::expected_signature(mac_key, 2, r));
 }

@@ -43,7 +43,7 @@ TEST_F(InFlight, RepliesInAnyOrderReachTheirRequests)
         peer.respond = [](const Bytes &) { return std::vector<Bytes>{}; };
         SmbRequest reqs[3];
         for (SmbRequest &r : reqs)
-            ASSERT_EQ(send(SMB_COM_READ_ANDX, r), 0) << c.what;
+            ASSERT_EQ(send(smb::READ_ANDX, r), 0) << c.what;
         EXPECT_EQ(s.in_flight.size(), 3u) << c.what;
         for (size_t i : c.reply_order)
             peer.out.push_back(reply(i, static_cast<uint8_t>(0xA0 + i)));
@@ -70,8 +70,8 @@ TEST_F(InFlight, StrayRepliesFail)
         peer.respond = [](const Bytes &) { return std::vector<Bytes>{}; };
         SmbRequest first;
         SmbRequest second;
-        ASSERT_EQ(send(SMB_COM_CLOSE, first), 0);
-        ASSERT_EQ(send(SMB_COM_CLOSE, second), 0);
+        ASSERT_EQ(send(smb::CLOSE, first), 0);
+        ASSERT_EQ(send(smb::CLOSE, second), 0);
         peer.out.push_back(reply(0, 1));
         ASSERT_EQ(req_await(s, first), 0);
         Bytes stray = reply(0, 2);
@@ -99,8 +99,8 @@ TEST_F(InFlight, ARequestGoneBeforeItsReplyIsForgotten)
 {
     auto early = std::make_unique<SmbRequest>();
     SmbRequest kept;
-    ASSERT_EQ(send(SMB_COM_CLOSE, *early), 0);
-    ASSERT_EQ(send(SMB_COM_CLOSE, kept), 0);
+    ASSERT_EQ(send(smb::CLOSE, *early), 0);
+    ASSERT_EQ(send(smb::CLOSE, kept), 0);
     early.reset();
     EXPECT_EQ(s.in_flight.size(), 1u);
     peer.out.push_back(reply(0, 1));
@@ -122,9 +122,9 @@ TEST_F(InFlight, OneAtATimeOnATransportThatDoesNotPipeline)
     peer.respond = [](const Bytes &req) { return std::vector<Bytes>{sp::reply_to(req, 0)}; };
     SmbRequest first;
     SmbRequest second;
-    ASSERT_EQ(send(SMB_COM_CLOSE, first), 0);
+    ASSERT_EQ(send(smb::CLOSE, first), 0);
     EXPECT_FALSE(first.answered);
-    ASSERT_EQ(send(SMB_COM_CLOSE, second), 0);
+    ASSERT_EQ(send(smb::CLOSE, second), 0);
     EXPECT_TRUE(first.answered) << "the first reply is taken before the second request goes out";
     EXPECT_EQ(s.in_flight.size(), 1u);
     ASSERT_EQ(req_await(s, second), 0);
@@ -161,7 +161,7 @@ TEST_F(SignedInFlight, EachReplyIsVerifiedAgainstItsOwnRequest)
 {
     SmbRequest reqs[3];
     for (SmbRequest &r : reqs)
-        ASSERT_EQ(send(SMB_COM_READ_ANDX, r), 0);
+        ASSERT_EQ(send(smb::READ_ANDX, r), 0);
     for (size_t i = 0; i < 3; i++) {
         EXPECT_EQ(reqs[i].reply_seq, 3 + 2 * i);
         EXPECT_EQ(Bytes(peer.requests[i].begin() + 14, peer.requests[i].begin() + 22),
@@ -178,8 +178,8 @@ TEST_F(SignedInFlight, AReplySignedForAnotherRequestFails)
 {
     SmbRequest first;
     SmbRequest second;
-    ASSERT_EQ(send(SMB_COM_READ_ANDX, first), 0);
-    ASSERT_EQ(send(SMB_COM_READ_ANDX, second), 0);
+    ASSERT_EQ(send(smb::READ_ANDX, first), 0);
+    ASSERT_EQ(send(smb::READ_ANDX, second), 0);
     peer.out.push_back(signed_reply(1, 3));  // the first request's number on the second's reply
     EXPECT_EQ(req_await(s, first), -2);
     EXPECT_STREQ(vnb_error(), "READ reply signature does not verify");

@@ -28,7 +28,7 @@ protected:
 TransRequest pipe_request(const uint16_t *setup, const Bytes &params, const Bytes &data)
 {
     TransRequest r{};
-    r.command = SMB_COM_TRANSACTION;
+    r.command = smb::TRANSACTION;
     r.tid = 7;
     r.setup = setup;
     r.setup_count = 2;
@@ -54,7 +54,7 @@ TEST_F(Trans, Trans2RequestLayout)
         const Bytes &req = peer.requests[0];
         sp::TransReq t = sp::parse_trans_req(req);
         ASSERT_TRUE(t.ok);
-        EXPECT_EQ(req[4], SMB_COM_TRANSACTION2);
+        EXPECT_EQ(req[4], smb::TRANSACTION2);
         EXPECT_EQ(sp::tid_of(req), 5);
         EXPECT_EQ(t.word_count, 15);
         EXPECT_EQ(t.total_params, params.size());
@@ -127,7 +127,7 @@ TEST_F(Trans, PipeRequestAlignsNameParametersAndData)
         const Bytes &req = peer.requests.at(0);
         sp::TransReq t = sp::parse_trans_req(req);
         ASSERT_TRUE(t.ok);
-        EXPECT_EQ(req[4], SMB_COM_TRANSACTION);
+        EXPECT_EQ(req[4], smb::TRANSACTION);
         EXPECT_EQ(t.word_count, 16);
         EXPECT_EQ(t.setup, (std::vector<uint16_t>{0x0026, 0x4321}));
         EXPECT_EQ(t.byte_block, 67u);
@@ -157,7 +157,7 @@ TEST_F(Trans, MalformedRequestsSendNothing)
         {"17 setup words", [&](TransRequest &r) { r.setup_count = 17; }, -6},
         {"setup count without words", [](TransRequest &r) { r.setup = nullptr; }, -6},
         {"parameter length without bytes", [](TransRequest &r) { r.params = nullptr; r.params_len = 4; }, -6},
-        {"another command", [](TransRequest &r) { r.command = SMB_COM_READ_ANDX; }, -6},
+        {"another command", [](TransRequest &r) { r.command = smb::READ_ANDX; }, -6},
         {"data past one frame", [&](TransRequest &r) { r.data = huge.data(); r.data_len = huge.size(); }, -7},
         {"blocks together past one frame",
          [&](TransRequest &r) {
