@@ -12,6 +12,7 @@
 #include <rapidjson/writer.h>
 
 #include "sess/session_state.h"
+#include "util/json.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -175,7 +176,7 @@ Document *parse_listing(const char *text)
     auto *doc = new (std::nothrow) Document;
     if (doc == nullptr)
         return nullptr;
-    doc->Parse<kParseFlags>(text);
+    vnb_json_parse<kParseFlags>(*doc, text);
     if (doc->HasParseError()) {
         delete doc;
         return nullptr;
@@ -273,7 +274,7 @@ int f_open(void *, const char *settings)
         return VNSMB1C_FFA_BADSETTINGS;
     {
         Document doc;
-        doc.Parse<kParseFlags>(settings);
+        vnb_json_parse<kParseFlags>(doc, settings);
         if (!doc.HasParseError() && doc.IsObject()) {
             auto path = doc.FindMember("Path");
             if (path != doc.MemberEnd() && path->value.IsString() && path->value.GetStringLength() > 0 &&

@@ -130,7 +130,7 @@ int parse_and_connect(const char *settings, char *out, int32_t capacity)
     if (settings == nullptr)
         return put_err(kRchBadRequest, "settings: NULL", out, capacity);
     rapidjson::Document doc;
-    doc.Parse<kRchParseFlags>(settings);
+    vnb_json_parse<kRchParseFlags>(doc, settings);
     if (doc.HasParseError())
         return put_err(kRchBadRequest, "settings: not JSON", out, capacity);
     if (!doc.IsObject())

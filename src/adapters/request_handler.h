@@ -10,6 +10,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "util/json.h"
 #include "vnsmb1c.h"
 
 // Result codes of the handler's operations.

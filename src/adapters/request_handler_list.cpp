@@ -65,7 +65,7 @@ bool write_item(RchWriter &w, const rapidjson::Value *item, const std::string &s
 bool write_folder(RchWriter &w, int n, const char *share)
 {
     rapidjson::Document doc;
-    doc.Parse<kRchParseFlags>(vnsmb1c_list_json());
+    vnb_json_parse<kRchParseFlags>(doc, vnsmb1c_list_json());
     const rapidjson::Value *items = doc.HasParseError() ? nullptr : rch_member(doc, "items");
     rapidjson::SizeType held = items != nullptr && items->IsArray() ? items->Size() : 0;
     const std::string share_slash = std::string(share) + "/";

@@ -16,6 +16,7 @@
 #include "sess/share_list.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
+#include "util/json.h"
 #include "util/path.h"
 #include "vnsmb1c.h"
 
@@ -36,7 +37,7 @@ char *held_item_text(int index)
     if (held == nullptr || index < 0)
         return nullptr;
     rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseIterativeFlag>(held);
+    vnb_json_parse<rapidjson::kParseIterativeFlag>(doc, held);
     if (doc.HasParseError() || !doc.IsObject())
         return nullptr;
     auto member = doc.FindMember("items");

@@ -13,6 +13,7 @@
 #include "api/fake_session.h"
 #include "sess/session_state.h"
 #include "sess/transport_select.h"
+#include "support/heap_text.h"
 #include "vnsmb1c.h"
 
 inline constexpr const char *kAlice = R"({"HostName":"fake","UserName":"alice","Password":"pw"})";

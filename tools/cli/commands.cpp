@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -23,7 +24,7 @@ struct Item {
 bool parse_item(const char *json, Item &out)
 {
     rapidjson::Document doc;
-    doc.Parse(json);
+    doc.Parse(json, std::strlen(json));
     if (doc.HasParseError() || !doc.IsObject())
         return false;
     auto name = doc.FindMember("name");
