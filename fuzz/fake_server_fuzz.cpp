@@ -14,10 +14,12 @@ namespace {
 constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
 
 // Where the next message starts: the next signature after `from`, or the end.
+// (Compared by hand: a memcmp per byte, intercepted, costs a tenth of a run.)
 size_t next_start(const uint8_t *data, size_t size, size_t from)
 {
     for (size_t i = from + 1; i + 4 <= size; i++)
-        if (std::memcmp(data + i, kProtocol, 4) == 0)
+        if (data[i] == kProtocol[0] && data[i + 1] == kProtocol[1] && data[i + 2] == kProtocol[2] &&
+            data[i + 3] == kProtocol[3])
             return i;
     return size;
 }

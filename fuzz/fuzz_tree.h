@@ -1,6 +1,6 @@
 // The small fake tree the server targets and the seed recorder share: two
 // shares, a user, guest access, files with and without text, a refused entry
-// and a generated folder that needs more than one search page.
+// and a generated folder that needs two search pages.
 #pragma once
 
 inline constexpr const char *kFuzzTree = R"({
@@ -13,7 +13,7 @@ inline constexpr const char *kFuzzTree = R"({
         {"name": "notes.txt", "text": "hello"},
         {"name": "secret", "deny": true, "children": []}
       ]},
-      {"name": "Many", "generate": 120, "prefix": "f"}
+      {"name": "Many", "generate": 60, "prefix": "f"}
     ]},
     {"name": "Music", "root": [{"name": "song.mp3", "text": "la la la"}]}
   ]
