@@ -1,4 +1,5 @@
-// The NTLMv2 client challenge comes from the operating system's random source.
+// The NTLMv2 client challenge comes from the operating system's random source
+// (a fuzzing build fixes it: see ntlm_internal.h).
 #include <cstring>
 
 #include "ntlm/ntlm.h"
