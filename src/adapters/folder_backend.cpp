@@ -11,6 +11,7 @@
 
 #include "adapters/folder_backend.h"
 #include "api/session_ops.h"
+#include "util/json.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -231,7 +232,7 @@ int f_open(void *context, const char *settings)
         return VNSMB1C_FFA_BADSETTINGS;
     {
         Document doc;
-        doc.Parse<kParseFlags>(settings);
+        vnb_json_parse<kParseFlags>(doc, settings);
         if (!doc.HasParseError() && doc.IsObject()) {
             auto path = doc.FindMember("Path");
             if (path != doc.MemberEnd() && path->value.IsString() && path->value.GetStringLength() > 0 &&

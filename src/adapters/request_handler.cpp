@@ -124,7 +124,7 @@ int parse_and_connect(RchScope &scope, const TransportChoice &kind, const char *
     if (settings == nullptr)
         return put_err(kRchBadRequest, "settings: NULL", out, capacity);
     rapidjson::Document doc;
-    doc.Parse<kRchParseFlags>(settings);
+    vnb_json_parse<kRchParseFlags>(doc, settings);
     if (doc.HasParseError())
         return put_err(kRchBadRequest, "settings: not JSON", out, capacity);
     if (!doc.IsObject())

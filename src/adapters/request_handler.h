@@ -11,6 +11,7 @@
 #include <rapidjson/writer.h>
 
 #include "sess/session.h"
+#include "util/json.h"
 #include "vnsmb1c.h"
 
 // Result codes of the handler's operations.

@@ -84,7 +84,7 @@ int h_stream(const vnsmb1c_HostIo *io, const char *settings, const char *entry, 
     if (settings == nullptr || entry == nullptr)
         return put_err(kRchBadRequest, "no entry", out, capacity);
     rapidjson::Document doc;
-    doc.Parse<kRchParseFlags>(entry);
+    vnb_json_parse<kRchParseFlags>(doc, entry);
     const rapidjson::Value *path_value = doc.HasParseError() ? nullptr : rch_string(doc, "path");
     if (path_value == nullptr || path_value->GetStringLength() == 0 || path_value->GetString()[0] == '\0')
         return put_err(kRchBadRequest, "entry has no path", out, capacity);

@@ -34,7 +34,7 @@ void new_id(char (&id)[37])
 bool has_id(const char *settings)
 {
     rapidjson::Document doc;
-    doc.Parse<kRchParseFlags>(settings);
+    vnb_json_parse<kRchParseFlags>(doc, settings);
     const rapidjson::Value *id = doc.HasParseError() ? nullptr : rch_string(doc, "ID");
     return id != nullptr && id->GetStringLength() > 0;
 }

@@ -12,6 +12,7 @@
 #include "crypto/crypto.h"
 #include "sess/lifecycle.h"
 #include "util/error.h"
+#include "util/json.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -169,20 +170,20 @@ int32_t read_settings(const char *json, ConnectSettings *out)
     out->local_port = kDefaultLocalPort;
     if (json == nullptr)
         return vnb_fail(-6, "settings: NULL");
-    // Parsed in place in a copy of our own, so that the password text the
+    // Parsed in place in a padded copy of our own, so that the password text the
     // document holds can be wiped afterwards.
     size_t len = std::strlen(json);
-    auto *copy = static_cast<char *>(std::malloc(len + 1));
+    auto *copy = static_cast<char *>(std::calloc(len + kJsonInsituPad, 1));
     if (copy == nullptr)
         return vnb_fail(-11, "out of memory");
-    std::memcpy(copy, json, len + 1);
+    std::memcpy(copy, json, len);
     int32_t rc = 0;
     {
         rapidjson::Document doc;
         // Iterative: a deeply nested text must not exhaust the stack.
         constexpr unsigned kFlags =
             rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-        doc.ParseInsitu<kFlags>(copy);
+        vnb_json_parse_insitu<kFlags>(doc, copy);
         if (doc.HasParseError())
             rc = vnb_fail(-6, "settings: not JSON");
         else if (!doc.IsObject())
@@ -190,7 +191,7 @@ int32_t read_settings(const char *json, ConnectSettings *out)
         else
             rc = read_object(doc, out);
     }
-    vnb_wipe(copy, len + 1);
+    vnb_wipe(copy, len + kJsonInsituPad);
     std::free(copy);
     if (rc != 0)
         return rc;

@@ -12,6 +12,7 @@
 
 #include "fake/fake_internal.h"
 #include "ntlm/ntlm.h"
+#include "util/json.h"
 
 FakeTree F;
 
@@ -265,7 +266,7 @@ int load(const char *json)
     if (!json)
         return -1;
     rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(json);
+    vnb_json_parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(doc, json);
     if (doc.HasParseError() || !non_empty_object(doc))
         return -1;
     const Value *shares = member(doc, "shares");

@@ -242,8 +242,8 @@ int vnb_ntlm_build_type3_at(const NtlmChallenge *ch, const char *domain, const c
 int vnb_ntlm_build_type3(const NtlmChallenge *ch, const char *domain, const char *user, const char *password,
                          uint64_t unix_time, ByteBuffer *b, uint8_t session_key[16])
 {
-    return vnb_ntlm_build_type3_at(ch, domain, user, password, vnb_ntlm_filetime(unix_time), nullptr, b,
-                                   session_key);
+    return vnb_ntlm_build_type3_at(ch, domain, user, password, vnb_ntlm_filetime(ntlm_blob_time(unix_time)), nullptr,
+                                   b, session_key);
 }
 
 int vnb_ntlm_v2_responses_at(const char *domain, const char *user, const char *password,
@@ -292,6 +292,6 @@ int vnb_ntlm_v2_responses(const char *domain, const char *user, const char *pass
                           const uint8_t server_challenge[8], uint64_t unix_time, uint8_t lmv2[24], ByteBuffer *ntv2,
                           uint8_t session_key[16])
 {
-    return vnb_ntlm_v2_responses_at(domain, user, password, server_challenge, vnb_ntlm_filetime(unix_time), nullptr,
-                                    lmv2, ntv2, session_key);
+    return vnb_ntlm_v2_responses_at(domain, user, password, server_challenge,
+                                    vnb_ntlm_filetime(ntlm_blob_time(unix_time)), nullptr, lmv2, ntv2, session_key);
 }

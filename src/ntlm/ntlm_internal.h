@@ -7,6 +7,28 @@
 
 #include "crypto/crypto.h"
 
+// A fuzzing build fixes the client challenge and the time an NTLMv2 blob
+// carries, so that a harness can derive the session key of a logon and sign
+// the replies it makes up. Never in a release build.
+#if defined(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
+#if defined(NDEBUG)
+#error "a fixed NTLM client challenge is for fuzzing builds only"
+#endif
+inline constexpr uint8_t kFuzzClientChallenge[8] = {0xC1, 0x1E, 0x47, 0xC1, 0x1E, 0x47, 0xC1, 0x1E};
+inline constexpr uint64_t kFuzzUnixTime = 1500000000;
+#endif
+
+// The Unix time an NTLMv2 blob carries.
+inline uint64_t ntlm_blob_time(uint64_t unix_time)
+{
+#if defined(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
+    (void)unix_time;
+    return kFuzzUnixTime;
+#else
+    return unix_time;
+#endif
+}
+
 // A local secret (hash, key, keyed MAC state) that is wiped when its scope
 // ends, whichever return path ends it.
 template <typename T>

@@ -11,6 +11,7 @@
 #include "adapters/folder_backend.h"
 #include "adapters/host_records.h"
 #include "sess/lifecycle.h"
+#include "support/heap_text.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -133,12 +134,14 @@ TEST_F(FolderBackend, OpenFailuresMapToStatuses)
         {nullptr, 8},
         {R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":"///"})", 8},
         {"not json", 9},
+        {"{\"HostName\":\"\xF1", 9},
+        {"{\"HostName\":\"fake\",\"Path\":\"\xE2\x82", 9},
         {R"({"HostName":"fake","UserName":"alice","Password":"wrong"})", 4},
         {R"({"HostName":"fake","ServerPort":"12x"})", 9},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(text(c.settings));
-        EXPECT_EQ(open(c.settings), c.status) << vnsmb1c_last_error();
+        EXPECT_EQ(open(heap_text(c.settings).get()), c.status) << vnsmb1c_last_error();
         EXPECT_EQ(page("", nullptr, 4), 2) << "a failed open leaves the backend closed";
     }
 }

@@ -12,6 +12,7 @@
 
 #include "api/fake_session.h"
 #include "api/session_ops.h"
+#include "support/heap_text.h"
 #include "vnsmb1c.h"
 
 inline constexpr const char *kAlice = R"({"HostName":"fake","UserName":"alice","Password":"pw"})";

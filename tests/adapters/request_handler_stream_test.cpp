@@ -47,6 +47,8 @@ TEST_F(RequestHandler, StreamRefusesBeforeConnecting)
         {nullptr, R"({"path":"Media/Movies/a.mkv"})", -8, "no entry"},
         {kAlice, nullptr, -8, "no entry"},
         {kAlice, "not json", -8, "entry has no path"},
+        {kAlice, "{\"path\":\"\xF1", -8, "entry has no path"},
+        {kAlice, "{\"pa\xF0\x9F", -8, "entry has no path"},
         {kAlice, "[]", -8, "entry has no path"},
         {kAlice, "{}", -8, "entry has no path"},
         {kAlice, R"({"path":5})", -8, "entry has no path"},
@@ -60,7 +62,7 @@ TEST_F(RequestHandler, StreamRefusesBeforeConnecting)
         const char *what = c.entry != nullptr ? c.entry : "NULL";
         ASSERT_EQ(vnsmb1c_connect("fake", 0, nullptr, "alice", "pw"), 0);
         int64_t before = negotiations();
-        Reply r = rch_stream(c.settings, c.entry);
+        Reply r = rch_stream(heap_text(c.settings).get(), heap_text(c.entry).get());
         EXPECT_EQ(r.code, c.code) << what << ": " << r.text;
         EXPECT_EQ(r.text, err_doc(c.text)) << what;
         EXPECT_EQ(negotiations(), before) << what << ": no connect";

@@ -47,6 +47,9 @@ TEST_F(RequestHandler, RefusedSettingsAnswerAnErrorDocument)
         {"nope", "settings: not JSON"},
         {R"({"HostName":"fake"} x)", "settings: not JSON"},
         {"\"\xff\"", "settings: not JSON"},
+        // Texts that end inside a UTF-8 sequence: nothing past the end is read.
+        {"{\"a\xF1", "settings: not JSON"},
+        {"{\"HostName\":\"fake\",\"UserName\":\"\xE2\x82", "settings: not JSON"},
         {"[]", "settings: not an object"},
         {"{}", "settings: HostName is required"},
         {R"({"HostName":7})", "settings: HostName is required"},
@@ -65,7 +68,7 @@ TEST_F(RequestHandler, RefusedSettingsAnswerAnErrorDocument)
     for (const Case &c : cases) {
         const char *what = c.settings != nullptr ? c.settings : "NULL";
         int64_t before = negotiations();
-        Reply r = rch_validate(c.settings);
+        Reply r = rch_validate(heap_text(c.settings).get());
         EXPECT_EQ(r.code, -8) << what;
         EXPECT_EQ(r.text, err_doc(c.text)) << what;
         EXPECT_EQ(negotiations(), before) << what << ": no connect";

@@ -119,6 +119,10 @@ TEST(ReadSettings, Refused)
         {"/* c */ {}", "settings: not JSON"},
         {R"({"HostName":"h","Port":NaN})", "settings: not JSON"},
         {"{\"HostName\":\"\xff\"}", "settings: not JSON"},
+        // Texts that end inside a UTF-8 sequence: nothing past the end is read.
+        {"{\"a\xF1", "settings: not JSON"},
+        {"{\"HostName\":\"h\",\"Password\":\"\xE2\x82", "settings: not JSON"},
+        {"\"\xF4\x8F\xBF", "settings: not JSON"},
         {"[1]", "settings: not an object"},
         {R"("text")", "settings: not an object"},
         {"null", "settings: not an object"},

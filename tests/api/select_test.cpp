@@ -12,6 +12,7 @@
 #include "api/own_io.h"
 #include "api/session_ops.h"
 #include "net/net.h"
+#include "support/heap_text.h"
 #include "util/error.h"
 #include "vnsmb1c.h"
 
@@ -100,11 +101,14 @@ TEST_F(Selection, UseFakeRefusesTreesTheLoaderRefuses)
         R"({"shares":[{"name":""}]})",
         R"({"shares":[{"name":7}]})",
         long_name.c_str(),
+        // Texts that end inside a UTF-8 sequence: nothing past the end is read.
+        "{\"shares\":[{\"name\":\"\xF1",
+        "{\"\xF4\x8F\xBF",
     };
     for (const Previous &p : previous_selections()) {
         for (const char *text : refused) {
             p.select();
-            EXPECT_EQ(vnsmb1c_use_fake(text), -6) << p.what << ": " << (text ? text : "NULL");
+            EXPECT_EQ(vnsmb1c_use_fake(heap_text(text).get()), -6) << p.what << ": " << (text ? text : "NULL");
             EXPECT_STREQ(vnsmb1c_last_error(), "fake tree JSON is invalid");
             EXPECT_EQ(selected(), p.expect) << p.what << ": " << (text ? text : "NULL");
         }

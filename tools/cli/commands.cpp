@@ -5,6 +5,10 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,7 +35,7 @@ void split_last(const std::string &path, std::string &folder, std::string &name)
 std::string with_full_path(const std::string &json, const std::string &full_path)
 {
     rapidjson::Document doc;
-    doc.Parse(json.c_str());
+    doc.Parse(json.c_str(), json.size());
     if (doc.HasParseError() || !doc.IsObject())
         return json;
     rapidjson::Value path(full_path.c_str(), static_cast<rapidjson::SizeType>(full_path.size()), doc.GetAllocator());

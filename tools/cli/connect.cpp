@@ -37,7 +37,8 @@ std::string trim_slashes(std::string p)
 bool logged_on_as_guest()
 {
     rapidjson::Document doc;
-    doc.Parse(vnsmb1c_session_json());
+    const std::string report = vnsmb1c_session_json();
+    doc.Parse(report.c_str(), report.size());
     if (doc.HasParseError() || !doc.IsObject())
         return false;
     auto guest = doc.FindMember("guest");

@@ -2,6 +2,7 @@
 #include <rapidjson/document.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,7 @@ namespace {
 bool parse_item(const char *json, Item &out)
 {
     rapidjson::Document doc;
-    doc.Parse(json);
+    doc.Parse(json, std::strlen(json));
     if (doc.HasParseError() || !doc.IsObject())
         return false;
     auto name = doc.FindMember("name");

@@ -1,0 +1,241 @@
+// Writes the seed corpus of the fuzz targets: fuzz_make_seeds <corpus folder>.
+//
+// The frames come from real sessions of the client with the fake server,
+// recorded through VNSMB1C_DUMP (requests) and VNSMB1C_DUMPREP (replies);
+// the SPNEGO and NTLM seeds are the security blobs of those frames. The text
+// seeds (URLs, settings, trees) are listed here.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "fake/fake.h"
+#include "fuzz_tree.h"
+#include "vnsmb1c.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kNegotiate = 0x72;
+constexpr uint8_t kSessionSetup = 0x73;
+constexpr uint32_t kFlags2ExtSecurity = 0x0800;
+
+fs::path g_out;
+int g_written = 0;
+
+void write_seed(const std::string &target, const std::string &name, const Bytes &bytes)
+{
+    static std::set<std::pair<std::string, Bytes>> seen;
+    if (!seen.emplace(target, bytes).second)
+        return;  // the same seed under another name
+    fs::create_directories(g_out / target);
+    std::ofstream f(g_out / target / name, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    g_written++;
+}
+
+void write_text(const std::string &target, const std::string &name, const std::string &text)
+{
+    write_seed(target, name, Bytes(text.begin(), text.end()));
+}
+
+Bytes slurp(const fs::path &p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The SMB1 messages of a dump file of NBSS frames.
+std::vector<Bytes> messages(const fs::path &p)
+{
+    Bytes all = slurp(p);
+    std::vector<Bytes> out;
+    for (size_t at = 0; at + 4 <= all.size();) {
+        size_t n = (size_t{all[at + 1]} << 16) | (size_t{all[at + 2]} << 8) | all[at + 3];
+        if (at + 4 + n > all.size())
+            break;
+        out.emplace_back(all.begin() + static_cast<ptrdiff_t>(at + 4),
+                         all.begin() + static_cast<ptrdiff_t>(at + 4 + n));
+        at += 4 + n;
+    }
+    return out;
+}
+
+uint32_t le16(const Bytes &m, size_t off)
+{
+    return off + 2 <= m.size() ? uint32_t{m[off]} | uint32_t{m[off + 1]} << 8 : 0;
+}
+
+// The security blob of a message: its length is the 16-bit word at
+// `length_at`, its bytes start `skip` bytes into the message's byte area.
+Bytes blob(const Bytes &m, size_t length_at, size_t skip)
+{
+    if (m.size() < 33)
+        return {};
+    size_t bytes_at = 33 + 2 * size_t{m[32]} + 2 + skip;
+    size_t n = le16(m, length_at);
+    if (n == 0 || bytes_at + n > m.size())
+        return {};
+    return Bytes(m.begin() + static_cast<ptrdiff_t>(bytes_at), m.begin() + static_cast<ptrdiff_t>(bytes_at + n));
+}
+
+// The NTLMSSP message inside a blob, to the blob's end.
+Bytes ntlm_token(const Bytes &b)
+{
+    static const std::string kSig("NTLMSSP\0", 8);
+    std::string s(b.begin(), b.end());
+    size_t at = s.find(kSig);
+    return at == std::string::npos ? Bytes{} : Bytes(b.begin() + static_cast<ptrdiff_t>(at), b.end());
+}
+
+struct Scenario {
+    const char *name;
+    const char *user;
+    const char *password;
+    const char *fault;  // NULL: none
+};
+
+// One session of the client on the fake server, the frames recorded.
+void record(const Scenario &sc, const fs::path &req_dump, const fs::path &rep_dump)
+{
+    fs::remove(req_dump);
+    fs::remove(rep_dump);
+    if (vnsmb1c_use_fake(kFuzzTree) != 0) {
+        std::fprintf(stderr, "fake tree refused: %s\n", vnsmb1c_last_error());
+        std::exit(1);
+    }
+    if (sc.fault != nullptr)
+        vnb_fake_fault(sc.fault, 1);
+    if (vnsmb1c_connect("fake", 0, "", sc.user, sc.password) != 0) {
+        std::fprintf(stderr, "%s: connect: %s\n", sc.name, vnsmb1c_last_error());
+        std::exit(1);
+    }
+    vnsmb1c_shares();
+    vnsmb1c_list("Media/Movies", nullptr);
+    vnsmb1c_list("Media/Many", nullptr);
+    vnsmb1c_list("Media/Movies/secret", nullptr);
+    int h = vnsmb1c_open("Media/Movies", "a.mkv");
+    uint8_t buf[4096];
+    vnsmb1c_read_at(h, 0, buf, sizeof buf);
+    vnsmb1c_read_at(h, 99000, buf, sizeof buf);
+    vnsmb1c_close(h);
+    vnsmb1c_open("Media/Movies", "missing.mkv");
+    vnsmb1c_disconnect();
+    vnsmb1c_use_sockets();
+
+    std::vector<Bytes> reqs = messages(req_dump);
+    std::vector<Bytes> reps = messages(rep_dump);
+    Bytes session;
+    for (const Bytes &m : reqs)
+        session.insert(session.end(), m.begin(), m.end());
+    write_seed("fake_server", std::string("session_") + sc.name, session);
+    if (!reqs.empty())
+        write_seed("fake_server", std::string("negotiate_") + sc.name, reqs.front());
+
+    int legs = 0;
+    for (const Bytes &m : reqs) {
+        if (m.size() < 33 || m[4] != kSessionSetup || m[32] != 12)
+            continue;
+        Bytes b = blob(m, 33 + 14, 0);
+        legs++;
+        write_seed("spnego", std::string("client_leg") + std::to_string(legs) + "_" + sc.name, b);
+        Bytes t = ntlm_token(b);
+        if (t.size() > 8 && t[8] == 3)
+            write_seed("ntlm_authenticate", sc.name, t);
+    }
+    int replies = 0;
+    for (const Bytes &m : reps) {
+        if (m.size() < 33)
+            continue;
+        if (m[4] == kNegotiate && m[32] == 17 && (le16(m, 10) & kFlags2ExtSecurity) != 0) {
+            // The byte area: the server GUID, then the blob.
+            size_t bc = le16(m, 67);
+            if (bc > 16 && 69 + bc <= m.size())
+                write_seed("spnego", std::string("server_init_") + sc.name,
+                           Bytes(m.begin() + 69 + 16, m.begin() + static_cast<ptrdiff_t>(69 + bc)));
+        }
+        if (m[4] == kSessionSetup && m[32] == 4) {
+            Bytes b = blob(m, 33 + 6, 0);
+            if (b.empty())
+                continue;
+            replies++;
+            write_seed("spnego", std::string("server_leg") + std::to_string(replies) + "_" + sc.name, b);
+            Bytes t = ntlm_token(b);
+            if (t.size() > 8 && t[8] == 2)
+                write_seed("ntlm_challenge", sc.name, t);
+        }
+    }
+}
+
+void text_seeds()
+{
+    const std::pair<const char *, std::string> urls[] = {
+        {"full", std::string("\x00", 1) + "smb://dom;alice:pw@fs:1139/Media/Movies/a.mkv"},
+        {"ipv6", std::string("\x00", 1) + "smb://[::1]:445/Media"},
+        {"ipv6_bare", std::string("\x00", 1) + "[fe80::1]/share"},
+        {"unc", std::string("\x00", 1) + "\\\\srv\\share\\dir\\file"},
+        {"host_only_null_outputs", "\x40" "fs"},
+        {"small_outputs", "\x83" "//alice@host.example:139/a/b/c"},
+        {"pattern", std::string("\x00", 1) + "*.mkv"},
+        {"dots", std::string("\x00", 1) + "srv/a/./b/../c"},
+    };
+    for (const auto &[name, text] : urls)
+        write_text("url", name, text);
+
+    const std::pair<const char *, const char *> settings[] = {
+        {"identity", R"({"HostName":"nas","DomainName":"WG","UserName":"alice","Password":"pw","Path":"Media"})"},
+        {"ports", R"({"HostName":"h","ServerPort":"139","Port":1445,"LocalPort":"8137"})"},
+        {"full_url", R"({"FullUrl":"smb://dom;u:p@fs:1139/share/dir","HostName":"other"})"},
+        {"kinds", R"({"HostName":true,"UserName":-5,"Password":18446744073709551615,"DomainName":null,"Path":[]})"},
+        {"escapes", R"({"HostName":"h","UserName":"a\"b\\c\u00e9\ud83d\ude00"})"},
+    };
+    for (const auto &[name, text] : settings)
+        write_text("settings", name, text);
+
+    write_text("fake_tree", "small", kFuzzTree);
+    write_text("fake_tree", "users_and_guest",
+               R"({"shares":[{"name":"a"}],"users":[{"name":"bob"},{"name":"amy","pass":"x"},7],"guest":false})");
+    write_text("fake_tree", "nested",
+               R"({"shares":[{"name":"s","root":[{"name":"d","children":[{"name":"e","children":)"
+               R"([{"name":"f.bin","size":1,"mtime":-5}]}]},{"name":"g","generate":3,"prefix":"p"}]}]})");
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+        return 2;
+    }
+    g_out = argv[1];
+    fs::path work = fs::temp_directory_path() / ("vnsmb1c-seeds-" + std::to_string(::getpid()));
+    fs::create_directories(work);
+    const fs::path req_dump = work / "requests";
+    const fs::path rep_dump = work / "replies";
+    setenv("VNSMB1C_DUMP", req_dump.c_str(), 1);
+    setenv("VNSMB1C_DUMPREP", rep_dump.c_str(), 1);
+
+    const Scenario scenarios[] = {
+        {"guest", "", "", nullptr},
+        {"alice", "alice", "pw", nullptr},
+        {"alice_signed", "alice", "pw", "sign_required"},
+        {"alice_basic", "alice", "pw", "no_extsec"},
+        {"alice_oem", "alice", "pw", "no_unicode"},
+    };
+    for (const Scenario &sc : scenarios)
+        record(sc, req_dump, rep_dump);
+    text_seeds();
+    fs::remove_all(work);
+    std::printf("%d seeds written under %s\n", g_written, g_out.c_str());
+    return 0;
+}
