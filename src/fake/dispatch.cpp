@@ -298,21 +298,36 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
         dispatch(rq, rp);
     }
 
-    if (rp.send && !rp.msg.failed && rp.msg.len >= kHeaderLen && rp.msg.len <= 0xFFFFFF) {
-        uint8_t *m = rp.msg.data;
-        rp_put32_at(rp, kOffStatus, st.dos_errors ? dos_form(rp.status) : rp.status);
-        rp_put16_at(rp, kOffFlags2, reply_flags2(rq));
-        rp_put16_at(rp, kOffTid, rp.tid);
+    // Every message of the reply is finished alike; the secondary responses
+    // of a transaction carry the same signing sequence number.
+    auto send_message = [&](ByteBuffer &msg) {
+        if (!rp.send || msg.failed || msg.len < kHeaderLen || msg.len > 0xFFFFFF)
+            return;
+        uint8_t *m = msg.data;
+        auto put16 = [m](size_t off, uint32_t v) {
+            m[off] = static_cast<uint8_t>(v);
+            m[off + 1] = static_cast<uint8_t>(v >> 8);
+        };
+        uint32_t status = st.dos_errors ? dos_form(rp.status) : rp.status;
+        put16(kOffStatus, status & 0xFFFF);
+        put16(kOffStatus + 2, status >> 16);
+        put16(kOffFlags2, reply_flags2(rq));
+        put16(kOffTid, rp.tid);
         if (rq.command == SESSION_SETUP_ANDX && st.uid != 0)
-            rp_put16_at(rp, kOffUid, st.uid);
+            put16(kOffUid, st.uid);
         if (rp.sign_seq1)
-            vnb_sign_frame(st.mac_key, st.mac_key_len, 1, m, rp.msg.len);
+            vnb_sign_frame(st.mac_key, st.mac_key_len, 1, m, msg.len);
         else if (signed_reply && st.sign_active)
-            vnb_sign_frame(st.mac_key, st.mac_key_len, reply_seq, m, rp.msg.len);
-        size_t n = rp.msg.len;
+            vnb_sign_frame(st.mac_key, st.mac_key_len, reply_seq, m, msg.len);
+        size_t n = msg.len;
         uint8_t nbss[4] = {0, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
         vnb_buf_put(out, nbss, 4);
         vnb_buf_put(out, m, n);
+    };
+    send_message(rp.msg);
+    for (int i = 0; i < rp.more_count; i++) {
+        send_message(rp.more[i]);
+        vnb_buf_free(&rp.more[i]);
     }
     vnb_buf_free(&rp.msg);
 }

@@ -51,6 +51,15 @@ struct FakeFaults {
     int32_t no_extsec;
     int32_t no_unicode;  // NEGOTIATE leaves CAP_UNICODE out, as a DOS-era server
     int32_t page;
+    // FIND replies: 1 the entry chain ends one entry early, 2 the first
+    // NextEntryOffset runs off the data, 3 SearchCount one above the entries.
+    int32_t find_chain;
+    int32_t find_ignore_resume;  // FIND_NEXT2 starts again at the last entry it sent
+    int32_t find_split;          // FIND replies carry at most this many data bytes a message
+    // The second message of a split reply: 1 leaves a gap, 2 overlaps the
+    // first, 3 grows TotalDataCount.
+    int32_t split_fault;
+    int32_t upper_shares;        // share names match only in upper case
 };
 
 struct FakeTree {
@@ -206,8 +215,14 @@ struct FakeRequest {
     std::span<const uint8_t> block(size_t off, size_t n) const { return reader().block(off, n); }
 };
 
+inline constexpr int kMaxReplyParts = 64;
+
 struct FakeReply {
     ByteBuffer msg;        // header and body
+    // Further messages answering the same request (the secondary responses
+    // of a transaction), each with its header; sent after msg, in order.
+    ByteBuffer more[kMaxReplyParts];
+    int more_count;
     uint32_t status;
     uint16_t tid;
     bool send;             // false: the request gets no answer
@@ -273,7 +288,11 @@ int fake_trans_parse(const FakeRequest &rq, FakeTrans *out);
 // Bytes of data a transaction reply with param_len parameter bytes may carry.
 size_t fake_trans_data_room(const FakeServerState &st, const FakeTrans &tr, size_t param_len);
 // Appends the transaction reply words, parameters and data (4-byte aligned).
-void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, const uint8_t *data, size_t data_len);
+// part_data > 0 sends the data block in pieces of at most that many bytes,
+// one message each (the parameters with the first), as a server does with
+// a reply larger than the client's buffer; split_fault bends the second.
+void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, const uint8_t *data, size_t data_len,
+                      size_t part_data = 0);
 
 // FIND subcommands (find.cpp).
 void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);

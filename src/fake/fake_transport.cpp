@@ -41,13 +41,23 @@ public:
             if (!msg.empty())
                 dump_bytes("VNSMB1C_DUMPREQ", msg.data(), msg.size());
             dump_bytes("VNSMB1C_DUMPREP", frame.data, static_cast<size_t>(frame.len));
-            ByteBuffer reply{};
-            vnb_buf_put(&reply, frame.data + 4, n);
-            if (reply.failed) {
-                vnb_buf_free(&reply);
-                answers_.push_failure(-11, "out of memory");
-            } else {
+            // A reply may come as several messages, one NBSS frame each.
+            for (uint64_t at = 0; at + 4 <= frame.len;) {
+                const uint8_t *h = frame.data + at;
+                uint64_t len = (uint64_t{h[1]} << 16) | (uint64_t{h[2]} << 8) | h[3];
+                if (at == 0)
+                    len = n;
+                if (frame.len - at - 4 < len)
+                    break;
+                ByteBuffer reply{};
+                vnb_buf_put(&reply, h + 4, len);
+                if (reply.failed) {
+                    vnb_buf_free(&reply);
+                    answers_.push_failure(-11, "out of memory");
+                    break;
+                }
                 answers_.push_reply(reply);
+                at += 4 + len;
             }
         }
         vnb_buf_free(&frame);

@@ -19,6 +19,11 @@ constexpr FaultName kFaults[] = {
     {"no_extsec", &FakeFaults::no_extsec},
     {"no_unicode", &FakeFaults::no_unicode},
     {"page", &FakeFaults::page},
+    {"find_chain", &FakeFaults::find_chain},
+    {"find_ignore_resume", &FakeFaults::find_ignore_resume},
+    {"find_split", &FakeFaults::find_split},
+    {"split_fault", &FakeFaults::split_fault},
+    {"upper_shares", &FakeFaults::upper_shares},
 };
 
 }  // namespace

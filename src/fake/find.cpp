@@ -39,6 +39,12 @@ int param_name(const FakeRequest &rq, const FakeTrans &tr, size_t at, char *out,
     return fake_read_string(rq, base + at, base + tr.params.size(), rq.unicode, out, cap, nullptr) < 0 ? -1 : 0;
 }
 
+// Data bytes a FIND reply message carries under find_split (0: all).
+size_t split_size()
+{
+    return F.faults.find_split > 0 ? static_cast<size_t>(F.faults.find_split) : 0;
+}
+
 const char *entry_name(const FakeSearch &s, uint32_t i)
 {
     if (s.has_self && i == 0)
@@ -99,7 +105,33 @@ struct Page {
     ByteBuffer data;
     uint32_t returned;
     size_t last_entry;  // offset of the last entry written
+    size_t prev_entry;  // offset of the one before it
 };
+
+// The entry chain as the find_chain switch bends it, and the SearchCount
+// the reply states.
+uint32_t bend_chain(Page *pg)
+{
+    if (pg->returned < 2 || pg->data.failed)
+        return pg->returned;
+    uint8_t *d = pg->data.data;
+    switch (F.faults.find_chain) {
+    case 1:
+        memset(d + pg->prev_entry, 0, 4);
+        break;
+    case 2: {
+        uint32_t past = static_cast<uint32_t>(pg->data.len + 8);
+        for (int i = 0; i < 4; i++)
+            d[i] = static_cast<uint8_t>(past >> (8 * i));
+        break;
+    }
+    case 3:
+        return pg->returned + 1;
+    default:
+        break;
+    }
+    return pg->returned;
+}
 
 // Fills one reply's worth of entries from the search position: 0, or -1
 // when not even the first entry fits the room.
@@ -116,6 +148,7 @@ int fill_page(FakeSearch &s, uint16_t search_count, bool unicode, size_t room, P
             break;
         s.pos++;
         if (r > 0) {
+            pg->prev_entry = pg->last_entry;
             pg->last_entry = at;
             pg->returned++;
         }
@@ -252,18 +285,19 @@ void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         return;
     }
     bool eos = s->pos >= s->count;
+    uint32_t stated = bend_chain(&pg);
     uint8_t params[10];
     uint32_t sid = s->sid;
     params[0] = static_cast<uint8_t>(sid);
     params[1] = static_cast<uint8_t>(sid >> 8);
-    params[2] = static_cast<uint8_t>(pg.returned);
-    params[3] = static_cast<uint8_t>(pg.returned >> 8);
+    params[2] = static_cast<uint8_t>(stated);
+    params[3] = static_cast<uint8_t>(stated >> 8);
     params[4] = eos ? 1 : 0;
     params[5] = 0;
     params[6] = params[7] = 0;  // EaErrorOffset
     params[8] = static_cast<uint8_t>(pg.last_entry);
     params[9] = static_cast<uint8_t>(pg.last_entry >> 8);
-    fake_trans_reply(rp, params, sizeof params, pg.data.data, pg.data.len);
+    fake_trans_reply(rp, params, sizeof params, pg.data.data, pg.data.len, split_size());
     vnb_buf_free(&pg.data);
     finish(s, fp.flags, eos);
 }
@@ -299,6 +333,8 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
             }
         }
     }
+    if (F.faults.find_ignore_resume && s->pos > 0)
+        s->pos--;
     fake_trace("[fn] sid=%u pos=%u count=%u\n", sid, s->pos, s->count);
     if (s->pos >= s->count) {
         fake_search_free(s);
@@ -312,15 +348,16 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp)
         return;
     }
     bool eos = s->pos >= s->count;
+    uint32_t stated = bend_chain(&pg);
     uint8_t params[8];
-    params[0] = static_cast<uint8_t>(pg.returned);
-    params[1] = static_cast<uint8_t>(pg.returned >> 8);
+    params[0] = static_cast<uint8_t>(stated);
+    params[1] = static_cast<uint8_t>(stated >> 8);
     params[2] = eos ? 1 : 0;
     params[3] = 0;
     params[4] = params[5] = 0;
     params[6] = static_cast<uint8_t>(pg.last_entry);
     params[7] = static_cast<uint8_t>(pg.last_entry >> 8);
-    fake_trans_reply(rp, params, sizeof params, pg.data.data, pg.data.len);
+    fake_trans_reply(rp, params, sizeof params, pg.data.data, pg.data.len, split_size());
     vnb_buf_free(&pg.data);
     finish(s, fp.flags, eos);
 }

@@ -1,6 +1,8 @@
 // The transaction framing that TRANSACTION and TRANSACTION2 share, and the
 // TRANSACTION2 subcommand dispatch.
 #include <algorithm>
+#include <span>
+#include <vector>
 
 #include "fake/fake_internal.h"
 #include "util/smb1_wire.h"
@@ -78,29 +80,83 @@ size_t fake_trans_data_room(const FakeServerState &st, const FakeTrans &tr, size
     return std::min<size_t>(room, tr.max_data);
 }
 
-void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, const uint8_t *data, size_t data_len)
+namespace {
+
+struct TransPart {
+    uint32_t total_params, total_data;
+    std::span<const uint8_t> params;
+    size_t param_disp;
+    std::span<const uint8_t> data;
+    size_t data_disp;
+};
+
+// One reply message of a transaction after the header already in rp.msg.
+void put_trans_part(FakeReply &rp, const TransPart &p)
 {
     size_t param_at = align4(kReplyBytes);
-    size_t data_at = align4(param_at + param_len);
+    size_t data_at = align4(param_at + p.params.size());
     ByteBuffer *b = &rp.msg;
     rp_words(rp, 10);
-    vnb_w16(b, static_cast<uint32_t>(param_len));  // TotalParameterCount
-    vnb_w16(b, static_cast<uint32_t>(data_len));   // TotalDataCount
+    vnb_w16(b, p.total_params);
+    vnb_w16(b, p.total_data);
     vnb_w16(b, 0);
-    vnb_w16(b, static_cast<uint32_t>(param_len));
-    vnb_w16(b, static_cast<uint32_t>(param_at));
-    vnb_w16(b, 0);                                  // ParameterDisplacement
-    vnb_w16(b, static_cast<uint32_t>(data_len));
-    vnb_w16(b, static_cast<uint32_t>(data_at));
-    vnb_w16(b, 0);                                  // DataDisplacement
+    vnb_w16(b, static_cast<uint32_t>(p.params.size()));
+    vnb_w16(b, static_cast<uint32_t>(p.params.empty() ? 0 : param_at));
+    vnb_w16(b, static_cast<uint32_t>(p.param_disp));
+    vnb_w16(b, static_cast<uint32_t>(p.data.size()));
+    vnb_w16(b, static_cast<uint32_t>(p.data.empty() ? 0 : data_at));
+    vnb_w16(b, static_cast<uint32_t>(p.data_disp));
     vnb_buf_byte(b, 0);                             // SetupCount
     vnb_buf_byte(b, 0);
     size_t bc = rp_bytes_begin(rp);
     rp_align(rp, 4);
-    vnb_buf_put(b, params, param_len);
+    vnb_buf_put(b, p.params.data(), p.params.size());
     rp_align(rp, 4);
-    vnb_buf_put(b, data, data_len);
+    vnb_buf_put(b, p.data.data(), p.data.size());
     rp_bytes_end(rp, bc);
+}
+
+}  // namespace
+
+void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, const uint8_t *data, size_t data_len,
+                      size_t part_data)
+{
+    std::span<const uint8_t> all_params(params, param_len);
+    std::span<const uint8_t> all_data(data, data_len);
+    if (part_data == 0 || data_len <= part_data) {
+        put_trans_part(rp, {static_cast<uint32_t>(param_len), static_cast<uint32_t>(data_len), all_params, 0,
+                            all_data, 0});
+        return;
+    }
+    // The header as written so far starts every further message.
+    const size_t header_len = static_cast<size_t>(rp.msg.len);
+    std::vector<uint8_t> header(rp.msg.data, rp.msg.data + header_len);
+    size_t at = 0;
+    for (int part = 0; at < data_len; part++) {
+        size_t n = std::min(part_data, data_len - at);
+        if (part > 0 && rp.more_count == kMaxReplyParts)
+            break;  // a reply that needs more parts goes short: the client must see it
+        TransPart p{static_cast<uint32_t>(param_len), static_cast<uint32_t>(data_len),
+                    part == 0 ? all_params : std::span<const uint8_t>{}, part == 0 ? 0 : param_len,
+                    all_data.subspan(at, n), at};
+        if (part == 1) {
+            switch (F.faults.split_fault) {
+            case 1: p.data_disp += 8; break;                  // a gap
+            case 2: p.data_disp = at >= 8 ? at - 8 : 0; break;  // an overlap
+            case 3: p.total_data += 100; break;               // the total grows
+            default: break;
+            }
+        }
+        if (part == 0) {
+            put_trans_part(rp, p);
+        } else {
+            FakeReply more{};
+            vnb_buf_put(&more.msg, header.data(), header.size());
+            put_trans_part(more, p);
+            rp.more[rp.more_count++] = more.msg;
+        }
+        at += n;
+    }
 }
 
 void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp)

@@ -17,6 +17,20 @@ constexpr uint16_t kSupportSearchBits = 0x0001;
 constexpr uint32_t kReadOnlyRights = 0x001200A9;  // FILE_GENERIC_READ | FILE_EXECUTE
 constexpr uint32_t kPipeRights = 0x001F01FF;
 
+// Share names compare without regard to case; under upper_shares, as some
+// servers do, only the upper-case form of a name matches.
+bool share_matches(const char *name, const char *asked)
+{
+    if (!F.faults.upper_shares)
+        return vnb_casecmp(name, asked) == 0;
+    for (; *name && *asked; name++, asked++) {
+        char up = *name >= 'a' && *name <= 'z' ? static_cast<char>(*name - 'a' + 'A') : *name;
+        if (*asked != up)
+            return false;
+    }
+    return *name == *asked;
+}
+
 // The tree id the request's path names, or 0.
 uint32_t tree_for_path(const FakeRequest &rq)
 {
@@ -39,7 +53,7 @@ uint32_t tree_for_path(const FakeRequest &rq)
     if (vnb_casecmp(share, "IPC$") == 0)
         return F.faults.no_ipc ? 0 : kIpcTid;
     for (uint32_t i = 0; i < F.share_count; i++)
-        if (vnb_casecmp(F.shares[i].name, share) == 0)
+        if (share_matches(F.shares[i].name, share))
             return i + 1;
     return 0;
 }

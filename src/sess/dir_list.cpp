@@ -18,7 +18,9 @@
 namespace {
 
 constexpr uint16_t kSearchAttributes = 0x0037;  // read-only, hidden, system, directory, archive
-constexpr uint16_t kSearchCount = 200;
+// Entries asked for per FIND request: more than a full MaxDataCount of
+// entries holds, so the data size decides.
+constexpr uint16_t kSearchCount = 1366;
 constexpr size_t kFindFirstMinParams = 9;
 constexpr size_t kFindNextMinParams = 5;
 // Bounds the round trips a server can draw out of one listing with pages of
@@ -28,6 +30,7 @@ constexpr size_t kPatternArea = 2 * 1030 + 8;
 
 // Entry offsets.
 constexpr size_t kOffNextEntry = 0;
+constexpr size_t kOffFileIndex = 4;
 constexpr size_t kOffLastWrite = 24;
 constexpr size_t kOffEndOfFile = 40;
 constexpr size_t kOffAttributes = 56;
@@ -104,7 +107,7 @@ int32_t find_next(Session &s, uint32_t tid, const ListingWork *q, SmbRequest &re
     vnb_w16(&p, q->sid);
     vnb_w16(&p, kSearchCount);
     vnb_w16(&p, smb::kFindFileBothDirectoryInfo);
-    vnb_w32(&p, 0);  // ResumeKey
+    vnb_w32(&p, q->last_file_index);  // ResumeKey: the server's own mark of the last entry
     vnb_w16(&p, smb::kFindCloseAtEos | smb::kFindContinueFromLast);
     vnb_buf_put(&p, q->last_name, q->last_name_len);
     if (q->unicode)
@@ -133,30 +136,47 @@ struct SearchState {
     bool link_ok = true;       // no exchange failed: further requests make sense
 };
 
-// Decodes one page's data block; true when the search should go on.
-bool take_page(const TransReply &r, ListingWork *q, const char *tag)
+// Decodes one page: its SearchCount entries, all of them. 1 when the
+// search goes on, 0 at its end, -2 for a page that does not hold what it
+// says or an empty page before the end.
+int take_page(const TransReply &r, size_t count_at, bool end, ListingWork *q, const char *what)
 {
-    if (r.data_count == 0)
-        return false;
-    int parsed = find_parse(r.data, r.data_count, q);
+    uint32_t count = vnb_r16(r.params + count_at);
+    int parsed = find_parse(r.data, r.data_count, count, q);
     if (sess_trace_on())
-        std::fprintf(stderr, "[%s] parsed=%d dcnt=%u q->n=%zu\n", tag, parsed, r.data_count, q->items.size());
-    return parsed > 0;
+        std::fprintf(stderr, "[%s] count=%u parsed=%d dcnt=%u q->n=%zu\n", what, count, parsed, r.data_count,
+                     q->items.size());
+    if (parsed < 0)
+        return parsed;
+    if (count == 0 && !end)
+        return vnb_fail(-2, "%s reply lists no entries before the end of the search", what);
+    return end ? 0 : 1;
 }
 
 // Takes the SID and EndOfSearch from parameters found sound, even when the
 // data block then fails, so that a search left open can be closed.
-void take_params(const TransReply &r, size_t min_params, size_t eos_at, bool first, ListingWork *q,
+bool take_params(const TransReply &r, size_t min_params, size_t eos_at, bool first, ListingWork *q,
                  SearchState *s)
 {
     if (!r.params || r.param_count < min_params)
-        return;
+        return false;
     if (first) {
         q->sid = vnb_r16(r.params);
         s->open = true;
     }
-    if (r.params[eos_at] & 1)
+    bool end = (r.params[eos_at] & 1) != 0;
+    if (end)
         s->open = false;  // CLOSE_AT_EOS: the server has ended it
+    return end;
+}
+
+// A reply that failed: after one of several messages the server may still
+// be sending the rest, so nothing more is asked on the connection.
+int32_t failed_reply(int32_t rc, const TransReply &r, SearchState *s)
+{
+    if (r.parts > 1 || r.rest_announced)
+        s->link_ok = false;
+    return rc;
 }
 
 int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, ListingWork *q, SearchState *s)
@@ -171,12 +191,13 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
     if (first.header.status_is_nt && first.header.status == smb::kStatusNoSuchFile)
         return 0;
     TransReply r;
-    TransFault f = vnb_trans_reply_read(first.message(), kFindFirstMinParams, &r);
-    take_params(r, kFindFirstMinParams, 4, true, q, s);
-    if (f != TransFault::none)
-        return vnb_trans_fail("FIND_FIRST2", f, &r);
-    if (!take_page(r, q, "ff") || !s->open)
-        return 0;
+    rc = vnb_trans_reply_take(ses, first, kFindFirstMinParams, "FIND_FIRST2", &r);
+    bool end = take_params(r, kFindFirstMinParams, 4, true, q, s);
+    if (rc != 0)
+        return failed_reply(rc, r, s);
+    int more = take_page(r, 2, end, q, "FIND_FIRST2");
+    if (more <= 0 || !s->open)
+        return more;
 
     while (q->items.size() < kMaxListedItems && q->entries_seen < kMaxEntriesSeen) {
         SmbRequest next;
@@ -187,32 +208,36 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
         }
         if (next.header.status_is_nt && next.header.status == STATUS_NO_MORE_FILES)
             return 0;
-        f = vnb_trans_reply_read(next.message(), kFindNextMinParams, &r);
-        take_params(r, kFindNextMinParams, 2, false, q, s);
-        if (f != TransFault::none)
-            return vnb_trans_fail("FIND_NEXT2", f, &r);
-        if (!take_page(r, q, "fn") || !s->open)
-            return 0;
+        TransReply rn;
+        rc = vnb_trans_reply_take(ses, next, kFindNextMinParams, "FIND_NEXT2", &rn);
+        end = take_params(rn, kFindNextMinParams, 2, false, q, s);
+        if (rc != 0)
+            return failed_reply(rc, rn, s);
+        more = take_page(rn, 0, end, q, "FIND_NEXT2");
+        if (more <= 0 || !s->open)
+            return more;
     }
     return 0;
 }
 
 }  // namespace
 
-int find_parse(const uint8_t *data, size_t len, ListingWork *q)
+int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWork *q)
 {
-    int decoded = 0;
     size_t off = 0;
-    while (data && len - off >= smb::kFindBothDirectoryInfoFixed) {
+    for (uint32_t i = 0; i < search_count; i++) {
+        if (!data || len - off < smb::kFindBothDirectoryInfoFixed)
+            return vnb_fail(-2, "FIND entry %u of %u lies outside the %zu data bytes", i + 1, search_count, len);
         LeReader e(data + off, len - off);
         uint32_t next = e.u32_at(kOffNextEntry);
+        uint32_t file_index = e.u32_at(kOffFileIndex);
         uint64_t mtime = e.u64_at(kOffLastWrite);
         uint64_t eof = e.u64_at(kOffEndOfFile);
         uint32_t attrs = e.u32_at(kOffAttributes);
         uint32_t name_len = e.u32_at(kOffNameLength);
         const uint8_t *raw = e.at(smb::kFindBothDirectoryInfoFixed, name_len);
         if (name_len == 0 || !raw)
-            break;
+            return vnb_fail(-2, "FIND entry %u of %u has no name inside the data", i + 1, search_count);
 
         size_t text_len = name_len;
         if (!q->unicode)
@@ -223,19 +248,27 @@ int find_parse(const uint8_t *data, size_t len, ListingWork *q)
                              : oem_to_utf8(raw, text_len, name, sizeof name) != 0;
         if (bad)
             name[0] = '\0';
+        if (!q->seen.emplace(reinterpret_cast<const char *>(raw), text_len).second)
+            return vnb_fail(-2, "the server listed \"%.200s\" twice: its search did not continue where it was asked to",
+                            name);
         q->last_name_len = text_len <= sizeof q->last_name ? text_len : 0;
         std::memcpy(q->last_name, raw, q->last_name_len);
+        q->last_file_index = file_index;
 
         bool is_folder = (attrs & smb::kAttrDirectory) != 0;
         if (!dot_name(name))
             qd_feed(name, is_folder ? -1 : static_cast<int64_t>(eof), smb::unix_ms_from_filetime(mtime), is_folder ? 1 : 0, q);
-        decoded++;
         q->entries_seen++;
-        if (next == 0 || next < smb::kFindBothDirectoryInfoFixed + name_len || next > len - off)
-            break;
+        if (i + 1 == search_count)
+            break;  // the last entry's NextEntryOffset is not looked at
+        if (next == 0)
+            return vnb_fail(-2, "FIND entry chain ends after %u of %u entries", i + 1, search_count);
+        if (next < smb::kFindBothDirectoryInfoFixed + name_len || next > len - off)
+            return vnb_fail(-2, "FIND entry %u of %u: NextEntryOffset %u runs off the entry or the data", i + 1,
+                            search_count, next);
         off += next;
     }
-    return decoded;
+    return static_cast<int>(search_count);
 }
 
 void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, ListingWork *q)

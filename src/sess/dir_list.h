@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "sess/session.h"
@@ -23,6 +25,10 @@ struct ListingWork {
     uint64_t entries_seen = 0;   // every entry decoded, "." and ".." included
     uint8_t last_name[kMaxResumeName]{};  // raw name of the last entry decoded
     size_t last_name_len = 0;
+    uint32_t last_file_index = 0;         // FileIndex of that entry: FIND_NEXT2's resume key
+    // Raw names decoded so far: a server that lists one twice did not
+    // continue where it was asked to.
+    std::unordered_set<std::string> seen;
 };
 
 // Lists the folder (NULL or "" for the share root; "/"-separated) of the
@@ -30,11 +36,12 @@ struct ListingWork {
 // listing stays when this fails.
 int32_t vnb_query_directory_all(Session &s, const char *folder, uint32_t tid);
 
-// Decodes one FIND data block: entries until one does not fit, has no name or
-// its NextEntryOffset does not lead past it. Feeds each one to qd_feed and
-// remembers the last name for FIND_NEXT2. Returns the entries decoded,
-// "." and ".." included.
-int find_parse(const uint8_t *data, size_t len, ListingWork *q);
+// Decodes the search_count entries of one FIND data block, following the
+// NextEntryOffset chain; feeds each one to qd_feed and remembers the last
+// name for FIND_NEXT2. Returns search_count, or -2 (with the error text)
+// when an entry does not fit the block or has no name, the chain ends or
+// leaves the block before search_count entries, or a name comes again.
+int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWork *q);
 
 // Skips "." and ".."; counts a hidden name; drops entries past the item cap;
 // otherwise appends one entry to q->items.

@@ -202,6 +202,21 @@ int32_t req_await(Session &s, SmbRequest &req)
     return 0;
 }
 
+int32_t req_await_more(Session &s, SmbRequest &req)
+{
+    if (!req.answered || req.session != nullptr)
+        return vnb_fail(-6, "the request has no reply to follow");
+    req.answered = false;
+    req.reply.clear();
+    req.header = ParsedHeader{};
+    req.session = &s;
+    s.in_flight.push_back(&req);
+    int32_t rc = req_await(s, req);
+    if (rc != 0)
+        forget(s, req);
+    return rc;
+}
+
 int32_t exchange(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
                  uint32_t tid, bool sign, SmbRequest &req)
 {

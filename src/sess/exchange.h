@@ -55,6 +55,12 @@ int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> re
 // or one that fails its checks, fails with -2.
 int32_t req_await(Session &s, SmbRequest &req);
 
+// Waits for one more message answering req (already answered): the
+// secondary responses of a transaction carry the request's MID and, when
+// signed, the same sequence number as the first. The new message replaces
+// req.reply and req.header.
+int32_t req_await_more(Session &s, SmbRequest &req);
+
 // One exchange: send, then await. A non-zero status in the reply is not a
 // failure here: callers look at req.header.status. `sign` is false for
 // NEGOTIATE and SESSION_SETUP.

@@ -11,6 +11,7 @@
 #include "sess/logon.h"
 #include "sess/sess_sign.h"
 #include "sess/trace.h"
+#include "sess/trans.h"
 #include "util/error.h"
 #include "util/le_reader.h"
 #include "util/status.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr uint32_t kMaxBufferSize = 0x4104;
 constexpr uint32_t kMaxMpxCount = 2;
 constexpr uint32_t kVcNumber = 1;
 // Extended security, NT find, 32-bit status, NT SMBs, Unicode.
@@ -76,12 +76,12 @@ void pad_for_unicode(const ByteBuffer &words, ByteBuffer *bytes)
 }
 
 // The fixed words both forms start with, up to SessionKey.
-void put_andx_prefix(ByteBuffer *w)
+void put_andx_prefix(const Session &s, ByteBuffer *w)
 {
     vnb_buf_byte(w, 0xFF);  // AndXCommand: none
     vnb_buf_byte(w, 0);     // AndXReserved
     vnb_w16(w, 0);          // AndXOffset
-    vnb_w16(w, kMaxBufferSize);
+    vnb_w16(w, vnb_client_max_buffer(s));
     vnb_w16(w, kMaxMpxCount);
     vnb_w16(w, kVcNumber);
     vnb_w32(w, 0);          // SessionKey
@@ -168,7 +168,7 @@ int32_t setup_done(Session &s, const SmbRequest &req, const SetupReply &rep, int
 
 void build_extended(const Session &s, const ByteBuffer &token, ByteBuffer *words, ByteBuffer *bytes)
 {
-    put_andx_prefix(words);
+    put_andx_prefix(s, words);
     vnb_w16(words, static_cast<uint32_t>(token.len));  // SecurityBlobLength
     vnb_w32(words, 0);                                  // Reserved
     vnb_w32(words, kCapsExtended);
@@ -299,7 +299,7 @@ int32_t compute_basic_responses(Session &s)
 // domain name cannot be sent in that form.
 bool build_basic(const Session &s, ByteBuffer *words, ByteBuffer *bytes)
 {
-    put_andx_prefix(words);
+    put_andx_prefix(s, words);
     vnb_w16(words, s.lm_response_len);  // OEMPasswordLength
     vnb_w16(words, s.nt_response_len);  // UnicodePasswordLength
     vnb_w32(words, 0);                    // Reserved

@@ -120,8 +120,13 @@ int32_t trans_ipc_pipe(Session &s, uint32_t tid, uint32_t fid, const uint8_t *pd
     TransFault fault = vnb_trans_reply_read(answer.message(), 0, &reply);
     if (fault == TransFault::data_outside)
         return vnb_fail(-2, "the pipe data lies outside the frame");
-    if (fault != TransFault::none)
+    if (fault == TransFault::split) {
+        rc = vnb_trans_reply_take(s, answer, 0, "TRANS", &reply);
+        if (rc != 0)
+            return rc;
+    } else if (fault != TransFault::none) {
         return vnb_trans_fail("TRANS", fault, &reply);
+    }
     if (reply.data_count == 0)
         return vnb_fail(-2, "the pipe answered no data");
     vnb_buf_put(out, reply.data, reply.data_count);

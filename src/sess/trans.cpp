@@ -11,9 +11,6 @@ namespace {
 constexpr uint32_t kMaxSetupWords = 16;
 constexpr uint32_t kReplyWordsFixed = 10;  // reply parameter words before the setup words
 constexpr size_t kByteBlockStart = smb::kHeaderLen + 1 + 2;  // plus the words: header, WordCount, ByteCount
-// Slack for a server that counts the 4-byte NBSS header against MaxBufferSize.
-constexpr uint32_t kNbssSlack = 4;
-constexpr uint32_t kMaxPad = 3;
 
 // Reply word offsets (counted from the start of the message).
 constexpr size_t kOffTotalParamCount = 33;
@@ -62,13 +59,9 @@ bool block_inside(uint32_t offset, uint32_t count, size_t msg_len)
 
 }  // namespace
 
-uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count)
+uint32_t vnb_client_max_buffer(const Session &s)
 {
-    uint64_t overhead = smb::kHeaderLen + 1 + 2 * (uint64_t{kReplyWordsFixed} + reply_setup_count) + 2 +
-                        2 * kMaxPad + kNbssSlack + max_param_count;
-    if (overhead >= kClientMaxBuffer)
-        return 0;
-    return std::min<uint32_t>(0xFFFF, static_cast<uint32_t>(kClientMaxBuffer - overhead));
+    return std::clamp(s.max_buffer, kClientMaxBuffer, kClientMaxBufferMost);
 }
 
 int vnb_sess_unicode(const Session &s)
@@ -103,7 +96,7 @@ int32_t vnb_trans_build(const Session &s, const TransRequest *req, ByteBuffer *w
     if (bytes->len > kMaxRequestBytes)
         return vnb_fail(-7, "a request does not fit one SMB1 frame");
 
-    uint32_t max_data = std::min(req->max_data_count, vnb_trans_max_data(req->max_param_count, 0));
+    uint32_t max_data = std::min<uint32_t>(req->max_data_count, 0xFFFF);
     vnb_w16(words, static_cast<uint32_t>(req->params_len));  // TotalParameterCount
     vnb_w16(words, static_cast<uint32_t>(req->data_len));    // TotalDataCount
     vnb_w16(words, std::min<uint32_t>(req->max_param_count, 0xFFFF));
@@ -138,9 +131,12 @@ int32_t vnb_trans_exchange(Session &s, const TransRequest *req, SmbRequest &repl
     return rc;
 }
 
-TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params, TransReply *out)
+namespace {
+
+// Reads one message of a reply: its counts, displacements and blocks, each
+// block inside the message. Pointers into the message.
+TransFault read_part(std::span<const uint8_t> msg, TransReply *out)
 {
-    *out = TransReply{};
     LeReader r(msg.data(), msg.size());
     out->word_count = r.u8_at(smb::kHeaderLen);
     if (r.failed || out->word_count < kReplyWordsFixed)
@@ -153,15 +149,12 @@ TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params,
     out->total_data_count = r.u16_at(kOffTotalDataCount);
     out->param_count = r.u16_at(kOffParamCount);
     out->param_offset = r.u16_at(kOffParamOffset);
+    out->param_disp = r.u16_at(kOffParamDisplacement);
     out->data_count = r.u16_at(kOffDataCount);
     out->data_offset = r.u16_at(kOffDataOffset);
-    // One message answers the request only when it carries everything from
-    // the start; anything else is one part of a split reply.
-    if (out->total_param_count > out->param_count || out->total_data_count > out->data_count ||
-        r.u16_at(kOffParamDisplacement) != 0 || r.u16_at(kOffDataDisplacement) != 0)
-        return TransFault::split;
-    if (out->param_count < min_params)
-        return TransFault::few_params;
+    out->data_disp = r.u16_at(kOffDataDisplacement);
+    out->params = nullptr;
+    out->data = nullptr;
     if (!block_inside(out->param_offset, out->param_count, msg.size()))
         return TransFault::params_outside;
     out->params = out->param_count ? msg.data() + out->param_offset : nullptr;
@@ -169,6 +162,116 @@ TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params,
         return TransFault::data_outside;
     out->data = out->data_count ? msg.data() + out->data_offset : nullptr;
     return TransFault::none;
+}
+
+// One message that carries everything from the start (a total below what
+// it carries is taken as the count).
+bool whole(const TransReply &r)
+{
+    return r.param_disp == 0 && r.data_disp == 0 && r.total_param_count <= r.param_count &&
+           r.total_data_count <= r.data_count;
+}
+
+// Appends a part's block where the parts before it ended.
+bool join(std::vector<uint8_t> &joined, uint32_t total, uint32_t disp, const uint8_t *block, uint32_t count)
+{
+    if (disp != joined.size() || count > total - joined.size())
+        return false;
+    joined.insert(joined.end(), block, block + count);
+    return true;
+}
+
+// The blocks as joined so far, counted as the reply's.
+void point_at_joined(TransReply *out)
+{
+    out->param_count = static_cast<uint32_t>(out->joined_params.size());
+    out->data_count = static_cast<uint32_t>(out->joined_data.size());
+    out->params = out->joined_params.empty() ? nullptr : out->joined_params.data();
+    out->data = out->joined_data.empty() ? nullptr : out->joined_data.data();
+}
+
+}  // namespace
+
+TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params, TransReply *out)
+{
+    out->parts = 1;
+    TransFault f = read_part(msg, out);
+    if (f == TransFault::word_count || f == TransFault::words_outside)
+        return f;
+    // One message answers the request only when it carries everything from
+    // the start; anything else is one part of a split reply.
+    if (!whole(*out)) {
+        out->params = out->data = nullptr;
+        return TransFault::split;
+    }
+    if (out->param_count < min_params)
+        return TransFault::few_params;
+    return f;
+}
+
+int32_t vnb_trans_reply_take(Session &s, SmbRequest &req, size_t min_params, const char *what, TransReply *out)
+{
+    TransFault f = vnb_trans_reply_read(req.message(), min_params, out);
+    if (f != TransFault::split)
+        return f == TransFault::none ? 0 : vnb_trans_fail(what, f, out);
+
+    // A split reply: the parts follow one another, each block continuing
+    // exactly where it ended, until both blocks hold their totals.
+    f = read_part(req.message(), out);
+    if (f != TransFault::none)
+        return vnb_trans_fail(what, f, out);
+    const uint32_t total_params = out->total_param_count;
+    const uint32_t total_data = out->total_data_count;
+    const uint32_t status = req.header.status;
+    out->rest_announced = out->param_count < total_params || out->data_count < total_data;
+    std::vector<uint8_t> &params = out->joined_params;
+    std::vector<uint8_t> &data = out->joined_data;
+    params.reserve(total_params);
+    data.reserve(total_data);
+    int32_t rc = 0;
+    for (;;) {
+        const size_t have_params = params.size();
+        const size_t have_data = data.size();
+        bool nothing_new = out->parts > 1 && out->param_count == 0 && out->data_count == 0;
+        if (nothing_new || !join(params, total_params, out->param_disp, out->params, out->param_count) ||
+            !join(data, total_data, out->data_disp, out->data, out->data_count)) {
+            rc = vnb_fail(-2,
+                          "%s reply part %u does not continue where the parts before it ended (parameters %u+%u, "
+                          "data %u+%u, after %zu of %u and %zu of %u bytes)",
+                          what, out->parts, out->param_disp, out->param_count, out->data_disp, out->data_count,
+                          have_params, total_params, have_data, total_data);
+            break;
+        }
+        if (params.size() == total_params && data.size() == total_data)
+            break;
+        rc = req_await_more(s, req);
+        if (rc != 0)
+            break;
+        out->parts++;
+        f = read_part(req.message(), out);
+        if (f != TransFault::none) {
+            rc = vnb_trans_fail(what, f, out);
+            break;
+        }
+        if (out->total_param_count != total_params || out->total_data_count != total_data) {
+            rc = vnb_fail(-2, "%s reply part %u changes the totals from %u and %u to %u and %u bytes", what,
+                          out->parts, total_params, total_data, out->total_param_count, out->total_data_count);
+            break;
+        }
+        if (req.header.status != status) {
+            rc = vnb_fail(-2, "%s reply part %u changes the status from %08x to %08x", what, out->parts, status,
+                          req.header.status);
+            break;
+        }
+    }
+    out->total_param_count = total_params;
+    out->total_data_count = total_data;
+    point_at_joined(out);
+    if (params.size() < std::max<size_t>(min_params, total_params))
+        out->params = nullptr;  // not sound: nothing is read from them
+    if (rc == 0 && out->param_count < min_params)
+        rc = vnb_trans_fail(what, TransFault::few_params, out);
+    return rc;
 }
 
 int32_t vnb_trans_fail(const char *what, TransFault fault, const TransReply *r)

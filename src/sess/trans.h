@@ -1,18 +1,26 @@
 // smb::TRANSACTION and smb::TRANSACTION2: building one request whose
-// parameter and data blocks start 4-byte aligned, and reading the one reply
-// message that answers it.
+// parameter and data blocks start 4-byte aligned, and reading its reply,
+// which a server may send as several messages (a primary response and
+// secondary ones) when it does not fit the client's buffer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "sess/exchange.h"
 #include "sess/session.h"
 #include "sess/smb_header.h"
 
-// MaxBufferSize the client announces in SESSION_SETUP: no reply is larger.
+// MaxBufferSize the client announces in SESSION_SETUP at the least; it
+// announces up to kClientMaxBufferMost where the server's own buffer is as
+// large. No reply message is larger than what it announced.
 inline constexpr uint32_t kClientMaxBuffer = 16644;
+inline constexpr uint32_t kClientMaxBufferMost = 0xFFFF;
+
+// The MaxBufferSize this client announces to the session's server.
+uint32_t vnb_client_max_buffer(const Session &s);
 
 // TRANSACTION2 subcommands.
 enum : uint16_t {
@@ -34,16 +42,10 @@ struct TransRequest {
     const uint8_t *data;
     size_t data_len;
     uint32_t max_param_count;
-    // Capped to vnb_trans_max_data(max_param_count, ...); 0xFFFF asks for the
-    // most one reply can carry.
+    // 0xFFFF asks for the most the field allows: the server sends what does
+    // not fit one message in further ones.
     uint32_t max_data_count;
 };
-
-// The largest MaxDataCount for which a reply with up to max_param_count
-// parameter bytes and reply_setup_count setup words still fits one message
-// of kClientMaxBuffer bytes (header, words, ByteCount and alignment padding
-// taken off).
-uint32_t vnb_trans_max_data(uint32_t max_param_count, uint32_t reply_setup_count);
 
 // 1 when the session's requests carry the Unicode Flags2 bit (strings on
 // the wire are then UTF-16LE), else 0.
@@ -66,30 +68,51 @@ enum class TransFault {
     word_count,      // WordCount below 10
     words_outside,   // the parameter words or ByteCount run past the message
     split,           // Total*Count above what this message carries, or a displacement
+
     few_params,      // ParameterCount below the caller's minimum
     params_outside,  // parameter block not inside the message
     data_outside,    // data block not inside the message
 };
 
-// The reply as read; the block pointers point into the message and are
-// NULL when their count is 0 or they were not found sound (the parameters
-// are already set when only the data block fails).
+// The reply as read; the block pointers point into the message (or, for a
+// reply of several messages, into the joined blocks below) and are NULL
+// when their count is 0 or they were not found sound (the parameters are
+// already set when only the data block fails).
 struct TransReply {
-    uint32_t word_count;
-    uint32_t total_param_count;
-    uint32_t total_data_count;
-    uint32_t param_count;
-    uint32_t param_offset;
-    uint32_t data_count;
-    uint32_t data_offset;
-    const uint8_t *params;
-    const uint8_t *data;
+    TransReply() = default;
+    TransReply(const TransReply &) = delete;
+    TransReply &operator=(const TransReply &) = delete;
+
+    uint32_t word_count = 0;
+    uint32_t total_param_count = 0;
+    uint32_t total_data_count = 0;
+    uint32_t param_count = 0;
+    uint32_t param_offset = 0;
+    uint32_t data_count = 0;
+    uint32_t data_offset = 0;
+    const uint8_t *params = nullptr;
+    const uint8_t *data = nullptr;
+    uint32_t param_disp = 0;
+    uint32_t data_disp = 0;
+    uint32_t parts = 0;                // messages taken
+    bool rest_announced = false;       // the first message stated more than it carried
+    std::vector<uint8_t> joined_params;
+    std::vector<uint8_t> joined_data;
 };
 
 // Reads a TRANSACTION/TRANSACTION2 reply message with bounds checks. A block
 // with a non-zero count needs a non-zero offset and must lie inside the
-// message. Sets no error text; *out holds whatever was read.
+// message. Sets no error text; *out holds whatever was read. A message that
+// is one part of a split reply fails with split.
 TransFault vnb_trans_reply_read(std::span<const uint8_t> msg, size_t min_params, TransReply *out);
+
+// Reads the reply to req, taking the further messages of a split reply
+// (same MID, same signing sequence number, same status) and joining their
+// blocks. Every part must continue each block exactly where the parts
+// before it ended, within the totals the first part stated, which no part
+// may change. 0; -2 with the text of vnb_trans_fail (prefixed by what);
+// or the exchange's code when a further message does not arrive.
+int32_t vnb_trans_reply_take(Session &s, SmbRequest &req, size_t min_params, const char *what, TransReply *out);
 
 // Words a fault as a -2 failure, prefixed by what ("FIND_FIRST2"):
 // "%s reply WordCount %u", "%s reply words lie outside the frame",

@@ -27,14 +27,20 @@ size_t utf8_prefix(const char *text, size_t max)
     return n;
 }
 
-// "\\host\share" (or "\\host\IPC$"): host cut to 96 bytes, share to 80,
-// the whole to 103, each cut on a character boundary.
+// "\\host\SHARE" (or "\\host\IPC$"): host cut to 96 bytes, share to 80,
+// the whole to 103, each cut on a character boundary. The share part goes
+// upper-cased (ASCII letters): share names are case-insensitive, and some
+// servers match them only in upper case. The host part stays as given.
 void unc_path(const Session &s, const char *share, bool ipc, char (&unc)[kUncCap])
 {
     char full[2 + 96 + 1 + 80 + 1];
     const char *tail = ipc ? "IPC$" : share;
-    std::snprintf(full, sizeof full, "\\\\%.*s\\%.*s", static_cast<int>(utf8_prefix(s.host, 96)), s.host,
-                  static_cast<int>(utf8_prefix(tail, 80)), tail);
+    int host_len = static_cast<int>(utf8_prefix(s.host, 96));
+    std::snprintf(full, sizeof full, "\\\\%.*s\\%.*s", host_len, s.host, static_cast<int>(utf8_prefix(tail, 80)),
+                  tail);
+    for (char *p = full + 2 + host_len + 1; *p; p++)
+        if (*p >= 'a' && *p <= 'z')
+            *p = static_cast<char>(*p - 'a' + 'A');
     size_t n = utf8_prefix(full, sizeof unc - 1);
     std::memcpy(unc, full, n);
     unc[n] = '\0';

@@ -305,6 +305,48 @@ TEST_P(Listing, ServerPagesAreJoined)
     }
 }
 
+// A server whose pages do not hold what they say, or whose next page does
+// not continue after the last entry, fails the listing: nothing short is
+// returned, and the held listing stays.
+TEST_P(Listing, BrokenPagesFailTheListingNeverShortIt)
+{
+    ASSERT_EQ(vnsmb1c_list("Media/Movies", nullptr), 5) << vnsmb1c_last_error();
+    const std::string held = vnsmb1c_list_json();
+    // Media/Paged in pages of 7: ".", "..", p0, p1, p10, p100, p101, ...
+    struct Case {
+        const char *fault;
+        const char *text;  // how the error text starts
+    } cases[] = {
+        {"find_chain", "FIND entry chain ends after 6 of 7 entries"},
+        {"find_chain", "FIND entry 1 of 7: NextEntryOffset "},
+        {"find_chain", "FIND entry chain ends after 7 of 8 entries"},
+        {"find_ignore_resume", "the server listed \"p101\" twice: its search did not continue where it was asked to"},
+    };
+    int value = 0;
+    for (const Case &c : cases) {
+        value = std::strcmp(c.fault, "find_chain") == 0 ? value + 1 : 1;
+        ASSERT_EQ(vnsmb1c_fake_set_fault("page", 7), 0);
+        ASSERT_EQ(vnsmb1c_fake_set_fault(c.fault, value), 0);
+        EXPECT_EQ(vnsmb1c_list("Media/Paged", nullptr), -2) << c.fault << " " << value;
+        EXPECT_EQ(std::string(vnsmb1c_last_error()).rfind(c.text, 0), 0u)
+            << c.fault << " " << value << ": " << vnsmb1c_last_error();
+        EXPECT_EQ(vnsmb1c_list_json(), held) << c.fault << " " << value;
+        ASSERT_EQ(vnsmb1c_fake_set_fault(c.fault, 0), 0);
+    }
+    ASSERT_EQ(vnsmb1c_list("Media/Paged", nullptr), 120) << "a sound server lists again on the same session";
+}
+
+// A server that knows share names only in upper case still connects trees
+// named in any case.
+TEST_P(Listing, SharePartGoesUpperCase)
+{
+    ASSERT_EQ(vnsmb1c_fake_set_fault("upper_shares", 1), 0);
+    EXPECT_EQ(vnsmb1c_list("music", nullptr), 1) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_list("Media/Movies", nullptr), 5) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_shares(), 3) << "IPC$ is upper case already: " << vnsmb1c_last_error();
+    EXPECT_STREQ(vnsmb1c_share_name(0), "Media") << "share names are listed as the server gives them";
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, Listing, ::testing::Values(Road::fake, Road::relay), road_name);
 
 // Items come straight from the held records; an index outside them gives

@@ -11,8 +11,6 @@ namespace {
 
 using sp::Bytes;
 
-constexpr size_t kReplyOverhead = 32 + 1 + 20 + 2;  // header, WordCount, 10 words, ByteCount
-
 class Trans : public sp::SessTest {
 protected:
     void SetUp() override
@@ -74,21 +72,14 @@ TEST_F(Trans, Trans2RequestLayout)
     }
 }
 
-TEST_F(Trans, MaxDataCountKeepsTheReplyInOneMessage)
+// MaxDataCount goes out as asked, up to what the field holds: a reply
+// larger than one message comes in several.
+TEST_F(Trans, MaxDataCountGoesOutAsAsked)
 {
-    const uint32_t room10 = vnb_trans_max_data(10, 0);
-    // The largest reply the request allows (10 parameter bytes, the data,
-    // worst-case padding before each block) fits the announced buffer.
-    EXPECT_LE(kReplyOverhead + 3 + 10 + 3 + room10, kClientMaxBuffer);
-    EXPECT_GT(room10, kClientMaxBuffer - 100);
-    EXPECT_LT(vnb_trans_max_data(1024, 0), room10 - 1000);
-    EXPECT_EQ(vnb_trans_max_data(1024, 0) + 1024 - 6, vnb_trans_max_data(0, 3));
-    EXPECT_EQ(vnb_trans_max_data(20000, 0), 0u);
-
     struct Case {
         uint32_t asked;
         uint32_t sent;
-    } cases[] = {{0xFFFF, room10}, {100, 100}, {0, 0}, {room10 + 1, room10}};
+    } cases[] = {{0xFFFF, 0xFFFF}, {100, 100}, {0, 0}, {0x10000, 0xFFFF}};
     for (const Case &c : cases) {
         peer.requests.clear();
         const uint8_t p[2] = {1, 0};
@@ -137,7 +128,7 @@ TEST_F(Trans, PipeRequestAlignsNameParametersAndData)
         EXPECT_EQ(t.data, data);
         EXPECT_EQ(t.total_data, c.data);
         EXPECT_EQ(t.max_params, 0);
-        EXPECT_EQ(t.max_data, vnb_trans_max_data(0, 0));
+        EXPECT_EQ(t.max_data, 0xFFFF);
         Bytes name = c.flags2 & 0x8000 ? Bytes{0, '\\', 0, 'P', 0, 'I', 0, 'P', 0, 'E', 0, '\\', 0, 0, 0}
                                        : Bytes{'\\', 'P', 'I', 'P', 'E', '\\', 0};
         EXPECT_EQ(Bytes(req.begin() + 67, req.begin() + 67 + static_cast<long>(name.size())), name);
@@ -272,6 +263,109 @@ TEST_F(Trans, LyingAndTruncatedReplies)
             EXPECT_STREQ(vnb_error(), c.text) << c.what;
         }
     }
+}
+
+// One message of a split reply: its blocks and where they go.
+struct Part {
+    Bytes params;
+    uint32_t param_disp;
+    Bytes data;
+    uint32_t data_disp;
+    uint32_t total_params = 4;
+    uint32_t total_data = 10;
+    uint32_t status = 0;
+};
+
+Bytes part_message(const Bytes &req, const Part &p)
+{
+    Bytes m = sp::trans_reply(req, p.params, p.data, p.status);
+    sp::set16(m, sp::kRepTotalParams, p.total_params);
+    sp::set16(m, sp::kRepTotalData, p.total_data);
+    sp::set16(m, sp::kRepParamDisp, p.param_disp);
+    sp::set16(m, sp::kRepDataDisp, p.data_disp);
+    return m;
+}
+
+// A reply sent as several messages is joined when every part continues
+// where the parts before it ended; anything else fails with -2 and says
+// which part went wrong.
+TEST_F(Trans, SplitRepliesAreJoinedOrRefused)
+{
+    const Bytes p4{1, 2, 3, 4};
+    const Bytes d10{10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+    auto d = [&](size_t from, size_t n) { return Bytes(d10.begin() + from, d10.begin() + from + n); };
+    struct Case {
+        const char *what;
+        std::vector<Part> parts;
+        int32_t rc;
+        const char *text;  // how the error text starts
+    } cases[] = {
+        {"two parts", {{p4, 0, d(0, 6), 0}, {{}, 4, d(6, 4), 6}}, 0, nullptr},
+        {"three parts, parameters split too",
+         {{{1, 2}, 0, {}, 0}, {{3, 4}, 2, d(0, 3), 0}, {{}, 4, d(3, 7), 3}}, 0, nullptr},
+        {"a gap", {{p4, 0, d(0, 6), 0}, {{}, 4, d(7, 3), 7}}, -2,
+         "T reply part 2 does not continue where the parts before it ended (parameters 4+0, data 7+3, after 4 of 4 "
+         "and 6 of 10 bytes)"},
+        {"an overlap", {{p4, 0, d(0, 6), 0}, {{}, 4, d(5, 5), 5}}, -2,
+         "T reply part 2 does not continue where the parts before it ended"},
+        {"parameters again", {{p4, 0, d(0, 6), 0}, {p4, 0, d(6, 4), 6}}, -2,
+         "T reply part 2 does not continue where the parts before it ended"},
+        {"past the total", {{p4, 0, d(0, 6), 0}, {{}, 4, Bytes(6, 1), 6}}, -2,
+         "T reply part 2 does not continue where the parts before it ended"},
+        {"a part with nothing", {{p4, 0, d(0, 6), 0}, {{}, 4, {}, 6}}, -2,
+         "T reply part 2 does not continue where the parts before it ended"},
+        {"the first part starts late", {{p4, 0, d(0, 6), 2}}, -2,
+         "T reply part 1 does not continue where the parts before it ended"},
+        {"the total grows", {{p4, 0, d(0, 6), 0}, {{}, 4, d(6, 4), 6, 4, 11}}, -2,
+         "T reply part 2 changes the totals from 4 and 10 to 4 and 11 bytes"},
+        {"the total shrinks", {{p4, 0, d(0, 6), 0}, {{}, 4, d(6, 3), 6, 4, 9}}, -2,
+         "T reply part 2 changes the totals from 4 and 10 to 4 and 9 bytes"},
+        {"the status changes", {{p4, 0, d(0, 6), 0}, {{}, 4, d(6, 4), 6, 4, 10, 0x80000005}}, -2,
+         "T reply part 2 changes the status from 00000000 to 80000005"},
+        {"a part past the frame", {{p4, 0, d(0, 6), 0}, {{}, 4, d(6, 4), 6}}, -2,
+         "T data lies outside the frame"},
+    };
+    for (const Case &c : cases) {
+        const bool cut_last = std::string(c.what) == "a part past the frame";
+        peer.respond = [&](const Bytes &req) {
+            std::vector<Bytes> out;
+            for (const Part &p : c.parts)
+                out.push_back(part_message(req, p));
+            if (cut_last)
+                out.back().pop_back();
+            return out;
+        };
+        SmbRequest h;
+        ASSERT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), 0) << c.what;
+        TransReply r;
+        EXPECT_EQ(vnb_trans_reply_take(s, h, 4, "T", &r), c.rc) << c.what << ": " << vnb_error();
+        if (c.rc == 0) {
+            EXPECT_EQ(r.parts, c.parts.size()) << c.what;
+            ASSERT_EQ(r.param_count, 4u) << c.what;
+            ASSERT_EQ(r.data_count, 10u) << c.what;
+            EXPECT_EQ(Bytes(r.params, r.params + 4), p4) << c.what;
+            EXPECT_EQ(Bytes(r.data, r.data + 10), d10) << c.what;
+        } else {
+            EXPECT_EQ(std::string(vnb_error()).rfind(c.text, 0), 0u) << c.what << ": " << vnb_error();
+        }
+        EXPECT_TRUE(s.in_flight.empty()) << c.what;
+        EXPECT_TRUE(peer.out.empty()) << c.what << ": every part was taken";
+    }
+}
+
+// A split reply whose further message never arrives fails with the
+// exchange's code, not as a shorter reply.
+TEST_F(Trans, SplitReplyWithoutItsRest)
+{
+    peer.respond = [](const Bytes &req) {
+        return std::vector<Bytes>{part_message(req, {{1, 2, 3, 4}, 0, Bytes(6, 1), 0})};
+    };
+    SmbRequest h;
+    ASSERT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), 0);
+    TransReply r;
+    EXPECT_LT(vnb_trans_reply_take(s, h, 4, "T", &r), 0);
+    EXPECT_LT(r.data_count, r.total_data_count);
+    EXPECT_TRUE(s.in_flight.empty());
 }
 
 TEST_F(Trans, StatusIsLeftToTheCaller)

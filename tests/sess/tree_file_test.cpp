@@ -172,7 +172,8 @@ TEST_F(TreeFile, ConnectsAShareOnceAndFindsItAgainIgnoringCase)
     EXPECT_EQ(Bytes(req.begin() + 33, req.begin() + 37), (Bytes{0xFF, 0, 0, 0}));
     EXPECT_EQ(get16(req, 37), 0x0008);            // Flags: extended response only
     EXPECT_EQ(get16(req, 39), 1);                 // PasswordLength
-    EXPECT_EQ(request_bytes(req), cat({Bytes{0}, sp::utf16("\\\\peer\\Media"), Bytes{0, 0}, ascii_z("A:")}));
+    // The share part goes upper-cased; the slot keeps the name as given.
+    EXPECT_EQ(request_bytes(req), cat({Bytes{0}, sp::utf16("\\\\peer\\MEDIA"), Bytes{0, 0}, ascii_z("A:")}));
     EXPECT_EQ(get16(req, 41), request_bytes(req).size());
     EXPECT_EQ(used_trees(), 1);
     EXPECT_STREQ(s.trees[0].name, "Media");
@@ -188,8 +189,8 @@ TEST_F(TreeFile, RequestFollowsTheUnicodeBitAndTheIpcService)
         const char *service;
     } cases[] = {
         {0, "ipc$", 0x0008, cat({sp::utf16("\\\\peer\\IPC$"), Bytes{0, 0}}), "IPC"},
-        {0xC801, "Music", 0x0008, cat({sp::utf16("\\\\peer\\Music"), Bytes{0, 0}}), "A:"},
-        {0x4801, "Music", 0, ascii_z("\\\\peer\\Music"), "A:"},
+        {0xC801, "Music", 0x0008, cat({sp::utf16("\\\\peer\\MUSIC"), Bytes{0, 0}}), "A:"},
+        {0x4801, "mUsic_1", 0, ascii_z("\\\\peer\\MUSIC_1"), "A:"},
         {0x4801, "IPC$", 0, ascii_z("\\\\peer\\IPC$"), "IPC"},
     };
     answer([](const Bytes &req) { return tree_reply(req, 9); });
@@ -243,11 +244,13 @@ TEST_F(TreeFile, UncPathIsCutTo103BytesOnACharacterBoundary)
         std::string path;
     } cases[] = {
         {std::string(120, 'h'), "IPC$", "\\\\" + h96 + "\\IPC$"},
-        {std::string(120, 'h'), "Media", "\\\\" + h96 + "\\Medi"},
+        {std::string(120, 'h'), "Media", "\\\\" + h96 + "\\MEDI"},
+        // The host part goes as given, only ASCII letters of the share change.
+        {"PeEr.local", "caf\xC3\xA9s", "\\\\PeEr.local\\CAF\xC3\xA9S"},
         // A two-byte character across the host's 96-byte cut goes whole.
         {std::string(95, 'h') + "\xC3\xA9" + "x", "IPC$", "\\\\" + std::string(95, 'h') + "\\IPC$"},
         // ... and so does one across the 103-byte cut of the whole path.
-        {std::string(92, 'h'), "Mu\xC3\xA9sic\xC3\xA9", "\\\\" + std::string(92, 'h') + "\\Mu\xC3\xA9sic"},
+        {std::string(92, 'h'), "Mu\xC3\xA9sic\xC3\xA9", "\\\\" + std::string(92, 'h') + "\\MU\xC3\xA9SIC"},
     };
     answer([](const Bytes &req) { return tree_reply(req, 3); });
     for (const Case &c : cases) {
