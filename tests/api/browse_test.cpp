@@ -336,6 +336,43 @@ TEST_P(Listing, BrokenPagesFailTheListingNeverShortIt)
     ASSERT_EQ(vnsmb1c_list("Media/Paged", nullptr), 120) << "a sound server lists again on the same session";
 }
 
+// A FIND reply sent as several messages is joined; a second message with a
+// bad displacement or total fails the listing. The relay carries one reply
+// message per request, so there a split reply fails too, never short.
+TEST_P(Listing, FindRepliesSplitOverSeveralMessages)
+{
+    ASSERT_EQ(vnsmb1c_fake_set_fault("page", 200), 0);
+    ASSERT_EQ(vnsmb1c_fake_set_fault("reset_counts", 0), 0);
+    ASSERT_EQ(vnsmb1c_fake_set_fault("find_split", 2000), 0);
+    if (GetParam() == Road::relay) {
+        EXPECT_LT(vnsmb1c_list("Media/Paged", nullptr), 0);
+        return;
+    }
+    ASSERT_EQ(vnsmb1c_list("Media/Paged", nullptr), 120) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_fake_calls(kCmdTrans2), 1) << "one FIND_FIRST2 in several messages";
+    EXPECT_EQ(std::string(vnsmb1c_item_json(119)).rfind(R"({"name":"p99","path":"Paged/p99",)", 0), 0u);
+    const std::string held = vnsmb1c_list_json();
+
+    // Two messages, the second bent.
+    ASSERT_EQ(vnsmb1c_fake_set_fault("find_split", 7000), 0);
+    struct Case {
+        int fault;
+        const char *text;
+    } cases[] = {
+        {1, "FIND_FIRST2 reply part 2 does not continue where the parts before it ended"},
+        {2, "FIND_FIRST2 reply part 2 does not continue where the parts before it ended"},
+        {3, "FIND_FIRST2 reply part 2 changes the totals"},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(vnsmb1c_fake_set_fault("split_fault", c.fault), 0);
+        EXPECT_EQ(vnsmb1c_list("Media/Paged", nullptr), -2) << c.fault;
+        EXPECT_EQ(std::string(vnsmb1c_last_error()).rfind(c.text, 0), 0u) << c.fault << ": " << vnsmb1c_last_error();
+        EXPECT_EQ(vnsmb1c_list_json(), held) << c.fault;
+    }
+    ASSERT_EQ(vnsmb1c_fake_set_fault("split_fault", 0), 0);
+    EXPECT_EQ(vnsmb1c_list("Media/Paged", nullptr), 120) << vnsmb1c_last_error();
+}
+
 // A server that knows share names only in upper case still connects trees
 // named in any case.
 TEST_P(Listing, SharePartGoesUpperCase)

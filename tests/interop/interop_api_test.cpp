@@ -34,6 +34,8 @@ constexpr char kBulkShare[] = "bulk";
 constexpr int kBig = 5000;
 constexpr int kHuge = 60000;
 constexpr int kListCap = 50000;
+// Folders listed exactly, entry by entry (Big5000 is the 5,000 of them).
+constexpr int kExactSizes[] = {0, 1, 500, kListCap};
 constexpr char kRandomRel[] = "Media/random64.bin";
 constexpr uint64_t kRandomSize = 64ull << 20;
 constexpr uint64_t kRandomSeed = 7;
@@ -87,6 +89,8 @@ public:
             throw std::runtime_error("mkdtemp " + pattern);
         root_ = pattern;
         fs::permissions(root_, fs::perms(0755));
+        for (int n : kExactSizes)
+            make(root_ / ("Exact" + std::to_string(n)), n);
         make(root_ / "Big5000", kBig);
         make(root_ / "Big60000", kHuge);
     }
@@ -241,18 +245,27 @@ TEST_P(ApiTest, UnknownUserIsLoggedOnAsGuest)
     EXPECT_LT(vnsmb1c_list(kPrivateShare, nullptr), 0);
 }
 
-TEST_P(ApiTest, FolderOf5000ListsExactly)
+TEST_P(ApiTest, FoldersOf0To50000ListExactly)
 {
     ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
-    ASSERT_EQ(vnsmb1c_list(kBulkShare, "Big5000"), kBig) << vnsmb1c_last_error();
-    auto items = listed_items();
-    ASSERT_EQ(items.size(), static_cast<size_t>(kBig));
-    EXPECT_EQ(names_of(items), names_on_disk(bulk_tree().root() / "Big5000"));
-    for (const auto &it : items) {
-        ASSERT_FALSE(it.folder) << it.name;
-        ASSERT_EQ(it.size, 0) << it.name;
+    std::vector<std::pair<std::string, int>> folders = {{"Big5000", kBig}};
+    for (int n : kExactSizes)
+        folders.emplace_back("Exact" + std::to_string(n), n);
+    for (const auto &[folder, count] : folders) {
+        SCOPED_TRACE(folder);
+        ASSERT_EQ(vnsmb1c_list(kBulkShare, folder.c_str()), count) << vnsmb1c_last_error();
+        auto items = listed_items();
+        ASSERT_EQ(items.size(), static_cast<size_t>(count));
+        EXPECT_EQ(names_of(items), names_on_disk(bulk_tree().root() / folder));
+        for (size_t i = 0; i < items.size(); i++) {
+            ASSERT_FALSE(items[i].folder) << items[i].name;
+            ASSERT_EQ(items[i].size, 0) << items[i].name;
+            // Each item one by one, as a host walks the listing.
+            ASSERT_EQ(std::string(vnsmb1c_item_json(static_cast<int>(i))).rfind("{\"name\":\"" + items[i].name + "\"", 0), 0u)
+                << i;
+        }
+        EXPECT_EQ(vnsmb1c_list_hidden_count(), 0);
     }
-    EXPECT_EQ(vnsmb1c_list_hidden_count(), 0);
 }
 
 TEST_P(ApiTest, FolderOf60000ListsTheFirst50000)

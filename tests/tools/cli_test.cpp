@@ -360,6 +360,24 @@ TEST_F(CliTest, HostTables)
     }
 }
 
+// The handler's reply for 50,000 entries does not fit the first buffer:
+// the tool asks again with more room.
+TEST_F(CliTest, HostListOfFiftyThousandEntries)
+{
+    const std::string tree = dir_ + "/big.json";
+    std::ofstream(tree) << R"({"guest":true,"shares":[{"name":"S","root":[
+        {"name":"many","generate":50000,"prefix":"a-rather-long-name-so-that-the-reply-grows-past-four-mib-"}]}]})";
+    Outcome r = run("--fake " + quote(tree) + " host list smb://fake S/many");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_GT(r.out.size(), size_t{4} << 20);
+    size_t items = 0;
+    for (size_t at = r.out.find("\"folder\":false"); at != std::string::npos;
+         at = r.out.find("\"folder\":false", at + 1))
+        items++;
+    EXPECT_EQ(items, 50000u);
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "]}\n");
+}
+
 TEST_F(CliTest, RefusedConnectionIsANetworkError)
 {
     // Port 1 on loopback: nothing listens there.

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int kExitHostFailure = 22;
+constexpr size_t kFirstReplyBuffer = size_t{4} << 20;
+constexpr size_t kLastReplyBuffer = size_t{1} << 30;
 
 // Request-handler result to exit code.
 int exit_for_handler(int code)
@@ -94,15 +96,21 @@ int run_handler(const GlobalOptions &opt, const HostRequest &rq)
     if (int rc = settings_text(rq.settings, settings); rc != 0)
         return rc;
     const vnsmb1c_RequestHandler *h = vnrch_get();
-    std::vector<char> out(4u << 20);
-    auto cap = static_cast<int32_t>(out.size());
-    int code = -5;
-    if (rq.action == "validate")
-        code = h->validate(nullptr, settings.c_str(), out.data(), cap);
-    else if (rq.action == "list")
-        code = h->list(nullptr, settings.c_str(), rq.path.c_str(), out.data(), cap);
-    else if (rq.action == "stream")
-        code = h->stream(nullptr, settings.c_str(), rq.path.c_str(), out.data(), cap);
+    std::vector<char> out;
+    int code = -9;
+    // A reply that does not fit is asked for again with four times the room
+    // (a folder of 50,000 entries answers with megabytes).
+    for (size_t size = kFirstReplyBuffer; code == -9 && size <= kLastReplyBuffer; size *= 4) {
+        out.assign(size, '\0');
+        auto cap = static_cast<int32_t>(out.size());
+        code = -5;
+        if (rq.action == "validate")
+            code = h->validate(nullptr, settings.c_str(), out.data(), cap);
+        else if (rq.action == "list")
+            code = h->list(nullptr, settings.c_str(), rq.path.c_str(), out.data(), cap);
+        else if (rq.action == "stream")
+            code = h->stream(nullptr, settings.c_str(), rq.path.c_str(), out.data(), cap);
+    }
     if (code != -9)
         std::printf("%s\n", out.data());
     if (code != 0)
