@@ -28,6 +28,9 @@ public:
     // True when several requests may be outstanding at once; false for a kind
     // that answers every request before the next one may be sent.
     virtual bool pipelines() const = 0;
+    // True for a kind that carries exactly one reply message per request:
+    // a reply must then fit one message.
+    virtual bool one_message_per_reply() const { return false; }
 };
 
 // NULL only when it cannot be allocated.

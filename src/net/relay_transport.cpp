@@ -46,6 +46,9 @@ public:
 
     bool pipelines() const override { return false; }
 
+    // The host's POST hands back one message.
+    bool one_message_per_reply() const override { return true; }
+
 private:
     const vnsmb1c_HostIo *io_;
     char host_[256] = {};

@@ -11,6 +11,9 @@ namespace {
 constexpr uint32_t kMaxSetupWords = 16;
 constexpr uint32_t kReplyWordsFixed = 10;  // reply parameter words before the setup words
 constexpr size_t kByteBlockStart = smb::kHeaderLen + 1 + 2;  // plus the words: header, WordCount, ByteCount
+// Slack for a server that counts the 4-byte NBSS header against MaxBufferSize.
+constexpr uint32_t kNbssSlack = 4;
+constexpr uint32_t kMaxPad = 3;
 
 // Reply word offsets (counted from the start of the message).
 constexpr size_t kOffTotalParamCount = 33;
@@ -64,6 +67,18 @@ uint32_t vnb_client_max_buffer(const Session &s)
     return std::clamp(s.max_buffer, kClientMaxBuffer, kClientMaxBufferMost);
 }
 
+uint32_t vnb_trans_reply_room(const Session &s, uint32_t max_param_count)
+{
+    if (!s.transport || !s.transport->one_message_per_reply())
+        return 0xFFFF;
+    uint64_t overhead = smb::kHeaderLen + 1 + 2 * uint64_t{kReplyWordsFixed} + 2 + 2 * kMaxPad + kNbssSlack +
+                        max_param_count;
+    uint32_t buffer = vnb_client_max_buffer(s);
+    if (overhead >= buffer)
+        return 0;
+    return std::min<uint32_t>(0xFFFF, static_cast<uint32_t>(buffer - overhead));
+}
+
 int vnb_sess_unicode(const Session &s)
 {
     uint32_t flags2 = s.flags2 ? s.flags2 : kFlags2Default;
@@ -96,7 +111,7 @@ int32_t vnb_trans_build(const Session &s, const TransRequest *req, ByteBuffer *w
     if (bytes->len > kMaxRequestBytes)
         return vnb_fail(-7, "a request does not fit one SMB1 frame");
 
-    uint32_t max_data = std::min<uint32_t>(req->max_data_count, 0xFFFF);
+    uint32_t max_data = std::min(req->max_data_count, vnb_trans_reply_room(s, req->max_param_count));
     vnb_w16(words, static_cast<uint32_t>(req->params_len));  // TotalParameterCount
     vnb_w16(words, static_cast<uint32_t>(req->data_len));    // TotalDataCount
     vnb_w16(words, std::min<uint32_t>(req->max_param_count, 0xFFFF));
@@ -172,9 +187,12 @@ bool whole(const TransReply &r)
            r.total_data_count <= r.data_count;
 }
 
-// Appends a part's block where the parts before it ended.
+// Appends a part's block where the parts before it ended. An empty block's
+// displacement means nothing (Samba sends 0 there).
 bool join(std::vector<uint8_t> &joined, uint32_t total, uint32_t disp, const uint8_t *block, uint32_t count)
 {
+    if (count == 0)
+        return true;
     if (disp != joined.size() || count > total - joined.size())
         return false;
     joined.insert(joined.end(), block, block + count);

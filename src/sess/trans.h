@@ -22,6 +22,12 @@ inline constexpr uint32_t kClientMaxBufferMost = 0xFFFF;
 // The MaxBufferSize this client announces to the session's server.
 uint32_t vnb_client_max_buffer(const Session &s);
 
+// The largest MaxDataCount a request may ask for: 0xFFFF, or on a transport
+// that carries one message per reply, what still fits one message of the
+// announced buffer beside up to max_param_count parameter bytes (header,
+// words, ByteCount and alignment padding taken off).
+uint32_t vnb_trans_reply_room(const Session &s, uint32_t max_param_count);
+
 // TRANSACTION2 subcommands.
 enum : uint16_t {
     TRANS2_FIND_FIRST2 = 0x0001,
@@ -42,8 +48,8 @@ struct TransRequest {
     const uint8_t *data;
     size_t data_len;
     uint32_t max_param_count;
-    // 0xFFFF asks for the most the field allows: the server sends what does
-    // not fit one message in further ones.
+    // Capped to vnb_trans_reply_room; 0xFFFF asks for the most there is
+    // room for. A server sends what does not fit one message in further ones.
     uint32_t max_data_count;
 };
 

@@ -89,6 +89,33 @@ TEST_F(Trans, MaxDataCountGoesOutAsAsked)
     }
 }
 
+// A transport that hands back one message per request (the host relay)
+// asks only for what fits one message of the announced buffer.
+TEST_F(Trans, OneMessagePerReplyKeepsTheReplyInOneMessage)
+{
+    peer.one_message_per_reply = true;
+    constexpr uint32_t kReplyOverhead = 32 + 1 + 20 + 2;  // header, WordCount, 10 words, ByteCount
+    for (uint32_t server_buffer : {16644u, 4356u, 65535u, 70000u}) {
+        s.max_buffer = server_buffer;
+        const uint32_t buffer = vnb_client_max_buffer(s);
+        EXPECT_EQ(buffer, std::min(std::max(server_buffer, 16644u), 65535u)) << server_buffer;
+        const uint32_t room10 = vnb_trans_reply_room(s, 10);
+        // The largest reply the request allows (10 parameter bytes, the
+        // data, worst-case padding before each block) fits the buffer.
+        EXPECT_LE(kReplyOverhead + 3 + 10 + 3 + room10, buffer) << server_buffer;
+        EXPECT_GT(room10, buffer - 100) << server_buffer;
+        EXPECT_EQ(vnb_trans_reply_room(s, 1024) + 1024 - 10, room10) << server_buffer;
+        EXPECT_EQ(vnb_trans_reply_room(s, 70000), 0u) << server_buffer;
+        peer.requests.clear();
+        const uint8_t p[2] = {1, 0};
+        SmbRequest h;
+        ASSERT_EQ(trans2(s, 5, 6, p, 0xFFFF, h), 0);
+        EXPECT_EQ(sp::parse_trans_req(peer.requests.at(0)).max_data, room10) << server_buffer;
+    }
+    peer.one_message_per_reply = false;
+    EXPECT_EQ(vnb_trans_reply_room(s, 10), 0xFFFFu);
+}
+
 TEST_F(Trans, PipeRequestAlignsNameParametersAndData)
 {
     const uint16_t setup[2] = {0x0026, 0x4321};
@@ -301,6 +328,8 @@ TEST_F(Trans, SplitRepliesAreJoinedOrRefused)
         const char *text;  // how the error text starts
     } cases[] = {
         {"two parts", {{p4, 0, d(0, 6), 0}, {{}, 4, d(6, 4), 6}}, 0, nullptr},
+        {"an empty block's displacement 0, as Samba sends it", {{p4, 0, d(0, 6), 0}, {{}, 0, d(6, 4), 6}}, 0,
+         nullptr},
         {"three parts, parameters split too",
          {{{1, 2}, 0, {}, 0}, {{3, 4}, 2, d(0, 3), 0}, {{}, 4, d(3, 7), 3}}, 0, nullptr},
         {"a gap", {{p4, 0, d(0, 6), 0}, {{}, 4, d(7, 3), 7}}, -2,

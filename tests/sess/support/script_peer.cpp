@@ -155,6 +155,7 @@ public:
     }
     void close() override { p_.closes++; }
     bool pipelines() const override { return p_.pipelines; }
+    bool one_message_per_reply() const override { return p_.one_message_per_reply; }
 
 private:
     ScriptPeer &p_;

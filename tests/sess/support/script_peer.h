@@ -61,6 +61,7 @@ struct ScriptPeer {
     std::string connect_error;     // text it leaves behind when failing
     int write_rc = 0;              // what send returns
     bool pipelines = true;
+    bool one_message_per_reply = false;
     std::string host;
     int port = 0;
 
