@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <set>
 #include <vector>
 
 #include "sess/session.h"
@@ -14,6 +14,13 @@
 inline constexpr uint32_t kMaxListedItems = 50000;
 inline constexpr size_t kMaxEntryName = 1024;       // UTF-8 bytes of one name, NUL included
 inline constexpr size_t kMaxResumeName = 1024;      // raw bytes of the name FIND_NEXT2 resumes after
+
+// Orders the raw names a listing has seen. Hidden from the shared library's
+// symbol table, and with it the set it orders (the library exports only its
+// C interface).
+struct __attribute__((visibility("hidden"))) RawNameOrder {
+    bool operator()(const std::string &a, const std::string &b) const { return a < b; }
+};
 
 // The listing while it runs.
 struct ListingWork {
@@ -28,7 +35,7 @@ struct ListingWork {
     uint32_t last_file_index = 0;         // FileIndex of that entry: FIND_NEXT2's resume key
     // Raw names decoded so far: a server that lists one twice did not
     // continue where it was asked to.
-    std::unordered_set<std::string> seen;
+    std::set<std::string, RawNameOrder> seen;
 };
 
 // Lists the folder (NULL or "" for the share root; "/"-separated) of the
