@@ -182,11 +182,12 @@ VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name);
 /*
  * Opens an existing file for reading: file is relative to path, so
  * ("Media", "Movies/a.mkv") and ("Media/Movies", "a.mkv") are the same
- * file. Returns a handle 1..64; -7 when 64 files are open already. Handles
- * end with the session.
+ * file. Returns a handle in 1..2^30; -7 when 64 files are open already.
+ * Handles end with the session. A closed or ended handle stays bad: its
+ * number comes back only after 2^24 further opens of its slot.
  */
 VNSMB1C_API int vnsmb1c_open(const char *path, const char *file);
-/* Size of the open file (as it was when opened), or -6 for a bad handle. */
+/* Size of the open file (as it was when opened), or -6 "bad handle" for a handle that is not open. */
 VNSMB1C_API int64_t vnsmb1c_size(int handle);
 /*
  * Reads up to length bytes at offset with one request. Returns the bytes
@@ -194,7 +195,7 @@ VNSMB1C_API int64_t vnsmb1c_size(int handle);
  * or past end of file. Loop to read more.
  */
 VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length);
-/* Closes the handle; unknown or closed handles are ignored. */
+/* Closes the handle; unknown, closed and ended handles are ignored. */
 VNSMB1C_API void vnsmb1c_close(int handle);
 
 /* ---- Folder-access backend ---- */

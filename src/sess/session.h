@@ -22,13 +22,15 @@ struct TreeSlot {
     int32_t in_use;
 };
 
-// Public file handle n (1..64) is slot n-1.
+// One open file. Its public handle names the slot and the generation the
+// slot was handed out in (see api/open_files.cpp).
 struct FileSlot {
     int32_t in_use;
     uint32_t fid;    // 16-bit value from the NT_CREATE reply
     uint32_t tid;
     uint64_t size;   // end of file from the NT_CREATE reply
     uint64_t mtime;  // last-write FILETIME from the NT_CREATE reply
+    uint32_t opens;  // times the slot was handed out; kept when the session ends
 };
 
 // One listed folder entry.
