@@ -138,11 +138,23 @@ TEST_F(FolderBackend, OpenFailuresMapToStatuses)
         {"{\"HostName\":\"fake\",\"Path\":\"\xE2\x82", 9},
         {R"({"HostName":"fake","UserName":"alice","Password":"wrong"})", 4},
         {R"({"HostName":"fake","ServerPort":"12x"})", 9},
+        // Settings of the wrong JSON type and ports outside 1..65535.
+        {R"({"FullUrl":123})", 9},
+        {R"({"HostName":"fake","UserName":5,"Password":"pw"})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":true})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":["Media"]})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","ServerPort":0})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","Port":70000})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","LocalPort":-1})", 9},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(text(c.settings));
+        int64_t negotiations = vnsmb1c_fake_calls(0x72);
         EXPECT_EQ(open(heap_text(c.settings).get()), c.status) << vnsmb1c_last_error();
         EXPECT_EQ(page("", nullptr, 4), 2) << "a failed open leaves the backend closed";
+        if (c.status == 9) {
+            EXPECT_EQ(vnsmb1c_fake_calls(0x72), negotiations) << "refused before anything is sent";
+        }
     }
 }
 
