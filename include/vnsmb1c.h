@@ -164,6 +164,12 @@ VNSMB1C_API int vnsmb1c_split_path(const char *path, char *share, int share_capa
  */
 VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub);
 /*
+ * The same listing with the hidden names listed too: their items carry
+ * "hidden":true, and vnsmb1c_list_hidden_count still counts them. Returns
+ * the number of listed items, hidden ones included (at most 50,000).
+ */
+VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub);
+/*
  * The last listing as {"items":[...]}, each item with "name", "path",
  * "folder", "size", "mtime_ms" and "hidden"; "[]" when none is held. Valid
  * until the next listing or the end of the session.
@@ -175,7 +181,7 @@ VNSMB1C_API const char *vnsmb1c_list_json(void);
  * vnsmb1c_session_json.
  */
 VNSMB1C_API const char *vnsmb1c_item_json(int index);
-/* Hidden names the last listing left out. */
+/* Hidden names in the last listing: left out by vnsmb1c_list, listed by vnsmb1c_list_all. */
 VNSMB1C_API int vnsmb1c_list_hidden_count(void);
 /* 1 when the name begins with '$', '.' or '@', else 0 (also for NULL). */
 VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name);

@@ -40,14 +40,14 @@ struct DirEntry {
     bool folder = false;
     int64_t size = -1;     // end of file; -1 for a folder
     int64_t mtime_ms = -1; // last write, Unix milliseconds; -1 when unknown
-    bool hidden = false;   // hidden names are counted, not listed
+    bool hidden = false;   // a hidden name, listed only when asked for
 };
 
 // The last folder listing.
 struct Listing {
     bool held = false;            // a listing succeeded since the session began
     std::vector<DirEntry> items;
-    uint32_t hidden = 0;          // hidden names left out
+    uint32_t hidden = 0;          // hidden names, left out unless asked for
     std::string text;             // its JSON form, once the C interface asked for it
 };
 
