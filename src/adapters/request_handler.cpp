@@ -2,13 +2,13 @@
 // that every request runs in.
 #include "adapters/request_handler.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "adapters/locator.h"
 #include "api/connect.h"
 #include "api/own_io.h"
 #include "api/session_ops.h"
@@ -207,11 +207,7 @@ int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, cha
 
 void rch_url(const RchScope &scope, char (&url)[2112], std::string_view tail)
 {
-    int tail_len = static_cast<int>(std::min<size_t>(tail.size(), sizeof url));
-    if (scope.port != 0)
-        std::snprintf(url, sizeof url, "smb1://%s:%d/%.*s", scope.host, scope.port, tail_len, tail.data());
-    else
-        std::snprintf(url, sizeof url, "smb1://%s/%.*s", scope.host, tail_len, tail.data());
+    vnb_smb1_locator(url, sizeof url, scope.host, scope.port, tail.substr(0, sizeof url));
 }
 
 const rapidjson::Value *rch_member(const rapidjson::Value &obj, const char *key)

@@ -158,6 +158,36 @@ TEST_F(RequestHandler, SettingsChooseHostPortAndIdentity)
     EXPECT_EQ(rch_validate(long_user.c_str()).code, 0);
 }
 
+// Stream and list answer locators with an IPv6 host in brackets; the
+// requests are relayed through the library's fake-backed HostIo, which
+// takes any host.
+TEST_F(RequestHandler, Ipv6HostsAreBracketedInLocators)
+{
+    ASSERT_EQ(vnsmb1c_use_io(vnsmb1c_io_fake()), 0) << vnsmb1c_last_error();
+    remember_selection();
+    struct Case {
+        const char *settings;
+        const char *url_prefix;
+    } const cases[] = {
+        {R"({"HostName":"::1","ServerPort":4471,"UserName":"alice","Password":"pw"})", "smb1://[::1]:4471/"},
+        {R"({"HostName":"fe80::1","UserName":"alice","Password":"pw"})", "smb1://[fe80::1]/"},
+        {R"({"FullUrl":"smb://alice:pw@[::1]:4471/Media"})", "smb1://[::1]:4471/"},
+        {R"({"FullUrl":"smb://[::1]/Media","UserName":"alice","Password":"pw"})", "smb1://[::1]/"},
+        {R"({"HostName":"127.0.0.1","Port":"4471","UserName":"alice","Password":"pw"})", "smb1://127.0.0.1:4471/"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.settings);
+        Reply stream = rch_stream(c.settings, R"({"path":"Media/Movies/a.mkv"})");
+        EXPECT_EQ(stream.code, 0) << stream.text;
+        EXPECT_EQ(stream.text, std::string(R"({"url":")") + c.url_prefix + R"(Media/Movies/a.mkv","size":300000})");
+        Reply list = rch_list(c.settings, "Media/Movies");
+        EXPECT_EQ(list.code, 0) << list.text;
+        EXPECT_NE(list.text.find(std::string("\"") + c.url_prefix + "Media/Movies/hello.txt\""), std::string::npos)
+            << list.text;
+        expect_scope_closed(c.settings);
+    }
+}
+
 // A host's own HostIo that records whether it was used.
 struct CountingIo {
     vnsmb1c_HostIo io{};
