@@ -142,7 +142,9 @@ VNSMB1C_API const char *vnsmb1c_session_json(void);
 
 /*
  * Paths name the share first: "Media", "Media/Movies", "/Media/Movies/" or
- * \Media\Movies all work; slashes and backslashes both separate.
+ * \Media\Movies all work; slashes and backslashes both separate. The
+ * share name holds at most 80 bytes; the rest, in canonical form, at most
+ * 1,024 bytes, 64 components and 255 bytes a component (-6 beyond).
  * Operations that talk to the server need a connected session (-5 otherwise).
  */
 
