@@ -119,15 +119,18 @@ VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_t host_size
 
 /*
  * Ends any running session, then connects and logs on over the selected
- * transport. port 0 means 445; NULL domain, user or password count as empty;
+ * transport. port 0 means 445, and a port outside 0..65535 fails with -6
+ * before anything is sent; NULL domain, user or password count as empty;
  * an empty user and password log on anonymously.
  */
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user,
                                 const char *password);
 /*
  * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
- * Port, DomainName, UserName, Password, Path, LocalPort. A refused setting
- * fails with -6 before anything else happens, so the running session stays.
+ * Port, DomainName, UserName, Password, Path, LocalPort. Texts are JSON
+ * strings, the ports integers or strings of one (1..65535); null counts as
+ * absent. A refused setting (a wrong type included) fails with -6 before
+ * anything else happens, so the running session stays.
  */
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
 /* Logs off and closes the connection; the settings but the password stay stored. */

@@ -282,6 +282,45 @@ TEST_P(ApiTest, HiddenNamesAreCountedNotListed)
     EXPECT_EQ(vnsmb1c_list_hidden_count(), static_cast<int>(kHiddenNames.size()));
 }
 
+TEST_P(ApiTest, HiddenNamesListedOnRequestAndOpened)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(vnsmb1c_list_all(kPublicShare, "Hidden"), static_cast<int>(kHiddenNames.size()) + 1)
+        << vnsmb1c_last_error();
+    std::set<std::string> want(kHiddenNames.begin(), kHiddenNames.end());
+    want.insert(kShownName);
+    auto items = listed_items();
+    EXPECT_EQ(names_of(items), want);
+    for (const auto &it : items)
+        EXPECT_EQ(it.hidden, it.name != kShownName) << it.name;
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), static_cast<int>(kHiddenNames.size()));
+    for (const auto &name : kHiddenNames) {
+        int h = vnsmb1c_open((std::string(kPublicShare) + "/Hidden").c_str(), name.c_str());
+        EXPECT_GT(h, 0) << name << ": " << vnsmb1c_last_error();
+        vnsmb1c_close(h);
+    }
+}
+
+// A closed handle stays bad when its slot holds the next file.
+TEST_P(ApiTest, StaleHandleNeverReachesTheNextFile)
+{
+    connect_reader();
+    int stale = vnsmb1c_open(kPublicShare, kHelloName);
+    ASSERT_GT(stale, 0) << vnsmb1c_last_error();
+    vnsmb1c_close(stale);
+    int next = vnsmb1c_open(kPublicShare, kRandomRel);
+    ASSERT_GT(next, 0) << vnsmb1c_last_error();
+    EXPECT_NE(next, stale);
+    char buf[16];
+    EXPECT_EQ(vnsmb1c_size(stale), -6);
+    EXPECT_EQ(vnsmb1c_read_at(stale, 0, buf, sizeof buf), -6);
+    EXPECT_STREQ(vnsmb1c_last_error(), "bad handle");
+    vnsmb1c_close(stale);
+    EXPECT_EQ(vnsmb1c_size(next), static_cast<int64_t>(kRandomSize));
+    EXPECT_EQ(vnsmb1c_read_at(next, 0, buf, sizeof buf), static_cast<int>(sizeof buf)) << vnsmb1c_last_error();
+    vnsmb1c_close(next);
+}
+
 TEST_P(ApiTest, RandomFileReadsBackExactly)
 {
     connect_reader();
