@@ -119,15 +119,18 @@ VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_t host_size
 
 /*
  * Ends any running session, then connects and logs on over the selected
- * transport. port 0 means 445; NULL domain, user or password count as empty;
+ * transport. port 0 means 445, and a port outside 0..65535 fails with -6
+ * before anything is sent; NULL domain, user or password count as empty;
  * an empty user and password log on anonymously.
  */
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user,
                                 const char *password);
 /*
  * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
- * Port, DomainName, UserName, Password, Path, LocalPort. A refused setting
- * fails with -6 before anything else happens, so the running session stays.
+ * Port, DomainName, UserName, Password, Path, LocalPort. Texts are JSON
+ * strings, the ports integers or strings of one (1..65535); null counts as
+ * absent. A refused setting (a wrong type included) fails with -6 before
+ * anything else happens, so the running session stays.
  */
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
 /* Logs off and closes the connection; the settings but the password stay stored. */
@@ -142,7 +145,9 @@ VNSMB1C_API const char *vnsmb1c_session_json(void);
 
 /*
  * Paths name the share first: "Media", "Media/Movies", "/Media/Movies/" or
- * \Media\Movies all work; slashes and backslashes both separate.
+ * \Media\Movies all work; slashes and backslashes both separate. The
+ * share name holds at most 80 bytes; the rest, in canonical form, at most
+ * 1,024 bytes, 64 components and 255 bytes a component (-6 beyond).
  * Operations that talk to the server need a connected session (-5 otherwise).
  */
 
@@ -164,6 +169,12 @@ VNSMB1C_API int vnsmb1c_split_path(const char *path, char *share, int share_capa
  */
 VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub);
 /*
+ * The same listing with the hidden names listed too: their items carry
+ * "hidden":true, and vnsmb1c_list_hidden_count still counts them. Returns
+ * the number of listed items, hidden ones included (at most 50,000).
+ */
+VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub);
+/*
  * The last listing as {"items":[...]}, each item with "name", "path",
  * "folder", "size", "mtime_ms" and "hidden"; "[]" when none is held. Valid
  * until the next listing or the end of the session.
@@ -175,18 +186,19 @@ VNSMB1C_API const char *vnsmb1c_list_json(void);
  * vnsmb1c_session_json.
  */
 VNSMB1C_API const char *vnsmb1c_item_json(int index);
-/* Hidden names the last listing left out. */
+/* Hidden names in the last listing: left out by vnsmb1c_list, listed by vnsmb1c_list_all. */
 VNSMB1C_API int vnsmb1c_list_hidden_count(void);
 /* 1 when the name begins with '$', '.' or '@', else 0 (also for NULL). */
 VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name);
 /*
  * Opens an existing file for reading: file is relative to path, so
  * ("Media", "Movies/a.mkv") and ("Media/Movies", "a.mkv") are the same
- * file. Returns a handle 1..64; -7 when 64 files are open already. Handles
- * end with the session.
+ * file. Returns a handle in 1..2^30; -7 when 64 files are open already.
+ * Handles end with the session. A closed or ended handle stays bad: its
+ * number comes back only after 2^24 further opens of its slot.
  */
 VNSMB1C_API int vnsmb1c_open(const char *path, const char *file);
-/* Size of the open file (as it was when opened), or -6 for a bad handle. */
+/* Size of the open file (as it was when opened), or -6 "bad handle" for a handle that is not open. */
 VNSMB1C_API int64_t vnsmb1c_size(int handle);
 /*
  * Reads up to length bytes at offset with one request. Returns the bytes
@@ -194,7 +206,7 @@ VNSMB1C_API int64_t vnsmb1c_size(int handle);
  * or past end of file. Loop to read more.
  */
 VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length);
-/* Closes the handle; unknown or closed handles are ignored. */
+/* Closes the handle; unknown, closed and ended handles are ignored. */
 VNSMB1C_API void vnsmb1c_close(int handle);
 
 /* ---- Folder-access backend ---- */

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <rapidjson/document.h>
 
 #include "adapters/folder_backend.h"
+#include "adapters/locator.h"
 #include "api/session_ops.h"
 #include "util/json.h"
 #include "vnsmb1c.h"
@@ -85,16 +87,14 @@ void copy_cut(char *dst, size_t capacity, const char *src)
 
 // "smb1://" host [":" port] "/" share "/" location, cut to fit: the file
 // as the server was asked for it, so a path given relative to the selected
-// share still names that share.
+// share still names that share. An IPv6 host goes in brackets.
 void compose_locator(AdapterState &f, const char *location, char (&out)[2112])
 {
     while (*location == '/' || *location == '\\')
         location++;
     const Session &s = f.session;
-    if (s.port != 0)
-        std::snprintf(out, sizeof out, "smb1://%s:%d/%s/%s", s.host, static_cast<int>(s.port), f.share, location);
-    else
-        std::snprintf(out, sizeof out, "smb1://%s/%s/%s", s.host, f.share, location);
+    std::string tail = std::string(f.share) + "/" + location;
+    vnb_smb1_locator(out, sizeof out, s.host, s.port, tail);
 }
 
 const char *after_last_slash(const char *location)

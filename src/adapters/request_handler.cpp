@@ -2,13 +2,14 @@
 // that every request runs in.
 #include "adapters/request_handler.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "adapters/locator.h"
+#include "api/connect.h"
 #include "api/own_io.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
@@ -51,7 +52,7 @@ int port_text(const char *text, int32_t *port)
     errno = 0;
     char *end = nullptr;
     long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || v < 0 || v > kMaxPort)
+    if (end == text || *end != '\0' || errno == ERANGE || v < 1 || v > kMaxPort)
         return -1;
     *port = static_cast<int32_t>(v);
     return 0;
@@ -60,6 +61,8 @@ int port_text(const char *text, int32_t *port)
 // The settings' host, port and identity; 0 or an error text.
 const char *read_settings(const rapidjson::Value &root, Settings &s)
 {
+    if (const char *wrong = vnb_settings_type_error(root))
+        return wrong;
     if (const rapidjson::Value *v = rch_string(root, "HostName"))
         s.host = v->GetString();
     bool from_url = false;
@@ -81,20 +84,19 @@ const char *read_settings(const rapidjson::Value &root, Settings &s)
     if (s.host == nullptr || s.host[0] == '\0')
         return "settings: HostName is required";
 
+    // ServerPort, or Port without it: an integer or a decimal text, 1..65535.
     const rapidjson::Value *sp = rch_member(root, "ServerPort");
-    const rapidjson::Value *text = nullptr;
+    if (sp == nullptr || sp->IsNull())
+        sp = rch_member(root, "Port");
     int got = 1;
     if (sp != nullptr && (sp->IsInt64() || sp->IsUint64())) {
-        uint64_t raw = sp->IsUint64() ? sp->GetUint64() : static_cast<uint64_t>(sp->GetInt64());
-        s.port = static_cast<int32_t>(static_cast<uint32_t>(raw));
+        if (!sp->IsInt64() || sp->GetInt64() < 1 || sp->GetInt64() > kMaxPort)
+            return "settings: ServerPort out of range";
+        s.port = static_cast<int32_t>(sp->GetInt64());
         got = 0;
-    } else if (sp != nullptr && sp->IsString()) {
-        text = sp;
-    } else {
-        text = rch_string(root, "Port");
-    }
-    if (text != nullptr && (got = port_text(text->GetString(), &s.port)) < 0)
+    } else if (sp != nullptr && sp->IsString() && (got = port_text(sp->GetString(), &s.port)) < 0) {
         return "settings: ServerPort out of range";
+    }
     if (got != 0)
         s.port = from_url ? url_port : 0;
 
@@ -205,11 +207,7 @@ int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, cha
 
 void rch_url(const RchScope &scope, char (&url)[2112], std::string_view tail)
 {
-    int tail_len = static_cast<int>(std::min<size_t>(tail.size(), sizeof url));
-    if (scope.port != 0)
-        std::snprintf(url, sizeof url, "smb1://%s:%d/%.*s", scope.host, scope.port, tail_len, tail.data());
-    else
-        std::snprintf(url, sizeof url, "smb1://%s/%.*s", scope.host, tail_len, tail.data());
+    vnb_smb1_locator(url, sizeof url, scope.host, scope.port, tail.substr(0, sizeof url));
 }
 
 const rapidjson::Value *rch_member(const rapidjson::Value &obj, const char *key)

@@ -56,8 +56,8 @@ int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, cha
 // Disconnects the scope's session when it is connected.
 void h_teardown(RchScope &scope);
 
-// "smb1://" host [":" port] "/" tail, for the scope's session, cut to fit a
-// 2112-byte buffer.
+// "smb1://" host [":" port] "/" tail, for the scope's session (an IPv6 host
+// in brackets), cut to fit a 2112-byte buffer.
 void rch_url(const RchScope &scope, char (&url)[2112], std::string_view tail);
 
 // The first member named key, or NULL (duplicates after it are ignored).

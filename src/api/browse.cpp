@@ -85,7 +85,7 @@ const char *vnb_share_name(const Session &s, int index)
     return s.share_names[index];
 }
 
-int32_t vnb_list(Session &s, const char *path, const char *sub)
+int32_t vnb_list(Session &s, const char *path, const char *sub, bool with_hidden)
 {
     int32_t rc = vnb_require_session(s);
     if (rc != 0)
@@ -107,7 +107,7 @@ int32_t vnb_list(Session &s, const char *path, const char *sub)
     uint32_t tid = 0;
     if ((rc = vnb_tree_find_or_connect(s, share, &tid)) != 0)
         return rc;
-    if ((rc = vnb_query_directory_all(s, folder, tid)) != 0)
+    if ((rc = vnb_query_directory_all(s, folder, tid, with_hidden)) != 0)
         return rc;
     return static_cast<int>(s.listing.items.size());
 }
@@ -127,6 +127,11 @@ VNSMB1C_API const char *vnsmb1c_share_name(int index)
 VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
 {
     return vnb_list(vnb_default_session(), path, sub);
+}
+
+VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub)
+{
+    return vnb_list(vnb_default_session(), path, sub, true);
 }
 
 VNSMB1C_API const char *vnsmb1c_list_json(void)

@@ -56,9 +56,29 @@ int parse_int(const char *text, int32_t def, int32_t *out)
     return 0;
 }
 
+// Every key the settings are read from, and the JSON types it may have
+// besides null (which counts as absent).
+struct SettingsKey {
+    const char *name;
+    bool number_too;         // an integer number is taken as well as a string
+    const char *wrong_type;  // the error text for any other type
+};
+
+constexpr SettingsKey kSettingsKeys[] = {
+    {"FullUrl", false, "settings: FullUrl must be a string"},
+    {"HostName", false, "settings: HostName must be a string"},
+    {"ServerPort", true, "settings: ServerPort must be an integer or a string"},
+    {"Port", true, "settings: Port must be an integer or a string"},
+    {"DomainName", false, "settings: DomainName must be a string"},
+    {"UserName", false, "settings: UserName must be a string"},
+    {"Password", false, "settings: Password must be a string"},
+    {"Path", false, "settings: Path must be a string"},
+    {"LocalPort", true, "settings: LocalPort must be an integer or a string"},
+};
+
 // The value of key as text: a string as it is, an integer as its decimal
-// text, true/false as "True"/"False". nullptr for an absent key and for any
-// other kind of value. The first of duplicate keys counts.
+// text. nullptr for an absent key and for null (the other types are refused
+// before). The first of duplicate keys counts.
 const char *sval(const rapidjson::Value &obj, const char *key, char (&scratch)[512])
 {
     auto it = obj.FindMember(key);
@@ -75,8 +95,6 @@ const char *sval(const rapidjson::Value &obj, const char *key, char (&scratch)[5
         std::snprintf(scratch, sizeof scratch, "%llu", static_cast<unsigned long long>(v.GetUint64()));
         return scratch;
     }
-    if (v.IsBool())
-        return v.GetBool() ? "True" : "False";
     return nullptr;
 }
 
@@ -96,11 +114,16 @@ int32_t read_text(const rapidjson::Value &obj, const char *key, char *out, size_
     return 0;
 }
 
+// A port key: absent, null or "" keeps *port; anything else must be a
+// decimal integer from 1 to 65535.
 int32_t read_port(const rapidjson::Value &obj, const char *key, int32_t *port)
 {
     char scratch[512];
+    const char *text = sval(obj, key, scratch);
+    if (text == nullptr || text[0] == '\0')
+        return 0;
     int32_t v = 0;
-    if (parse_int(sval(obj, key, scratch), *port, &v) != 0 || v < 0 || v > kMaxPort)
+    if (parse_int(text, 0, &v) != 0 || v < 1 || v > kMaxPort)
         return vnb_fail(-6, "settings: %s out of range", key);
     *port = v;
     return 0;
@@ -145,6 +168,8 @@ int32_t read_full_url(const char *url, ConnectSettings *out)
 
 int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
 {
+    if (const char *wrong = vnb_settings_type_error(obj))
+        return vnb_fail(-6, "%s", wrong);
     char scratch[512];
     const char *url = sval(obj, "FullUrl", scratch);
     int32_t rc = url != nullptr && url[0] != '\0' ? read_full_url(url, out) : read_host_name(obj, out->host);
@@ -157,12 +182,23 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         (rc = read_text(obj, "Password", out->password, kMaxPassword)) != 0 ||
         (rc = read_text(obj, "Path", out->path, kMaxPath)) != 0)
         return rc;
-    if (parse_int(sval(obj, "LocalPort", scratch), kDefaultLocalPort, &out->local_port) != 0 || out->local_port < 0)
-        return vnb_fail(-6, "settings: LocalPort out of range");
-    return 0;
+    return read_port(obj, "LocalPort", &out->local_port);
 }
 
 }  // namespace
+
+const char *vnb_settings_type_error(const rapidjson::Value &obj)
+{
+    for (const SettingsKey &key : kSettingsKeys) {
+        auto it = obj.FindMember(key.name);
+        if (it == obj.MemberEnd())
+            continue;
+        const rapidjson::Value &v = it->value;
+        if (!v.IsNull() && !v.IsString() && !(key.number_too && (v.IsInt64() || v.IsUint64())))
+            return key.wrong_type;
+    }
+    return nullptr;
+}
 
 int32_t read_settings(const char *json, ConnectSettings *out)
 {
@@ -209,6 +245,8 @@ int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, i
     size_t host_len = strnlen(host, sizeof s.host);
     if (host_len >= sizeof s.host)
         return vnb_fail(-6, "host name too long");
+    if (port < 0 || port > kMaxPort)
+        return vnb_fail(-6, "port out of range");
 
     auto store = [](char *field, const char *text, size_t max) {
         size_t len = text != nullptr ? strnlen(text, max) : 0;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include <rapidjson/document.h>
+
 struct ConnectSettings {
     char host[256];
     int32_t port;        // 0 stands for 445
@@ -13,6 +15,13 @@ struct ConnectSettings {
     int32_t local_port;  // only reported back by the session report
 };
 
-// Fills out from the settings JSON text, checking every key in the order
-// the connect applies them. 0, or -6 with the error text set.
+// Fills out from the settings JSON text: first the JSON type of every key,
+// then each key in the order the connect applies them. Ports are 1..65535;
+// an absent, null or empty one keeps its default. 0, or -6 with the error
+// text set.
 int32_t read_settings(const char *json, ConnectSettings *out);
+
+// The error text for the first settings key whose value has a JSON type it
+// cannot have (texts want a string, ports an integer or a string; null
+// always counts as absent), or NULL when every key present is well typed.
+const char *vnb_settings_type_error(const rapidjson::Value &settings);

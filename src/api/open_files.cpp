@@ -10,14 +10,31 @@
 
 namespace {
 
-// The slot of a public handle (slot index + 1), or NULL when the handle is
-// out of range or its slot is free.
+// A public handle is slot + 1 + 64 * generation, where the generation counts
+// how often the slot was handed out before (modulo 2^24). The counts outlive
+// the session, so a closed or dropped handle's number comes back only after
+// 2^24 further opens of its slot, and handles stay within 1..2^30.
+constexpr uint32_t kGenerations = uint32_t{1} << 24;
+
+uint32_t generation_of(const FileSlot &slot)
+{
+    return (slot.opens - 1) % kGenerations;
+}
+
+int handle_of(int index, const FileSlot &slot)
+{
+    return index + 1 + kMaxFiles * static_cast<int>(generation_of(slot));
+}
+
+// The slot a public handle names, or NULL when the handle is out of range,
+// its slot is free or the slot has been handed out again since.
 FileSlot *slot_of(Session &s, int handle)
 {
-    if (handle < 1 || handle > kMaxFiles)
+    if (handle < 1)
         return nullptr;
-    FileSlot *slot = &s.files[handle - 1];
-    return slot->in_use ? slot : nullptr;
+    FileSlot *slot = &s.files[(handle - 1) % kMaxFiles];
+    auto generation = static_cast<uint32_t>((handle - 1) / kMaxFiles);
+    return slot->in_use && generation_of(*slot) == generation ? slot : nullptr;
 }
 
 }  // namespace
@@ -59,9 +76,15 @@ int32_t vnb_open(Session &s, const char *path, const char *file)
     // A size that would read as a negative vnsmb1c_size is no real file's.
     if (size > static_cast<uint64_t>(INT64_MAX))
         size = static_cast<uint64_t>(INT64_MAX);
-    s.files[index] = FileSlot{1, fid, tid, size, static_cast<uint64_t>(mtime_ms)};
+    FileSlot &slot = s.files[index];
+    slot.in_use = 1;
+    slot.fid = fid;
+    slot.tid = tid;
+    slot.size = size;
+    slot.mtime = static_cast<uint64_t>(mtime_ms);
+    slot.opens++;
     s.open_files++;
-    return index + 1;
+    return handle_of(index, slot);
 }
 
 int64_t vnb_size(Session &s, int handle)

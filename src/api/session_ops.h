@@ -43,7 +43,9 @@ int32_t vnb_split_located(const char *path, char (&share)[82], char (&rest)[1026
 
 int32_t vnb_shares(Session &s);
 const char *vnb_share_name(const Session &s, int index);
-int32_t vnb_list(Session &s, const char *path, const char *sub);
+// Lists a folder into s.listing, hidden names counted, and listed as well
+// with with_hidden. The item count, or a negative ResultCode.
+int32_t vnb_list(Session &s, const char *path, const char *sub, bool with_hidden = false);
 
 int32_t vnb_open(Session &s, const char *path, const char *file);
 int64_t vnb_size(Session &s, int handle);

@@ -275,9 +275,11 @@ void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, Li
 {
     if (!name || dot_name(name))
         return;
-    if (smb::is_hidden_name(name)) {
+    bool hidden = smb::is_hidden_name(name);
+    if (hidden) {
         q->hidden++;
-        return;
+        if (!q->keep_hidden)
+            return;
     }
     if (q->items.size() >= kMaxListedItems)
         return;
@@ -287,12 +289,14 @@ void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, Li
     e.folder = is_folder != 0;
     e.size = size;
     e.mtime_ms = mtime_ms;
+    e.hidden = hidden;
     q->items.push_back(std::move(e));
 }
 
-int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid)
+int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid, bool keep_hidden)
 {
     auto q = std::make_unique<ListingWork>();
+    q->keep_hidden = keep_hidden;
     std::snprintf(q->folder, sizeof q->folder, "%.1024s", folder ? folder : "");
     q->unicode = vnb_sess_unicode(ses);
 

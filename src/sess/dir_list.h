@@ -27,6 +27,7 @@ struct ListingWork {
     char folder[1025]{};         // the folder path as given
     std::vector<DirEntry> items;
     uint32_t hidden = 0;         // hidden names counted
+    bool keep_hidden = false;    // hidden names are listed as well as counted
     uint32_t sid = 0;
     int32_t unicode = 0;         // entry names are UTF-16LE (else 8-bit OEM)
     uint64_t entries_seen = 0;   // every entry decoded, "." and ".." included
@@ -39,9 +40,10 @@ struct ListingWork {
 };
 
 // Lists the folder (NULL or "" for the share root; "/"-separated) of the
-// share on the connected tree tid into the session's listing. The previous
+// share on the connected tree tid into the session's listing; hidden names
+// are counted, and listed too (marked hidden) with keep_hidden. The previous
 // listing stays when this fails.
-int32_t vnb_query_directory_all(Session &s, const char *folder, uint32_t tid);
+int32_t vnb_query_directory_all(Session &s, const char *folder, uint32_t tid, bool keep_hidden = false);
 
 // Decodes the search_count entries of one FIND data block, following the
 // NextEntryOffset chain; feeds each one to qd_feed and remembers the last
@@ -50,6 +52,7 @@ int32_t vnb_query_directory_all(Session &s, const char *folder, uint32_t tid);
 // leaves the block before search_count entries, or a name comes again.
 int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWork *q);
 
-// Skips "." and ".."; counts a hidden name; drops entries past the item cap;
-// otherwise appends one entry to q->items.
+// Skips "." and ".."; counts a hidden name and skips it unless q keeps
+// them; drops entries past the item cap; otherwise appends one entry to
+// q->items.
 void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, ListingWork *q);

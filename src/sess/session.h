@@ -22,13 +22,15 @@ struct TreeSlot {
     int32_t in_use;
 };
 
-// Public file handle n (1..64) is slot n-1.
+// One open file. Its public handle names the slot and the generation the
+// slot was handed out in (see api/open_files.cpp).
 struct FileSlot {
     int32_t in_use;
     uint32_t fid;    // 16-bit value from the NT_CREATE reply
     uint32_t tid;
     uint64_t size;   // end of file from the NT_CREATE reply
     uint64_t mtime;  // last-write FILETIME from the NT_CREATE reply
+    uint32_t opens;  // times the slot was handed out; kept when the session ends
 };
 
 // One listed folder entry.
@@ -38,14 +40,14 @@ struct DirEntry {
     bool folder = false;
     int64_t size = -1;     // end of file; -1 for a folder
     int64_t mtime_ms = -1; // last write, Unix milliseconds; -1 when unknown
-    bool hidden = false;   // hidden names are counted, not listed
+    bool hidden = false;   // a hidden name, listed only when asked for
 };
 
 // The last folder listing.
 struct Listing {
     bool held = false;            // a listing succeeded since the session began
     std::vector<DirEntry> items;
-    uint32_t hidden = 0;          // hidden names left out
+    uint32_t hidden = 0;          // hidden names, left out unless asked for
     std::string text;             // its JSON form, once the C interface asked for it
 };
 

@@ -138,11 +138,23 @@ TEST_F(FolderBackend, OpenFailuresMapToStatuses)
         {"{\"HostName\":\"fake\",\"Path\":\"\xE2\x82", 9},
         {R"({"HostName":"fake","UserName":"alice","Password":"wrong"})", 4},
         {R"({"HostName":"fake","ServerPort":"12x"})", 9},
+        // Settings of the wrong JSON type and ports outside 1..65535.
+        {R"({"FullUrl":123})", 9},
+        {R"({"HostName":"fake","UserName":5,"Password":"pw"})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":true})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":["Media"]})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","ServerPort":0})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","Port":70000})", 9},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","LocalPort":-1})", 9},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(text(c.settings));
+        int64_t negotiations = vnsmb1c_fake_calls(0x72);
         EXPECT_EQ(open(heap_text(c.settings).get()), c.status) << vnsmb1c_last_error();
         EXPECT_EQ(page("", nullptr, 4), 2) << "a failed open leaves the backend closed";
+        if (c.status == 9) {
+            EXPECT_EQ(vnsmb1c_fake_calls(0x72), negotiations) << "refused before anything is sent";
+        }
     }
 }
 
@@ -450,6 +462,55 @@ TEST_F(FolderBackend, LocatorNamesANonDefaultPort)
     char buf[128];
     ASSERT_EQ(t->locator(t->context, "Media/Movies/a.mkv", buf, sizeof buf), 0) << vnsmb1c_last_error();
     EXPECT_STREQ(buf, "smb1://fake:8445/Media/Movies/a.mkv");
+}
+
+// An IPv6 host goes in brackets, as a URL wants it; relayed through the
+// library's fake-backed HostIo, which takes any host.
+TEST_F(FolderBackend, LocatorBracketsAnIpv6Host)
+{
+    ASSERT_EQ(vnsmb1c_use_io(vnsmb1c_io_fake()), 0) << vnsmb1c_last_error();
+    struct Case {
+        const char *settings;
+        const char *locator;
+    } const cases[] = {
+        {R"({"HostName":"::1","ServerPort":4471,"UserName":"alice","Password":"pw","Path":"Media"})",
+         "smb1://[::1]:4471/Media/Movies/a.mkv"},
+        {R"({"FullUrl":"smb://[fe80::1]/Media","UserName":"alice","Password":"pw","Path":"Media"})",
+         "smb1://[fe80::1]/Media/Movies/a.mkv"},
+        {R"({"FullUrl":"smb://guest@[::ffff:127.0.0.1]:445/","UserName":"alice","Password":"pw","Path":"Media"})",
+         "smb1://[::ffff:127.0.0.1]:445/Media/Movies/a.mkv"},
+        {R"({"HostName":"127.0.0.1","Port":"4471","UserName":"alice","Password":"pw","Path":"Media"})",
+         "smb1://127.0.0.1:4471/Media/Movies/a.mkv"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.settings);
+        ASSERT_EQ(open(c.settings), 0) << vnsmb1c_last_error();
+        char buf[128];
+        ASSERT_EQ(t->locator(t->context, "Media/Movies/a.mkv", buf, sizeof buf), 0) << vnsmb1c_last_error();
+        EXPECT_STREQ(buf, c.locator);
+        vnsmb1c_FolderEntry e = host_entry();
+        ASSERT_EQ(t->stat(t->context, "Movies/a.mkv", &e), 0) << vnsmb1c_last_error();
+        EXPECT_STREQ(e.locator, c.locator);
+        t->close(t->context);
+    }
+}
+
+// stat finds hidden names, which listings leave out.
+TEST_F(FolderBackend, StatFindsHiddenNames)
+{
+    ASSERT_EQ(open(R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":"Media"})"), 0)
+        << vnsmb1c_last_error();
+    vnsmb1c_FolderEntry e = host_entry();
+    ASSERT_EQ(t->stat(t->context, "Media/Movies/.profile", &e), 0) << vnsmb1c_last_error();
+    EXPECT_STREQ(e.name, ".profile");
+    EXPECT_EQ(e.is_folder, 0);
+    EXPECT_EQ(e.size, 1);
+    EXPECT_STREQ(e.locator, "smb1://fake/Media/Movies/.profile");
+    e = host_entry();
+    ASSERT_EQ(t->stat(t->context, "Movies/@eaDir", &e), 0) << vnsmb1c_last_error();
+    EXPECT_STREQ(e.name, "@eaDir");
+    EXPECT_EQ(e.is_folder, 1);
+    EXPECT_EQ(t->stat(t->context, "Movies/.nothing", &e), 3);
 }
 
 TEST_F(FolderBackend, LostSessionReportsNoConnection)

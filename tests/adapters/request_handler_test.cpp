@@ -52,9 +52,24 @@ TEST_F(RequestHandler, RefusedSettingsAnswerAnErrorDocument)
         {"{\"HostName\":\"fake\",\"UserName\":\"\xE2\x82", "settings: not JSON"},
         {"[]", "settings: not an object"},
         {"{}", "settings: HostName is required"},
-        {R"({"HostName":7})", "settings: HostName is required"},
+        {R"({"HostName":7})", "settings: HostName must be a string"},
         {R"({"HostName":""})", "settings: HostName is required"},
-        {R"({"HostName":7,"HostName":"fake"})", "settings: HostName is required"},
+        {R"({"HostName":7,"HostName":"fake"})", "settings: HostName must be a string"},
+        {R"({"FullUrl":123})", "settings: FullUrl must be a string"},
+        {R"({"HostName":"fake","ServerPort":true})", "settings: ServerPort must be an integer or a string"},
+        {R"({"HostName":"fake","Port":1.5})", "settings: Port must be an integer or a string"},
+        {R"({"HostName":"fake","DomainName":{}})", "settings: DomainName must be a string"},
+        {R"({"HostName":"fake","UserName":5})", "settings: UserName must be a string"},
+        {R"({"HostName":"fake","Password":[]})", "settings: Password must be a string"},
+        {R"({"HostName":"fake","Path":1})", "settings: Path must be a string"},
+        {R"({"HostName":"fake","LocalPort":false})", "settings: LocalPort must be an integer or a string"},
+        {R"({"HostName":"fake","ServerPort":0})", "settings: ServerPort out of range"},
+        {R"({"HostName":"fake","ServerPort":"0"})", "settings: ServerPort out of range"},
+        {R"({"HostName":"fake","ServerPort":70000})", "settings: ServerPort out of range"},
+        {R"({"HostName":"fake","ServerPort":-1})", "settings: ServerPort out of range"},
+        {R"({"HostName":"fake","ServerPort":18446744073709551615})", "settings: ServerPort out of range"},
+        {R"({"HostName":"fake","Port":70000})", "settings: ServerPort out of range"},
+        {R"({"HostName":"fake","ServerPort":null,"Port":0})", "settings: ServerPort out of range"},
         {R"({"FullUrl":"smb://"})", "settings: HostName is required"},
         {R"({"HostName":"fake","ServerPort":"445 "})", "settings: ServerPort out of range"},
         {R"({"HostName":"fake","ServerPort":"-1"})", "settings: ServerPort out of range"},
@@ -115,8 +130,9 @@ TEST_F(RequestHandler, SettingsChooseHostPortAndIdentity)
     } cases[] = {
         {kAlice, 0, "smb1://fake/"},
         {R"({"HostName":"fake","UserName":"alice","Password":"pw","ServerPort":"+445"})", 0, "smb1://fake:445/"},
-        {R"({"HostName":"fake","UserName":"alice","Password":"pw","ServerPort":70000})", 0, "smb1://fake:70000/"},
-        {R"({"HostName":"fake","UserName":"alice","Password":"pw","Port":445})", 0, "smb1://fake/"},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","ServerPort":65535})", 0, "smb1://fake:65535/"},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","Port":445})", 0, "smb1://fake:445/"},
+        {R"({"HostName":"fake","UserName":"alice","Password":"pw","ServerPort":null,"Port":1})", 0, "smb1://fake:1/"},
         {R"({"HostName":"fake","UserName":"alice","Password":"pw","Port":"445"})", 0, "smb1://fake:445/"},
         {R"({"HostName":"fake","UserName":"alice","Password":"pw","ServerPort":8445,"ServerPort":"x"})", 0,
          "smb1://fake:8445/"},
@@ -124,7 +140,7 @@ TEST_F(RequestHandler, SettingsChooseHostPortAndIdentity)
         {R"({"FullUrl":"smb://bob:no@fake:8445/","UserName":"alice","Password":"pw","ServerPort":"9"})", 0,
          "smb1://fake:9/"},
         {R"({"FullUrl":"smb://","HostName":"fake","UserName":"alice","Password":"pw"})", 0, "smb1://fake/"},
-        {R"({"FullUrl":7,"HostName":"fake","UserName":"alice","Password":"pw"})", 0, "smb1://fake/"},
+        {R"({"FullUrl":null,"HostName":"fake","UserName":"alice","Password":"pw","Path":null})", 0, "smb1://fake/"},
         {R"({"HostName":"fake","UserName":"alice","Password":"wrong"})", -1, nullptr},
         {long_user.c_str(), 0, "smb1://fake/"},
     };
@@ -140,6 +156,36 @@ TEST_F(RequestHandler, SettingsChooseHostPortAndIdentity)
     }
     // The over-long user name was cut, not refused: the logon went ahead.
     EXPECT_EQ(rch_validate(long_user.c_str()).code, 0);
+}
+
+// Stream and list answer locators with an IPv6 host in brackets; the
+// requests are relayed through the library's fake-backed HostIo, which
+// takes any host.
+TEST_F(RequestHandler, Ipv6HostsAreBracketedInLocators)
+{
+    ASSERT_EQ(vnsmb1c_use_io(vnsmb1c_io_fake()), 0) << vnsmb1c_last_error();
+    remember_selection();
+    struct Case {
+        const char *settings;
+        const char *url_prefix;
+    } const cases[] = {
+        {R"({"HostName":"::1","ServerPort":4471,"UserName":"alice","Password":"pw"})", "smb1://[::1]:4471/"},
+        {R"({"HostName":"fe80::1","UserName":"alice","Password":"pw"})", "smb1://[fe80::1]/"},
+        {R"({"FullUrl":"smb://alice:pw@[::1]:4471/Media"})", "smb1://[::1]:4471/"},
+        {R"({"FullUrl":"smb://[::1]/Media","UserName":"alice","Password":"pw"})", "smb1://[::1]/"},
+        {R"({"HostName":"127.0.0.1","Port":"4471","UserName":"alice","Password":"pw"})", "smb1://127.0.0.1:4471/"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.settings);
+        Reply stream = rch_stream(c.settings, R"({"path":"Media/Movies/a.mkv"})");
+        EXPECT_EQ(stream.code, 0) << stream.text;
+        EXPECT_EQ(stream.text, std::string(R"({"url":")") + c.url_prefix + R"(Media/Movies/a.mkv","size":300000})");
+        Reply list = rch_list(c.settings, "Media/Movies");
+        EXPECT_EQ(list.code, 0) << list.text;
+        EXPECT_NE(list.text.find(std::string("\"") + c.url_prefix + "Media/Movies/hello.txt\""), std::string::npos)
+            << list.text;
+        expect_scope_closed(c.settings);
+    }
 }
 
 // A host's own HostIo that records whether it was used.

@@ -104,6 +104,7 @@ TEST(BrowseWithoutSession, NeedsAConnection)
         {"shares", vnsmb1c_shares()},
         {"list", vnsmb1c_list("Media", nullptr)},
         {"list without a path", vnsmb1c_list(nullptr, nullptr)},
+        {"list with hidden names", vnsmb1c_list_all("Media", nullptr)},
         {"open", vnsmb1c_open("Media", "a.mkv")},
     };
     for (const Case &c : cases)
@@ -203,6 +204,47 @@ TEST_P(Listing, OneFolderManyWaysToNameIt)
         EXPECT_EQ(vnsmb1c_list_json(), movies_json()) << c.path;
         EXPECT_EQ(vnsmb1c_list_hidden_count(), 3) << c.path;
     }
+}
+
+// The hidden names of Media/Movies as vnsmb1c_list_all lists them, before
+// the others in the server's order.
+const char *const kHiddenMovieItems[] = {
+    R"({"name":"$RECYCLE.BIN","path":"Movies/$RECYCLE.BIN","folder":true,"size":-1,"mtime_ms":1700000000000,)"
+    R"("hidden":true})",
+    R"({"name":".profile","path":"Movies/.profile","folder":false,"size":1,"mtime_ms":1700000000000,)"
+    R"("hidden":true})",
+    R"({"name":"@eaDir","path":"Movies/@eaDir","folder":true,"size":-1,"mtime_ms":1700000000000,"hidden":true})",
+};
+
+TEST_P(Listing, ListAllKeepsTheHiddenNames)
+{
+    std::string all = R"({"items":[)";
+    for (const char *item : kHiddenMovieItems)
+        all += std::string(all.back() == '[' ? "" : ",") + item;
+    for (const char *item : kMovieItems)
+        all += std::string(",") + item;
+    all += "]}";
+
+    ASSERT_EQ(vnsmb1c_list_all("Media", "Movies"), 8) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_list_json(), all);
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), 3) << "still counted";
+    EXPECT_STREQ(vnsmb1c_item_json(1), kHiddenMovieItems[1]);
+    EXPECT_STREQ(vnsmb1c_item_json(3), kMovieItems[0]);
+
+    // vnsmb1c_list after it keeps its own results.
+    ASSERT_EQ(vnsmb1c_list("Media/Movies", nullptr), 5) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_list_json(), movies_json());
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), 3);
+
+    // A folder without hidden names, and the failures of vnsmb1c_list.
+    ASSERT_EQ(vnsmb1c_list_all("Media", nullptr), 3);
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), 0);
+    EXPECT_EQ(vnsmb1c_list_all("Media", "nope"), -4);
+    EXPECT_STREQ(vnsmb1c_last_error(), "OPEN DIR: OBJECT_NAME_NOT_FOUND");
+    EXPECT_EQ(vnsmb1c_list_all(nullptr, nullptr), -6);
+    EXPECT_STREQ(vnsmb1c_last_error(), "empty share name");
+    EXPECT_EQ(vnsmb1c_list_all("Media", "../x"), -6);
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), 0) << "a failure keeps the held listing";
 }
 
 TEST_P(Listing, ShareRootPathsHaveNoFolderPart)

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "api/connect.h"
 #include "fake/fake.h"
@@ -42,18 +44,18 @@ TEST(ReadSettings, Accepted)
         {"Port text overrides ServerPort text", R"({"HostName":"h","ServerPort":"139","Port":"1445"})", "h", 1445, "",
          "", "", 8137},
         {"ServerPort number", R"({"HostName":"h","ServerPort":139})", "h", 139, "", "", "", 8137},
-        {"ServerPort zero", R"({"HostName":"h","ServerPort":0})", "h", 0, "", "", "", 8137},
+        {"ServerPort lowest and Port highest", R"({"HostName":"h","ServerPort":1})", "h", 1, "", "", "", 8137},
+        {"Port highest", R"({"HostName":"h","Port":65535})", "h", 65535, "", "", "", 8137},
         {"Port with spaces", R"({"HostName":"h","Port":" 445 "})", "h", 445, "", "", "", 8137},
         {"Port with a plus sign", R"({"HostName":"h","Port":"+80"})", "h", 80, "", "", "", 8137},
         {"empty ServerPort ignored", R"({"HostName":"h","ServerPort":""})", "h", 0, "", "", "", 8137},
         {"empty Port keeps ServerPort", R"({"HostName":"h","ServerPort":"139","Port":""})", "h", 139, "", "", "",
          8137},
-        {"real number counts as absent", R"({"HostName":"h","ServerPort":139.0,"Port":1e2})", "h", 0, "", "", "",
-         8137},
-        {"LocalPort reported as given", R"({"HostName":"h","LocalPort":99999})", "h", 0, "", "", "", 99999},
-        {"LocalPort text and zero", R"({"HostName":"h","LocalPort":" 0 "})", "h", 0, "", "", "", 0},
+        {"null ports count as absent", R"({"HostName":"h","ServerPort":null,"Port":null,"LocalPort":null})", "h", 0,
+         "", "", "", 8137},
+        {"LocalPort reported as given", R"({"HostName":"h","LocalPort":65535})", "h", 0, "", "", "", 65535},
+        {"LocalPort text", R"({"HostName":"h","LocalPort":" 1 "})", "h", 0, "", "", "", 1},
         {"LocalPort empty gives the default", R"({"HostName":"h","LocalPort":""})", "h", 0, "", "", "", 8137},
-        {"LocalPort largest", R"({"HostName":"h","LocalPort":"2147483647"})", "h", 0, "", "", "", 2147483647},
         {"identity", R"({"HostName":"h","DomainName":"WG","UserName":"alice","Password":"s3cret"})", "h", 0, "WG",
          "alice", "s3cret", 8137},
         {"FullUrl host and port; its identity is not used",
@@ -72,11 +74,8 @@ TEST(ReadSettings, Accepted)
          1, "", "", "", 8137},
         {"unknown and differently cased keys ignored", R"({"HostName":"h","username":"x","Extra":[1,{}]})", "h", 0, "",
          "", "", 8137},
-        {"booleans read as True and False", R"({"HostName":true,"UserName":false})", "True", 0, "", "False", "", 8137},
-        {"integers read as decimal text", R"({"HostName":12,"UserName":-5,"Password":18446744073709551615})", "12", 0,
-         "", "-5", "18446744073709551615", 8137},
-        {"null, real, array and object count as absent",
-         R"({"HostName":"h","DomainName":null,"UserName":1.5,"Password":[],"Path":{}})", "h", 0, "", "", "", 8137},
+        {"null texts count as absent",
+         R"({"HostName":"h","DomainName":null,"UserName":null,"Password":null,"Path":null})", "h", 0, "", "", "", 8137},
         {"host name of 255 after leading spaces", R"({"HostName":"   )" + std::string(255, 'n') + R"("})",
          std::string(255, 'n'), 0, "", "", "", 8137},
         {"escaped text", R"({"HostName":"h","UserName":"a\"b\\c\u00e9"})", "h", 0, "", "a\"b\\c\xc3\xa9", "", 8137},
@@ -130,6 +129,7 @@ TEST(ReadSettings, Refused)
         {R"({"HostName":""})", "settings: HostName is required"},
         {R"({"HostName":"   "})", "settings: HostName is required"},
         {R"({"HostName":null})", "settings: HostName is required"},
+        {R"({"HostName":null,"FullUrl":null})", "settings: HostName is required"},
         {R"({"hostname":"h"})", "settings: HostName is required"},
         {R"({"HostName":)" + text_of(256) + "}", "settings: HostName too long"},
         {R"({"HostName":")" + std::string(255, 'n') + R"(  "})", "settings: HostName too long"},
@@ -141,7 +141,8 @@ TEST(ReadSettings, Refused)
         {with_host(R"("ServerPort":"65536")"), "settings: ServerPort out of range"},
         {with_host(R"("ServerPort":"12a")"), "settings: ServerPort out of range"},
         {with_host(R"("ServerPort":"  ")"), "settings: ServerPort out of range"},
-        {with_host(R"("ServerPort":true)"), "settings: ServerPort out of range"},
+        {with_host(R"("ServerPort":0)"), "settings: ServerPort out of range"},
+        {with_host(R"("ServerPort":"0")"), "settings: ServerPort out of range"},
         {with_host(R"("ServerPort":18446744073709551615)"), "settings: ServerPort out of range"},
         {with_host(R"("Port":"44 5")"), "settings: Port out of range"},
         {with_host(R"("Port":"-")"), "settings: Port out of range"},
@@ -152,7 +153,13 @@ TEST(ReadSettings, Refused)
         {with_host(R"("UserName":)" + text_of(129)), "settings: UserName too long"},
         {with_host(R"("Password":)" + text_of(257)), "settings: Password too long"},
         {with_host(R"("Path":)" + text_of(1026)), "settings: Path too long"},
+        {with_host(R"("Port":0)"), "settings: Port out of range"},
+        {with_host(R"("Port":-1)"), "settings: Port out of range"},
+        {with_host(R"("Port":70000)"), "settings: Port out of range"},
         {with_host(R"("LocalPort":-1)"), "settings: LocalPort out of range"},
+        {with_host(R"("LocalPort":0)"), "settings: LocalPort out of range"},
+        {with_host(R"("LocalPort":65536)"), "settings: LocalPort out of range"},
+        {with_host(R"("LocalPort":"99999")"), "settings: LocalPort out of range"},
         {with_host(R"("LocalPort":"x")"), "settings: LocalPort out of range"},
         {with_host(R"("LocalPort":"-2147483648")"), "settings: LocalPort out of range"},
         {with_host(R"("LocalPort":2147483648)"), "settings: LocalPort out of range"},
@@ -190,6 +197,42 @@ TEST(ReadSettings, TextLimitsAreInclusive)
     EXPECT_EQ(std::strlen(s.user), 128u);
     EXPECT_EQ(std::strlen(s.password), 256u);
     EXPECT_EQ(std::strlen(s.path), 1025u);
+}
+
+// Every key wants a string, the ports an integer number or a string; any
+// other JSON type is refused rather than read as text or ignored.
+TEST(ReadSettings, WrongTypesAreRefused)
+{
+    struct Key {
+        const char *name;
+        bool port;
+    };
+    constexpr Key keys[] = {
+        {"FullUrl", false},  {"HostName", false}, {"ServerPort", true}, {"Port", true},     {"DomainName", false},
+        {"UserName", false}, {"Password", false}, {"Path", false},      {"LocalPort", true},
+    };
+    const char *wrong_for_all[] = {"true", "false", "139.0", "1e2", "[]", R"(["h"])", "{}", R"({"a":1})"};
+    const char *wrong_for_texts[] = {"0", "123", "-5", "18446744073709551615"};
+    for (const Key &k : keys) {
+        std::string expected = std::string("settings: ") + k.name +
+                               (k.port ? " must be an integer or a string" : " must be a string");
+        std::vector<const char *> values(std::begin(wrong_for_all), std::end(wrong_for_all));
+        if (!k.port)
+            values.insert(values.end(), std::begin(wrong_for_texts), std::end(wrong_for_texts));
+        for (const char *value : values) {
+            // The type is checked before anything else is read, so it wins
+            // over a host name that is too long.
+            for (const std::string &host : {std::string("\"h\""), text_of(300)}) {
+                std::string json = R"({"HostName":)" + host + ",\"" + k.name + "\":" + value + "}";
+                if (std::strcmp(k.name, "HostName") == 0)
+                    json = R"({"HostName":)" + std::string(value) + "}";
+                SCOPED_TRACE(json.substr(0, 80));
+                ConnectSettings s;
+                EXPECT_EQ(read_settings(json.c_str(), &s), -6);
+                EXPECT_EQ(vnb_error(), expected);
+            }
+        }
+    }
 }
 
 TEST(ReadSettings, DeeplyNestedJunkIsHarmless)
@@ -267,6 +310,10 @@ TEST_F(Connect, RefusedSettingsLeaveTheSessionUp)
         "{}",
         R"({"HostName":"h","Port":"x"})",
         R"({"HostName":"h","UserName":"u","LocalPort":-1})",
+        R"({"FullUrl":123})",
+        R"({"HostName":"h","Port":70000})",
+        R"({"HostName":"h","ServerPort":-1})",
+        R"({"HostName":"h","Password":false})",
     };
     fake_session();
     for (const char *json : refused) {
@@ -296,19 +343,26 @@ TEST_F(Connect, BadHostArgumentStillDropsTheSession)
     struct Case {
         std::string host;
         bool null;
+        int port;
         const char *error;
     };
     const Case cases[] = {
-        {"", true, "empty host name"},
-        {"", false, "empty host name"},
-        {std::string(256, 'h'), false, "host name too long"},
+        {"", true, 0, "empty host name"},
+        {"", false, 0, "empty host name"},
+        {std::string(256, 'h'), false, 0, "host name too long"},
+        {"h", false, -1, "port out of range"},
+        {"h", false, 65536, "port out of range"},
+        {"h", false, 70000, "port out of range"},
+        {"h", false, INT_MIN, "port out of range"},
+        {"h", false, INT_MAX, "port out of range"},
     };
     for (const auto &c : cases) {
         fake_session();
         g_rec = {};
-        EXPECT_EQ(vnsmb1c_connect(c.null ? nullptr : c.host.c_str(), 0, "d", "u", "p"), -6);
+        EXPECT_EQ(vnsmb1c_connect(c.null ? nullptr : c.host.c_str(), c.port, "d", "u", "p"), -6) << c.port;
         EXPECT_STREQ(vnb_error(), c.error);
         EXPECT_EQ(g_rec.closes, 1);
+        EXPECT_EQ(g_rec.connects, 0) << "nothing is sent";
         EXPECT_EQ(ds().established, 0);
     }
 }
@@ -545,17 +599,17 @@ TEST_F(RelayConnect, JsonConnectLogsOnAndReportsLocalPort)
     ds().local_port = 1;
     uint64_t frames = vnsmb1c_frame_count();
     ASSERT_EQ(vnsmb1c_connect_json(
-                  R"({"HostName":"  fake  ","Port":"1445","UserName":"alice","Password":"pw","LocalPort":99999})"),
+                  R"({"HostName":"  fake  ","Port":"1445","UserName":"alice","Password":"pw","LocalPort":65535})"),
               0)
         << vnb_error();
     EXPECT_EQ(g_last_url, "smbrpc://fake:1445/frame");
     EXPECT_EQ(ds().established, 1);
     EXPECT_EQ(ds().anonymous, 0);
-    EXPECT_EQ(ds().local_port, 99999);
+    EXPECT_EQ(ds().local_port, 65535);
     EXPECT_GT(vnsmb1c_frame_count(), frames);
     std::string report = vnsmb1c_session_json();
     EXPECT_EQ(report.rfind(R"({"dialect":"NT LM 0.12",)", 0), 0u) << report;
-    EXPECT_NE(report.find(R"("local_port":99999,)"), std::string::npos) << report;
+    EXPECT_NE(report.find(R"("local_port":65535,)"), std::string::npos) << report;
 
     // A refused setting ends nothing: the session stays logged on.
     EXPECT_EQ(vnsmb1c_connect_json(R"({"HostName":"fake","Port":"x"})"), -6);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,10 +64,9 @@ TEST_P(Files, FilePathIsRelativeToTheFolder)
         {"Media", "Movies/hello.txt"},     {"Media/Movies", "hello.txt"}, {"\\Media\\Movies\\", "/hello.txt"},
         {"/media", "movies\\HELLO.TXT"},
     };
-    int handle = 0;
     for (const Case &c : cases) {
         int h = vnsmb1c_open(c.path, c.file);
-        ASSERT_EQ(h, ++handle) << c.path << " + " << c.file << ": " << vnsmb1c_last_error();
+        ASSERT_GT(h, 0) << c.path << " + " << c.file << ": " << vnsmb1c_last_error();
         EXPECT_EQ(vnsmb1c_size(h), 11);
         char buf[32] = {};
         ASSERT_EQ(vnsmb1c_read_at(h, 0, buf, sizeof buf), 11);
@@ -99,13 +99,16 @@ TEST_P(Files, OpenFailuresLeaveTheTableAlone)
         EXPECT_EQ(vnsmb1c_open(c.path, c.file), c.rc) << (c.path ? c.path : "NULL") << " + " << (c.file ? c.file : "NULL");
         EXPECT_STREQ(vnsmb1c_last_error(), c.text);
     }
-    EXPECT_EQ(vnsmb1c_open("Media", "Movies/hello.txt"), 1) << "no slot was taken";
+    EXPECT_EQ(vnb_default_session().open_files, 0u) << "no slot was taken";
+    int h = vnsmb1c_open("Media", "Movies/hello.txt");
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    EXPECT_EQ((h - 1) % 64, 0) << "the first slot is still free";
 }
 
 TEST_P(Files, ReadsClampAtEndOfFile)
 {
     int h = vnsmb1c_open("Media/Movies", "hello.txt");
-    ASSERT_EQ(h, 1) << vnsmb1c_last_error();
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
     char buf[64];
     struct Case {
         int64_t offset;
@@ -177,7 +180,7 @@ TEST_P(Files, WholeFilesThroughReadAt)
 TEST_P(Files, OffsetsBeyondFourGiB)
 {
     int h = vnsmb1c_open("Media", "big.bin");
-    ASSERT_EQ(h, 1) << vnsmb1c_last_error();
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
     ASSERT_EQ(vnsmb1c_size(h), kBigBinSize);
     uint8_t buf[4096];
     // The fake server serves an offset from its low 32 bits.
@@ -201,19 +204,30 @@ TEST_P(Files, OffsetsBeyondFourGiB)
 
 TEST_P(Files, SixtyFourHandles)
 {
-    for (int i = 1; i <= 64; i++)
-        ASSERT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), i) << vnsmb1c_last_error();
+    std::set<int> slots;
+    std::vector<int> handles;
+    for (int i = 0; i < 64; i++) {
+        int h = vnsmb1c_open("Media/Movies", "hello.txt");
+        ASSERT_GT(h, 0) << vnsmb1c_last_error();
+        handles.push_back(h);
+        slots.insert((h - 1) % 64);
+    }
+    EXPECT_EQ(slots.size(), 64u) << "every slot in use once";
     // The fake server has 64 handles as well, so it refuses the 65th open first.
     EXPECT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), -4);
     EXPECT_STREQ(vnsmb1c_last_error(), "OPEN FILE: OBJECT_NAME_NOT_FOUND");
     EXPECT_EQ(vnb_default_session().open_files, 64u);
 
-    vnsmb1c_close(5);
+    vnsmb1c_close(handles[4]);
     EXPECT_EQ(vnb_default_session().open_files, 63u);
-    EXPECT_EQ(vnsmb1c_size(5), -6);
-    EXPECT_EQ(vnsmb1c_open("Media", "Movies/a.mkv"), 5);
-    EXPECT_EQ(vnsmb1c_size(5), kMkvSize);
-    EXPECT_EQ(vnsmb1c_size(6), 11);
+    EXPECT_EQ(vnsmb1c_size(handles[4]), -6);
+    int again = vnsmb1c_open("Media", "Movies/a.mkv");
+    ASSERT_GT(again, 0) << vnsmb1c_last_error();
+    EXPECT_EQ((again - 1) % 64, (handles[4] - 1) % 64) << "the freed slot is taken again";
+    EXPECT_NE(again, handles[4]) << "under a new number";
+    EXPECT_EQ(vnsmb1c_size(again), kMkvSize);
+    EXPECT_EQ(vnsmb1c_size(handles[4]), -6);
+    EXPECT_EQ(vnsmb1c_size(handles[5]), 11);
 }
 
 // The table itself is full while the server could still open the file: the
@@ -221,7 +235,7 @@ TEST_P(Files, SixtyFourHandles)
 TEST_P(Files, FullTableIsALimit)
 {
     for (int i = 1; i <= 64; i++)
-        ASSERT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), i) << vnsmb1c_last_error();
+        ASSERT_GT(vnsmb1c_open("Media/Movies", "hello.txt"), 0) << vnsmb1c_last_error();
     // Free one server handle behind the table's back.
     Session &s = vnb_default_session();
     ASSERT_EQ(vnb_do_close(s, s.files[0].tid, s.files[0].fid), 0);
@@ -238,10 +252,13 @@ TEST_P(Files, BadHandles)
 {
     int open = vnsmb1c_open("Media/Movies", "hello.txt");
     int closed = vnsmb1c_open("Media/Movies", "hello.txt");
-    ASSERT_EQ(closed, 2);
+    ASSERT_GT(open, 0) << vnsmb1c_last_error();
+    ASSERT_GT(closed, 0) << vnsmb1c_last_error();
     vnsmb1c_close(closed);
     char buf[8];
-    for (int h : {0, -1, 65, INT_MAX, INT_MIN, closed, 3}) {
+    // Out of range, the closed handle, the next generations of both slots, a
+    // slot never handed out, and just past the largest handle.
+    for (int h : {0, -1, INT_MAX, INT_MIN, closed, open + 64, closed + 64, (closed - 1) % 64 + 2, (1 << 30) + 1}) {
         int64_t closes = vnsmb1c_fake_calls(kCmdClose);
         EXPECT_EQ(vnsmb1c_size(h), -6) << h;
         EXPECT_STREQ(vnsmb1c_last_error(), "bad handle");
@@ -256,7 +273,7 @@ TEST_P(Files, BadHandles)
 TEST_P(Files, CloseReachesTheServerOnce)
 {
     int h = vnsmb1c_open("Media/Movies", "hello.txt");
-    ASSERT_EQ(h, 1);
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
     int64_t closes = vnsmb1c_fake_calls(kCmdClose);
     vnsmb1c_close(h);
     vnsmb1c_close(h);
@@ -266,12 +283,13 @@ TEST_P(Files, CloseReachesTheServerOnce)
 
 TEST_P(Files, HandlesDieWithTheSession)
 {
-    ASSERT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), 1);
-    ASSERT_EQ(vnsmb1c_open("Media/Movies", "a.mkv"), 2);
+    const int old[] = {vnsmb1c_open("Media/Movies", "hello.txt"), vnsmb1c_open("Media/Movies", "a.mkv")};
+    ASSERT_GT(old[0], 0);
+    ASSERT_GT(old[1], 0);
     vnsmb1c_disconnect();
     int64_t closes = vnsmb1c_fake_calls(kCmdClose);
     char buf[8];
-    for (int h : {1, 2}) {
+    for (int h : old) {
         EXPECT_EQ(vnsmb1c_size(h), -6);
         EXPECT_EQ(vnsmb1c_read_at(h, 0, buf, sizeof buf), -6);
         EXPECT_STREQ(vnsmb1c_last_error(), "bad handle");
@@ -280,10 +298,64 @@ TEST_P(Files, HandlesDieWithTheSession)
     EXPECT_EQ(vnsmb1c_fake_calls(kCmdClose), closes);
     EXPECT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), -5);
 
-    // A new session hands out the same numbers again.
+    // A new session takes the same slots under new numbers: the old handles
+    // stay bad instead of reaching the new session's files.
     ASSERT_EQ(vnsmb1c_connect("fake", 0, nullptr, "alice", "pw"), 0) << vnsmb1c_last_error();
-    EXPECT_EQ(vnsmb1c_open("Media/Movies", "a.mkv"), 1);
-    EXPECT_EQ(vnsmb1c_size(1), kMkvSize);
+    const int fresh[] = {vnsmb1c_open("Media/Movies", "a.mkv"), vnsmb1c_open("Media", "big.bin")};
+    for (int i = 0; i < 2; i++) {
+        ASSERT_GT(fresh[i], 0) << vnsmb1c_last_error();
+        EXPECT_EQ((fresh[i] - 1) % 64, (old[i] - 1) % 64) << i;
+        EXPECT_NE(fresh[i], old[i]) << i;
+        EXPECT_EQ(vnsmb1c_size(old[i]), -6) << i;
+        EXPECT_EQ(vnsmb1c_read_at(old[i], 0, buf, sizeof buf), -6) << i;
+    }
+    closes = vnsmb1c_fake_calls(kCmdClose);
+    vnsmb1c_close(old[0]);
+    EXPECT_EQ(vnsmb1c_fake_calls(kCmdClose), closes) << "an old handle closes nothing";
+    EXPECT_EQ(vnsmb1c_size(fresh[0]), kMkvSize);
+    EXPECT_EQ(vnsmb1c_size(fresh[1]), kBigBinSize);
+}
+
+// A host that keeps a closed handle reads nothing through it, even when its
+// slot holds another file now.
+TEST_P(Files, StaleHandleNeverReachesTheNextFile)
+{
+    int stale = vnsmb1c_open("Media/Movies", "hello.txt");
+    ASSERT_GT(stale, 0) << vnsmb1c_last_error();
+    vnsmb1c_close(stale);
+    int next = vnsmb1c_open("Media/Movies", "a.mkv");
+    ASSERT_GT(next, 0) << vnsmb1c_last_error();
+    ASSERT_EQ((next - 1) % 64, (stale - 1) % 64) << "the same slot";
+    EXPECT_NE(next, stale);
+    char buf[8];
+    int64_t reads = vnsmb1c_fake_calls(kCmdRead);
+    int64_t closes = vnsmb1c_fake_calls(kCmdClose);
+    EXPECT_EQ(vnsmb1c_size(stale), -6);
+    EXPECT_STREQ(vnsmb1c_last_error(), "bad handle");
+    EXPECT_EQ(vnsmb1c_read_at(stale, 0, buf, sizeof buf), -6);
+    EXPECT_STREQ(vnsmb1c_last_error(), "bad handle");
+    vnsmb1c_close(stale);
+    EXPECT_EQ(vnsmb1c_fake_calls(kCmdRead), reads);
+    EXPECT_EQ(vnsmb1c_fake_calls(kCmdClose), closes);
+    EXPECT_EQ(vnsmb1c_size(next), kMkvSize) << "the file now in the slot stays open";
+}
+
+// The generation wraps after 2^24 opens of a slot; the largest handle stays
+// positive and the wrapped numbers are told apart.
+TEST_P(Files, GenerationsWrapWithinRange)
+{
+    Session &s = vnb_default_session();
+    s.files[63].opens = (uint32_t{1} << 24) - 1;
+    for (int i = 0; i < 63; i++)
+        ASSERT_GT(vnsmb1c_open("Media/Movies", "hello.txt"), 0) << vnsmb1c_last_error();
+    int last = vnsmb1c_open("Media/Movies", "a.mkv");
+    EXPECT_EQ(last, 1 << 30) << "slot 63 in its last generation";
+    EXPECT_EQ(vnsmb1c_size(last), kMkvSize);
+    vnsmb1c_close(last);
+    int wrapped = vnsmb1c_open("Media/Movies", "a.mkv");
+    EXPECT_EQ(wrapped, 64) << "slot 63 in generation 0";
+    EXPECT_EQ(vnsmb1c_size(wrapped), kMkvSize);
+    EXPECT_EQ(vnsmb1c_size(last), -6);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, Files, ::testing::Values(Road::fake, Road::relay), road_name);
@@ -321,7 +393,8 @@ TEST(ReadRequest, OffsetAndCountOnTheWire)
     ASSERT_EQ(vnsmb1c_connect("fake", 0, nullptr, "alice", "pw"), 0) << vnsmb1c_last_error();
     int text = vnsmb1c_open("Media/Movies", "hello.txt");
     int big = vnsmb1c_open("Media", "big.bin");
-    ASSERT_EQ(big, 2);
+    ASSERT_GT(text, 0) << vnsmb1c_last_error();
+    ASSERT_GT(big, 0) << vnsmb1c_last_error();
     std::vector<uint8_t> buf(1 << 20);
     struct Case {
         const char *what;

@@ -149,7 +149,7 @@ TEST_F(Selection, EverySelectionCallEndsTheSession)
     for (const Case &c : cases) {
         ASSERT_EQ(open_fake_session(Road::fake, kMediaTree), 0) << vnsmb1c_last_error();
         int h = vnsmb1c_open("Media/Movies", "hello.txt");
-        ASSERT_EQ(h, 1) << vnsmb1c_last_error();
+        ASSERT_GT(h, 0) << vnsmb1c_last_error();
         uint64_t frames = vnsmb1c_frame_count();
         EXPECT_EQ(c.call(), c.rc) << c.what;
         EXPECT_EQ(vnsmb1c_frame_count() - frames, 2u) << c.what << ": LOGOFF and one TREE_DISCONNECT";
@@ -234,7 +234,7 @@ TEST(FakeControls, CallCounters)
         ASSERT_EQ(vnsmb1c_fake_calls(command), 0) << "a new tree starts every counter at 0";
     ASSERT_EQ(vnsmb1c_connect("fake", 0, nullptr, "alice", "pw"), 0) << vnsmb1c_last_error();
     EXPECT_EQ(vnsmb1c_fake_calls(kCmdNegotiate), 1);
-    ASSERT_EQ(vnsmb1c_open("Media/Movies", "hello.txt"), 1);
+    ASSERT_GT(vnsmb1c_open("Media/Movies", "hello.txt"), 0);
     EXPECT_EQ(vnsmb1c_fake_calls(kCmdTreeConnect), 1);
     EXPECT_EQ(vnsmb1c_fake_calls(kCmdNtCreate), 1);
     vnsmb1c_disconnect();
@@ -271,7 +271,8 @@ std::string transcript(Road road)
     line("missing " + std::to_string(missing) + " " + vnsmb1c_last_error());
 
     int h = vnsmb1c_open("Media/Movies", "a.mkv");
-    line("open " + std::to_string(h));
+    // The number differs between the roads (the generations count on); the slot does not.
+    line("open " + (h > 0 ? "slot " + std::to_string((h - 1) % 64) : std::to_string(h)));
     line("size " + std::to_string(vnsmb1c_size(h)));
     std::vector<uint8_t> buf(70000);
     uint64_t sum = 0;

@@ -2,7 +2,9 @@
 // share and folder listings, reads, signing, a server that vanishes, and a
 // writable share that stays untouched.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <rapidjson/document.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -293,6 +295,81 @@ TEST_P(ApiTest, HiddenNamesAreCountedNotListed)
     ASSERT_EQ(vnsmb1c_list(kPublicShare, "Hidden"), 1) << vnsmb1c_last_error();
     EXPECT_EQ(names_of(listed_items()), std::set<std::string>{kShownName});
     EXPECT_EQ(vnsmb1c_list_hidden_count(), static_cast<int>(kHiddenNames.size()));
+}
+
+TEST_P(ApiTest, HiddenNamesListedOnRequestAndOpened)
+{
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(vnsmb1c_list_all(kPublicShare, "Hidden"), static_cast<int>(kHiddenNames.size()) + 1)
+        << vnsmb1c_last_error();
+    std::set<std::string> want(kHiddenNames.begin(), kHiddenNames.end());
+    want.insert(kShownName);
+    auto items = listed_items();
+    EXPECT_EQ(names_of(items), want);
+    for (const auto &it : items)
+        EXPECT_EQ(it.hidden, it.name != kShownName) << it.name;
+    EXPECT_EQ(vnsmb1c_list_hidden_count(), static_cast<int>(kHiddenNames.size()));
+    for (const auto &name : kHiddenNames) {
+        int h = vnsmb1c_open((std::string(kPublicShare) + "/Hidden").c_str(), name.c_str());
+        EXPECT_GT(h, 0) << name << ": " << vnsmb1c_last_error();
+        vnsmb1c_close(h);
+    }
+}
+
+// Whether something accepts TCP connections on [::1]:port.
+bool ipv6_loopback_listens(int port)
+{
+    int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(static_cast<uint16_t>(port));
+    a.sin6_addr = in6addr_loopback;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+// A bracketed IPv6 URL reaches the server, and the request handler hands out
+// its locators with the brackets.
+TEST_P(ApiTest, Ipv6LoopbackThroughUrls)
+{
+    const int port = server().port();
+    if (!ipv6_loopback_listens(port))
+        GTEST_SKIP() << "the server does not listen on [::1]";
+    const std::string settings = R"({"FullUrl":"smb://[::1]:)" + std::to_string(port) + R"(/public","UserName":")" +
+                                 kReader + R"(","Password":")" + kReaderPassword + R"("})";
+    ASSERT_EQ(vnsmb1c_connect_json(settings.c_str()), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(read_text_file(kPublicShare, kHelloName), kHelloText);
+    vnsmb1c_disconnect();
+
+    std::vector<char> out(4096, '\0');
+    const std::string entry = std::string(R"({"path":")") + kPublicShare + "/" + kHelloName + R"("})";
+    ASSERT_EQ(vnrch_get()->stream(nullptr, settings.c_str(), entry.c_str(), out.data(), 4096), 0) << out.data();
+    EXPECT_EQ(std::string(out.data()), R"({"url":"smb1://[::1]:)" + std::to_string(port) + "/" + kPublicShare + "/" +
+                                           kHelloName + R"(","size":)" + std::to_string(std::strlen(kHelloText)) +
+                                           "}");
+}
+
+// A closed handle stays bad when its slot holds the next file.
+TEST_P(ApiTest, StaleHandleNeverReachesTheNextFile)
+{
+    connect_reader();
+    int stale = vnsmb1c_open(kPublicShare, kHelloName);
+    ASSERT_GT(stale, 0) << vnsmb1c_last_error();
+    vnsmb1c_close(stale);
+    int next = vnsmb1c_open(kPublicShare, kRandomRel);
+    ASSERT_GT(next, 0) << vnsmb1c_last_error();
+    EXPECT_NE(next, stale);
+    char buf[16];
+    EXPECT_EQ(vnsmb1c_size(stale), -6);
+    EXPECT_EQ(vnsmb1c_read_at(stale, 0, buf, sizeof buf), -6);
+    EXPECT_STREQ(vnsmb1c_last_error(), "bad handle");
+    vnsmb1c_close(stale);
+    EXPECT_EQ(vnsmb1c_size(next), static_cast<int64_t>(kRandomSize));
+    EXPECT_EQ(vnsmb1c_read_at(next, 0, buf, sizeof buf), static_cast<int>(sizeof buf)) << vnsmb1c_last_error();
+    vnsmb1c_close(next);
 }
 
 TEST_P(ApiTest, RandomFileReadsBackExactly)

@@ -85,8 +85,7 @@ TEST_F(CliTest, ErrorsInPlainWords)
          "vnsmb1c: logon as media refused: wrong user name or password (LOGON_FAILURE)\n"},
         {"--fake-fault logon_fail=1 -U media -P popcorn ls smb://fake/Public", 13,
          "logon as media refused: wrong user name or password (LOGON_FAILURE)\n"},
-        {"stat smb://fake/Media/Movies/.DS_Store", 14,
-         "Media/Movies/.DS_Store: not listed; listings leave hidden names out, so stat cannot show it"},
+        {"stat smb://fake/Media/Movies/.DS_Store.old", 14, "Media/Movies/.DS_Store.old: no such file or folder\n"},
         {"ls http://fake/Media", 16, "vnsmb1c: url: unsupported scheme \"http\" (only smb:// is supported)\n"},
         {"ls smb1://fake/Media", 16, "unsupported scheme \"smb1\""},
         {"ls 'smb://[::1]:99999/Media'", 16, "vnsmb1c: url: bad port\n"},
@@ -208,6 +207,65 @@ TEST_F(CliTest, NamesSortIgnoringCaseAndPrintSafely)
     ASSERT_EQ(r.code, 0) << r.err;
     expect_in_order(r.out, {"Y/", "z/", "A.txt", "b.txt", "bell??[2J.txt", "C.txt"});
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
+// Hidden names stay out of ls unless -a; stat, cat and get find them.
+TEST_F(CliTest, HiddenNamesAreFoundAndShownOnRequest)
+{
+    const std::string tree = dir_ + "/tree.json";
+    std::ofstream(tree) << R"({"guest":true,"shares":[{"name":"S","root":[
+        {"name":"visible.txt","text":"plain"},{"name":".hidden.txt","text":"secret"},
+        {"name":"@eaDir","children":[{"name":"thumb.jpg","text":"jpg"}]},{"name":"$RECYCLE.BIN","children":[]}]}]})";
+    auto on_tree = [&](const std::string &args) { return run("--fake " + quote(tree) + " " + args); };
+
+    Outcome plain = on_tree("ls smb://fake/S");
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    EXPECT_NE(plain.out.find("visible.txt"), std::string::npos) << plain.out;
+    EXPECT_EQ(plain.out.find(".hidden.txt"), std::string::npos) << plain.out;
+    EXPECT_EQ(plain.out.find("@eaDir"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("1 item, 5 B, 3 hidden (-a shows them)\n"), std::string::npos) << plain.out;
+
+    Outcome all = on_tree("ls -a smb://fake/S");
+    ASSERT_EQ(all.code, 0) << all.err;
+    expect_in_order(all.out, {"$RECYCLE.BIN/", "@eaDir/", ".hidden.txt", "visible.txt"});
+    EXPECT_NE(all.out.find("4 items, 11 B, 3 of them hidden\n"), std::string::npos) << all.out;
+    Outcome json = on_tree("ls --all --json smb://fake/S");
+    ASSERT_EQ(json.code, 0) << json.err;
+    EXPECT_NE(json.out.find(R"({"name":".hidden.txt","path":".hidden.txt","folder":false,"size":6,)"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find(R"("hidden":true)"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find(R"("name":"visible.txt","path":"visible.txt","folder":false,"size":5,"mtime_ms":1700000000000,"hidden":false})"),
+              std::string::npos)
+        << json.out;
+
+    struct Case {
+        const char *args;
+        const char *out;  // the whole standard output, or a part of it
+        bool whole;
+    } const cases[] = {
+        {"stat smb://fake/S/.hidden.txt", "type:     file\nsize:     6 (6 B)\n", false},
+        {"stat --json smb://fake/S/.hidden.txt", R"("path":"S/.hidden.txt","folder":false,"size":6,)", false},
+        {"stat --json smb://fake/S/.hidden.txt", R"("hidden":true})", false},
+        {"stat smb://fake/S/@eaDir", "type:     folder\n", false},
+        {"cat smb://fake/S/.hidden.txt", "secret", true},
+        {"-q get smb://fake/S/.hidden.txt -", "secret", true},
+        {"cat smb://fake/S/@eaDir/thumb.jpg", "jpg", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome r = on_tree(c.args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        if (c.whole)
+            EXPECT_EQ(r.out, c.out);
+        else
+            EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    }
+
+    // A hidden folder is a folder to get -r as well.
+    Outcome folder = on_tree("-q get -r smb://fake/S/@eaDir " + quote(dir_));
+    ASSERT_EQ(folder.code, 0) << folder.err;
+    EXPECT_EQ(slurp(dir_ + "/@eaDir/thumb.jpg"), "jpg");
 }
 
 // stat and stat --json name the path the same way: share first, as in the URL.

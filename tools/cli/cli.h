@@ -83,14 +83,16 @@ struct Item {
     int64_t mtime_ms = 0;
     std::string json;  // the library's item JSON
 };
-// Lists the share-qualified folder into out; the count, or a negative ResultCode.
-int list_folder(const std::string &path, std::vector<Item> &out);
+// Lists the share-qualified folder into out, hidden names too with
+// with_hidden; the count, or a negative ResultCode.
+int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false);
 
 enum class SortKey { name, size, time, none };
 // Folders first, then by the key (names ignoring ASCII case; the largest
 // and the newest first); reverse turns each group around.
 void sort_items(std::vector<Item> &items, SortKey key, bool reverse);
 struct ListOptions {
+    bool all = false;  // hidden names too
     bool json = false;
     SortKey sort = SortKey::name;
     bool reverse = false;

@@ -83,7 +83,7 @@ int cmd_ls(const GlobalOptions &opt, const std::string &url, const ListOptions &
         return kExitUsage;
     }
     std::vector<Item> items;
-    int n = list_folder(t.path, items);
+    int n = list_folder(t.path, items, lo.all);
     if (n < 0)
         return report_failure(n, t);
     int hidden = vnsmb1c_list_hidden_count();
@@ -106,7 +106,7 @@ int cmd_ls(const GlobalOptions &opt, const std::string &url, const ListOptions &
     }
     std::printf("%d item%s, %s", n, n == 1 ? "" : "s", human_size(total).c_str());
     if (hidden > 0)
-        std::printf(", %d hidden", hidden);
+        std::printf(", %d %s", hidden, lo.all ? "of them hidden" : "hidden (-a shows them)");
     std::printf("\n");
     vnsmb1c_disconnect();
     return 0;
@@ -139,7 +139,7 @@ int cmd_stat(const GlobalOptions &opt, const std::string &url, bool json)
         return 0;
     }
     std::vector<Item> items;
-    int n = list_folder(folder, items);
+    int n = list_folder(folder, items, true);
     if (n < 0)
         return report_failure(n, t);
     for (const Item &it : items) {
@@ -156,11 +156,7 @@ int cmd_stat(const GlobalOptions &opt, const std::string &url, bool json)
         vnsmb1c_disconnect();
         return 0;
     }
-    if (vnsmb1c_is_hidden_name(name.c_str()) == 1)
-        std::fprintf(stderr, "vnsmb1c: %s: not listed; listings leave hidden names out, so stat cannot show it\n",
-                     printable(t.path).c_str());
-    else
-        std::fprintf(stderr, "vnsmb1c: %s: no such file or folder\n", printable(t.path).c_str());
+    std::fprintf(stderr, "vnsmb1c: %s: no such file or folder\n", printable(t.path).c_str());
     vnsmb1c_disconnect();
     return exit_code_for(VNSMB1C_ENOTFOUND);
 }

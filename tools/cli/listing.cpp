@@ -61,10 +61,10 @@ int compare_by(const Item &a, const Item &b, SortKey key)
 
 }  // namespace
 
-int list_folder(const std::string &path, std::vector<Item> &out)
+int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden)
 {
     out.clear();
-    int n = vnsmb1c_list(path.c_str(), nullptr);
+    int n = with_hidden ? vnsmb1c_list_all(path.c_str(), nullptr) : vnsmb1c_list(path.c_str(), nullptr);
     if (n < 0)
         return n;
     out.reserve(static_cast<size_t>(n));

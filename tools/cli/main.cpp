@@ -92,6 +92,7 @@ int main(int argc, char **argv)
     ListOptions lo;
     auto *ls = app.add_subcommand("ls", "List a share or a folder (folders first, then by name)");
     ls->add_option("URL", url, "smb://host/share[/folder]")->required();
+    ls->add_flag("-a,--all", lo.all, "Show hidden names too (those beginning with '.', '$' or '@')");
     ls->add_flag("--json", lo.json, "Print the listing as item JSON");
     const std::map<std::string, SortKey> kSortKeys{
         {"name", SortKey::name}, {"size", SortKey::size}, {"time", SortKey::time}, {"none", SortKey::none}};

@@ -243,7 +243,7 @@ bool is_remote_folder(const std::string &path)
     if (slash == std::string::npos)
         return true;  // the share itself
     std::vector<Item> items;
-    if (list_folder(path.substr(0, slash), items) < 0)
+    if (list_folder(path.substr(0, slash), items, true) < 0)
         return false;
     std::string name = path.substr(slash + 1);
     for (const Item &it : items)
