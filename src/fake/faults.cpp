@@ -19,6 +19,9 @@ constexpr FaultName kFaults[] = {
     {"no_extsec", &FakeFaults::no_extsec},
     {"no_unicode", &FakeFaults::no_unicode},
     {"page", &FakeFaults::page},
+    {"no_large_read", &FakeFaults::no_large_read},
+    {"max_mpx", &FakeFaults::max_mpx},
+    {"reorder", &FakeFaults::reorder},
 };
 
 }  // namespace
