@@ -143,6 +143,34 @@ int32_t read_full_url(const char *url, ConnectSettings *out)
     return 0;
 }
 
+// ReadAhead: whole bytes, 0 (off) to kMaxReadAhead; absent or empty leaves
+// it as it is.
+int32_t read_read_ahead(const rapidjson::Value &obj, int64_t *out)
+{
+    char scratch[512];
+    const char *text = sval(obj, "ReadAhead", scratch);
+    *out = -1;
+    if (text == nullptr || text[0] == '\0')
+        return 0;
+    int64_t v = 0;
+    const char *p = text;
+    while (*p == ' ')
+        p++;
+    if (*p < '0' || *p > '9')
+        return vnb_fail(-6, "settings: ReadAhead out of range");
+    for (; *p >= '0' && *p <= '9'; p++) {
+        v = v * 10 + (*p - '0');
+        if (v > kMaxReadAhead)
+            return vnb_fail(-6, "settings: ReadAhead out of range");
+    }
+    while (*p == ' ')
+        p++;
+    if (*p != '\0')
+        return vnb_fail(-6, "settings: ReadAhead out of range");
+    *out = v;
+    return 0;
+}
+
 int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
 {
     char scratch[512];
@@ -159,7 +187,7 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         return rc;
     if (parse_int(sval(obj, "LocalPort", scratch), kDefaultLocalPort, &out->local_port) != 0 || out->local_port < 0)
         return vnb_fail(-6, "settings: LocalPort out of range");
-    return 0;
+    return read_read_ahead(obj, &out->read_ahead);
 }
 
 }  // namespace
@@ -168,6 +196,7 @@ int32_t read_settings(const char *json, ConnectSettings *out)
 {
     std::memset(out, 0, sizeof *out);
     out->local_port = kDefaultLocalPort;
+    out->read_ahead = -1;
     if (json == nullptr)
         return vnb_fail(-6, "settings: NULL");
     // Parsed in place in a padded copy of our own, so that the password text the
@@ -237,6 +266,8 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
         rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
         if (rc == 0)
             s.local_port = c.local_port;
+        if (rc == 0 && c.read_ahead >= 0)
+            s.read_ahead = c.read_ahead;
     }
     vnb_wipe(c.password, sizeof c.password);
     return rc;

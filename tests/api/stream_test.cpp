@@ -235,6 +235,17 @@ TEST_F(ReadAhead, OffMeansOneReadPerCall)
     EXPECT_EQ(reads_for_sequential(30), 30);
 }
 
+TEST_F(ReadAhead, SettingsTurnItOffAndOnAgain)
+{
+    ASSERT_EQ(vnsmb1c_connect_json(R"({"HostName":"fake","UserName":"alice","Password":"pw","ReadAhead":0})"), 0)
+        << vnsmb1c_last_error();
+    EXPECT_EQ(reads_for_sequential(30), 30);
+    ASSERT_EQ(vnsmb1c_connect_json(R"({"HostName":"fake","UserName":"alice","Password":"pw","ReadAhead":"4194304"})"),
+              0)
+        << vnsmb1c_last_error();
+    EXPECT_LT(reads_for_sequential(100), 50);
+}
+
 TEST_F(ReadAhead, SeeksAskForNothingAhead)
 {
     int h = vnsmb1c_open("Media", "film.mkv");
