@@ -201,11 +201,21 @@ VNSMB1C_API int vnsmb1c_open(const char *path, const char *file);
 /* Size of the open file (as it was when opened), or -6 "bad handle" for a handle that is not open. */
 VNSMB1C_API int64_t vnsmb1c_size(int handle);
 /*
- * Reads up to length bytes at offset with one request. Returns the bytes
- * read, which may be fewer than asked without meaning end of file, and 0 at
- * or past end of file. Loop to read more.
+ * Reads length bytes at offset, with as many requests in flight as the
+ * server allows. Returns length unless the file ends first (then the bytes up
+ * to its end), 0 at or past end of file, or a negative ResultCode. A reply
+ * that fails its signature check fails the call with -2. Callers should
+ * still accept a short count. Reads that continue where the last ended earn
+ * read-ahead (see vnsmb1c_set_read_ahead).
  */
 VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length);
+/*
+ * Bytes each open file may read ahead of a sequential reader: the window
+ * grows while reads continue where the last ended and is dropped on a seek.
+ * The default is 8 MiB (8388608); 0 turns read-ahead off. Applies to files of
+ * the default session from their next read. 0, or -6 for a negative value.
+ */
+VNSMB1C_API int vnsmb1c_set_read_ahead(int64_t bytes);
 /* Closes the handle; unknown, closed and ended handles are ignored. */
 VNSMB1C_API void vnsmb1c_close(int handle);
 

@@ -74,6 +74,7 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"Password", false, "settings: Password must be a string"},
     {"Path", false, "settings: Path must be a string"},
     {"LocalPort", true, "settings: LocalPort must be an integer or a string"},
+    {"ReadAhead", true, "settings: ReadAhead must be an integer or a string"},
 };
 
 // The value of key as text: a string as it is, an integer as its decimal
@@ -166,6 +167,34 @@ int32_t read_full_url(const char *url, ConnectSettings *out)
     return 0;
 }
 
+// ReadAhead: whole bytes, 0 (off) to kMaxReadAhead; absent or empty leaves
+// it as it is.
+int32_t read_read_ahead(const rapidjson::Value &obj, int64_t *out)
+{
+    char scratch[512];
+    const char *text = sval(obj, "ReadAhead", scratch);
+    *out = -1;
+    if (text == nullptr || text[0] == '\0')
+        return 0;
+    int64_t v = 0;
+    const char *p = text;
+    while (*p == ' ')
+        p++;
+    if (*p < '0' || *p > '9')
+        return vnb_fail(-6, "settings: ReadAhead out of range");
+    for (; *p >= '0' && *p <= '9'; p++) {
+        v = v * 10 + (*p - '0');
+        if (v > kMaxReadAhead)
+            return vnb_fail(-6, "settings: ReadAhead out of range");
+    }
+    while (*p == ' ')
+        p++;
+    if (*p != '\0')
+        return vnb_fail(-6, "settings: ReadAhead out of range");
+    *out = v;
+    return 0;
+}
+
 int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
 {
     if (const char *wrong = vnb_settings_type_error(obj))
@@ -182,7 +211,9 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         (rc = read_text(obj, "Password", out->password, kMaxPassword)) != 0 ||
         (rc = read_text(obj, "Path", out->path, kMaxPath)) != 0)
         return rc;
-    return read_port(obj, "LocalPort", &out->local_port);
+    if ((rc = read_port(obj, "LocalPort", &out->local_port)) != 0)
+        return rc;
+    return read_read_ahead(obj, &out->read_ahead);
 }
 
 }  // namespace
@@ -204,6 +235,7 @@ int32_t read_settings(const char *json, ConnectSettings *out)
 {
     std::memset(out, 0, sizeof *out);
     out->local_port = kDefaultLocalPort;
+    out->read_ahead = -1;
     if (json == nullptr)
         return vnb_fail(-6, "settings: NULL");
     // Parsed in place in a padded copy of our own, so that the password text the
@@ -275,6 +307,8 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
         rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
         if (rc == 0)
             s.local_port = c.local_port;
+        if (rc == 0 && c.read_ahead >= 0)
+            s.read_ahead = c.read_ahead;
     }
     vnb_wipe(c.password, sizeof c.password);
     return rc;

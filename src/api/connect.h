@@ -13,7 +13,11 @@ struct ConnectSettings {
     char password[257];
     char path[1026];     // length-checked only
     int32_t local_port;  // only reported back by the session report
+    int64_t read_ahead;  // bytes per open file; -1 when the settings leave it as it is
 };
+
+// The largest ReadAhead the settings accept (1 GiB).
+inline constexpr int64_t kMaxReadAhead = int64_t{1} << 30;
 
 // Fills out from the settings JSON text: first the JSON type of every key,
 // then each key in the order the connect applies them. Ports are 1..65535;

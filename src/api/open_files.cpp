@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "api/session_ops.h"
+#include "sess/stream.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
 #include "util/path.h"
@@ -84,6 +85,7 @@ int32_t vnb_open(Session &s, const char *path, const char *file)
     slot.mtime = static_cast<uint64_t>(mtime_ms);
     slot.opens++;
     s.open_files++;
+    stream_open(s, index, tid, fid, size);
     return handle_of(index, slot);
 }
 
@@ -102,12 +104,15 @@ int32_t vnb_read_at(Session &s, int handle, int64_t offset, void *buffer, int le
         return vnb_fail(-6, "bad handle");
     if (offset < 0 || length < 0 || (buffer == nullptr && length != 0))
         return vnb_fail(-6, "bad offset, length or buffer");
-    auto at = static_cast<uint64_t>(offset);
-    if (at >= slot->size)
+    if (static_cast<uint64_t>(offset) >= slot->size)
         return 0;
-    uint64_t left = slot->size - at;
-    int count = left < static_cast<uint64_t>(length) ? static_cast<int>(left) : length;
-    return vnb_do_read(s, slot->tid, slot->fid, at, static_cast<uint8_t *>(buffer), count);
+    if (length == 0)
+        return vnb_fail(-6, "read length must be positive");
+    FileStream *stream = s.streams[static_cast<size_t>(slot - s.files)].get();
+    if (stream == nullptr)
+        return vnb_fail(-11, "out of memory");
+    return stream->read(s, static_cast<uint64_t>(offset),
+                        {static_cast<uint8_t *>(buffer), static_cast<size_t>(length)});
 }
 
 void vnb_close(Session &s, int handle)
@@ -117,6 +122,7 @@ void vnb_close(Session &s, int handle)
         return;
     slot->in_use = 0;
     s.open_files--;
+    stream_close(s, static_cast<int>(slot - s.files));
     vnb_do_close(s, slot->tid, slot->fid);
 }
 
@@ -135,6 +141,14 @@ VNSMB1C_API int64_t vnsmb1c_size(int handle)
 VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length)
 {
     return vnb_read_at(vnb_default_session(), handle, offset, buffer, length);
+}
+
+VNSMB1C_API int vnsmb1c_set_read_ahead(int64_t bytes)
+{
+    if (bytes < 0)
+        return vnb_fail(-6, "read-ahead must not be negative");
+    vnb_default_session().read_ahead = bytes;
+    return 0;
 }
 
 VNSMB1C_API void vnsmb1c_close(int handle)

@@ -201,6 +201,13 @@ void rp_string(FakeReply &rp, const char *text, bool unicode, bool align)
     vnb_w16(&rp.msg, 0);
 }
 
+uint32_t fake_max_mpx()
+{
+    constexpr uint32_t kDefaultMpx = 10;
+    int32_t n = F.faults.max_mpx;
+    return n > 0 && n <= 0xFFFF ? static_cast<uint32_t>(n) : kDefaultMpx;
+}
+
 size_t fake_reply_limit(const FakeServerState &st)
 {
     if (st.client_max_buffer == 0)

@@ -60,6 +60,9 @@ struct FakeFaults {
     // first, 3 grows TotalDataCount.
     int32_t split_fault;
     int32_t upper_shares;        // share names match only in upper case
+    int32_t no_large_read;  // NEGOTIATE leaves CAP_LARGE_READX out
+    int32_t max_mpx;        // MaxMpxCount announced and enforced (0: 10)
+    int32_t reorder;        // outstanding replies are answered newest first
 };
 
 struct FakeTree {
@@ -148,6 +151,7 @@ struct FakeServerState {
     uint32_t seq;               // sequence number the next request carries
     uint32_t client_max_buffer; // MaxBufferSize of the last SESSION_SETUP
     int32_t dos_errors;         // the last SESSION_SETUP left CAP_STATUS32 out
+    int32_t large_read;         // both sides settled CAP_LARGE_READX
     // session
     int32_t session;
     int32_t guest;
@@ -242,6 +246,8 @@ void rp_put32_at(FakeReply &rp, size_t off, uint32_t v);
 void rp_string(FakeReply &rp, const char *text, bool unicode, bool align);
 // Largest reply the connection's client accepts.
 size_t fake_reply_limit(const FakeServerState &st);
+// The MaxMpxCount NEGOTIATE announces and the transport holds the client to.
+uint32_t fake_max_mpx();
 
 // Reads the string at off (UTF-16LE when unicode) up to its NUL or to end,
 // into out as UTF-8: its length, or -1 (bad encoding, no room, half a code

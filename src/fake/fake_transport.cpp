@@ -1,9 +1,11 @@
 // The fake server answers each request as it is sent; the answers wait in
-// order until they are received, so requests may be sent ahead of replies.
+// order (or, with the reorder fault, newest first) until they are received,
+// so requests may be sent ahead of replies.
 #include "fake/fake_transport.h"
 
 #include <new>
 
+#include "fake/fake_internal.h"
 #include "net/answer_queue.h"
 #include "net/frame_dump.h"
 #include "util/error.h"
@@ -33,6 +35,11 @@ public:
         dump_frame("VNSMB1C_DUMP", msg.data(), msg.size());
         if (connection_ == nullptr)
             return vnb_fail(-1, "not connected to the fake server");
+        // As a server that holds the client to the MaxMpxCount it announced.
+        if (answers_.size() >= fake_max_mpx()) {
+            answers_.push_failure(-2, "more requests outstanding than the fake server's MaxMpxCount");
+            return 0;
+        }
         ByteBuffer frame{};
         uint32_t n = 0;
         if (const char *wrong = vnb_fake_checked_answer(connection_, msg, &frame, &n)) {
@@ -64,7 +71,11 @@ public:
         return 0;
     }
 
-    int32_t recv(ByteBuffer &msg, int) override { return answers_.take(msg, "no fake reply is pending"); }
+    // With the reorder fault, the replies held are released newest first.
+    int32_t recv(ByteBuffer &msg, int) override
+    {
+        return answers_.take(msg, "no fake reply is pending", F.faults.reorder != 0);
+    }
 
     void close() override
     {

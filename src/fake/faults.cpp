@@ -24,6 +24,9 @@ constexpr FaultName kFaults[] = {
     {"find_split", &FakeFaults::find_split},
     {"split_fault", &FakeFaults::split_fault},
     {"upper_shares", &FakeFaults::upper_shares},
+    {"no_large_read", &FakeFaults::no_large_read},
+    {"max_mpx", &FakeFaults::max_mpx},
+    {"reorder", &FakeFaults::reorder},
 };
 
 }  // namespace

@@ -84,6 +84,8 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
     uint32_t caps = kCapLargeFiles | kCapNtSmbs | kCapStatus32 | kCapNtFind;
     if (!F.faults.no_unicode)
         caps |= kCapUnicode;
+    if (!F.faults.no_large_read)
+        caps |= kCapLargeReadX;
     if (st.ext_security)
         caps |= kCapExtendedSecurity;
     uint8_t mode = kSecUserLevel | kSecEncryptPasswords | kSecSignaturesEnabled;
@@ -94,7 +96,7 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
     rp_words(rp, 17);
     vnb_w16(b, static_cast<uint32_t>(index));
     vnb_buf_byte(b, mode);
-    vnb_w16(b, 10);     // MaxMpxCount
+    vnb_w16(b, fake_max_mpx());  // MaxMpxCount
     vnb_w16(b, 1);      // MaxNumberVcs
     vnb_w32(b, 65535);  // MaxBufferSize
     vnb_w32(b, 65536);  // MaxRawSize

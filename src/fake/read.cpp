@@ -13,6 +13,8 @@ namespace {
 constexpr size_t kOffFid = 37;
 constexpr size_t kOffOffset = 39;
 constexpr size_t kOffMaxCount = 43;
+constexpr size_t kOffMaxCountHigh = 47;  // the low word of Timeout
+constexpr size_t kLargeReadMax = size_t{16} << 20;  // as Samba: up to 16 MiB in one reply
 constexpr size_t kOffOffsetHigh = 53;
 constexpr size_t kDataOffset = 60;  // header, 12 words, ByteCount, one pad byte
 
@@ -28,9 +30,9 @@ size_t begin_reply(FakeReply &rp, size_t count)
     vnb_w16(b, 0);   // Available
     vnb_w16(b, 0);   // DataCompactionMode
     vnb_w16(b, 0);
-    vnb_w16(b, static_cast<uint32_t>(count));
+    vnb_w16(b, static_cast<uint32_t>(count & 0xFFFF));
     vnb_w16(b, kDataOffset);
-    vnb_w16(b, 0);   // DataLengthHigh
+    vnb_w16(b, static_cast<uint32_t>(count >> 16));  // DataLengthHigh
     vnb_w64(b, 0);
     size_t bc = rp_bytes_begin(rp);
     vnb_buf_byte(b, 0);
@@ -76,6 +78,9 @@ void fake_cmd_read(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_HANDLE);
         return;
     }
+    // A large read carries the high part of its count in MaxCountHigh.
+    if (rq.st.large_read && rq.wc == 12)
+        max = std::min(max | size_t{rq.u16_at(kOffMaxCountHigh)} << 16, kLargeReadMax);
     uint64_t offset = rq.u32_at(kOffOffset);
     if (rq.wc == 12)
         offset |= uint64_t{rq.u32_at(kOffOffsetHigh)} << 32;

@@ -283,6 +283,7 @@ void fake_cmd_session_setup(const FakeRequest &rq, FakeReply &rp)
     // reply already.
     uint32_t caps = rq.u32_at(ext_form ? kOffCapsExtended : kOffCapsBasic);
     st.dos_errors = (caps & kCapStatus32) ? 0 : 1;
+    st.large_read = (caps & kCapLargeReadX) && !F.faults.no_large_read ? 1 : 0;
     if (ext_form)
         extended(rq, rp);
     else

@@ -13,12 +13,15 @@ void AnswerQueue::push_failure(int32_t code, const char *text)
     answers_.push_back(Answer{code, text, ByteBuffer{}});
 }
 
-int32_t AnswerQueue::take(ByteBuffer &msg, const char *none_text)
+int32_t AnswerQueue::take(ByteBuffer &msg, const char *none_text, bool newest_first)
 {
     if (answers_.empty())
         return vnb_fail(-1, "%s", none_text);
-    Answer a = std::move(answers_.front());
-    answers_.pop_front();
+    Answer a = std::move(newest_first ? answers_.back() : answers_.front());
+    if (newest_first)
+        answers_.pop_back();
+    else
+        answers_.pop_front();
     vnb_buf_free(&msg);
     if (a.code != 0)
         return vnb_fail(a.code, "%s", a.text.c_str());

@@ -18,9 +18,11 @@ public:
     // Keeps a reply message; the buffer changes hands and is left empty.
     void push_reply(ByteBuffer &reply);
     void push_failure(int32_t code, const char *text);
-    // The oldest outcome: 0 with its message moved into `msg`, or its failure
-    // code with the error text set; -1 with `none_text` when nothing waits.
-    int32_t take(ByteBuffer &msg, const char *none_text);
+    // The oldest outcome (the newest with newest_first): 0 with its message
+    // moved into `msg`, or its failure code with the error text set; -1 with
+    // `none_text` when nothing waits.
+    int32_t take(ByteBuffer &msg, const char *none_text, bool newest_first = false);
+    size_t size() const { return answers_.size(); }
     void clear();
 
 private:

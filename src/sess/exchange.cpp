@@ -61,33 +61,40 @@ SmbRequest *outstanding(Session &s, uint32_t mid)
 }
 
 // Receives one reply and files it with its request. A reply that cannot be
-// filed leaves its header with the request waited for, so that its status
-// can still be recorded.
-int32_t take_reply(Session &s, SmbRequest &awaited)
+// filed leaves its header with the request waited for (when there is one),
+// so that its status can still be recorded; a request whose reply fails its
+// checks keeps the failure and no longer waits (its reply stays empty).
+int32_t take_reply(Session &s, SmbRequest *awaited)
 {
-    ByteBuffer msg{};
+    ByteBuffer &msg = s.rx;
     int32_t rc = s.transport->recv(msg, s.timeout_ms);
-    if (rc != 0) {
-        vnb_buf_free(&msg);
+    if (rc != 0)
         return rc;
-    }
-    std::vector<uint8_t> reply(msg.data, msg.data + msg.len);
-    vnb_buf_free(&msg);
-    const std::span<const uint8_t> view(reply.data(), reply.size());
+    const std::span<const uint8_t> view(msg.data, static_cast<size_t>(msg.len));
 
     ParsedHeader h;
     if (vnb_hdr_parse(view, &h) != 0) {
         trace_bad_header(view);
-        return vnb_fail(-2, "the reply is not an SMB1 header (%u bytes)", static_cast<unsigned>(reply.size()));
+        return vnb_fail(-2, "the reply is not an SMB1 header (%u bytes)", static_cast<unsigned>(view.size()));
     }
     SmbRequest *owner = outstanding(s, h.mid);
-    rc = owner == nullptr ? vnb_fail(-2, "the reply mid %u answers another request (%u)", h.mid, awaited.mid)
-                          : req_check(s, *owner, view, &h);
+    if (owner == nullptr)
+        rc = awaited != nullptr ? vnb_fail(-2, "the reply mid %u answers another request (%u)", h.mid, awaited->mid)
+                                : vnb_fail(-2, "the reply mid %u answers no outstanding request", h.mid);
+    else
+        rc = req_check(s, *owner, view, &h);
     if (rc != 0) {
-        awaited.header = h;
+        if (awaited != nullptr)
+            awaited->header = h;
+        if (owner != nullptr) {
+            owner->error = rc;
+            forget(s, *owner);
+        }
         return rc;
     }
-    owner->reply = std::move(reply);
+    // The record's buffer is reused, so a steady stream of replies allocates
+    // nothing once it has grown.
+    owner->reply.assign(view.begin(), view.end());
     owner->header = h;
     owner->answered = true;
     forget(s, *owner);
@@ -124,7 +131,7 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
         return vnb_fail(-6, "the request is still waiting for its reply");
     // One request at a time on a transport that answers each before the next.
     while (!s.transport->pipelines() && !s.in_flight.empty()) {
-        int32_t rc = take_reply(s, *s.in_flight.front());
+        int32_t rc = take_reply(s, s.in_flight.front());
         if (rc != 0)
             return rc;
     }
@@ -134,6 +141,7 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
     req.signed_reply = false;
     req.reply_seq = 0;
     req.answered = false;
+    req.error = 0;
     req.reply.clear();
     req.header = ParsedHeader{};
 
@@ -193,9 +201,11 @@ int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> re
 int32_t req_await(Session &s, SmbRequest &req)
 {
     while (!req.answered) {
+        if (req.error != 0)
+            return req.error;
         if (req.session != &s)
             return vnb_fail(-6, "the request was not sent on this session");
-        int32_t rc = take_reply(s, req);
+        int32_t rc = take_reply(s, &req);
         if (rc != 0)
             return rc;
     }
@@ -215,6 +225,20 @@ int32_t req_await_more(Session &s, SmbRequest &req)
     if (rc != 0)
         forget(s, req);
     return rc;
+}
+
+int32_t req_take_one(Session &s)
+{
+    if (s.in_flight.empty())
+        return vnb_fail(-6, "no request is waiting for its reply");
+    return take_reply(s, nullptr);
+}
+
+size_t sess_window(const Session &s)
+{
+    if (!s.transport || !s.transport->pipelines() || s.max_mpx <= 2)
+        return 1;
+    return s.max_mpx - 1;
 }
 
 int32_t exchange(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,

@@ -29,7 +29,8 @@ struct SmbRequest {
     bool signed_reply = false;  // the reply must carry a valid signature
     uint32_t reply_seq = 0;     // the sequence number it is signed with
     bool answered = false;
-    std::vector<uint8_t> reply;  // the whole reply message, header included
+    int32_t error = 0;           // its reply arrived but failed its checks (then not answered)
+    std::vector<uint8_t> reply;  // keeps its capacity when the record is reused  // the whole reply message, header included
     ParsedHeader header{};       // of the reply
     Session *session = nullptr;  // set while the reply is outstanding
 
@@ -52,7 +53,8 @@ int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> re
 
 // Takes replies until the one for req has arrived, filing the replies of
 // other outstanding requests with them. A reply for no outstanding request,
-// or one that fails its checks, fails with -2.
+// or one that fails its checks, fails with -2; a request whose own reply
+// failed its checks stops waiting and fails again here.
 int32_t req_await(Session &s, SmbRequest &req);
 
 // Waits for one more message answering req (already answered): the
@@ -60,6 +62,14 @@ int32_t req_await(Session &s, SmbRequest &req);
 // signed, the same sequence number as the first. The new message replaces
 // req.reply and req.header.
 int32_t req_await_more(Session &s, SmbRequest &req);
+
+// Takes one reply, whichever request it answers (the same failures).
+int32_t req_take_one(Session &s);
+
+// Requests that may be outstanding at once on the session: the server's
+// MaxMpxCount less one kept free for other commands, at least one, and one
+// on a transport that does not pipeline.
+size_t sess_window(const Session &s);
 
 // One exchange: send, then await. A non-zero status in the reply is not a
 // failure here: callers look at req.header.status. `sign` is false for

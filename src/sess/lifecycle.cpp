@@ -52,6 +52,7 @@ void sess_reset(Session &s)
     for (SmbRequest *req : s.in_flight)
         req->session = nullptr;
     s.in_flight.clear();
+    s.connection++;
 
     for (TreeSlot &tree : s.trees)
         tree.in_use = 0;

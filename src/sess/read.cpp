@@ -15,33 +15,51 @@ constexpr uint32_t kHeaderSlack = 64;  // what a reply needs beside the data
 // Reply offsets, counted from the start of the message.
 constexpr size_t kOffDataLength = 43;
 constexpr size_t kOffDataOffset = 45;
+constexpr size_t kOffDataLengthHigh = 47;
+
+static_assert(kLargeReadChunk + kHeaderSlack <= kMaxReply, "a large READ reply fits the receive buffer");
+static_assert(kLargeReadChunk + kHeaderSlack <= 0xFFFFFF, "a large READ reply fits one NBSS frame");
 
 }  // namespace
 
 uint32_t read_chunk_size(const Session &s)
 {
+    // CAP_LARGE_READX, which SESSION_SETUP asked for when the server offered
+    // it, lets one READ_ANDX return more than the server's buffer.
+    if (s.capabilities & smb::kCapLargeReadX)
+        return kLargeReadChunk;
     if (s.max_buffer <= kHeaderSlack)
         return kDefaultReadChunk;
     return std::min(s.max_buffer - kHeaderSlack, kMaxReadChunk);
 }
 
-int32_t read_send(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req)
+int32_t read_post(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req)
 {
+    if (n > 0xFFFF && !(s.capabilities & smb::kCapLargeReadX))
+        return vnb_fail(-6, "a READ of %u bytes needs large reads", n);
     ByteBuffer words{};
     vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
     vnb_buf_byte(&words, 0);
     vnb_w16(&words, 0);
     vnb_w16(&words, fid);
     vnb_w32(&words, static_cast<uint32_t>(offset));
-    vnb_w16(&words, n);          // MaxCountOfBytesToReturn
-    vnb_w16(&words, n);          // MinCountOfBytesToReturn
-    vnb_w32(&words, 0);          // Timeout
-    vnb_w16(&words, 0);          // Remaining
+    vnb_w16(&words, n & 0xFFFF);  // MaxCountOfBytesToReturn
+    vnb_w16(&words, n & 0xFFFF);  // MinCountOfBytesToReturn
+    vnb_w32(&words, n >> 16);     // Timeout, whose low word is MaxCountHigh for a large read
+    vnb_w16(&words, 0);           // Remaining
     vnb_w32(&words, static_cast<uint32_t>(offset >> 32));  // OffsetHigh
 
     int32_t rc = words.failed ? vnb_fail(-11, "out of memory")
-                              : exchange(s, smb::READ_ANDX, buf_span(words), {}, tid, true, req);
+                              : req_send(s, smb::READ_ANDX, buf_span(words), {}, tid, true, req);
     vnb_buf_free(&words);
+    return rc;
+}
+
+int32_t read_send(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req)
+{
+    int32_t rc = read_post(s, tid, fid, offset, n, req);
+    if (rc == 0)
+        rc = req_await(s, req);
     if (rc != 0)
         remember_status(s, &req.header);
     return rc;
@@ -61,6 +79,10 @@ int32_t read_reply_data(std::span<const uint8_t> msg, uint32_t asked, std::span<
 
     uint32_t count = r.u16_at(kOffDataLength);
     uint32_t offset = r.u16_at(kOffDataOffset);
+    // DataLengthHigh counts only when more than 64 KiB were asked for: older
+    // servers leave stray bits there.
+    if (asked > 0xFFFF)
+        count |= uint32_t{r.u16_at(kOffDataLengthHigh)} << 16;
     if (count > asked)
         return vnb_fail(-2, "READ reply carries %u bytes for %u asked", count, asked);
     if (count == 0)

@@ -4,6 +4,7 @@
 
 #include "crypto/crypto.h"
 #include "sess/exchange.h"
+#include "sess/stream.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ Session::~Session()
     if (transport && transport_open)
         transport->close();
     wipe_secrets();
+    vnb_buf_free(&rx);
 }
 
 void Session::wipe_secrets()

@@ -52,6 +52,10 @@ struct Listing {
 };
 
 struct SmbRequest;
+class FileStream;
+
+// Read-ahead per open file unless a host sets another figure.
+constexpr int64_t kDefaultReadAhead = int64_t{8} << 20;
 
 struct Session {
     Session();
@@ -68,6 +72,7 @@ struct Session {
     int32_t anonymous = 0;
     int32_t timeout_ms = kDefaultTimeoutMs;
     int32_t local_port = 0;
+    int64_t read_ahead = kDefaultReadAhead;  // bytes per open file; 0 turns it off
 
     // What NEGOTIATE and SESSION_SETUP settled.
     int32_t negotiated = 0;
@@ -105,6 +110,8 @@ struct Session {
     FileSlot files[kMaxFiles]{};
     Listing listing;
     uint32_t open_files = 0;
+    // The reads in flight and the read-ahead of each open file (slot n).
+    std::unique_ptr<FileStream> streams[kMaxFiles];
 
     // The last status a server sent.
     int32_t last_code = 0;
@@ -116,6 +123,8 @@ struct Session {
     std::vector<SmbRequest *> in_flight;  // sent, reply not yet taken
     std::unique_ptr<MsgTransport> transport;
     bool transport_open = false;
+    uint64_t connection = 0;  // counts connections ended, so stale state tells itself apart
+    ByteBuffer rx{};          // the last reply received, reused
 
     // Wipes the password, the keys and the logon responses.
     void wipe_secrets();

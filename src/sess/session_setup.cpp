@@ -171,7 +171,8 @@ void build_extended(const Session &s, const ByteBuffer &token, ByteBuffer *words
     put_andx_prefix(s, words);
     vnb_w16(words, static_cast<uint32_t>(token.len));  // SecurityBlobLength
     vnb_w32(words, 0);                                  // Reserved
-    vnb_w32(words, kCapsExtended);
+    // Large reads are asked for whenever the server offers them.
+    vnb_w32(words, (s.capabilities & smb::kCapLargeReadX) | kCapsExtended);
 
     vnb_buf_put(bytes, token.data, token.len);
     bool unicode = (request_flags2(s) & smb::kFlags2Unicode) != 0;

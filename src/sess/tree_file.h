@@ -14,6 +14,8 @@
 // Largest READ_ANDX chunk: what fits a server buffer below 64 KiB.
 inline constexpr uint32_t kMaxReadChunk = 65280;
 inline constexpr uint32_t kDefaultReadChunk = 4096;
+// The chunk of a session with large reads (CAP_LARGE_READX).
+inline constexpr uint32_t kLargeReadChunk = uint32_t{1} << 20;
 
 // The TID of the share (compared ignoring case with the connected ones), or
 // a TREE_CONNECT_ANDX when it is not connected yet. tid may be NULL.
@@ -39,6 +41,10 @@ int32_t vnb_do_close(Session &s, uint32_t tid, uint32_t fid);
 
 // The chunk one READ_ANDX asks for under the server's buffer size.
 uint32_t read_chunk_size(const Session &s);
+
+// Sends READ_ANDX for n bytes at offset (above 64 KiB only with large
+// reads, the high part in MaxCountHigh); the reply is awaited by the caller.
+int32_t read_post(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req);
 
 // Exchanges READ_ANDX for n bytes at offset (Offset and OffsetHigh,
 // WordCount 12). An exchange failure records the reply status as far as one

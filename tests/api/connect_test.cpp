@@ -93,6 +93,33 @@ TEST(ReadSettings, Accepted)
     }
 }
 
+TEST(ReadSettings, ReadAhead)
+{
+    const struct {
+        std::string json;
+        int64_t read_ahead;  // -1: left as it is
+    } cases[] = {
+        {R"({"HostName":"h"})", -1},
+        {R"({"HostName":"h","ReadAhead":""})", -1},
+        {R"({"HostName":"h","ReadAhead":0})", 0},
+        {R"({"HostName":"h","ReadAhead":" 1048576 "})", 1048576},
+        {R"({"HostName":"h","ReadAhead":1073741824})", 1073741824},
+    };
+    for (const auto &c : cases) {
+        ConnectSettings s;
+        ASSERT_EQ(read_settings(c.json.c_str(), &s), 0) << c.json << ": " << vnb_error();
+        EXPECT_EQ(s.read_ahead, c.read_ahead) << c.json;
+    }
+    const char *refused[] = {R"("ReadAhead":-1)", R"("ReadAhead":1073741825)", R"("ReadAhead":"8M")",
+                             R"("ReadAhead":true)", R"("ReadAhead":18446744073709551615)"};
+    for (const char *r : refused) {
+        ConnectSettings s;
+        std::string json = std::string(R"({"HostName":"h",)") + r + "}";
+        EXPECT_EQ(read_settings(json.c_str(), &s), -6) << json;
+        EXPECT_STREQ(vnb_error(), "settings: ReadAhead out of range") << json;
+    }
+}
+
 struct RefusedCase {
     std::string json;
     const char *error;

@@ -36,7 +36,7 @@ TEST_F(FakeSession, NegotiateWithExtendedSecurity)
     EXPECT_EQ(65535u, r32(r.msg, 40));               // MaxBufferSize
     uint32_t caps = r32(r.msg, 52);
     EXPECT_EQ(0x80000000u, caps & 0x80000000u);
-    EXPECT_EQ(0x25Cu, caps & 0x0000FFFFu);           // Unicode, large files, NT SMBs, status32, NT find
+    EXPECT_EQ(0x425Cu, caps & 0x0000FFFFu);  // Unicode, large files, NT SMBs, status32, NT find, large reads
     EXPECT_EQ(0x01DA1747C66D0000ull, r64(r.msg, 56));
     EXPECT_EQ(0, r.msg[66]);                         // ChallengeLength
     Bytes bytes = r.data_bytes();

@@ -451,6 +451,84 @@ TEST_P(ApiTest, AlteredReadReplyFailsWhenSigning)
     std::printf("[interop] altered READ reply: %s\n", vnsmb1c_last_error());
 }
 
+// Runs of reads, each call checked for its full count and every byte:
+// single bytes and several MiB at odd offsets, across the end, a player's
+// sequential calls broken by seeks back and forward, directly and through a
+// proxy that passes everything on.
+TEST_P(ApiTest, StreamRunsReadBackExactly)
+{
+    struct Step {
+        uint64_t offset;
+        size_t length;
+    };
+    auto run_of = [](uint64_t from, size_t length, int count) {
+        std::vector<Step> out;
+        for (int i = 0; i < count; ++i)
+            out.push_back({from + static_cast<uint64_t>(i) * length, length});
+        return out;
+    };
+    std::vector<Step> steps = {{1, 1}, {kRandomSize - 1, 1}, {65535, 3}, {3, (3u << 20) + 11},
+                               {kRandomSize - 1000, 65536}, {kRandomSize - (5u << 20) - 7, 6u << 20}};
+    for (const auto &part : {run_of(1000, 65536, 200), run_of(500, 32768, 40), run_of(40u << 20, 1u << 20, 8),
+                             run_of(7u << 20, 65536, 100), run_of(kRandomSize - 100 * 65536 - 9, 65536, 101)})
+        steps.insert(steps.end(), part.begin(), part.end());
+
+    TamperProxy proxy(server().port());
+    ASSERT_GT(proxy.port(), 0);
+    const auto &want = random_bytes();
+    for (int port : {0, proxy.port()}) {
+        ASSERT_EQ(connect(kReader, kReaderPassword, port), 0) << vnsmb1c_last_error();
+        int h = vnsmb1c_open(kPublicShare, kRandomRel);
+        ASSERT_GT(h, 0) << vnsmb1c_last_error();
+        std::vector<uint8_t> buf;
+        for (const Step &st : steps) {
+            buf.assign(st.length, 0);
+            int n = vnsmb1c_read_at(h, static_cast<int64_t>(st.offset), buf.data(), static_cast<int>(st.length));
+            uint64_t expect = std::min<uint64_t>(st.length, kRandomSize - std::min(st.offset, kRandomSize));
+            ASSERT_EQ(n, static_cast<int>(expect)) << "at " << st.offset << ": " << vnsmb1c_last_error();
+            ASSERT_EQ(0, std::memcmp(buf.data(), want.data() + st.offset, expect)) << "at " << st.offset;
+        }
+        vnsmb1c_close(h);
+        vnsmb1c_disconnect();
+    }
+}
+
+// A reply altered while a window of reads is in flight: the call that meets
+// it fails with -2 and hands out nothing altered; the calls before it had
+// exact bytes.
+TEST_P(ApiTest, AlteredReplyInsideTheReadWindow)
+{
+    if (!mandatory())
+        GTEST_SKIP() << "only a signing session can notice";
+    TamperProxy proxy(server().port());
+    ASSERT_GT(proxy.port(), 0);
+    ASSERT_EQ(connect(kReader, kReaderPassword, proxy.port()), 0) << vnsmb1c_last_error();
+    int h = vnsmb1c_open(kPublicShare, kRandomRel);
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    const auto &want = random_bytes();
+    std::vector<uint8_t> buf(65536);
+    uint64_t at = 0;
+    for (int i = 0; i < 20; ++i, at += buf.size()) {
+        ASSERT_EQ(vnsmb1c_read_at(h, static_cast<int64_t>(at), buf.data(), 65536), 65536) << vnsmb1c_last_error();
+        ASSERT_EQ(0, std::memcmp(buf.data(), want.data() + at, buf.size()));
+    }
+    proxy.arm();
+    int failed = 0;
+    for (int i = 0; i < 400 && failed == 0; ++i, at += buf.size()) {
+        int n = vnsmb1c_read_at(h, static_cast<int64_t>(at), buf.data(), 65536);
+        if (n < 0) {
+            EXPECT_EQ(n, VNSMB1C_EPROTO) << vnsmb1c_last_error();
+            failed = 1;
+            break;
+        }
+        ASSERT_EQ(n, 65536);
+        ASSERT_EQ(0, std::memcmp(buf.data(), want.data() + at, buf.size())) << "altered bytes handed out at " << at;
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(proxy.flipped(), 1);
+    vnsmb1c_close(h);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signing, ApiTest, testing::Values("default", "mandatory"),
                          [](const testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
 
@@ -505,6 +583,38 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(ServerKillTest, ReadsOutstandingEndCleanlyAndReconnectWorks)
+{
+    constexpr int kTimeoutMs = 3000;
+    const std::vector<uint8_t> want = server().write_random_file(kPublicShare, "stream.bin", 16u << 20, 11);
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+    set_timeout(kTimeoutMs);
+    ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
+    int h = vnsmb1c_open(kPublicShare, "stream.bin");
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    std::vector<uint8_t> buf(65536);
+    for (int i = 0; i < 8; ++i)
+        ASSERT_EQ(vnsmb1c_read_at(h, int64_t{i} * 65536, buf.data(), 65536), 65536) << vnsmb1c_last_error();
+
+    // Read-ahead is outstanding when the server goes.
+    server().kill_smbd();
+    int rc = 0;
+    for (int i = 8; i < 400 && rc >= 0; ++i)
+        rc = vnsmb1c_read_at(h, int64_t{i} * 65536, buf.data(), 65536);
+    EXPECT_TRUE(rc == VNSMB1C_ENET || rc == VNSMB1C_ENOSESSION || rc == VNSMB1C_EPROTO)
+        << rc << " " << vnsmb1c_last_error();
+    vnsmb1c_close(h);
+
+    ASSERT_TRUE(server().start_smbd());
+    ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
+    h = vnsmb1c_open(kPublicShare, "stream.bin");
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    std::string part = read_exact(h, 8 * 65536 + 3, 200000);
+    ASSERT_EQ(part.size(), 200000u);
+    EXPECT_EQ(0, std::memcmp(part.data(), want.data() + 8 * 65536 + 3, part.size()));
+    vnsmb1c_close(h);
+}
 
 TEST_F(ServerKillTest, NextCallFailsAndReconnectWorks)
 {

@@ -349,6 +349,16 @@ TEST_F(CliTest, GetCopiesTheSameBytesAsCat)
     ASSERT_EQ(named.code, 0) << named.err;
     EXPECT_EQ(named.err, "");
     EXPECT_EQ(slurp(dir_ + "/copy.jpg"), cat.out);
+
+    // The same bytes with read-ahead off and with a small window.
+    for (const char *ahead : {"0", "65536"}) {
+        std::string copy = dir_ + "/ahead" + ahead + ".jpg";
+        Outcome r = fake(std::string("-q --read-ahead ") + ahead + " get " + url + " " + quote(copy));
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(slurp(copy), cat.out) << ahead;
+    }
+    Outcome refused = fake("-q --read-ahead -1 get " + url + " " + quote(dir_ + "/never.jpg"));
+    EXPECT_NE(refused.code, 0);
 }
 
 // With standard error on a terminal, get draws a progress bar instead of the summary.

@@ -22,7 +22,8 @@ const std::string kNotes = "smb://fake/Public/notes.txt";
 const std::string kNotesText = "Nothing to see here.\n";
 const std::string kPoster = quote("smb://fake/Media/Movies/Tears of Steel (2012)/poster.jpg");
 // Breaks the fake server's next reply once this much of a file has arrived.
-const std::string kFailMidway = "--fake-fault garbage=1@70000 ";
+// Read-ahead off: the bytes after the fault are asked for only after it.
+const std::string kFailMidway = "--read-ahead 0 --fake-fault garbage=1@70000 ";
 const std::string kFailAtOnce = "--fake-fault garbage=1@0 ";
 
 void put(const std::string &path, const std::string &text)

@@ -36,6 +36,7 @@ struct GlobalOptions {
     std::string domain;
     bool quiet = false;
     FakeFault fault;
+    int64_t read_ahead = -1;  // bytes per open file; -1 leaves the library's default
 };
 
 // A parsed smb:// URL with the credentials options and environment supply.

@@ -143,6 +143,8 @@ int open_session(const GlobalOptions &opt, const Target &t)
     if (!opt.fault.name.empty() && opt.fault.at_bytes < 0 &&
         vnsmb1c_fake_set_fault(opt.fault.name.c_str(), opt.fault.value) != 0)
         return report_local("unknown fault switch " + opt.fault.name);
+    if (opt.read_ahead >= 0 && vnsmb1c_set_read_ahead(opt.read_ahead) != 0)
+        return report_failure(-6);
     int rc = vnsmb1c_connect(t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
     if (rc != 0)
         return report_failure(rc, t);

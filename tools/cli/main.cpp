@@ -75,6 +75,9 @@ int main(int argc, char **argv)
         app.add_option("-P,--password", opt.password, "Password (overrides the URL; see VNSMB1C_PASSWORD)");
     app.add_option("-W,--domain", opt.domain, "Domain (overrides the URL)");
     app.add_flag("-q,--quiet", opt.quiet, "No progress bar or summary");
+    app.add_option("--read-ahead", opt.read_ahead, "Bytes each open file reads ahead of a sequential copy (0: off)")
+        ->type_name("BYTES")
+        ->check(CLI::Range(int64_t{0}, int64_t{1} << 30));
     std::string fault;
     app.add_option("--fake-fault", fault,
                    "With --fake: set a fault switch of the fake server, before connecting or once a transfer has "

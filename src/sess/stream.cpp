@@ -1,0 +1,215 @@
+#include "sess/stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "sess/tree_file.h"
+#include "util/error.h"
+#include "util/status.h"
+
+int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
+{
+    if (connection_ != s.connection) {
+        // The connection this stream's requests went out on has ended.
+        drop_all();
+        connection_ = s.connection;
+        next_ = UINT64_MAX;
+        window_ = 0;
+    }
+    sweep_stale();
+    if (offset >= size_ || dest.empty())
+        return 0;
+    const uint64_t want = std::min<uint64_t>(dest.size(), size_ - offset);
+    const uint64_t end = offset + want;
+
+    // A streak of reads that each begin where the last ended earns a window
+    // that doubles per call up to the limit; a seek starts over without one.
+    const uint64_t limit = s.read_ahead > 0 ? static_cast<uint64_t>(s.read_ahead) : 0;
+    if (offset == next_)
+        window_ = std::min(limit, std::max(window_ * 2, want * 2));
+    else
+        window_ = 0;
+    if (queue_.empty() || queue_.front()->offset + queue_.front()->used != offset) {
+        drop_all();
+        pos_ = offset;
+    }
+    const uint64_t ahead_end = std::min(size_, end + window_);
+
+    uint64_t done = 0;
+    int32_t rc = 0;
+    while (done < want) {
+        if ((rc = post(s, ahead_end, end)) != 0)
+            break;
+        ReadChunk *c = queue_.front();
+        if ((rc = settle(s, *c)) != 0)
+            break;
+        size_t n = static_cast<size_t>(std::min<uint64_t>(c->data.size() - c->used, want - done));
+        if (n > 0)
+            std::memcpy(dest.data() + done, c->data.data() + c->used, n);
+        c->used += n;
+        done += n;
+        if (c->used < c->data.size())
+            continue;
+        // A chunk that came back short leaves a gap before the next one:
+        // what follows is asked for again from where it ended.
+        const bool short_chunk = c->data.size() < c->asked;
+        const bool at_end = c->data.empty();
+        queue_.pop_front();
+        recycle(c);
+        pos_ = offset + done;
+        if (short_chunk)
+            drop_all();
+        if (at_end)
+            break;
+    }
+    if (rc != 0) {
+        drop_all();
+        window_ = 0;
+        next_ = UINT64_MAX;
+        return rc;
+    }
+    // The read-ahead goes out before the caller has the bytes, so that it
+    // flows while the caller uses them. A failure here shows in the next call.
+    if (post(s, ahead_end, 0) != 0)
+        drop_all();
+    next_ = offset + done;
+    return static_cast<int32_t>(done);
+}
+
+uint64_t FileStream::bytes_ahead() const
+{
+    uint64_t total = 0;
+    for (const ReadChunk *c : queue_)
+        total += (c->checked ? c->data.size() : c->asked) - c->used;
+    return total;
+}
+
+ReadChunk *FileStream::take_free()
+{
+    if (!free_.empty()) {
+        ReadChunk *c = free_.back();
+        free_.pop_back();
+        return c;
+    }
+    std::unique_ptr<ReadChunk> fresh(new (std::nothrow) ReadChunk());
+    if (!fresh)
+        return nullptr;
+    ReadChunk *c = fresh.get();
+    pool_.push_back(std::move(fresh));
+    return c;
+}
+
+void FileStream::recycle(ReadChunk *c)
+{
+    c->checked = false;
+    c->data = {};
+    c->used = 0;
+    if (c->req.session != nullptr)
+        stale_.push_back(c);
+    else
+        free_.push_back(c);
+}
+
+void FileStream::drop_all()
+{
+    for (ReadChunk *c : queue_)
+        recycle(c);
+    queue_.clear();
+}
+
+void FileStream::sweep_stale()
+{
+    std::erase_if(stale_, [this](ReadChunk *c) {
+        if (c->req.session != nullptr)
+            return false;
+        free_.push_back(c);
+        return true;
+    });
+}
+
+uint64_t FileStream::tail() const
+{
+    return queue_.empty() ? pos_ : queue_.back()->offset + queue_.back()->asked;
+}
+
+// Sends READs until the queue reaches `until`, as far as the session's
+// window allows. Bytes below `needed_until` are the caller's: with no chunk
+// left to settle, a reply is taken to make room for them.
+int32_t FileStream::post(Session &s, uint64_t until, uint64_t needed_until)
+{
+    const uint32_t chunk = read_chunk_size(s);
+    while (tail() < until) {
+        if (s.in_flight.size() >= sess_window(s)) {
+            if (!queue_.empty() || tail() >= needed_until)
+                return 0;
+            int32_t rc = req_take_one(s);
+            if (rc != 0)
+                return rc;
+            sweep_stale();
+            continue;
+        }
+        const uint64_t at = tail();
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(chunk, until - at));
+        ReadChunk *c = take_free();
+        if (c == nullptr)
+            return vnb_fail(-11, "out of memory");
+        c->offset = at;
+        c->asked = n;
+        int32_t rc = read_post(s, tid_, fid_, at, n, c->req);
+        if (rc != 0) {
+            recycle(c);
+            return rc;
+        }
+        queue_.push_back(c);
+    }
+    return 0;
+}
+
+int32_t FileStream::settle(Session &s, ReadChunk &c)
+{
+    if (c.checked)
+        return 0;
+    int32_t rc = req_await(s, c.req);
+    if (rc != 0) {
+        remember_status(s, &c.req.header);
+        return rc;
+    }
+    const ParsedHeader &h = c.req.header;
+    if (h.status == STATUS_END_OF_FILE) {
+        remember_status(s, &h);
+        c.data = {};
+    } else if (h.status != 0) {
+        return fail_status(s, h, "READ");
+    } else if ((rc = read_reply_data(c.req.message(), c.asked, c.data)) != 0) {
+        return rc;
+    }
+    c.checked = true;
+    return 0;
+}
+
+void FileStream::finish(Session &s)
+{
+    drop_all();
+    // Replies still on their way are taken, so that no reply arrives for a
+    // request the session has forgotten. After a failure the connection is
+    // of no further use and the rest is left.
+    for (ReadChunk *c : stale_)
+        if (c->req.session == &s && req_await(s, c->req) != 0 && c->req.error == 0)
+            break;
+    sweep_stale();
+}
+
+void stream_open(Session &s, int index, uint32_t tid, uint32_t fid, uint64_t size)
+{
+    stream_close(s, index);
+    s.streams[index].reset(new (std::nothrow) FileStream(tid, fid, size, s.connection));
+}
+
+void stream_close(Session &s, int index)
+{
+    std::unique_ptr<FileStream> &st = s.streams[index];
+    if (st)
+        st->finish(s);
+    st.reset();
+}
