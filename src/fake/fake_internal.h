@@ -51,6 +51,13 @@ struct FakeFaults {
     int32_t no_extsec;
     int32_t no_unicode;  // NEGOTIATE leaves CAP_UNICODE out, as a DOS-era server
     int32_t page;
+    // The drop_at-th request from now is not answered: the connection closes
+    // instead (then the switch is off again).
+    int32_t drop_at;
+    // The next request of a logged-on connection is answered
+    // USER_SESSION_DELETED and the logon is forgotten, as after a server
+    // restart behind an address that kept the connection (then off again).
+    int32_t forget_session;
 };
 
 struct FakeTree {

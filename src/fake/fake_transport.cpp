@@ -33,6 +33,14 @@ public:
         dump_frame("VNSMB1C_DUMP", msg.data(), msg.size());
         if (connection_ == nullptr)
             return vnb_fail(-1, "not connected to the fake server");
+        if (vnb_fake_drop_due()) {
+            // Sent, but the server is gone: what the request waits for is the
+            // connection closing.
+            vnb_fake_close(connection_);
+            connection_ = nullptr;
+            answers_.push_failure(-1, "connection closed by the peer");
+            return 0;
+        }
         ByteBuffer frame{};
         uint32_t n = 0;
         if (const char *wrong = vnb_fake_checked_answer(connection_, msg, &frame, &n)) {

@@ -19,6 +19,8 @@ constexpr FaultName kFaults[] = {
     {"no_extsec", &FakeFaults::no_extsec},
     {"no_unicode", &FakeFaults::no_unicode},
     {"page", &FakeFaults::page},
+    {"drop_at", &FakeFaults::drop_at},
+    {"forget_session", &FakeFaults::forget_session},
 };
 
 }  // namespace
@@ -51,4 +53,11 @@ int64_t vnb_fake_count(uint32_t command)
 uint64_t vnb_fake_writes()
 {
     return F.writes;
+}
+
+bool vnb_fake_drop_due()
+{
+    if (F.faults.drop_at <= 0)
+        return false;
+    return --F.faults.drop_at == 0;
 }

@@ -22,13 +22,23 @@ struct TreeSlot {
     int32_t in_use;
 };
 
+// What became of an open file when the session connected again.
+enum class Reopened : int32_t {
+    same = 0,     // reopened and unchanged: reads go on
+    changed = 1,  // reopened, but its size or last-write time differs
+    gone = 2,     // the server no longer opens it
+};
+
 // Public file handle n (1..64) is slot n-1.
 struct FileSlot {
     int32_t in_use;
     uint32_t fid;    // 16-bit value from the NT_CREATE reply
     uint32_t tid;
     uint64_t size;   // end of file from the NT_CREATE reply
-    uint64_t mtime;  // last-write FILETIME from the NT_CREATE reply
+    uint64_t mtime;  // last write from the NT_CREATE reply (Unix ms, as opened)
+    std::string share;  // where it was opened, to open it again after a reconnect
+    std::string path;
+    Reopened reopened = Reopened::same;
 };
 
 // One listed folder entry.
@@ -114,6 +124,20 @@ struct Session {
     std::vector<SmbRequest *> in_flight;  // sent, reply not yet taken
     std::unique_ptr<MsgTransport> transport;
     bool transport_open = false;
+
+    // A connection that failed under a logged-on session (the peer closed
+    // it, it timed out, or the server forgot the session, a tree or a file):
+    // the next call connects again with the stored settings and reopens the
+    // open files. When it timed out, calls fail at once until one time-out
+    // has passed since.
+    bool broken = false;
+    bool broken_by_timeout = false;
+    uint64_t broken_at_ms = 0;
+
+    // Forgets every request in flight: their replies, should they still
+    // come, belong to no one. Read-ahead kept beside the requests goes here
+    // too. Called whenever the connection ends or breaks.
+    void discard_in_flight();
 
     // Wipes the password, the keys and the logon responses.
     void wipe_secrets();

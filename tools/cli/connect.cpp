@@ -143,6 +143,8 @@ int open_session(const GlobalOptions &opt, const Target &t)
     if (!opt.fault.name.empty() && opt.fault.at_bytes < 0 &&
         vnsmb1c_fake_set_fault(opt.fault.name.c_str(), opt.fault.value) != 0)
         return report_local("unknown fault switch " + opt.fault.name);
+    if (opt.timeout_s > 0 && vnsmb1c_set_timeout(static_cast<int>(opt.timeout_s * 1000 + 0.5)) != 0)
+        return report_local("bad time-out");
     int rc = vnsmb1c_connect(t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
     if (rc != 0)
         return report_failure(rc, t);
