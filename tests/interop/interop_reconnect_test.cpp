@@ -4,6 +4,7 @@
 // listing work without a call from the host, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
