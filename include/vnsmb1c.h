@@ -5,7 +5,16 @@
  * negative on failure) unless its comment says otherwise; after a failure
  * vnsmb1c_last_error() describes what went wrong. These functions work on
  * one session per process; the folder-access backend and each request-handler
- * call keep sessions of their own. Call the library from one thread at a time.
+ * call keep sessions of their own.
+ *
+ * Threads: every exported function and every function of the host tables may
+ * be called from any thread. One process-wide lock serialises the calls
+ * (correct, not parallel); a call that waits for the server holds it until
+ * its exchange ends. The error text (vnsmb1c_last_error) belongs to the
+ * calling thread and describes that thread's last failure. Texts the library
+ * hands out (vnsmb1c_session_json, vnsmb1c_item_json, vnsmb1c_share_name,
+ * vnsmb1c_list_json) are copies of the calling thread's own: calls made on
+ * other threads never invalidate them.
  */
 #ifndef VNSMB1C_H
 #define VNSMB1C_H
@@ -127,17 +136,28 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
                                 const char *password);
 /*
  * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
- * Port, DomainName, UserName, Password, Path, LocalPort. Texts are JSON
+ * Port, DomainName, UserName, Password, Path, LocalPort, TimeoutMs, ReadAhead. Texts are JSON
  * strings, the ports integers or strings of one (1..65535); null counts as
  * absent. A refused setting (a wrong type included) fails with -6 before
  * anything else happens, so the running session stays.
  */
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
+/*
+ * How long the session waits for each answer of the server, in milliseconds
+ * (1 to 3,600,000; 30,000 unless set). It holds from the next call on and
+ * for later connections; the settings key "TimeoutMs" sets it as well. A
+ * server that does not answer in time fails the call with -1 "timed out ...";
+ * the session then counts as broken: calls fail at once until one time-out
+ * has passed, then one call tries to connect again (see vnsmb1c_read_at).
+ * -6 for a value out of range.
+ */
+VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds);
 /* Logs off and closes the connection; the settings but the password stay stored. */
 VNSMB1C_API void vnsmb1c_disconnect(void);
 /*
  * Compact JSON report of the negotiated session. Never NULL; owned by the
- * library and valid until the next vnsmb1c_session_json or vnsmb1c_item_json.
+ * library and valid until the calling thread's next vnsmb1c_session_json or
+ * vnsmb1c_item_json.
  */
 VNSMB1C_API const char *vnsmb1c_session_json(void);
 
@@ -153,7 +173,10 @@ VNSMB1C_API const char *vnsmb1c_session_json(void);
 
 /* Lists the server's shares (administrative ones left out); the count, at most 256. */
 VNSMB1C_API int vnsmb1c_shares(void);
-/* The index-th share name of the last share listing, or "". */
+/*
+ * The index-th share name of the last share listing, or "". Valid until the
+ * calling thread asks for the same index again after another share listing.
+ */
 VNSMB1C_API const char *vnsmb1c_share_name(int index);
 /*
  * Splits a share-qualified path into the share (at most 80 bytes) and the
@@ -177,13 +200,13 @@ VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub);
 /*
  * The last listing as {"items":[...]}, each item with "name", "path",
  * "folder", "size", "mtime_ms" and "hidden"; "[]" when none is held. Valid
- * until the next listing or the end of the session.
+ * until the calling thread's next vnsmb1c_list_json after the listing changed.
  */
 VNSMB1C_API const char *vnsmb1c_list_json(void);
 /*
  * One item of the last listing as compact JSON, or "" for an index out of
- * range. Valid until the next successful vnsmb1c_item_json or the next
- * vnsmb1c_session_json.
+ * range. Valid until the calling thread's next successful vnsmb1c_item_json
+ * or its next vnsmb1c_session_json.
  */
 VNSMB1C_API const char *vnsmb1c_item_json(int index);
 /* Hidden names in the last listing: left out by vnsmb1c_list, listed by vnsmb1c_list_all. */

@@ -12,6 +12,7 @@
 
 #include "adapters/folder_backend.h"
 #include "adapters/locator.h"
+#include "api/api_lock.h"
 #include "api/session_ops.h"
 #include "util/json.h"
 #include "vnsmb1c.h"
@@ -398,6 +399,7 @@ Session *vnb_backend_session(void *context)
 
 extern "C" VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void)
 {
+    ApiLock lock;
     g_backend.size = sizeof g_backend;
     g_backend.name = "smb1";
     g_backend.version = 2;
@@ -405,10 +407,10 @@ extern "C" VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void)
     // call in while the process exits.
     static AdapterState *instance = new AdapterState{};
     g_backend.context = instance;
-    g_backend.open = f_open;
-    g_backend.list = f_list;
-    g_backend.stat = f_stat;
-    g_backend.locator = f_locator;
-    g_backend.close = f_close;
+    g_backend.open = Locked<f_open>::call;
+    g_backend.list = Locked<f_list>::call;
+    g_backend.stat = Locked<f_stat>::call;
+    g_backend.locator = Locked<f_locator>::call;
+    g_backend.close = Locked<f_close>::call;
     return &g_backend;
 }

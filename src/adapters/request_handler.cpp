@@ -10,6 +10,7 @@
 
 #include "adapters/locator.h"
 #include "api/connect.h"
+#include "api/api_lock.h"
 #include "api/own_io.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
@@ -18,7 +19,7 @@
 namespace {
 
 constexpr vnsmb1c_RequestHandler g_handler = {
-    "SMBCIFS", 0x23, h_validate, h_list, h_stream, h_download,
+    "SMBCIFS", 0x23, Locked<h_validate>::call, Locked<h_list>::call, Locked<h_stream>::call, Locked<h_download>::call,
 };
 
 // Handler codes for the library's result codes -11 .. -1.

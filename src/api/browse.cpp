@@ -1,10 +1,15 @@
 // Browsing: share-qualified paths, the share listing, folder listings and
 // the accessors over the listing the session holds.
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
+#include "api/api_lock.h"
+#include "api/resilient.h"
 #include "api/result_slot.h"
 #include "api/session_ops.h"
 #include "sess/dir_list.h"
@@ -69,13 +74,12 @@ VNSMB1C_API int vnsmb1c_split_path(const char *path, char *share, int share_capa
 
 int32_t vnb_shares(Session &s)
 {
-    int32_t rc = vnb_require_session(s);
-    if (rc != 0)
-        return rc;
-    rc = vnb_srvsvc_share_enum(s);
-    if (rc != 0)
-        return rc;
-    return s.share_count;
+    return vnb_resilient(s, [&s] {
+        int32_t rc = vnb_require_session(s);
+        if (rc == 0)
+            rc = vnb_srvsvc_share_enum(s);
+        return rc != 0 ? rc : s.share_count;
+    });
 }
 
 const char *vnb_share_name(const Session &s, int index)
@@ -85,7 +89,9 @@ const char *vnb_share_name(const Session &s, int index)
     return s.share_names[index];
 }
 
-int32_t vnb_list(Session &s, const char *path, const char *sub, bool with_hidden)
+namespace {
+
+int32_t list_folder(Session &s, const char *path, const char *sub, bool with_hidden)
 {
     int32_t rc = vnb_require_session(s);
     if (rc != 0)
@@ -112,40 +118,68 @@ int32_t vnb_list(Session &s, const char *path, const char *sub, bool with_hidden
     return static_cast<int>(s.listing.items.size());
 }
 
+}  // namespace
+
+int32_t vnb_list(Session &s, const char *path, const char *sub, bool with_hidden)
+{
+    return vnb_resilient(s, [&] { return list_folder(s, path, sub, with_hidden); });
+}
+
 extern "C" {
 
 VNSMB1C_API int vnsmb1c_shares(void)
 {
+    ApiLock lock;
     return vnb_shares(vnb_default_session());
 }
 
 VNSMB1C_API const char *vnsmb1c_share_name(int index)
 {
-    return vnb_share_name(vnb_default_session(), index);
+    ApiLock lock;
+    const char *name = vnb_share_name(vnb_default_session(), index);
+    if (name[0] == '\0')
+        return "";
+    // The calling thread's own copy, replaced only when a later share listing
+    // put another name at this index.
+    thread_local std::unique_ptr<std::array<std::string, kMaxShares>> names;
+    if (!names)
+        names = std::make_unique<std::array<std::string, kMaxShares>>();
+    std::string &copy = (*names)[static_cast<size_t>(index)];
+    if (copy != name)
+        copy = name;
+    return copy.c_str();
 }
 
 VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
 {
+    ApiLock lock;
     return vnb_list(vnb_default_session(), path, sub);
 }
 
 VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub)
 {
+    ApiLock lock;
     return vnb_list(vnb_default_session(), path, sub, true);
 }
 
 VNSMB1C_API const char *vnsmb1c_list_json(void)
 {
+    ApiLock lock;
     Listing &l = vnb_default_session().listing;
     if (!l.held)
         return "[]";
     if (l.text.empty())
         l.text = vnb_listing_json(l);
-    return l.text.c_str();
+    // The calling thread's own copy, replaced only when the listing changed.
+    thread_local std::string copy;
+    if (copy != l.text)
+        copy = l.text;
+    return copy.c_str();
 }
 
 VNSMB1C_API const char *vnsmb1c_item_json(int index)
 {
+    ApiLock lock;
     const Listing &l = vnb_default_session().listing;
     if (index < 0 || static_cast<size_t>(index) >= l.items.size())
         return "";  // the slot keeps the previous text
@@ -159,6 +193,7 @@ VNSMB1C_API const char *vnsmb1c_item_json(int index)
 
 VNSMB1C_API int vnsmb1c_list_hidden_count(void)
 {
+    ApiLock lock;
     return static_cast<int>(vnb_default_session().listing.hidden);
 }
 

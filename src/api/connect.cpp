@@ -8,6 +8,7 @@
 
 #include <rapidjson/document.h>
 
+#include "api/api_lock.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "sess/lifecycle.h"
@@ -75,6 +76,7 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"Path", false, "settings: Path must be a string"},
     {"LocalPort", true, "settings: LocalPort must be an integer or a string"},
     {"ReadAhead", true, "settings: ReadAhead must be an integer or a string"},
+    {"TimeoutMs", true, "settings: TimeoutMs must be an integer or a string"},
 };
 
 // The value of key as text: a string as it is, an integer as its decimal
@@ -213,6 +215,10 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         return rc;
     if ((rc = read_port(obj, "LocalPort", &out->local_port)) != 0)
         return rc;
+    if (sval(obj, "TimeoutMs", scratch) != nullptr &&
+        (parse_int(sval(obj, "TimeoutMs", scratch), 0, &out->timeout_ms) != 0 || out->timeout_ms < 1 ||
+         out->timeout_ms > kMaxTimeoutMs))
+        return vnb_fail(-6, "settings: TimeoutMs out of range (1 to %d)", kMaxTimeoutMs);
     return read_read_ahead(obj, &out->read_ahead);
 }
 
@@ -304,6 +310,8 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
     ConnectSettings c;
     int32_t rc = read_settings(settings_json, &c);
     if (rc == 0) {
+        if (c.timeout_ms != 0)
+            s.timeout_ms = c.timeout_ms;
         rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
         if (rc == 0)
             s.local_port = c.local_port;
@@ -324,16 +332,28 @@ extern "C" {
 
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user, const char *password)
 {
+    ApiLock lock;
     return vnb_connect(vnb_default_session(), vnb_selected_transport(), host, port, domain, user, password);
 }
 
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json)
 {
+    ApiLock lock;
     return vnb_connect_json(vnb_default_session(), vnb_selected_transport(), settings_json);
+}
+
+VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds)
+{
+    ApiLock lock;
+    if (milliseconds < 1 || milliseconds > kMaxTimeoutMs)
+        return vnb_fail(-6, "time-out out of range (1 to %d ms)", kMaxTimeoutMs);
+    vnb_default_session().timeout_ms = milliseconds;
+    return 0;
 }
 
 VNSMB1C_API void vnsmb1c_disconnect(void)
 {
+    ApiLock lock;
     vnb_disconnect(vnb_default_session());
 }
 

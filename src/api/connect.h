@@ -14,6 +14,7 @@ struct ConnectSettings {
     char path[1026];     // length-checked only
     int32_t local_port;  // only reported back by the session report
     int64_t read_ahead;  // bytes per open file; -1 when the settings leave it as it is
+    int32_t timeout_ms;  // 0 when not given
 };
 
 // The largest ReadAhead the settings accept (1 GiB).
@@ -29,3 +30,6 @@ int32_t read_settings(const char *json, ConnectSettings *out);
 // cannot have (texts want a string, ports an integer or a string; null
 // always counts as absent), or NULL when every key present is well typed.
 const char *vnb_settings_type_error(const rapidjson::Value &settings);
+
+// The longest time-out a session takes: one hour.
+inline constexpr int32_t kMaxTimeoutMs = 3600000;

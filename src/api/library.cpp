@@ -1,6 +1,7 @@
 // Version, result texts and the last-failure accessors.
 #include <array>
 
+#include "api/api_lock.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "util/error.h"
@@ -47,16 +48,19 @@ VNSMB1C_API const char *vnsmb1c_last_error(void)
 
 VNSMB1C_API int vnsmb1c_last_code(void)
 {
+    ApiLock lock;
     return vnb_default_session().last_code;
 }
 
 VNSMB1C_API uint32_t vnsmb1c_last_status(void)
 {
+    ApiLock lock;
     return vnb_default_session().last_status;
 }
 
 VNSMB1C_API uint64_t vnsmb1c_frame_count(void)
 {
+    ApiLock lock;
     return vnb_frames_sent();
 }
 
@@ -67,6 +71,7 @@ VNSMB1C_API const char *vnsmb1c_status_name(uint32_t status)
 
 VNSMB1C_API int vnsmb1c_selftest(void)
 {
+    ApiLock lock;
     int rc = vnb_selftest_run();
     if (rc == 0)
         return 0;

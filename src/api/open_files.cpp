@@ -1,7 +1,10 @@
 // Opening files by share-qualified path, and reading them by handle.
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
+#include "api/api_lock.h"
+#include "api/resilient.h"
 #include "api/session_ops.h"
 #include "sess/stream.h"
 #include "sess/tree_file.h"
@@ -38,9 +41,7 @@ FileSlot *slot_of(Session &s, int handle)
     return slot->in_use && generation_of(*slot) == generation ? slot : nullptr;
 }
 
-}  // namespace
-
-int32_t vnb_open(Session &s, const char *path, const char *file)
+int32_t open_file(Session &s, const char *path, const char *file)
 {
     int32_t rc = vnb_require_session(s);
     if (rc != 0)
@@ -84,9 +85,45 @@ int32_t vnb_open(Session &s, const char *path, const char *file)
     slot.size = size;
     slot.mtime = static_cast<uint64_t>(mtime_ms);
     slot.opens++;
+    slot.share = share;
+    slot.path = full;
+    slot.reopened = Reopened::same;
     s.open_files++;
     stream_open(s, index, tid, fid, size);
     return handle_of(index, slot);
+}
+
+int32_t read_file(Session &s, int handle, int64_t offset, void *buffer, int length)
+{
+    const FileSlot *slot = slot_of(s, handle);
+    if (slot == nullptr)
+        return vnb_fail(-6, "bad handle");
+    if (slot->reopened == Reopened::changed)
+        return vnb_fail(-2, "the file changed on the server while the connection was down "
+                            "(its size or last-write time differs): open it again");
+    if (slot->reopened == Reopened::gone)
+        return vnb_fail(-4, "the file could not be opened again after the connection was restored");
+    if (static_cast<uint64_t>(offset) >= slot->size)
+        return 0;
+    if (length == 0)
+        return vnb_fail(-6, "read length must be positive");
+    FileStream *stream = s.streams[static_cast<size_t>(slot - s.files)].get();
+    if (stream == nullptr)
+        return vnb_fail(-11, "out of memory");
+    int32_t rc = stream->read(s, static_cast<uint64_t>(offset),
+                              {static_cast<uint8_t *>(buffer), static_cast<size_t>(length)});
+    // The handle is open here, so a server that does not know it has
+    // forgotten it (restarted, say): connect again and reopen.
+    if (rc < 0 && s.established && s.last_code == rc && sess_status_forgets_handle(s.last_status))
+        sess_mark_broken(s, false);
+    return rc;
+}
+
+}  // namespace
+
+int32_t vnb_open(Session &s, const char *path, const char *file)
+{
+    return vnb_resilient(s, [&] { return open_file(s, path, file); });
 }
 
 int64_t vnb_size(Session &s, int handle)
@@ -104,15 +141,7 @@ int32_t vnb_read_at(Session &s, int handle, int64_t offset, void *buffer, int le
         return vnb_fail(-6, "bad handle");
     if (offset < 0 || length < 0 || (buffer == nullptr && length != 0))
         return vnb_fail(-6, "bad offset, length or buffer");
-    if (static_cast<uint64_t>(offset) >= slot->size)
-        return 0;
-    if (length == 0)
-        return vnb_fail(-6, "read length must be positive");
-    FileStream *stream = s.streams[static_cast<size_t>(slot - s.files)].get();
-    if (stream == nullptr)
-        return vnb_fail(-11, "out of memory");
-    return stream->read(s, static_cast<uint64_t>(offset),
-                        {static_cast<uint8_t *>(buffer), static_cast<size_t>(length)});
+    return vnb_resilient(s, [&] { return read_file(s, handle, offset, buffer, length); });
 }
 
 void vnb_close(Session &s, int handle)
@@ -120,26 +149,34 @@ void vnb_close(Session &s, int handle)
     FileSlot *slot = slot_of(s, handle);
     if (slot == nullptr)
         return;
-    slot->in_use = 0;
+    FileSlot closed = std::move(*slot);
+    *slot = FileSlot{};
+    slot->opens = closed.opens;
     s.open_files--;
     stream_close(s, static_cast<int>(slot - s.files));
-    vnb_do_close(s, slot->tid, slot->fid);
+    // A broken session's server holds nothing of ours to close; nor does one
+    // that could not open the file again.
+    if (s.established && !s.broken && closed.reopened != Reopened::gone)
+        vnb_do_close(s, closed.tid, closed.fid);
 }
 
 extern "C" {
 
 VNSMB1C_API int vnsmb1c_open(const char *path, const char *file)
 {
+    ApiLock lock;
     return vnb_open(vnb_default_session(), path, file);
 }
 
 VNSMB1C_API int64_t vnsmb1c_size(int handle)
 {
+    ApiLock lock;
     return vnb_size(vnb_default_session(), handle);
 }
 
 VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length)
 {
+    ApiLock lock;
     return vnb_read_at(vnb_default_session(), handle, offset, buffer, length);
 }
 
@@ -153,6 +190,7 @@ VNSMB1C_API int vnsmb1c_set_read_ahead(int64_t bytes)
 
 VNSMB1C_API void vnsmb1c_close(int handle)
 {
+    ApiLock lock;
     vnb_close(vnb_default_session(), handle);
 }
 

@@ -4,18 +4,26 @@
 
 namespace {
 
-char *g_str;
+struct HeldText {
+    HeldText() = default;
+    HeldText(const HeldText &) = delete;
+    HeldText &operator=(const HeldText &) = delete;
+    ~HeldText() { std::free(text); }
+    char *text = nullptr;
+};
+
+thread_local HeldText t_held;
 
 }  // namespace
 
 const char *vnb_result_store(char *heap_text)
 {
-    std::free(g_str);
-    g_str = heap_text;
-    return g_str != nullptr ? g_str : "";
+    std::free(t_held.text);
+    t_held.text = heap_text;
+    return t_held.text != nullptr ? t_held.text : "";
 }
 
 const char *vnb_result_held()
 {
-    return g_str;
+    return t_held.text;
 }

@@ -2,6 +2,7 @@
 // connection, and the controls of the in-process fake server.
 #include <cstdint>
 
+#include "api/api_lock.h"
 #include "api/own_io.h"
 #include "api/session_ops.h"
 #include "fake/fake.h"
@@ -56,6 +57,7 @@ extern "C" {
 
 VNSMB1C_API int vnsmb1c_use_sockets(void)
 {
+    ApiLock lock;
     vnb_sess_drop(vnb_default_session());
     g_choice = TransportChoice{};
     return 0;
@@ -63,6 +65,7 @@ VNSMB1C_API int vnsmb1c_use_sockets(void)
 
 VNSMB1C_API int vnsmb1c_use_io(const vnsmb1c_HostIo *io)
 {
+    ApiLock lock;
     vnb_sess_drop(vnb_default_session());
     if (io == nullptr || io->http_post == nullptr)
         return vnb_fail(-6, "io without http_post");
@@ -72,6 +75,7 @@ VNSMB1C_API int vnsmb1c_use_io(const vnsmb1c_HostIo *io)
 
 VNSMB1C_API int vnsmb1c_use_fake(const char *tree_json)
 {
+    ApiLock lock;
     vnb_sess_drop(vnb_default_session());
     if (vnb_fake_load(tree_json) != 0)
         return vnb_fail(-6, "fake tree JSON is invalid");
@@ -91,11 +95,13 @@ VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_fake(void)
 
 VNSMB1C_API int vnsmb1c_fake_set_fault(const char *name, int value)
 {
+    ApiLock lock;
     return vnb_fake_fault(name, value) == 0 ? 0 : -6;
 }
 
 VNSMB1C_API int64_t vnsmb1c_fake_calls(int command)
 {
+    ApiLock lock;
     if (command < 0 || command > 255)
         return -1;
     return vnb_fake_count(static_cast<uint32_t>(command));

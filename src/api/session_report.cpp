@@ -8,6 +8,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "api/api_lock.h"
 #include "api/result_slot.h"
 #include "api/session_ops.h"
 #include "vnsmb1c.h"
@@ -56,6 +57,7 @@ std::string vnb_session_report(const Session &s, uint64_t frames)
 
 extern "C" VNSMB1C_API const char *vnsmb1c_session_json(void)
 {
+    ApiLock lock;
     std::string text = vnb_session_report(vnb_default_session(), vnb_frames_sent());
     if (text.empty())
         return vnb_result_store(nullptr);

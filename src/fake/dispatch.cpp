@@ -294,7 +294,12 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
             fake_trace("[sign] bad signature on cmd=%02x seq=%u\n", rq.command, seq);
     }
 
-    if (!verified) {
+    bool forget = F.faults.forget_session > 0 && st.uid != 0 && rq.command != NEGOTIATE &&
+                  rq.command != SESSION_SETUP_ANDX;
+    if (forget) {
+        F.faults.forget_session = 0;
+        rp_error(rp, STATUS_USER_SESSION_DELETED);
+    } else if (!verified) {
         rp_error(rp, STATUS_ACCESS_DENIED);
     } else if (write_class(rq.command)) {
         F.writes++;
@@ -337,4 +342,7 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
         vnb_buf_free(&rp.more[i]);
     }
     vnb_buf_free(&rp.msg);
+    // Forgotten after the (still signed) answer went out.
+    if (forget)
+        fake_end_session(st);
 }

@@ -18,6 +18,9 @@ int64_t vnb_fake_count(uint32_t command);
 uint64_t vnb_fake_writes();
 // Sets a named fault switch. 0 when the name is known, else -1.
 int vnb_fake_fault(const char *name, int32_t value);
+// Counts one request against the drop_at switch: true when this request
+// finds its connection closed.
+bool vnb_fake_drop_due();
 
 // Answers one SMB1 request message on the process-default connection, as
 // vnb_fake_answer does. Kept for callers that do not open connections yet.

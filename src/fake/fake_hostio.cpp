@@ -49,7 +49,13 @@ int fio_post(void *, const char *url, const char *body, const char *, char **out
     {
         std::lock_guard<std::mutex> lock(g_guard);
         FakeConnection *c = connection_for(req);
-        wrong = c ? vnb_fake_checked_answer(c, req, &frame, &n) : "no fake tree loaded";
+        if (c != nullptr && vnb_fake_drop_due()) {
+            vnb_fake_close(g_connection);
+            g_connection = nullptr;
+            wrong = "connection closed by the peer";
+        } else {
+            wrong = c ? vnb_fake_checked_answer(c, req, &frame, &n) : "no fake tree loaded";
+        }
     }
     vnb_buf_free(&msg);
     int result = wrong ? hostio_refuse(out_error, wrong)

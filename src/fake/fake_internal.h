@@ -63,6 +63,13 @@ struct FakeFaults {
     int32_t no_large_read;  // NEGOTIATE leaves CAP_LARGE_READX out
     int32_t max_mpx;        // MaxMpxCount announced and enforced (0: 10)
     int32_t reorder;        // outstanding replies are answered newest first
+    // The drop_at-th request from now is not answered: the connection closes
+    // instead (then the switch is off again).
+    int32_t drop_at;
+    // The next request of a logged-on connection is answered
+    // USER_SESSION_DELETED and the logon is forgotten, as after a server
+    // restart behind an address that kept the connection (then off again).
+    int32_t forget_session;
 };
 
 struct FakeTree {

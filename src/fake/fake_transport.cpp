@@ -35,6 +35,14 @@ public:
         dump_frame("VNSMB1C_DUMP", msg.data(), msg.size());
         if (connection_ == nullptr)
             return vnb_fail(-1, "not connected to the fake server");
+        if (vnb_fake_drop_due()) {
+            // Sent, but the server is gone: what the request waits for is the
+            // connection closing.
+            vnb_fake_close(connection_);
+            connection_ = nullptr;
+            answers_.push_failure(-1, "connection closed by the peer");
+            return 0;
+        }
         // As a server that holds the client to the MaxMpxCount it announced.
         if (answers_.size() >= fake_max_mpx()) {
             answers_.push_failure(-2, "more requests outstanding than the fake server's MaxMpxCount");

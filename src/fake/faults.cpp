@@ -27,6 +27,8 @@ constexpr FaultName kFaults[] = {
     {"no_large_read", &FakeFaults::no_large_read},
     {"max_mpx", &FakeFaults::max_mpx},
     {"reorder", &FakeFaults::reorder},
+    {"drop_at", &FakeFaults::drop_at},
+    {"forget_session", &FakeFaults::forget_session},
 };
 
 }  // namespace
@@ -59,4 +61,11 @@ int64_t vnb_fake_count(uint32_t command)
 uint64_t vnb_fake_writes()
 {
     return F.writes;
+}
+
+bool vnb_fake_drop_due()
+{
+    if (F.faults.drop_at <= 0)
+        return false;
+    return --F.faults.drop_at == 0;
 }

@@ -36,11 +36,11 @@ int32_t nbss_read_typed_header(Transport *t, uint64_t deadline, uint8_t *type, u
         int wait = static_cast<int>(std::max<int64_t>(left, 0));
         size_t ask = sizeof header - got;
         int n = t->read(t->context, header + got, ask, wait);
+        if (n == -2 || (n > 0 && static_cast<size_t>(n) < ask && left <= 0))
+            return vnb_fail(-1, "timed out: no reply from the server in time");
         if (n <= 0 || static_cast<size_t>(n) > ask)
             return vnb_fail(-1, "no NBSS header from the peer");
         got += static_cast<size_t>(n);
-        if (got < sizeof header && left <= 0)
-            return vnb_fail(-1, "no NBSS header from the peer");
     }
     *type = header[0];
     *len = (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | header[3];
@@ -94,7 +94,7 @@ int32_t fill(Transport *t, ByteBuffer *b, uint32_t len, int timeout_ms, uint64_t
         if (n == 0)
             return vnb_fail(-1, "connection closed by the peer");
         if (n == -2)
-            return vnb_fail(-1, "no reply within %d ms", timeout_ms);
+            return vnb_fail(-1, "timed out: no reply within %d ms", timeout_ms);
         if (n < 0 || static_cast<uint32_t>(n) > ask)
             return vnb_fail(-1, "read failed");
         b->len += static_cast<uint32_t>(n);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
+#include "sess/lifecycle.h"
 #include "sess/sess_sign.h"
 #include "sess/trace.h"
 #include "util/error.h"
@@ -68,8 +70,13 @@ int32_t take_reply(Session &s, SmbRequest *awaited)
 {
     ByteBuffer &msg = s.rx;
     int32_t rc = s.transport->recv(msg, s.timeout_ms);
-    if (rc != 0)
+    if (rc != 0) {
+        // The connection is gone or the server went silent: the transport's
+        // texts for a time-out begin with "timed out".
+        if (rc == -1)
+            sess_mark_broken(s, std::string_view(vnb_error()).starts_with("timed out"));
         return rc;
+    }
     const std::span<const uint8_t> view(msg.data, static_cast<size_t>(msg.len));
 
     ParsedHeader h;
@@ -167,8 +174,11 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
     vnb_count_frame();
     int32_t rc = s.transport->send(buf_span(msg));
     vnb_buf_free(&msg);
-    if (rc != 0)
+    if (rc != 0) {
+        if (rc == -1)
+            sess_mark_broken(s, false);
         return rc;
+    }
     req.session = &s;
     s.in_flight.push_back(&req);
     return 0;
@@ -264,6 +274,8 @@ int32_t remember_status(Session &s, const ParsedHeader *h)
     s.last_status = h->status;
     s.last_status_nt = h->status_is_nt;
     s.last_code = vnb_status_code(h->status, h->status_is_nt);
+    if (sess_status_forgets(h->status))
+        sess_mark_broken(s, false);
     return s.last_code;
 }
 

@@ -31,14 +31,15 @@ int32_t open_transport(Session &s, const char *lead, size_t keep)
     return vnb_fail(-1, "%s to %.200s:%d (%.200s)", lead, s.host, port, cause);
 }
 
-// NEGOTIATE then SESSION_SETUP on an open transport; a failure resets.
+// NEGOTIATE then SESSION_SETUP on an open transport; a failure closes the
+// connection (open files stay for a later reconnect to take up).
 int32_t logon(Session &s)
 {
     int32_t rc = do_negotiate(s);
     if (rc == 0)
         rc = do_session_setup(s);
     if (rc != 0)
-        sess_reset(s);
+        sess_close_connection(s);
     return rc;
 }
 
@@ -46,19 +47,30 @@ int32_t logon(Session &s)
 
 void sess_reset(Session &s)
 {
+    sess_close_connection(s);
+    // A slot's count of openings outlives the session, so that the handles
+    // it gave out stay bad.
+    for (FileSlot &file : s.files) {
+        uint32_t opens = file.opens;
+        file = FileSlot{};
+        file.opens = opens;
+    }
+    s.listing = Listing{};
+    s.open_files = 0;
+    s.broken = false;
+    s.broken_by_timeout = false;
+}
+
+void sess_close_connection(Session &s)
+{
     if (s.transport && s.transport_open)
         s.transport->close();
     s.transport_open = false;
-    for (SmbRequest *req : s.in_flight)
-        req->session = nullptr;
-    s.in_flight.clear();
+    s.discard_in_flight();
     s.connection++;
 
     for (TreeSlot &tree : s.trees)
         tree.in_use = 0;
-    for (FileSlot &file : s.files)
-        file.in_use = 0;
-    s.listing = Listing{};
 
     s.negotiated = 0;
     s.established = 0;
@@ -71,7 +83,6 @@ void sess_reset(Session &s)
     s.lm_response_len = 0;
     s.uid = 0;
     s.mid_counter = 0;
-    s.open_files = 0;
     s.ext_security = 0;
 }
 

@@ -19,3 +19,28 @@ void vnb_sess_drop(Session &s);
 // and zeroes the per-session values. Connection settings and the last
 // recorded status stay.
 void sess_reset(Session &s);
+
+// sess_reset short of the open files, the listing and the share names: what
+// a connection that is gone leaves behind for a reconnect to take up.
+void sess_close_connection(Session &s);
+
+// Marks a logged-on session's connection as broken and closes it (nothing
+// is sent); timed_out tells a silent server from a closed or forgetful one.
+// Does nothing to a session that is not logged on.
+void sess_mark_broken(Session &s, bool timed_out);
+
+// Whether a reply status says that the server no longer knows the session
+// or the tree the request named (any request's reply marks the session
+// broken with it).
+bool sess_status_forgets(uint32_t status);
+// Whether it says that the server no longer knows a file handle: the read
+// path marks the session broken with it for a handle it knows is open.
+bool sess_status_forgets_handle(uint32_t status);
+
+// Connects a broken session again: NEGOTIATE and logon with the stored
+// settings, then every open file is opened again by share and path (trees
+// are connected as they are needed). A file that is gone or changed is
+// marked so; its reads fail. 0, or the ResultCode of the failed step with
+// the session still broken, so that a later call tries again. Within one
+// time-out of a time-out it fails at once (-1, "timed out ...").
+int32_t sess_reconnect(Session &s);

@@ -18,12 +18,18 @@ Session::~Session()
 {
     // Records still waiting for a reply must not point back at a session
     // that is gone.
-    for (SmbRequest *req : in_flight)
-        req->session = nullptr;
+    discard_in_flight();
     if (transport && transport_open)
         transport->close();
     wipe_secrets();
     vnb_buf_free(&rx);
+}
+
+void Session::discard_in_flight()
+{
+    for (SmbRequest *req : in_flight)
+        req->session = nullptr;
+    in_flight.clear();
 }
 
 void Session::wipe_secrets()

@@ -22,6 +22,13 @@ struct TreeSlot {
     int32_t in_use;
 };
 
+// What became of an open file when the session connected again.
+enum class Reopened : int32_t {
+    same = 0,     // reopened and unchanged: reads go on
+    changed = 1,  // reopened, but its size or last-write time differs
+    gone = 2,     // the server no longer opens it
+};
+
 // One open file. Its public handle names the slot and the generation the
 // slot was handed out in (see api/open_files.cpp).
 struct FileSlot {
@@ -31,6 +38,9 @@ struct FileSlot {
     uint64_t size;   // end of file from the NT_CREATE reply
     uint64_t mtime;  // last-write FILETIME from the NT_CREATE reply
     uint32_t opens;  // times the slot was handed out; kept when the session ends
+    std::string share;  // where it was opened, to open it again after a reconnect
+    std::string path;
+    Reopened reopened = Reopened::same;
 };
 
 // One listed folder entry.
@@ -125,6 +135,20 @@ struct Session {
     bool transport_open = false;
     uint64_t connection = 0;  // counts connections ended, so stale state tells itself apart
     ByteBuffer rx{};          // the last reply received, reused
+
+    // A connection that failed under a logged-on session (the peer closed
+    // it, it timed out, or the server forgot the session, a tree or a file):
+    // the next call connects again with the stored settings and reopens the
+    // open files. When it timed out, calls fail at once until one time-out
+    // has passed since.
+    bool broken = false;
+    bool broken_by_timeout = false;
+    uint64_t broken_at_ms = 0;
+
+    // Forgets every request in flight: their replies, should they still
+    // come, belong to no one. Read-ahead kept beside the requests goes here
+    // too. Called whenever the connection ends or breaks.
+    void discard_in_flight();
 
     // Wipes the password, the keys and the logon responses.
     void wipe_secrets();

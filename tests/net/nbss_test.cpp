@@ -154,7 +154,7 @@ TEST(NbssHeader, IncompleteOrBadHeaders)
     const Case cases[] = {
         {"nothing, peer closed", {}, 4, 0, -1, "no NBSS header from the peer"},
         {"three bytes, peer closed", {0, 0, 0}, 1, 0, -1, "no NBSS header from the peer"},
-        {"two bytes, then a time-out", {0, 0}, 2, -2, -1, "no NBSS header from the peer"},
+        {"two bytes, then a time-out", {0, 0}, 2, -2, -1, "timed out: no reply from the server in time"},
         {"one byte, then an error", {0}, 4, -1, -1, "no NBSS header from the peer"},
         {"type byte in a split header", {0x85, 0, 0, 0}, 1, 0, -2, "NBSS type byte 85"},
     };
@@ -250,7 +250,7 @@ TEST(ReadExact, Failures)
     };
     const Case cases[] = {
         {100, 0, -1, "connection closed by the peer"},
-        {100, -2, -1, "no reply within 150 ms"},
+        {100, -2, -1, "timed out: no reply within 150 ms"},
         {100, -1, -1, "read failed"},
         {100, -5, -1, "read failed"},
         {kMaxFrame + 1, 0, -7, "the peer announced a 4194305-byte frame"},

@@ -108,7 +108,7 @@ TEST_F(SocketExchange, RepliesAndTheirFaults)
         {"keep-alive with a payload skipped", {peer_header(0x85, 3), peer_send({1, 2, 3}), peer_frame(40)}, 2000, 0,
          nullptr, 40},
         {"keep-alive, then silence", {peer_header(0x85, 0), peer_stall(1500)}, kShortTimeoutMs, -1,
-         "no NBSS header from the peer", 0},
+         "timed out: no reply from the server in time", 0},
         {"session request type byte", {peer_header(0x81, 40)}, 2000, -2, "NBSS type byte 81", 0},
         {"negative response type byte", {peer_header(0x83, 1)}, 2000, -2, "NBSS type byte 83", 0},
         {"bad type after a zero-length header", {peer_header(0, 0), peer_header(0x82, 40)}, 2000, -2,
@@ -126,24 +126,24 @@ TEST_F(SocketExchange, RepliesAndTheirFaults)
           frame_rest(40, 3)},
          2000, 0, nullptr, 40},
         {"half a header, then silence", {peer_send({0x00, 0x00}), peer_stall(1500)}, kShortTimeoutMs, -1,
-         "no NBSS header from the peer", 0},
+         "timed out: no reply from the server in time", 0},
         // One deadline for the whole header: pieces that each come in time but
         // add up to more than the time-out do not make a header.
         {"header trickles past the time-out",
          {peer_send({0x00}), peer_stall(120), peer_send({0x00}), peer_stall(120), peer_send({0x00}), peer_stall(120),
           frame_rest(40, 3)},
-         kShortTimeoutMs, -1, "no NBSS header from the peer", 0},
-        {"never answers", {peer_stall(1500)}, kShortTimeoutMs, -1, "no NBSS header from the peer", 0},
+         kShortTimeoutMs, -1, "timed out: no reply from the server in time", 0},
+        {"never answers", {peer_stall(1500)}, kShortTimeoutMs, -1, "timed out: no reply from the server in time", 0},
         {"closed mid-message", {peer_header(0, 100), peer_send(std::vector<uint8_t>(50, 7)), peer_close()}, 2000,
          -1, "connection closed by the peer", 0},
         {"stalls mid-message", {peer_header(0, 100), peer_send(std::vector<uint8_t>(50, 7)), peer_stall(1500)},
-         kShortTimeoutMs, -1, "no reply within 200 ms", 0},
+         kShortTimeoutMs, -1, "timed out: no reply within 200 ms", 0},
         // One deadline for the whole reply: a message that trickles in, each
         // piece in time, is still cut off.
         {"message trickles past the time-out",
          {peer_header(0, 40), peer_send({1}), peer_stall(120), peer_send({2}), peer_stall(120), peer_send({3}),
           peer_stall(1500)},
-         kShortTimeoutMs, -1, "no reply within 200 ms", 0},
+         kShortTimeoutMs, -1, "timed out: no reply within 200 ms", 0},
         {"announces 4 MiB + 1", {peer_header(0, kMaxFrame + 1)}, 2000, -7,
          "the peer announced a 4194305-byte frame", 0},
     };

@@ -1,6 +1,9 @@
 // Runs the vnsmb1c command-line tool against the example media library and
 // checks its output and exit codes.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -299,6 +302,8 @@ TEST_F(CliTest, UsageAndLocalErrors)
         {"ls", 2, "", "URL is required"},
         {"--bogus ls smb://fake/Media", 2, "", ""},
         {"--fake /nonexistent/tree.json ls smb://fake/Media", 3, "", "cannot read fake tree"},
+        {"--timeout 0 ls smb://fake/Media", 2, "", "--timeout"},
+        {"--timeout soon ls smb://fake/Media", 2, "", "--timeout"},
         {"--help", 0, "Exit codes:", ""},
         {"version", 0, "vnsmb1c 1.0.1\n", ""},
         {"selftest", 0, "selftest: ok\n", ""},
@@ -444,6 +449,25 @@ TEST_F(CliTest, HostListOfFiftyThousandEntries)
         items++;
     EXPECT_EQ(items, 50000u);
     EXPECT_EQ(r.out.substr(r.out.size() - 3), "]}\n");
+}
+
+TEST_F(CliTest, SilentServerTimesOutAfterTheGivenTime)
+{
+    // A listener that never accepts: the kernel completes the connection,
+    // and the NEGOTIATE is never answered.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), len), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+    Outcome r = run("--timeout 0.3 ls smb://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/Media");
+    close(listener);
+    EXPECT_EQ(r.code, 11);
+    EXPECT_NE(r.err.find("timed out"), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, RefusedConnectionIsANetworkError)

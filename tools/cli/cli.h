@@ -30,6 +30,7 @@ struct FakeFault {
 struct GlobalOptions {
     std::string fake_tree;  // path of a fake tree JSON, empty for the network
     bool relay = false;
+    double timeout_s = 0;   // 0: the library's default
     std::string user;
     std::string password;
     bool password_given = false;  // -P on the command line, even when empty

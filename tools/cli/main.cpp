@@ -70,6 +70,9 @@ int main(int argc, char **argv)
         ->type_name("TREE.json");
     app.add_flag("--relay", opt.relay,
                  "Send the frames through the library's own HostIo relay (socket-backed, or the fake one with --fake)");
+    app.add_option("--timeout", opt.timeout_s, "Seconds to wait for each answer of the server (default 30)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.001, 3600.0));
     app.add_option("-U,--user", opt.user, "User name (overrides the URL)");
     auto *password =
         app.add_option("-P,--password", opt.password, "Password (overrides the URL; see VNSMB1C_PASSWORD)");

@@ -1,0 +1,142 @@
+#include "api/support/fake_tcp_front.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <vector>
+
+#include "fake/fake.h"
+#include "util/bytebuf.h"
+
+namespace {
+
+struct Client {
+    int fd;
+    FakeConnection *connection;
+    std::vector<uint8_t> in;
+};
+
+uint64_t now_ms()
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+bool send_all(int fd, const uint8_t *bytes, size_t len)
+{
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = ::send(fd, bytes + done, len - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Answers (or, silent, swallows) every whole frame in the client's input;
+// false once the connection is to end.
+bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered)
+{
+    while (c.in.size() >= 4) {
+        size_t len = (size_t{c.in[1]} << 16) | (size_t{c.in[2]} << 8) | c.in[3];
+        if (c.in.size() < 4 + len)
+            return true;
+        std::vector<uint8_t> msg(c.in.begin() + 4, c.in.begin() + static_cast<long>(4 + len));
+        c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(4 + len));
+        if (silent) {
+            unanswered++;
+            continue;
+        }
+        ByteBuffer out{};
+        vnb_fake_answer(c.connection, msg.data(), msg.size(), &out);
+        bool ok = out.len == 0 || send_all(c.fd, out.data, static_cast<size_t>(out.len));
+        vnb_buf_free(&out);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+void end_client(Client &c)
+{
+    close(c.fd);
+    c.fd = -1;
+    vnb_fake_close(c.connection);
+    c.connection = nullptr;
+}
+
+}  // namespace
+
+FakeTcpFront::~FakeTcpFront()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (listener_ >= 0)
+        close(listener_);
+}
+
+bool FakeTcpFront::start(int lifetime_ms)
+{
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (listener_ < 0)
+        return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener_, reinterpret_cast<sockaddr *>(&addr), len) != 0 || listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+        return false;
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this, lifetime_ms] { run(lifetime_ms); });
+    return true;
+}
+
+void FakeTcpFront::run(int lifetime_ms)
+{
+    std::vector<Client> clients;
+    uint64_t end = now_ms() + static_cast<uint64_t>(lifetime_ms);
+    while (!stop_ && now_ms() < end) {
+        if (hang_up_.exchange(false)) {
+            for (Client &c : clients)
+                end_client(c);
+            clients.clear();
+        }
+        std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+        for (const Client &c : clients)
+            fds.push_back({c.fd, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), 20) <= 0)
+            continue;
+        if (fds[0].revents & POLLIN) {
+            int fd = accept(listener_, nullptr, nullptr);
+            if (fd >= 0) {
+                accepts_++;
+                clients.push_back({fd, vnb_fake_open(), {}});
+            }
+        }
+        for (size_t i = 1; i < fds.size(); i++) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            Client &c = clients[i - 1];
+            uint8_t buf[65536];
+            ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+            bool keep = n > 0 && c.connection != nullptr;
+            if (keep) {
+                c.in.insert(c.in.end(), buf, buf + n);
+                keep = answer_frames(c, silent_, unanswered_);
+            }
+            if (!keep)
+                end_client(c);
+        }
+        std::erase_if(clients, [](const Client &c) { return c.fd < 0; });
+    }
+    for (Client &c : clients)
+        end_client(c);
+}
