@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -110,13 +111,18 @@ TEST(ReadSettings, ReadAhead)
         ASSERT_EQ(read_settings(c.json.c_str(), &s), 0) << c.json << ": " << vnb_error();
         EXPECT_EQ(s.read_ahead, c.read_ahead) << c.json;
     }
-    const char *refused[] = {R"("ReadAhead":-1)", R"("ReadAhead":1073741825)", R"("ReadAhead":"8M")",
-                             R"("ReadAhead":true)", R"("ReadAhead":18446744073709551615)"};
-    for (const char *r : refused) {
+    const std::pair<const char *, const char *> refused[] = {
+        {R"("ReadAhead":-1)", "settings: ReadAhead out of range"},
+        {R"("ReadAhead":1073741825)", "settings: ReadAhead out of range"},
+        {R"("ReadAhead":"8M")", "settings: ReadAhead out of range"},
+        {R"("ReadAhead":true)", "settings: ReadAhead must be an integer or a string"},
+        {R"("ReadAhead":18446744073709551615)", "settings: ReadAhead out of range"},
+    };
+    for (const auto &[r, text] : refused) {
         ConnectSettings s;
         std::string json = std::string(R"({"HostName":"h",)") + r + "}";
         EXPECT_EQ(read_settings(json.c_str(), &s), -6) << json;
-        EXPECT_STREQ(vnb_error(), "settings: ReadAhead out of range") << json;
+        EXPECT_STREQ(vnb_error(), text) << json;
     }
 }
 

@@ -175,7 +175,7 @@ TEST_P(Stream, NoStaleReadAheadAfterCloseOrReconnect)
     vnsmb1c_close(film);
     // The same slot, another file, where the film's read-ahead would go on.
     int trailer = vnsmb1c_open("Media", "trailer.mkv");
-    ASSERT_EQ(trailer, film);
+    ASSERT_EQ((trailer - 1) % 64, (film - 1) % 64) << "the same slot";
     expect_read(trailer, kTrailerId, kTrailerSize, 6 * 4096, 4096, "trailer in the film's slot");
     for (int i = 0; i < 4; i++)
         expect_read(trailer, kTrailerId, kTrailerSize, 7 * 4096 + int64_t{i} * 4096, 4096, "trailer");
