@@ -195,7 +195,11 @@ bool join(std::vector<uint8_t> &joined, uint32_t total, uint32_t disp, const uin
         return true;
     if (disp != joined.size() || count > total - joined.size())
         return false;
-    joined.insert(joined.end(), block, block + count);
+    // resize and copy rather than a range insert, whose unoptimised form
+    // would export a standard-library symbol from the shared library
+    size_t at = joined.size();
+    joined.resize(at + count);
+    std::memcpy(joined.data() + at, block, count);
     return true;
 }
 
