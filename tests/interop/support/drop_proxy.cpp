@@ -99,6 +99,9 @@ void DropProxy::run(int listener)
         }
         if (poll(fds.data(), fds.size(), 20) <= 0)
             continue;
+        // Only the pairs that were polled have events; one accepted now waits
+        // for the next round.
+        const size_t polled = pairs.size();
         if (fds[0].revents & POLLIN) {
             int client = accept(listener, nullptr, nullptr);
             if (client >= 0) {
@@ -110,7 +113,7 @@ void DropProxy::run(int listener)
                     pairs.push_back({client, server});
             }
         }
-        for (size_t i = 0; i < pairs.size(); i++) {
+        for (size_t i = 0; i < polled; i++) {
             Pair &p = pairs[i];
             short from_client = fds[1 + 2 * i].revents;
             short from_server = fds[2 + 2 * i].revents;
