@@ -63,6 +63,7 @@ struct FakeFaults {
     int32_t no_large_read;  // NEGOTIATE leaves CAP_LARGE_READX out
     int32_t max_mpx;        // MaxMpxCount announced and enforced (0: 10)
     int32_t reorder;        // outstanding replies are answered newest first
+    int32_t read_cap;       // a file READ returns at most this many bytes (0: no cap)
     // The drop_at-th request from now is not answered: the connection closes
     // instead (then the switch is off again).
     int32_t drop_at;

@@ -27,6 +27,7 @@ constexpr FaultName kFaults[] = {
     {"no_large_read", &FakeFaults::no_large_read},
     {"max_mpx", &FakeFaults::max_mpx},
     {"reorder", &FakeFaults::reorder},
+    {"read_cap", &FakeFaults::read_cap},
     {"drop_at", &FakeFaults::drop_at},
     {"forget_session", &FakeFaults::forget_session},
 };

@@ -14,9 +14,11 @@ constexpr size_t kOffFid = 37;
 constexpr size_t kOffOffset = 39;
 constexpr size_t kOffMaxCount = 43;
 constexpr size_t kOffMaxCountHigh = 47;  // the low word of Timeout
-constexpr size_t kLargeReadMax = size_t{16} << 20;  // as Samba: up to 16 MiB in one reply
 constexpr size_t kOffOffsetHigh = 53;
 constexpr size_t kDataOffset = 60;  // header, 12 words, ByteCount, one pad byte
+// As Samba: a large read returns what fits a reply of 0x1FFFF bytes (the
+// 17-bit NBSS length), however much more was asked for.
+constexpr size_t kLargeReadMax = 0x1FFFF - kDataOffset;
 
 // Reply words and the pad byte; the caller appends the data and then
 // patches ByteCount with rp_bytes_end.
@@ -81,6 +83,8 @@ void fake_cmd_read(const FakeRequest &rq, FakeReply &rp)
     // A large read carries the high part of its count in MaxCountHigh.
     if (rq.st.large_read && rq.wc == 12)
         max = std::min(max | size_t{rq.u16_at(kOffMaxCountHigh)} << 16, kLargeReadMax);
+    if (F.faults.read_cap > 0)
+        max = std::min(max, static_cast<size_t>(F.faults.read_cap));
     uint64_t offset = rq.u32_at(kOffOffset);
     if (rq.wc == 12)
         offset |= uint64_t{rq.u32_at(kOffOffsetHigh)} << 32;

@@ -99,9 +99,9 @@ int32_t take_reply(Session &s, SmbRequest *awaited)
         }
         return rc;
     }
-    // The record's buffer is reused, so a steady stream of replies allocates
-    // nothing once it has grown.
-    owner->reply.assign(view.begin(), view.end());
+    // The buffers trade places: once every record has grown one of its own,
+    // a steady stream of replies neither allocates nor copies.
+    std::swap(owner->reply, msg);
     owner->header = h;
     owner->answered = true;
     forget(s, *owner);
@@ -114,6 +114,7 @@ SmbRequest::~SmbRequest()
 {
     if (session != nullptr)
         std::erase(session->in_flight, this);
+    vnb_buf_free(&reply);
 }
 
 uint32_t sess_next_mid(Session &s)
@@ -149,7 +150,7 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
     req.reply_seq = 0;
     req.answered = false;
     req.error = 0;
-    req.reply.clear();
+    req.reply.len = 0;
     req.header = ParsedHeader{};
 
     ByteBuffer msg{};
@@ -227,7 +228,7 @@ int32_t req_await_more(Session &s, SmbRequest &req)
     if (!req.answered || req.session != nullptr)
         return vnb_fail(-6, "the request has no reply to follow");
     req.answered = false;
-    req.reply.clear();
+    req.reply.len = 0;
     req.header = ParsedHeader{};
     req.session = &s;
     s.in_flight.push_back(&req);

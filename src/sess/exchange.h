@@ -30,11 +30,14 @@ struct SmbRequest {
     uint32_t reply_seq = 0;     // the sequence number it is signed with
     bool answered = false;
     int32_t error = 0;           // its reply arrived but failed its checks (then not answered)
-    std::vector<uint8_t> reply;  // keeps its capacity when the record is reused  // the whole reply message, header included
+    // The whole reply message, header included: the session's receive
+    // buffer, traded for this one when the reply is filed, so no bytes are
+    // copied and a reused record keeps its capacity.
+    ByteBuffer reply{};
     ParsedHeader header{};       // of the reply
     Session *session = nullptr;  // set while the reply is outstanding
 
-    std::span<const uint8_t> message() const { return {reply.data(), reply.size()}; }
+    std::span<const uint8_t> message() const { return {reply.data, static_cast<size_t>(reply.len)}; }
 };
 
 // The next MID: the low 16 bits of mid_counter, 0 skipped.

@@ -105,8 +105,8 @@ int32_t do_negotiate(Session &s)
     if (req.header.status != 0)
         return fail_status(s, req.header, "NEGOTIATE");
 
-    const size_t reply_len = req.reply.size();
-    LeReader r(req.reply.data(), reply_len);
+    const size_t reply_len = req.message().size();
+    LeReader r(req.message().data(), reply_len);
     uint32_t word_count = r.u8_at(smb::kHeaderLen);
     if (word_count != kWordCount)
         return vnb_fail(-2, "NEGOTIATE WordCount %u (17 expected)", word_count);
@@ -121,6 +121,7 @@ int32_t do_negotiate(Session &s)
     s.max_buffer = max_buffer < kMinMaxBuffer ? kMinMaxBuffer : max_buffer;
     s.max_raw = r.u32_at(kOffMaxRaw);
     s.capabilities = r.u32_at(kOffCapabilities);
+    s.read_cap = 0;
 
     if (s.dialect_index > kLastNtDialect)
         return vnb_fail(-8, "the server picked dialect index %d (not the NT LM 0.12 family)", s.dialect_index);

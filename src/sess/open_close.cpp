@@ -119,7 +119,7 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
     if (req.header.status != 0)
         return fail_status(s, req.header, label);
 
-    LeReader r(req.reply.data(), req.reply.size());
+    LeReader r(req.message().data(), req.message().size());
     uint32_t wc = r.u8_at(smb::kHeaderLen);
     if (wc < kMinCreateWords)
         return vnb_fail(-2, "NT_CREATE reply WordCount %u (34 expected)", wc);

@@ -26,11 +26,16 @@ uint32_t read_chunk_size(const Session &s)
 {
     // CAP_LARGE_READX, which SESSION_SETUP asked for when the server offered
     // it, lets one READ_ANDX return more than the server's buffer.
+    uint32_t chunk = kDefaultReadChunk;
     if (s.capabilities & smb::kCapLargeReadX)
-        return kLargeReadChunk;
-    if (s.max_buffer <= kHeaderSlack)
-        return kDefaultReadChunk;
-    return std::min(s.max_buffer - kHeaderSlack, kMaxReadChunk);
+        chunk = kLargeReadChunk;
+    else if (s.max_buffer > kHeaderSlack)
+        chunk = std::min(s.max_buffer - kHeaderSlack, kMaxReadChunk);
+    // A server that answered a READ short inside the file has shown the most
+    // it returns at once: asking for more only leaves gaps to fill.
+    if (s.read_cap != 0)
+        chunk = std::min(chunk, std::max(s.read_cap, kDefaultReadChunk));
+    return chunk;
 }
 
 int32_t read_post(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req)

@@ -93,6 +93,7 @@ struct Session {
     uint32_t max_raw = 0;
     uint32_t max_mpx = 0;
     uint32_t capabilities = 0;
+    uint32_t read_cap = 0;  // the most a READ returned when it returned less than asked (0: none seen)
     uint8_t server_guid[16]{};
     uint8_t challenge[8]{};
     int32_t have_challenge = 0;

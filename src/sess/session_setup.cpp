@@ -107,8 +107,8 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
     if (!h.status_is_nt)
         return vnb_fail(-2, "SESSION_SETUP answered a DOS error (no NT status)");
 
-    const size_t reply_len = req.reply.size();
-    LeReader r(req.reply.data(), reply_len);
+    const size_t reply_len = req.message().size();
+    LeReader r(req.message().data(), reply_len);
     uint32_t wc = r.u8_at(kOffWordCount);
     size_t words_end = smb::kHeaderLen + 1 + 2 * size_t{wc} + 2;  // through ByteCount
     if (wc >= 3 && reply_len >= words_end)
@@ -116,7 +116,7 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
     if (wc > 3 && reply_len >= words_end) {
         size_t blob_len = r.u16_at(kOffBlobLength);
         if (blob_len && reply_len >= words_end + blob_len) {
-            out->blob = req.reply.data() + words_end;
+            out->blob = req.message().data() + words_end;
             out->blob_len = blob_len;
         }
     }

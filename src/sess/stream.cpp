@@ -51,17 +51,22 @@ int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
         done += n;
         if (c->used < c->data.size())
             continue;
-        // A chunk that came back short leaves a gap before the next one:
-        // what follows is asked for again from where it ended.
-        const bool short_chunk = c->data.size() < c->asked;
-        const bool at_end = c->data.empty();
+        // A chunk that came back short inside the file leaves a gap before
+        // the next one, asked for at once; the chunks after it stay.
+        const auto got = static_cast<uint32_t>(c->data.size());
+        const uint64_t gap_from = c->offset + got;
+        const uint64_t gap_to = c->offset + c->asked;
         queue_.pop_front();
         recycle(c);
         pos_ = offset + done;
-        if (short_chunk)
-            drop_all();
-        if (at_end)
+        if (got == 0)
             break;
+        if (gap_from < gap_to) {
+            if (s.read_cap == 0 || got < s.read_cap)
+                s.read_cap = got;
+            if ((rc = fill_gap(s, gap_from, gap_to)) != 0)
+                break;
+        }
     }
     if (rc != 0) {
         drop_all();
@@ -126,6 +131,36 @@ void FileStream::sweep_stale()
         free_.push_back(c);
         return true;
     });
+}
+
+// Asks for [from, to) again, in chunks put at the head of the queue, where
+// the short chunk was: the queue stays contiguous.
+int32_t FileStream::fill_gap(Session &s, uint64_t from, uint64_t to)
+{
+    const uint32_t chunk = read_chunk_size(s);
+    size_t at = 0;
+    while (from < to) {
+        while (s.in_flight.size() >= sess_window(s)) {
+            int32_t rc = req_take_one(s);
+            if (rc != 0)
+                return rc;
+        }
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(chunk, to - from));
+        ReadChunk *c = take_free();
+        if (c == nullptr)
+            return vnb_fail(-11, "out of memory");
+        c->offset = from;
+        c->asked = n;
+        int32_t rc = read_post(s, tid_, fid_, from, n, c->req);
+        if (rc != 0) {
+            recycle(c);
+            return rc;
+        }
+        queue_.insert(queue_.begin() + static_cast<std::ptrdiff_t>(at++), c);
+        from += n;
+    }
+    sweep_stale();
+    return 0;
 }
 
 uint64_t FileStream::tail() const

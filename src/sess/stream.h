@@ -49,6 +49,7 @@ private:
     void drop_all();
     void sweep_stale();
     uint64_t tail() const;
+    int32_t fill_gap(Session &s, uint64_t from, uint64_t to);
     int32_t post(Session &s, uint64_t until, uint64_t needed_until);
     int32_t settle(Session &s, ReadChunk &c);
 

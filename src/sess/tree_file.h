@@ -14,8 +14,10 @@
 // Largest READ_ANDX chunk: what fits a server buffer below 64 KiB.
 inline constexpr uint32_t kMaxReadChunk = 65280;
 inline constexpr uint32_t kDefaultReadChunk = 4096;
-// The chunk of a session with large reads (CAP_LARGE_READX).
-inline constexpr uint32_t kLargeReadChunk = uint32_t{1} << 20;
+// The chunk of a session with large reads (CAP_LARGE_READX): 124 KiB, so that
+// the reply frame stays inside 0x1FFFF bytes, the 17-bit NBSS length that
+// servers (Samba among them) hold SMB1 replies to whatever was asked.
+inline constexpr uint32_t kLargeReadChunk = 124 * 1024;
 
 // The TID of the share (compared ignoring case with the connected ones), or
 // a TREE_CONNECT_ANDX when it is not connected yet. tid may be NULL.

@@ -184,9 +184,9 @@ TEST_F(Exchange, AcceptedReplyLandsInItsRequest)
     SmbRequest req;
     ASSERT_EQ(exchange(s, smb::CLOSE, {}, {}, 0, true, req), 0);
     EXPECT_TRUE(req.answered);
-    ASSERT_EQ(req.reply.size(), 32u + 1 + 2 + 2 + 3);
-    EXPECT_EQ(req.reply[32], 1);
-    EXPECT_EQ(req.reply.back(), 7);
+    ASSERT_EQ(req.message().size(), 32u + 1 + 2 + 2 + 3);
+    EXPECT_EQ(req.message()[32], 1);
+    EXPECT_EQ(req.message().back(), 7);
     EXPECT_EQ(req.header.mid, req.mid);
     EXPECT_TRUE(s.in_flight.empty());
 
@@ -199,7 +199,7 @@ TEST_F(Exchange, AcceptedReplyLandsInItsRequest)
     SmbRequest rejected;
     EXPECT_EQ(exchange(s, smb::CLOSE, {}, {}, 0, true, rejected), -2);
     EXPECT_FALSE(rejected.answered);
-    EXPECT_TRUE(rejected.reply.empty());
+    EXPECT_TRUE(rejected.message().empty());
     EXPECT_TRUE(s.in_flight.empty());
 }
 

@@ -52,7 +52,7 @@ TEST_F(InFlight, RepliesInAnyOrderReachTheirRequests)
         for (size_t i = 0; i < 3; i++) {
             ASSERT_EQ(req_await(s, reqs[i]), 0) << c.what << ": " << vnb_error();
             EXPECT_EQ(reqs[i].header.mid, reqs[i].mid) << c.what;
-            EXPECT_EQ(reqs[i].reply.back(), 0xA0 + i) << c.what;
+            EXPECT_EQ(reqs[i].message().back(), 0xA0 + i) << c.what;
         }
         EXPECT_TRUE(s.in_flight.empty()) << c.what;
         EXPECT_TRUE(peer.out.empty()) << c.what;
@@ -85,13 +85,13 @@ TEST_F(InFlight, StrayRepliesFail)
                                    " answers another request (" + std::to_string(second.mid) + ")")
                                       .c_str())
             << c.what;
-        EXPECT_EQ(first.reply.back(), 1) << c.what << ": the answered request keeps its reply";
+        EXPECT_EQ(first.message().back(), 1) << c.what << ": the answered request keeps its reply";
         EXPECT_FALSE(second.answered) << c.what;
 
         // The right reply still reaches the request afterwards.
         peer.out.push_back(reply(1, 3));
         ASSERT_EQ(req_await(s, second), 0) << c.what;
-        EXPECT_EQ(second.reply.back(), 3) << c.what;
+        EXPECT_EQ(second.message().back(), 3) << c.what;
     }
 }
 

@@ -203,7 +203,7 @@ TEST_F(Trans, ReplyBlocksAreReadWhereTheyLie)
     SmbRequest h;
     ASSERT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), 0);
     TransReply r;
-    ASSERT_EQ(vnb_trans_reply_read(h.reply, 10, &r), TransFault::none);
+    ASSERT_EQ(vnb_trans_reply_read(h.message(), 10, &r), TransFault::none);
     EXPECT_EQ(r.word_count, 10u);
     EXPECT_EQ(r.param_count, 10u);
     EXPECT_EQ(r.param_offset, 56u);
@@ -213,7 +213,7 @@ TEST_F(Trans, ReplyBlocksAreReadWhereTheyLie)
     ASSERT_NE(r.data, nullptr);
     EXPECT_EQ(r.params[9], 10);
     EXPECT_EQ(r.data[1], 0xBB);
-    EXPECT_EQ(r.data + 2, h.reply.data() + h.reply.size());
+    EXPECT_EQ(r.data + 2, h.message().data() + h.message().size());
 }
 
 // Replies bent one way each, and what the reader makes of them.
@@ -277,11 +277,11 @@ TEST_F(Trans, LyingAndTruncatedReplies)
         SmbRequest h;
         ASSERT_EQ(trans2(s, 5, 1, {}, 0xFFFF, h), 0) << c.what << ": " << vnb_error();
         TransReply r;
-        TransFault f = vnb_trans_reply_read(h.reply, 10, &r);
+        TransFault f = vnb_trans_reply_read(h.message(), 10, &r);
         EXPECT_EQ(f, c.fault) << c.what;
         if (f == TransFault::none) {
             EXPECT_TRUE(r.data_count == 0 ? r.data == nullptr
-                                          : r.data + r.data_count <= h.reply.data() + h.reply.size())
+                                          : r.data + r.data_count <= h.message().data() + h.message().size())
                 << c.what;
             continue;
         }
@@ -406,7 +406,7 @@ TEST_F(Trans, StatusIsLeftToTheCaller)
     EXPECT_EQ(h.header.status, 0xC000003Au);
     EXPECT_EQ(s.last_status, 0u);
     TransReply r;
-    EXPECT_EQ(vnb_trans_reply_read(h.reply, 0, &r), TransFault::word_count);
+    EXPECT_EQ(vnb_trans_reply_read(h.message(), 0, &r), TransFault::word_count);
 }
 
 TEST_F(Trans, ExchangeFailuresComeBackUnchanged)
