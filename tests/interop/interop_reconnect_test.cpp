@@ -76,6 +76,9 @@ TEST_F(ReconnectTest, RelayStoppedAndStartedBetweenTwoReads)
     ASSERT_TRUE(proxy.start());
     ASSERT_EQ(vnsmb1c_use_sockets(), 0);
     ASSERT_EQ(vnsmb1c_set_timeout(10000), 0);
+    // A read-ahead short of the file's end, so that the reads after the drop
+    // need the connection (the default window would hold the whole file).
+    ASSERT_EQ(vnsmb1c_set_read_ahead(256 * 1024), 0);
     ASSERT_EQ(vnsmb1c_connect(kHost, proxy.port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
     std::string folder = std::string(kPublicShare) + "/Movies";
     std::string before = listing(folder.c_str());
@@ -90,6 +93,7 @@ TEST_F(ReconnectTest, RelayStoppedAndStartedBetweenTwoReads)
     EXPECT_EQ(listing(folder.c_str()), before);
     EXPECT_EQ(check_range(h, 0, 4096), "");
     vnsmb1c_close(h);
+    vnsmb1c_set_read_ahead(int64_t{8} << 20);
 }
 
 TEST_F(ReconnectTest, RelayThatStaysAwayFailsTheCallAndTheNextCallTriesAgain)
