@@ -639,3 +639,57 @@ TEST_F(ServerKillTest, NextCallFailsAndReconnectWorks)
     ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
     EXPECT_EQ(read_text_file(kPublicShare, kHelloName), kHelloText);
 }
+
+namespace {
+
+// A server that takes one request at a time (MaxMpxCount 1).
+class OneAtATimeTest : public SambaTest {
+protected:
+    SambaOptions server_options() override
+    {
+        SambaOptions o;
+        o.global_params.push_back("max mux = 1");
+        return o;
+    }
+    void TearDown() override
+    {
+        vnsmb1c_disconnect();
+        SambaTest::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(OneAtATimeTest, StreamAndListWithoutPipelining)
+{
+    const std::vector<uint8_t> want = server().write_random_file(kPublicShare, "mux1.bin", (3u << 20) + 5, 23);
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+    ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
+    ASSERT_NE(std::strstr(vnsmb1c_session_json(), "\"max_mpx\":1,"), nullptr) << vnsmb1c_session_json();
+    int h = vnsmb1c_open(kPublicShare, "mux1.bin");
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    struct Step {
+        uint64_t offset;
+        int length;
+    };
+    // A player's sequential calls with read-ahead, a listing between them,
+    // a seek back, one call across the end.
+    std::vector<Step> steps;
+    for (int i = 0; i < 24; ++i)
+        steps.push_back({uint64_t(i) * 65536, 65536});
+    steps.push_back({1000, 1 << 20});
+    steps.push_back({want.size() - 100, 4096});
+    std::vector<uint8_t> buf;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step &st = steps[i];
+        if (i == 10) {
+            ASSERT_GE(vnsmb1c_list(kPublicShare, nullptr), 1) << vnsmb1c_last_error();
+        }
+        buf.assign(static_cast<size_t>(st.length), 0);
+        int n = vnsmb1c_read_at(h, static_cast<int64_t>(st.offset), buf.data(), st.length);
+        size_t expect = std::min<size_t>(static_cast<size_t>(st.length), want.size() - st.offset);
+        ASSERT_EQ(n, static_cast<int>(expect)) << "at " << st.offset << ": " << vnsmb1c_last_error();
+        ASSERT_EQ(0, std::memcmp(buf.data(), want.data() + st.offset, expect)) << "at " << st.offset;
+    }
+    vnsmb1c_close(h);
+}
