@@ -3,8 +3,10 @@
 #include <httplib.h>
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,17 +47,67 @@ struct Failure {
     std::string text;
 };
 
-// An open file and the bytes being sent from it.
-struct FileStream {
-    int handle = 0;
-    int64_t first = 0;
-    std::vector<char> buffer;
+// An open file and the bytes being sent from it. While one chunk goes to
+// the client the next is read on a thread of its own, so that the server and
+// the client are both kept busy; two chunks are all the memory a stream holds.
+class FileStream {
+public:
+    FileStream(int handle, int64_t first, int64_t length) : handle_(handle), first_(first), end_(first + length) {}
+    ~FileStream() { close(); }
+    FileStream(const FileStream &) = delete;
+    FileStream &operator=(const FileStream &) = delete;
 
-    ~FileStream()
+    // Sends up to one chunk from offset (counted from the first byte sent);
+    // false when the read fails or the client has gone.
+    bool send(size_t offset, httplib::DataSink &sink)
     {
-        if (handle > 0)
-            vnsmb1c_close(handle);
+        int64_t at = first_ + static_cast<int64_t>(offset);
+        int n = 0;
+        if (pending_.valid() && pending_at_ == at) {
+            n = pending_.get();
+            current_.swap(next_);
+        } else {
+            if (pending_.valid())
+                pending_.wait();
+            current_.resize(kStreamChunk);
+            n = vnsmb1c_read_at(handle_, at, current_.data(), chunk_at(at));
+        }
+        if (n <= 0)
+            return false;
+        int64_t next_at = at + n;
+        if (next_at < end_) {
+            next_.resize(kStreamChunk);
+            pending_at_ = next_at;
+            pending_ = std::async(std::launch::async, [this, next_at, ask = chunk_at(next_at)] {
+                return vnsmb1c_read_at(handle_, next_at, next_.data(), ask);
+            });
+        }
+        return sink.write(current_.data(), static_cast<size_t>(n));
     }
+
+    // Waits for a read under way, then closes the file and frees the chunks.
+    void close()
+    {
+        if (pending_.valid())
+            pending_.wait();
+        pending_ = {};
+        if (handle_ > 0)
+            vnsmb1c_close(handle_);
+        handle_ = 0;
+        std::vector<char>().swap(current_);
+        std::vector<char>().swap(next_);
+    }
+
+private:
+    int chunk_at(int64_t at) const { return static_cast<int>(std::min<int64_t>(kStreamChunk, end_ - at)); }
+
+    int handle_;
+    int64_t first_;
+    int64_t end_;
+    std::vector<char> current_;
+    std::vector<char> next_;
+    std::future<int> pending_;
+    int64_t pending_at_ = -1;
 };
 
 bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidden)
@@ -285,16 +337,15 @@ void Gateway::serve_file(const httplib::Request &req, httplib::Response &res, co
     if (entry.folder)
         return redirect(res, encode_path(path.segments, true));
 
-    auto stream = std::make_shared<FileStream>();
     int handle = vnsmb1c_open(folder.c_str(), name.c_str());
     if (handle < 0) {
         Failure f = library_failure(handle);
         return answer_text(res, f.status, f.text);
     }
-    stream->handle = handle;
     int64_t size = vnsmb1c_size(handle);
     if (size < 0) {
         Failure f = library_failure(static_cast<int>(size));
+        vnsmb1c_close(handle);
         return answer_text(res, f.status, f.text);
     }
 
@@ -306,43 +357,37 @@ void Gateway::serve_file(const httplib::Request &req, httplib::Response &res, co
 
     RangeAnswer range = resolve_range(req.get_header_value("Range"), size);
     if (range.kind == RangeAnswer::Kind::unsatisfiable) {
+        vnsmb1c_close(handle);
         res.set_header("Content-Range", content_range(range, size));
         return answer_text(res, 416, "the range lies outside the file of " + std::to_string(size) + " bytes");
     }
+    int64_t first = 0;
     int64_t length = size;
     if (range.kind == RangeAnswer::Kind::partial) {
         res.status = 206;
         res.set_header("Content-Range", content_range(range, size));
-        stream->first = range.first;
+        first = range.first;
         length = range.length;
     } else {
         res.status = 200;
     }
-    if (length == 0) {
-        res.set_content("", type);
+    if (length == 0 || req.method == "HEAD") {
+        // The headers alone: HEAD sends no body, and an empty file has none.
+        vnsmb1c_close(handle);
+        if (length == 0)
+            res.set_content("", type);
+        else
+            res.set_content_provider(static_cast<size_t>(length), type,
+                                     [](size_t, size_t, httplib::DataSink &) { return false; });
         return;
     }
-    // Reads in chunks as the client takes the bytes; a failed read or a
-    // client that went away ends the answer, and the handle closes with
-    // the last reference to the stream.
+    // A failed read or a client that went away ends the answer; the handle
+    // closes as soon as the HTTP library lets the stream go.
+    auto stream = std::make_shared<FileStream>(handle, first, length);
     res.set_content_provider(
         static_cast<size_t>(length), type,
-        [stream](size_t offset, size_t want, httplib::DataSink &sink) {
-            if (stream->buffer.empty())
-                stream->buffer.resize(kStreamChunk);
-            int ask = static_cast<int>(std::min<size_t>(want, stream->buffer.size()));
-            int n = vnsmb1c_read_at(stream->handle, stream->first + static_cast<int64_t>(offset),
-                                    stream->buffer.data(), ask);
-            if (n <= 0)
-                return false;
-            return sink.write(stream->buffer.data(), static_cast<size_t>(n));
-        },
-        [stream](bool) {
-            if (stream->handle > 0)
-                vnsmb1c_close(stream->handle);
-            stream->handle = 0;
-            std::vector<char>().swap(stream->buffer);
-        });
+        [stream](size_t offset, size_t, httplib::DataSink &sink) { return stream->send(offset, sink); },
+        [stream](bool) { stream->close(); });
 }
 
 int Gateway::run(const std::string &server_name)
