@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -386,7 +387,13 @@ void Gateway::serve_file(const httplib::Request &req, httplib::Response &res, co
     auto stream = std::make_shared<FileStream>(handle, first, length);
     res.set_content_provider(
         static_cast<size_t>(length), type,
-        [stream](size_t offset, size_t, httplib::DataSink &sink) { return stream->send(offset, sink); },
+        [stream](size_t offset, size_t, httplib::DataSink &sink) {
+            try {
+                return stream->send(offset, sink);
+            } catch (const std::exception &) {
+                return false;  // no thread for the next read: end this answer, keep serving
+            }
+        },
         [stream](bool) { stream->close(); });
 }
 
