@@ -327,6 +327,9 @@ TEST_F(ServeTest, ThePasswordAppearsNowhere)
         EXPECT_NE(raw_status(answer), 0) << target;
         seen += answer;
     }
+    // The log line of a request is written after its answer went out.
+    for (int i = 0; i < 400 && slurp(log_path()).find("GET /Nope/ 404") == std::string::npos; i++)
+        usleep(25000);
     EXPECT_EQ(gateway_.stop(), 128 + SIGTERM);
     seen += slurp(log_path());
     EXPECT_NE(seen.find("GET /Public/notes.txt 200"), std::string::npos) << seen;  // the log has lines at all
