@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -373,6 +374,43 @@ TEST_F(ServeInterop, ServerGoneThenBack)
     }
     EXPECT_EQ(status, 206);
     EXPECT_TRUE(body == std::string(big().begin(), big().begin() + 100));
+}
+
+// smbd frozen mid-session: the request waits out the session's time-out and
+// gets 504; once smbd runs again the next requests are served.
+TEST_F(ServeInterop, ServerStallsThenTimesOut)
+{
+    serve_test::Gateway g;
+    start_gateway(g, kReader, kReaderPassword, {"--timeout", "2"});
+    auto client = g.client();
+    auto before = client.Get("/public/hello.txt");
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->status, 200);
+    // The daemon and the process it forked for this session share its group.
+    const pid_t group = server().smbd_pid();
+    ASSERT_GT(group, 0);
+    struct Thaw {
+        pid_t group;
+        ~Thaw() { kill(-group, SIGCONT); }
+    } thaw{group};
+    ASSERT_EQ(kill(-group, SIGSTOP), 0);
+    auto stalled = client.Get("/public/Streams/big.bin", {{"Range", "bytes=5000-5099"}});
+    kill(-group, SIGCONT);
+    ASSERT_TRUE(stalled);
+    EXPECT_EQ(stalled->status, 504) << stalled->body;
+    EXPECT_NE(stalled->body.find("timed out"), std::string::npos) << stalled->body;
+    int status = 0;
+    std::string body;
+    for (int i = 0; i < 40 && status != 206; i++) {
+        if (auto r = client.Get("/public/Streams/big.bin", {{"Range", "bytes=5000-5099"}})) {
+            status = r->status;
+            body = r->body;
+        }
+        if (status != 206)
+            usleep(250000);
+    }
+    EXPECT_EQ(status, 206);
+    EXPECT_TRUE(body == std::string(big().begin() + 5000, big().begin() + 5100));
 }
 
 }  // namespace
