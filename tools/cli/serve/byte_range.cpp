@@ -54,14 +54,14 @@ RangeAnswer resolve_range(std::string_view header, int64_t size)
     header = trim(header);
     if (!starts_with_nocase(header, "bytes="))
         return whole;
-    std::string_view spec = trim(header.substr(6));
-    if (spec.find(',') != std::string_view::npos)
+    std::string_view set = trim(header.substr(6));
+    if (set.find(',') != std::string_view::npos)
         return whole;
-    auto dash = spec.find('-');
+    auto dash = set.find('-');
     if (dash == std::string_view::npos)
         return whole;
-    std::string_view a = trim(spec.substr(0, dash));
-    std::string_view b = trim(spec.substr(dash + 1));
+    std::string_view a = trim(set.substr(0, dash));
+    std::string_view b = trim(set.substr(dash + 1));
     RangeAnswer r;
     if (a.empty()) {
         int64_t suffix = 0;
