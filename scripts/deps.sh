@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build and the tests need, when missing:
+# curl, ffmpeg and chromium are the clients the gateway tests drive.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev rapidjson-dev libcli11-dev samba smbclient "$@")
+packages=(cmake ninja-build g++ pkg-config libgtest-dev rapidjson-dev libcli11-dev libcpp-httplib-dev samba smbclient
+          curl ffmpeg chromium "$@")
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -112,6 +112,9 @@ int cmd_stat(const GlobalOptions &opt, const std::string &url, bool json);
 int cmd_cat(const GlobalOptions &opt, const std::string &url);
 int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string &dest, const GetOptions &go);
 int cmd_selftest();
+// Serves the server's shares over HTTP on listen (ADDRESS:PORT, "" for
+// 127.0.0.1:8080) until the process is stopped.
+int cmd_serve(const GlobalOptions &opt, const std::string &url, const std::string &listen);
 
 // One "host" request: the request handler (validate, list, stream) or the
 // folder-access backend (list, stat, locator).

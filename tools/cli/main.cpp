@@ -147,6 +147,12 @@ int main(int argc, char **argv)
     f_locator->add_option("SETTINGS", host_rq.settings, kSettingsHelp)->required();
     f_locator->add_option("PATH", host_rq.path, "File path")->required();
 
+    std::string listen;
+    auto *serve = app.add_subcommand("serve", "Serve the server's shares over HTTP (read-only) until stopped");
+    serve->add_option("URL", url, "smb://host[/share] (a share picks the page / leads to)")->required();
+    serve->add_option("--listen", listen, "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
+        ->type_name("ADDR:PORT");
+
     auto *version = app.add_subcommand("version", "Print the library version");
     auto *selftest = app.add_subcommand("selftest", "Run the library's cryptographic self-test");
 
@@ -187,6 +193,8 @@ int main(int argc, char **argv)
             }
         return cmd_host(opt, host_rq);
     }
+    if (*serve)
+        return cmd_serve(opt, url, listen);
     if (*version) {
         std::printf("vnsmb1c %s\n", vnsmb1c_version());
         return 0;

@@ -1,0 +1,224 @@
+// The HTTP gateway against Samba (SMB1) on loopback, beside the command-line
+// tool in the same run: a large file streamed with curl through `vnsmb1c
+// serve` against `vnsmb1c get` of it, the gateway's resident memory while a
+// large file streams, and a large folder's page against `vnsmb1c ls --json`.
+// Prints the figures; asserts nothing.
+//
+//   serve_bench [--size-mib N] [--entries N] [--runs N]
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "interop/support/run_process.h"
+#include "interop/support/samba_server.h"
+#include "tools/serve_fixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using interop::SambaServer;
+
+constexpr char kUser[] = "vnsmbt_reader";
+constexpr char kPassword[] = "Reader-pass-1";
+constexpr char kShare[] = "bench";
+constexpr char kFile[] = "film.bin";
+constexpr char kFolder[] = "many";
+constexpr int kTimeoutS = 600;
+
+struct Options {
+    uint64_t size_mib = 1024;
+    int entries = 5000;
+    int runs = 2;
+};
+
+bool parse_options(int argc, char **argv, Options &o)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        if (i + 1 >= argc)
+            return false;
+        long v = std::strtol(argv[++i], nullptr, 10);
+        if (v <= 0)
+            return false;
+        if (a == "--size-mib")
+            o.size_mib = static_cast<uint64_t>(v);
+        else if (a == "--entries")
+            o.entries = static_cast<int>(v);
+        else if (a == "--runs")
+            o.runs = static_cast<int>(v);
+        else
+            return false;
+    }
+    return true;
+}
+
+double seconds_since(Clock::time_point t0)
+{
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// Seconds a command line takes through the shell, or a negative number when
+// it fails.
+double shell_seconds(const std::string &command)
+{
+    auto t0 = Clock::now();
+    ProcessResult p = run_process({"sh", "-c", command}, {}, kTimeoutS * 1000, {"LC_ALL=C.UTF-8"});
+    double s = seconds_since(t0);
+    if (p.exit_code != 0) {
+        std::fprintf(stderr, "failed (%d): %s\n%s\n", p.exit_code, command.c_str(), p.output.c_str());
+        return -1;
+    }
+    return s;
+}
+
+std::string quoted(const std::string &s)
+{
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// VmRSS of a process in KiB, or -1.
+long rss_kib(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+// Streams url with curl to /dev/null while sampling the gateway's VmRSS;
+// the samples in order (KiB).
+std::vector<long> rss_while_streaming(pid_t gateway, const std::string &url)
+{
+    std::vector<long> samples;
+    pid_t curl = fork();
+    if (curl == 0) {
+        execlp("curl", "curl", "-s", "--max-time", "600", "-o", "/dev/null", url.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (curl < 0)
+        return samples;
+    auto t0 = Clock::now();
+    for (;;) {
+        samples.push_back(rss_kib(gateway));
+        int status = 0;
+        if (waitpid(curl, &status, WNOHANG) == curl)
+            break;
+        if (seconds_since(t0) > kTimeoutS) {
+            kill(curl, SIGKILL);
+            waitpid(curl, &status, 0);
+            break;
+        }
+        usleep(20000);
+    }
+    samples.push_back(rss_kib(gateway));
+    return samples;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Options o;
+    if (!parse_options(argc, argv, o)) {
+        std::fprintf(stderr, "usage: %s [--size-mib N] [--entries N] [--runs N]\n", argv[0]);
+        return 2;
+    }
+    if (std::string why = SambaServer::unavailable(); !why.empty()) {
+        std::fprintf(stderr, "cannot run Samba here: %s\n", why.c_str());
+        return 1;
+    }
+    if (run_process({"curl", "--version"}).exit_code != 0) {
+        std::fprintf(stderr, "curl is not installed (scripts/deps.sh)\n");
+        return 1;
+    }
+    SambaServer server;
+    if (!server.add_user(kUser, kPassword)) {
+        std::fprintf(stderr, "cannot add the Samba user\n");
+        return 1;
+    }
+    server.add_share(interop::read_only_share(kShare, false));
+    std::printf("preparing a %" PRIu64 " MiB file and a folder of %d entries...\n", o.size_mib, o.entries);
+    std::fflush(stdout);
+    server.write_random_file(kShare, kFile, o.size_mib * 1024 * 1024, 7);
+    server.make_dir(kShare, kFolder);
+    server.make_entries(kShare, kFolder, o.entries);
+    if (!server.start()) {
+        std::fprintf(stderr, "Samba did not start:\n%s\n", server.log_tail().c_str());
+        return 1;
+    }
+    const std::string smb = "smb://" + std::string(kUser) + ":" + kPassword + "@" + SambaServer::kHost + ":" +
+                            std::to_string(server.port());
+    serve_test::Gateway gateway;
+    const std::string log = (server.root() / "gateway.log").string();
+    if (!gateway.start(VNSMB1C_CLI_PATH, {"-q", "serve", smb, "--listen", "127.0.0.1:0"}, log)) {
+        std::fprintf(stderr, "the gateway did not start: %s\n", gateway.start_line().c_str());
+        return 1;
+    }
+    const std::string http = "http://127.0.0.1:" + std::to_string(gateway.port()) + "/" + kShare + "/";
+    const std::string cli = quoted(VNSMB1C_CLI_PATH);
+    const double mib = static_cast<double>(o.size_mib);
+
+    // Streaming: the best of the runs of each, alternating.
+    double best_get = 1e9;
+    double best_curl = 1e9;
+    for (int r = 0; r < o.runs; r++) {
+        double g = shell_seconds(cli + " -q get " + quoted(smb + "/" + kShare + "/" + kFile) + " - >/dev/null");
+        double c = shell_seconds("curl -s -f --max-time 600 -o /dev/null " + quoted(http + kFile));
+        if (g > 0)
+            best_get = std::min(best_get, g);
+        if (c > 0)
+            best_curl = std::min(best_curl, c);
+    }
+    std::printf("\nstreaming %" PRIu64 " MiB (best of %d)\n", o.size_mib, o.runs);
+    std::printf("  vnsmb1c get          %7.2f s  %8.1f MiB/s\n", best_get, mib / best_get);
+    std::printf("  curl via the gateway %7.2f s  %8.1f MiB/s\n", best_curl, mib / best_curl);
+    std::printf("  ratio gateway/get    %7.2fx (target >= 0.90x)\n", best_get / best_curl);
+
+    // Memory while one stream runs.
+    long before = rss_kib(gateway.pid());
+    std::vector<long> samples = rss_while_streaming(gateway.pid(), http + kFile);
+    if (!samples.empty()) {
+        long peak = *std::max_element(samples.begin(), samples.end());
+        std::printf("\ngateway VmRSS while %" PRIu64 " MiB streams (%zu samples)\n", o.size_mib, samples.size());
+        std::printf("  before %ld KiB, start %ld KiB, middle %ld KiB, end %ld KiB, peak %ld KiB\n", before,
+                    samples[std::min<size_t>(1, samples.size() - 1)], samples[samples.size() / 2], samples.back(),
+                    peak);
+    }
+
+    // A large folder: the page, its JSON and the tool's listing.
+    double best_page = 1e9;
+    double best_json = 1e9;
+    double best_ls = 1e9;
+    for (int r = 0; r < std::max(3, o.runs); r++) {
+        double p = shell_seconds("curl -s -f -o /dev/null " + quoted(http + kFolder + "/"));
+        double j = shell_seconds("curl -s -f -o /dev/null " + quoted(http + kFolder + "/?format=json"));
+        double l = shell_seconds(cli + " -q ls --json " + quoted(smb + "/" + kShare + "/" + kFolder) + " >/dev/null");
+        if (p > 0)
+            best_page = std::min(best_page, p);
+        if (j > 0)
+            best_json = std::min(best_json, j);
+        if (l > 0)
+            best_ls = std::min(best_ls, l);
+    }
+    std::printf("\nfolder of %d entries (best of %d)\n", o.entries, std::max(3, o.runs));
+    std::printf("  vnsmb1c ls --json    %7.3f s\n", best_ls);
+    std::printf("  HTML page            %7.3f s  (%.2fx, target < 2x)\n", best_page, best_page / best_ls);
+    std::printf("  JSON page            %7.3f s  (%.2fx)\n", best_json, best_json / best_ls);
+    gateway.stop();
+    return 0;
+}

@@ -1,0 +1,55 @@
+#include "http_status.h"
+
+#include "vnsmb1c.h"
+
+namespace serve {
+
+int http_status_for(int result_code, std::string_view error_text)
+{
+    switch (result_code) {
+    case VNSMB1C_ENOTFOUND:
+        return 404;
+    case VNSMB1C_EAUTH:
+        return 403;
+    case VNSMB1C_ENET:
+        return error_text.find("timed out") != std::string_view::npos ? 504 : 502;
+    case VNSMB1C_ENOSESSION:
+        return 502;
+    case VNSMB1C_EINVAL:
+        return 400;
+    default:
+        return 500;
+    }
+}
+
+std::string_view reason_phrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 416:
+        return "Range Not Satisfiable";
+    case 502:
+        return "Bad Gateway";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return "Internal Server Error";
+    }
+}
+
+}  // namespace serve

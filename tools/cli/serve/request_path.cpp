@@ -1,0 +1,191 @@
+#include "request_path.h"
+
+namespace serve {
+
+namespace {
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Decodes %XX escapes; false for a broken one.
+bool percent_decode(std::string_view s, std::string &out)
+{
+    out.clear();
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        int hi = i + 1 < s.size() ? hex_value(s[i + 1]) : -1;
+        int lo = i + 2 < s.size() ? hex_value(s[i + 2]) : -1;
+        if (hi < 0 || lo < 0)
+            return false;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return true;
+}
+
+PathFault check_segment(const std::string &seg)
+{
+    if (seg == "." || seg == "..")
+        return PathFault::dot_segment;
+    for (char ch : seg) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F)
+            return PathFault::control_character;
+        if (c == '/' || c == '\\')
+            return PathFault::encoded_separator;
+        switch (c) {
+        case ':':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|':
+            return PathFault::reserved_character;
+        default:
+            break;
+        }
+    }
+    return PathFault::none;
+}
+
+}  // namespace
+
+RequestPath parse_request_path(std::string_view raw)
+{
+    RequestPath out;
+    if (raw.empty() || raw.front() != '/') {
+        out.fault = PathFault::not_absolute;
+        return out;
+    }
+    raw.remove_prefix(1);
+    out.folder = raw.empty() || raw.back() == '/';
+    if (!raw.empty() && raw.back() == '/')
+        raw.remove_suffix(1);
+    if (raw.empty())
+        return out;
+    std::string seg;
+    for (;;) {
+        auto slash = raw.find('/');
+        std::string_view part = raw.substr(0, slash);
+        if (part.empty()) {
+            out.fault = PathFault::empty_segment;
+            break;
+        }
+        if (!percent_decode(part, seg)) {
+            out.fault = PathFault::bad_escape;
+            break;
+        }
+        if (PathFault f = check_segment(seg); f != PathFault::none) {
+            out.fault = f;
+            break;
+        }
+        out.segments.push_back(seg);
+        if (slash == std::string_view::npos)
+            break;
+        raw.remove_prefix(slash + 1);
+    }
+    if (out.fault != PathFault::none)
+        out.segments.clear();
+    return out;
+}
+
+std::string_view fault_text(PathFault fault)
+{
+    switch (fault) {
+    case PathFault::none:
+        return "";
+    case PathFault::not_absolute:
+        return "the path must begin with /";
+    case PathFault::bad_escape:
+        return "broken %-escape in the path";
+    case PathFault::encoded_separator:
+        return "encoded / or \\ in the path";
+    case PathFault::dot_segment:
+        return ". or .. in the path";
+    case PathFault::empty_segment:
+        return "empty name in the path";
+    case PathFault::control_character:
+        return "control character in the path";
+    case PathFault::reserved_character:
+        return "a name holds one of : * ? \" < > |";
+    }
+    return "bad path";
+}
+
+std::string query_value(std::string_view query, std::string_view key)
+{
+    while (!query.empty()) {
+        auto amp = query.find('&');
+        std::string_view pair = query.substr(0, amp);
+        auto eq = pair.find('=');
+        if (pair.substr(0, eq) == key) {
+            std::string value;
+            if (eq == std::string_view::npos || !percent_decode(pair.substr(eq + 1), value))
+                return "";
+            return value;
+        }
+        if (amp == std::string_view::npos)
+            break;
+        query.remove_prefix(amp + 1);
+    }
+    return "";
+}
+
+std::string encode_segment(std::string_view name)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size());
+    for (char ch : name) {
+        auto c = static_cast<unsigned char>(ch);
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '.' || c == '_' || c == '~';
+        if (plain) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string encode_path(const std::vector<std::string> &segments, bool folder)
+{
+    std::string out = "/";
+    for (size_t i = 0; i < segments.size(); i++) {
+        if (i)
+            out += '/';
+        out += encode_segment(segments[i]);
+    }
+    if (folder && !segments.empty())
+        out += '/';
+    return out;
+}
+
+std::string join_path(const std::vector<std::string> &segments, size_t count)
+{
+    std::string out;
+    for (size_t i = 0; i < count && i < segments.size(); i++) {
+        if (i)
+            out += '/';
+        out += segments[i];
+    }
+    return out;
+}
+
+}  // namespace serve
