@@ -52,6 +52,7 @@ if [ -n "$base" ] && command -v curl >/dev/null; then
     curl -s --max-time 10 -D - -o "$out/part.bin" -r 0-15 "$base/Media/Movies/Sintel%20%282010%29.mkv" | tr -d '\r'
     od -A d -t x1 "$out/part.bin"
 fi
+sleep 0.2  # the gateway logs a request once its answer went out
 kill "$serve_pid"
 wait "$serve_pid" 2>/dev/null || true
 printf '\n(gateway log)\n'

@@ -402,6 +402,7 @@ int Gateway::run(const std::string &server_name)
     server_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server_.set_write_timeout(30, 0);
     server_.set_keep_alive_timeout(15);
+    server_.set_keep_alive_max_count(100);  // players send many range requests on one connection
     server_.set_payload_max_length(64 * 1024);
     auto handler = [this](const httplib::Request &req, httplib::Response &res) { route(req, res); };
     server_.Get(kAnyPath, handler);
