@@ -3,6 +3,7 @@
 # else; always, the file imports no DLL but those every Windows system has
 # (the C and C++ runtimes and winpthread are linked in).
 #   cmake -DOBJDUMP=... -DFILE=libvnsmb1c.dll [-DHEADER=vnsmb1c.h] -P check_pe.cmake
+cmake_minimum_required(VERSION 3.20)
 execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump -p failed on ${FILE}")
