@@ -1,6 +1,10 @@
 // vnsmb1c: browse and copy from SMB1 servers from the shell.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -60,7 +64,15 @@ bool parse_fault(const std::string &text, FakeFault &out)
 
 int main(int argc, char **argv)
 {
+#ifdef _WIN32
+    // The same bytes as elsewhere: a file on standard output must not gain a
+    // CR before each LF, and the text lines end in LF as on other systems.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     CLI::App app{"vnsmb1c: an SMB1/CIFS client (read-only)", "vnsmb1c"};
+    // A path such as /data/x.mkv or //server/share is an argument, never an option.
+    app.allow_windows_style_options(false);
     app.footer(kFooter);
     app.require_subcommand(1);
     app.fallthrough();
