@@ -28,7 +28,7 @@ fi
 
 echo "== windows: library, tool and tests =="
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVNSMB1C_WERROR=ON \
-    -DCMAKE_BUILD_TYPE=Release -DGTest_DIR="$gtest/lib/cmake/GTest" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGTest_DIR="$gtest/lib/cmake/GTest" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 echo "== windows: dist folder =="
