@@ -41,7 +41,7 @@ x86_64-w64-mingw32-strip --strip-debug "$dist/libvnsmb1c.dll" "$dist/vnsmb1c.exe
 ls -l "$dist"
 
 echo "== windows: tests under Wine =="
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/vnsmb1c-wine.XXXXXX")
+prefix=$(mktemp -d -t vnsmb1c-wine.XXXXXX)
 cleanup() {
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     rm -rf "$prefix"
