@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and runs every test: once in a plain build and once
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz
+# targets, then the Windows build and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +25,5 @@ echo "== fuzz targets: 30 s each over the committed seeds, then mutating =="
 fuzz_dir=$(mktemp -d)
 trap 'rm -rf "$fuzz_dir"' EXIT
 VNSMB1C_FUZZ_DIR=$fuzz_dir bash scripts/fuzz.sh all 30
+echo "== Windows: mingw-w64 build, its tests under Wine, the Windows programs against Samba =="
+bash scripts/windows.sh

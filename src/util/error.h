@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW builds use its C99 printf family (%zu, %lld), not the old runtime's.
+#define VNB_PRINTF(fmt_index, first_arg) __attribute__((format(gnu_printf, fmt_index, first_arg)))
+#elif defined(__GNUC__)
 #define VNB_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 #else
 #define VNB_PRINTF(fmt_index, first_arg)

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include "support/test_sockets.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -420,7 +417,7 @@ int closed_port()
     socklen_t len = sizeof a;
     EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len), 0);
-    close(fd);
+    close_socket(fd);
     return ntohs(a.sin_port);
 }
 
@@ -444,7 +441,7 @@ public:
     ~OneShotServer()
     {
         wait();
-        close(fd_);
+        close_socket(fd_);
     }
     void wait()
     {
@@ -481,7 +478,7 @@ private:
         }
         if (!reply_.empty())
             (void)send(c, reply_.data(), reply_.size(), MSG_NOSIGNAL);
-        close(c);
+        close_socket(c);
     }
 
     std::string reply_;

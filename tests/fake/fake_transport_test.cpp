@@ -17,6 +17,7 @@
 #include "fake/fake_transport.h"
 #include "net/support/smb_frames.h"
 #include "util/error.h"
+#include "support/test_env.h"
 
 namespace {
 

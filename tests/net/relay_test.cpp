@@ -17,6 +17,7 @@
 #include "net/msg_transport.h"
 #include "util/error.h"
 #include "util/text.h"
+#include "support/test_env.h"
 
 namespace {
 

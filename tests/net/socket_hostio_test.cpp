@@ -2,7 +2,7 @@
 // connection kept per server, and whole exchanges relayed through it.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
+#include "support/test_sockets.h"
 
 #include <cstdlib>
 #include <memory>

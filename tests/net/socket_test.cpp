@@ -2,10 +2,7 @@
 // send, close, against real loopback sockets.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include "support/test_sockets.h"
 #include <unistd.h>
 
 #include <chrono>
@@ -81,7 +78,7 @@ TEST(SocketKind, HighestPortPassesTheCheck)
         EXPECT_EQ(rc, 0) << vnb_error();
     }
     EXPECT_STRNE(vnb_error(), "bad host or port");
-    close(listener);
+    close_socket(listener);
 }
 
 TEST(SocketKind, RefusedConnectNamesTheError)
@@ -93,7 +90,7 @@ TEST(SocketKind, RefusedConnectNamesTheError)
             continue;  // no IPv6 loopback here
         SocketTransport s;
         EXPECT_EQ(s.connect(family == AF_INET6 ? "::1" : "127.0.0.1", port), -1);
-        EXPECT_EQ(std::string(vnb_error()), "connection refused (" + std::to_string(ECONNREFUSED) + ")");
+        EXPECT_EQ(std::string(vnb_error()), "connection refused (" + std::to_string(kConnectionRefused) + ")");
         EXPECT_EQ(s.rec()->sock, -1);
     }
 }
@@ -134,7 +131,7 @@ TEST(SocketKind, UnansweredConnectTimesOut)
     }
     for (SockRecord &f : fillers)
         sock_close_v(&f);
-    close(listener);
+    close_socket(listener);
     if (!stalled)
         GTEST_SKIP() << "this stack completes every handshake";
 }

@@ -1,7 +1,7 @@
 // TCP with NBSS framing over a real loopback connection.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
+#include "support/test_sockets.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 #include "net/net.h"
 #include "net/support/script_peer.h"
 #include "util/error.h"
+#include "support/test_env.h"
 
 namespace {
 

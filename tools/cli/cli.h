@@ -3,6 +3,10 @@
 
 #include <signal.h>
 
+#ifdef _WIN32
+#include <mutex>
+#endif
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -170,7 +174,12 @@ public:
     HeldSignals &operator=(const HeldSignals &) = delete;
 
 private:
+#ifdef _WIN32
+    // Console interrupts arrive on a thread of their own, which takes this too.
+    std::unique_lock<std::recursive_mutex> held_;
+#else
     sigset_t old_;
+#endif
 };
 // Reads a password from the controlling terminal without echo; false when
 // standard input is not a terminal.

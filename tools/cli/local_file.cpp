@@ -4,12 +4,17 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "cli.h"
 
@@ -19,18 +24,51 @@ namespace {
 // ".<name>.vnsmb1c-XXXXXX", so that it stays within one path component.
 constexpr size_t kTempNameRoom = 200;
 
+#ifdef _WIN32
+constexpr const char *kSeparators = "/\\";
+constexpr int kOpenFlags = O_BINARY;
+// No links to follow, no permission bits beyond read-only, no forced flush
+// other than the runtime's.
+int lstat(const char *path, struct stat *st) { return ::stat(path, st); }
+int flush_to_disk(int fd) { return _commit(fd); }
+
+// MoveFileEx without MOVEFILE_REPLACE_EXISTING never replaces: the
+// destination may have appeared since it was looked at.
+int rename_file(const std::string &from, const std::string &to, bool replace)
+{
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExA(from.c_str(), to.c_str(), flags))
+        return 0;
+    DWORD err = GetLastError();
+    errno = err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ? EEXIST
+            : err == ERROR_ACCESS_DENIED                             ? EACCES
+            : err == ERROR_PATH_NOT_FOUND || err == ERROR_FILE_NOT_FOUND ? ENOENT
+                                                                     : EIO;
+    return -1;
+}
+#else
+constexpr const char *kSeparators = "/";
+constexpr int kOpenFlags = O_NOCTTY | O_CLOEXEC;
+int flush_to_disk(int fd) { return fsync(fd); }
+#endif
+
 std::string folder_of(const std::string &path)
 {
-    auto slash = path.find_last_of('/');
+    auto slash = path.find_last_of(kSeparators);
     if (slash == std::string::npos)
         return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 std::string name_of(const std::string &path)
 {
-    auto slash = path.find_last_of('/');
+    auto slash = path.find_last_of(kSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool ends_in_separator(const std::string &path)
+{
+    return !path.empty() && std::string_view(kSeparators).find(path.back()) != std::string_view::npos;
 }
 
 mode_t new_file_mode()
@@ -43,6 +81,9 @@ mode_t new_file_mode()
 // The file a symbolic link finally names, so that replacing it keeps the link.
 std::string through_links(const std::string &path)
 {
+#ifdef _WIN32
+    return path;
+#else
     struct stat lst {};
     if (lstat(path.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode))
         return path;
@@ -50,6 +91,7 @@ std::string through_links(const std::string &path)
     if (realpath(path.c_str(), resolved) == nullptr)
         return path;
     return resolved;
+#endif
 }
 
 int refuse_existing(const std::string &path)
@@ -64,6 +106,9 @@ int refuse_existing(const std::string &path)
 // system cannot do it in one step.
 int rename_new(const std::string &from, const std::string &to)
 {
+#ifdef _WIN32
+    return rename_file(from, to, false);
+#else
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
@@ -74,6 +119,16 @@ int rename_new(const std::string &from, const std::string &to)
         return -1;
     }
     return ::rename(from.c_str(), to.c_str());
+#endif
+}
+
+int rename_over(const std::string &from, const std::string &to)
+{
+#ifdef _WIN32
+    return rename_file(from, to, true);  // rename() refuses an existing file there
+#else
+    return ::rename(from.c_str(), to.c_str());
+#endif
 }
 
 }  // namespace
@@ -95,13 +150,13 @@ int choose_destination(const std::string &dest_arg, const std::string &base, boo
     if (!exists && errno != ENOENT)
         return report_errno("cannot create", dest, errno);
     if (exists && S_ISDIR(st.st_mode)) {
-        dest += (dest.back() == '/' ? "" : "/") + base;
+        dest += (ends_in_separator(dest) ? "" : "/") + base;
         exists = ::stat(dest.c_str(), &st) == 0;
         if (!exists && errno != ENOENT)
             return report_errno("cannot create", dest, errno);
         if (exists && S_ISDIR(st.st_mode))
             return report_local(printable(dest) + " is a folder");
-    } else if (!exists && dest.back() == '/') {
+    } else if (!exists && ends_in_separator(dest)) {
         return report_errno("cannot create", dest, ENOENT);
     }
 
@@ -116,12 +171,18 @@ int choose_destination(const std::string &dest_arg, const std::string &base, boo
             return refuse_existing(dest);
         out.kind = Destination::Kind::replace_file;
         out.path = through_links(dest);
+#ifdef _WIN32
+        out.mode = st.st_mode & 0777;
+#else
         out.mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+#endif
         return 0;
     }
+#ifdef S_ISBLK
     // A block device holds data of its own: only on request.
     if (S_ISBLK(st.st_mode) && !force)
         return refuse_existing(dest);
+#endif
     out.kind = Destination::Kind::in_place;
     return 0;
 }
@@ -151,10 +212,13 @@ int OpenDestination::open(const Destination &d, bool force)
     switch (d.kind) {
     case Destination::Kind::standard_output:
         fd_ = STDOUT_FILENO;
+#ifdef _WIN32
+        _setmode(fd_, O_BINARY);  // bytes as they are, no CR added before LF
+#endif
         return 0;
     case Destination::Kind::in_place:
         // Never created, truncated or removed here: it is written as it is.
-        fd_ = ::open(d.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        fd_ = ::open(d.path.c_str(), O_WRONLY | kOpenFlags);
         return fd_ >= 0 ? 0 : report_errno("cannot open", d.path, errno);
     case Destination::Kind::new_file:
     case Destination::Kind::replace_file:
@@ -167,18 +231,24 @@ int OpenDestination::open(const Destination &d, bool force)
     {
         // The file and the name the interrupt handler removes appear together.
         HeldSignals held;
+#ifdef _WIN32
+        int fd = mkstemp(temp.data());  // binary mode
+#else
         int fd = mkostemp(temp.data(), O_CLOEXEC);
+#endif
         if (fd < 0)
             return report_errno("cannot create", d.path, errno);
         temp_ = temp;
         set_interrupt_cleanup(temp_);
         fd_ = fd;
     }
+#ifndef _WIN32
     if (fchmod(fd_, d.mode) != 0) {
         int err = errno;
         discard();
         return report_errno("cannot create", d.path, err);
     }
+#endif
     return 0;
 }
 
@@ -211,7 +281,7 @@ int OpenDestination::commit()
         fd_ = -1;
         return rc == 0 ? 0 : report_errno("write failed:", dest_.path, errno);
     }
-    if (fsync(fd_) != 0 || ::close(fd_) != 0) {
+    if (flush_to_disk(fd_) != 0 || ::close(fd_) != 0) {
         int err = errno;
         fd_ = -1;
         discard();
@@ -219,7 +289,7 @@ int OpenDestination::commit()
     }
     fd_ = -1;
     HeldSignals held;
-    int rc = force_ ? ::rename(temp_.c_str(), dest_.path.c_str()) : rename_new(temp_, dest_.path);
+    int rc = force_ ? rename_over(temp_, dest_.path) : rename_new(temp_, dest_.path);
     if (rc != 0) {
         int err = errno;
         discard();
@@ -232,7 +302,11 @@ int OpenDestination::commit()
 
 int make_local_folder(const std::string &path)
 {
+#ifdef _WIN32
+    if (::mkdir(path.c_str()) == 0)
+#else
     if (::mkdir(path.c_str(), 0777) == 0)
+#endif
         return 0;
     int err = errno;
     struct stat st {};
@@ -245,6 +319,23 @@ int make_local_folder(const std::string &path)
 
 bool safe_local_name(const std::string &name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos)
+        return false;
+#ifdef _WIN32
+    // A second separator, a drive or stream colon, and the device names that
+    // stand for a device in any folder (with any extension).
+    if (name.find_first_of("\\:") != std::string::npos)
+        return false;
+    std::string stem = name.substr(0, name.find('.'));
+    for (char &c : stem)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    static constexpr const char *kDevices[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4",
+                                               "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2",
+                                               "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    for (const char *device : kDevices)
+        if (stem == device)
+            return false;
+#endif
+    return true;
 }

@@ -1,6 +1,10 @@
 // vnsmb1c: browse and copy from SMB1 servers from the shell.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -60,7 +64,15 @@ bool parse_fault(const std::string &text, FakeFault &out)
 
 int main(int argc, char **argv)
 {
+#ifdef _WIN32
+    // The same bytes as elsewhere: a file on standard output must not gain a
+    // CR before each LF, and the text lines end in LF as on other systems.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     CLI::App app{"vnsmb1c: an SMB1/CIFS client (read-only)", "vnsmb1c"};
+    // A path such as /data/x.mkv or //server/share is an argument, never an option.
+    app.allow_windows_style_options(false);
     app.footer(kFooter);
     app.require_subcommand(1);
     app.fallthrough();
@@ -147,11 +159,13 @@ int main(int argc, char **argv)
     f_locator->add_option("SETTINGS", host_rq.settings, kSettingsHelp)->required();
     f_locator->add_option("PATH", host_rq.path, "File path")->required();
 
+#ifdef VNSMB1C_WITH_SERVE
     std::string listen;
     auto *serve = app.add_subcommand("serve", "Serve the server's shares over HTTP (read-only) until stopped");
     serve->add_option("URL", url, "smb://host[/share] (a share picks the page / leads to)")->required();
     serve->add_option("--listen", listen, "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
         ->type_name("ADDR:PORT");
+#endif
 
     auto *version = app.add_subcommand("version", "Print the library version");
     auto *selftest = app.add_subcommand("selftest", "Run the library's cryptographic self-test");
@@ -193,8 +207,10 @@ int main(int argc, char **argv)
             }
         return cmd_host(opt, host_rq);
     }
+#ifdef VNSMB1C_WITH_SERVE
     if (*serve)
         return cmd_serve(opt, url, listen);
+#endif
     if (*version) {
         std::printf("vnsmb1c %s\n", vnsmb1c_version());
         return 0;

@@ -26,11 +26,26 @@ std::string human_size(int64_t bytes)
     return out;
 }
 
+namespace {
+
+// gmtime without its shared result: gmtime_s on Windows (arguments the
+// other way round, 0 on success), gmtime_r elsewhere.
+bool utc_fields(std::time_t t, std::tm &out)
+{
+#ifdef _WIN32
+    return gmtime_s(&out, &t) == 0;
+#else
+    return gmtime_r(&t, &out) != nullptr;
+#endif
+}
+
+}  // namespace
+
 std::string utc_time(int64_t mtime_ms)
 {
     std::time_t t = static_cast<std::time_t>(mtime_ms / 1000);
     std::tm tm{};
-    if (gmtime_r(&t, &tm) == nullptr)
+    if (!utc_fields(t, tm))
         return "-";
     char out[32];
     std::strftime(out, sizeof out, "%Y-%m-%d %H:%M", &tm);

@@ -1,9 +1,6 @@
 #include "api/support/fake_tcp_front.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include "support/test_sockets.h"
 #include <unistd.h>
 
 #include <chrono>
@@ -65,7 +62,7 @@ bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered)
 
 void end_client(Client &c)
 {
-    close(c.fd);
+    close_socket(c.fd);
     c.fd = -1;
     vnb_fake_close(c.connection);
     c.connection = nullptr;
@@ -79,7 +76,7 @@ FakeTcpFront::~FakeTcpFront()
     if (thread_.joinable())
         thread_.join();
     if (listener_ >= 0)
-        close(listener_);
+        close_socket(listener_);
 }
 
 bool FakeTcpFront::start(int lifetime_ms)

@@ -1,9 +1,6 @@
 #include "net/support/counting_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include "support/test_sockets.h"
 #include <unistd.h>
 
 #include <chrono>
@@ -64,7 +61,7 @@ CountingServer::~CountingServer()
     if (thread_.joinable())
         thread_.join();
     if (listener_ >= 0)
-        close(listener_);
+        close_socket(listener_);
 }
 
 bool CountingServer::start(int lifetime_ms)
@@ -121,12 +118,12 @@ void CountingServer::run(int lifetime_ms)
                 keep = answer_frames(c);
             }
             if (!keep) {
-                close(c.fd);
+                close_socket(c.fd);
                 c.fd = -1;
             }
         }
         std::erase_if(clients, [](const Client &c) { return c.fd < 0; });
     }
     for (const Client &c : clients)
-        close(c.fd);
+        close_socket(c.fd);
 }

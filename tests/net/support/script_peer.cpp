@@ -1,10 +1,6 @@
 #include "net/support/script_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
+#include "support/test_sockets.h"
 #include <unistd.h>
 
 #include <chrono>
@@ -38,7 +34,7 @@ int listen_on(int family, int *port)
         len = sizeof *a;
     }
     if (bind(s, reinterpret_cast<sockaddr *>(&addr), len) != 0 || listen(s, 4) != 0) {
-        close(s);
+        close_socket(s);
         return -1;
     }
     len = sizeof addr;
@@ -145,7 +141,7 @@ void ScriptPeer::finish()
     if (thread_.joinable())
         thread_.join();
     if (listener_ >= 0) {
-        close(listener_);
+        close_socket(listener_);
         listener_ = -1;
     }
 }
@@ -162,7 +158,11 @@ void ScriptPeer::run(std::vector<PeerStep> steps)
         return;
     accepted = true;
     peer_family = from.ss_family;
+#ifdef _WIN32
+    DWORD tv = kSendTimeoutSeconds * 1000;  // milliseconds there, not a timeval
+#else
     timeval tv{kSendTimeoutSeconds, 0};
+#endif
     setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     for (const PeerStep &s : steps) {
         if (c < 0)
@@ -178,13 +178,13 @@ void ScriptPeer::run(std::vector<PeerStep> steps)
             std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
             break;
         case PeerStep::kClose:
-            close(c);
+            close_socket(c);
             c = -1;
             break;
         }
     }
     if (c >= 0)
-        close(c);
+        close_socket(c);
 }
 
 int closed_port(int family)
@@ -193,6 +193,6 @@ int closed_port(int family)
     int s = listen_on(family, &port);
     if (s < 0)
         return 0;
-    close(s);
+    close_socket(s);
     return port;
 }

@@ -1,9 +1,6 @@
 #include "sess/support/script_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include "support/test_sockets.h"
 #include <unistd.h>
 
 #include <chrono>
@@ -238,7 +235,7 @@ void TcpPeer::stop()
     if (thread_.joinable())
         thread_.join();
     if (listen_fd_ >= 0) {
-        ::close(listen_fd_);
+        close_socket(listen_fd_);
         listen_fd_ = -1;
     }
 }
@@ -261,7 +258,7 @@ void TcpPeer::run()
         if (fd < 0)
             continue;
         if (++accepted >= max_connections_) {
-            ::close(listen_fd_);
+            close_socket(listen_fd_);
             listen_fd_ = -1;
         }
         {
@@ -269,7 +266,7 @@ void TcpPeer::run()
             conns_.emplace_back();
         }
         serve(fd);
-        ::close(fd);
+        close_socket(fd);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "fake/fake_transport.h"
 #include "ntlm/spnego.h"
 #include "util/bytebuf.h"
+#include "support/test_env.h"
 
 namespace sp {
 

@@ -13,6 +13,7 @@
 #include "sess/session.h"
 #include "sess/support/script_peer.h"
 #include "util/error.h"
+#include "support/test_env.h"
 
 namespace sp {
 
