@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 // Bytes asked of the library per read while a file streams; its per-file
 // read-ahead keeps the server busy between two of them.
-constexpr int kStreamChunk = 512 * 1024;
+constexpr int kStreamChunk = 2048 * 1024;
 constexpr size_t kWorkers = 16;
 // File answers look their entry up in a listing of its folder, kept this
 // long so that a player's many range requests cost one listing.
