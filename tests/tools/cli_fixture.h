@@ -196,48 +196,61 @@ protected:
         for (const std::string &a : shell_words(args))
             cmd += " " + windows_arg(a);
 
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE out_read = nullptr;
-        HANDLE out_write = nullptr;
-        CreatePipe(&out_read, &out_write, &inherit, 0);
-        SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-        std::string err_file = dir_ + "/stderr";
-        HANDLE err = CreateFileA(err_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = in;
-        si.hStdOutput = out_write;
-        si.hStdError = err;
-        PROCESS_INFORMATION pi{};
-        BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
-        CloseHandle(out_write);
-        CloseHandle(err);
-        CloseHandle(in);
+        // Wine under load now and then fails to start a process (the
+        // previous one may still hold its files): a few tries, then fail.
+        DWORD start_error = 0;
+        for (int attempt = 0; attempt < kStartAttempts; attempt++) {
+            if (attempt > 0)
+                Sleep(kStartRetryMs);
+            SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+            HANDLE out_read = nullptr;
+            HANDLE out_write = nullptr;
+            CreatePipe(&out_read, &out_write, &inherit, 0);
+            SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+            std::string err_file = dir_ + "/stderr";
+            HANDLE err = CreateFileA(err_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+            STARTUPINFOA si{};
+            si.cb = sizeof si;
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdInput = in;
+            si.hStdOutput = out_write;
+            si.hStdError = err;
+            PROCESS_INFORMATION pi{};
+            BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                          cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+            if (!started)
+                start_error = GetLastError();
+            CloseHandle(out_write);
+            CloseHandle(err);
+            CloseHandle(in);
+            if (started) {
+                char buf[4096];
+                DWORD n = 0;
+                while (ReadFile(out_read, buf, sizeof buf, &n, nullptr) && n > 0)
+                    r.out.append(buf, n);
+                DWORD code = 0;
+                if (WaitForSingleObject(pi.hProcess, kQuietLimitMs) == WAIT_OBJECT_0 &&
+                    GetExitCodeProcess(pi.hProcess, &code))
+                    r.code = static_cast<int>(code);
+                else
+                    TerminateProcess(pi.hProcess, 1);
+                CloseHandle(pi.hThread);
+                CloseHandle(pi.hProcess);
+            }
+            CloseHandle(out_read);
+            if (started) {
+                r.err = slurp(err_file);
+                start_error = 0;
+                break;
+            }
+        }
         for (auto &[name, value] : saved)
             SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
-        if (started) {
-            char buf[4096];
-            DWORD n = 0;
-            while (ReadFile(out_read, buf, sizeof buf, &n, nullptr) && n > 0)
-                r.out.append(buf, n);
-            DWORD code = 0;
-            if (WaitForSingleObject(pi.hProcess, kQuietLimitMs) == WAIT_OBJECT_0 &&
-                GetExitCodeProcess(pi.hProcess, &code))
-                r.code = static_cast<int>(code);
-            else
-                TerminateProcess(pi.hProcess, 1);
-            CloseHandle(pi.hThread);
-            CloseHandle(pi.hProcess);
-        } else {
-            ADD_FAILURE() << "cannot start " << cmd;
-        }
-        CloseHandle(out_read);
-        r.err = slurp(err_file);
+        if (start_error != 0)
+            ADD_FAILURE() << "cannot start " << cmd << " (error " << start_error << ")";
         return r;
     }
 #else
@@ -333,6 +346,8 @@ protected:
     }
 
     static constexpr int kQuietLimitMs = 20000;
+    static constexpr int kStartAttempts = 3;
+    static constexpr int kStartRetryMs = 200;
     std::string dir_;
     const std::string tree_ = VNSMB1C_EXAMPLES_DIR "/media-library.json";
 };
