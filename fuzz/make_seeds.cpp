@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +29,12 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kNegotiate = 0x72;
 constexpr uint8_t kSessionSetup = 0x73;
+constexpr uint8_t kTreeConnect = 0x75;
+constexpr uint8_t kNtCreate = 0xA2;
+constexpr uint8_t kRead = 0x2E;
+constexpr uint8_t kTransaction = 0x25;
+constexpr uint8_t kTransaction2 = 0x32;
+constexpr uint32_t kFlags2Unicode = 0x8000;
 constexpr uint32_t kFlags2ExtSecurity = 0x0800;
 
 fs::path g_out;
@@ -95,6 +103,160 @@ Bytes ntlm_token(const Bytes &b)
     std::string s(b.begin(), b.end());
     size_t at = s.find(kSig);
     return at == std::string::npos ? Bytes{} : Bytes(b.begin() + static_cast<ptrdiff_t>(at), b.end());
+}
+
+uint32_t mid_of(const Bytes &m)
+{
+    return le16(m, 30);
+}
+
+Bytes with_prefix(std::initializer_list<uint8_t> prefix, const Bytes &m)
+{
+    Bytes out(prefix);
+    out.insert(out.end(), m.begin(), m.end());
+    return out;
+}
+
+// The request a reply answers: the last one before it with its MID.
+const Bytes *request_for(const std::vector<Bytes> &reqs, const Bytes &reply)
+{
+    const Bytes *found = nullptr;
+    for (const Bytes &q : reqs)
+        if (q.size() >= 33 && mid_of(q) == mid_of(reply) && q[4] == reply[4])
+            found = &q;
+    return found;
+}
+
+// Seeds of the reply parsers' targets: each reply message by command, the
+// READ replies with the count their request asked for, the FIND replies
+// with their page alone, the transaction replies with all their parts, and
+// the srvsvc pipe's answer.
+void reply_seeds(const std::string &sc, const std::vector<Bytes> &reqs, const std::vector<Bytes> &reps)
+{
+    std::map<uint8_t, int> seen;
+    Bytes pipe_answer;
+    bool in_pipe_answer = false;
+    for (size_t i = 0; i < reps.size(); i++) {
+        const Bytes &m = reps[i];
+        if (m.size() < 33)
+            continue;
+        const uint8_t cmd = m[4];
+        const bool unicode = (le16(m, 10) & kFlags2Unicode) != 0;
+        const std::string n = sc + "_" + std::to_string(++seen[cmd]);
+        const Bytes *q = request_for(reqs, m);
+        switch (cmd) {
+        case kNegotiate:
+            write_seed("negotiate", n, m);
+            break;
+        case kSessionSetup: {
+            // Header byte 22 picks the logon form in the target: bit 0 for
+            // the non-extended one.
+            Bytes c = m;
+            c[22] = m[32] == 3 ? 1 : 0;
+            write_seed("session_setup", n, c);
+            c[22] |= 2;  // the session signs
+            write_seed("session_setup", n + "_signing", c);
+            break;
+        }
+        case kTreeConnect:
+            write_seed("tree_connect", n, m);
+            break;
+        case kNtCreate:
+            write_seed("nt_create", n, m);
+            break;
+        case kRead: {
+            uint32_t asked = q != nullptr ? le16(*q, 43) | le16(*q, 47) << 16 : 4096;
+            write_seed("read_andx", n,
+                       with_prefix({static_cast<uint8_t>(asked), static_cast<uint8_t>(asked >> 8),
+                                    static_cast<uint8_t>(asked >> 16)},
+                                   m));
+            if (in_pipe_answer) {
+                size_t count = le16(m, 43);
+                size_t off = le16(m, 45);
+                if (off + count <= m.size())
+                    pipe_answer.insert(pipe_answer.end(), m.begin() + static_cast<ptrdiff_t>(off),
+                                       m.begin() + static_cast<ptrdiff_t>(off + count));
+            }
+            break;
+        }
+        case kTransaction2:
+        case kTransaction: {
+            // The parts: this message and the ones after it with its MID.
+            Bytes parts = m;
+            size_t j = i + 1;
+            for (; j < reps.size() && reps[j].size() >= 33 && reps[j][4] == cmd && mid_of(reps[j]) == mid_of(m); j++)
+                parts.insert(parts.end(), reps[j].begin(), reps[j].end());
+            const bool pipe = cmd == kTransaction;
+            write_seed("trans_join", n, with_prefix({static_cast<uint8_t>(pipe ? 1 : 0)}, parts));
+            if (!pipe && q != nullptr && q->size() > 62) {
+                const bool next = le16(*q, 61) == 2;
+                const uint8_t how = static_cast<uint8_t>((next ? 1 : 0) | (unicode ? 0 : 2));
+                write_seed("find_reply", n, with_prefix({how}, m));
+                // The entries: SearchCount from the parameters, then the data.
+                size_t poff = le16(m, 41);
+                size_t dcnt = le16(m, 45);
+                size_t doff = le16(m, 47);
+                uint32_t count = le16(m, poff + (next ? 0 : 2));
+                if (doff + dcnt <= m.size() && count < 0x4000) {
+                    uint32_t word = count | (unicode ? 0 : 0x8000);
+                    Bytes e = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)};
+                    e.insert(e.end(), m.begin() + static_cast<ptrdiff_t>(doff),
+                             m.begin() + static_cast<ptrdiff_t>(doff + dcnt));
+                    write_seed("find_entries", n, e);
+                }
+            }
+            if (pipe) {
+                // The NetShareEnumAll answer (call id 2) and the reads after it.
+                size_t dcnt = le16(m, 45);
+                size_t doff = le16(m, 47);
+                if (doff + 16 <= m.size() && doff + dcnt <= m.size() && m[doff + 12] == 2) {
+                    pipe_answer.assign(m.begin() + static_cast<ptrdiff_t>(doff),
+                                       m.begin() + static_cast<ptrdiff_t>(doff + dcnt));
+                    in_pipe_answer = true;
+                }
+            }
+            break;
+        }
+        default:
+            if (in_pipe_answer) {
+                write_seed("srvsvc", sc, pipe_answer);
+                in_pipe_answer = false;
+            }
+            break;
+        }
+    }
+}
+
+// The whole client's seeds: the replies of the fake server to the calls the
+// client target makes, in its order, with the first byte the target reads.
+void record_client(const std::string &name, const char *user, const char *password,
+                   std::initializer_list<const char *> faults, int read_ahead, uint8_t how, const fs::path &rep_dump)
+{
+    fs::remove(rep_dump);
+    if (vnsmb1c_use_fake(kFuzzTree) != 0)
+        std::exit(1);
+    for (const char *fault : faults)
+        vnb_fake_fault(fault, 1);
+    std::string settings = std::string(R"({"HostName":"fake","DomainName":"WG","UserName":")") + user +
+                           R"(","Password":")" + password + R"(","ReadAhead":)" + std::to_string(read_ahead) + "}";
+    if (vnsmb1c_connect_json(settings.c_str()) != 0) {
+        std::fprintf(stderr, "%s: connect: %s\n", name.c_str(), vnsmb1c_last_error());
+        std::exit(1);
+    }
+    vnsmb1c_shares();
+    vnsmb1c_list("Media/Movies", nullptr);
+    int h = vnsmb1c_open("Media/Movies", "a.mkv");
+    static uint8_t buf[1000];
+    long long size = vnsmb1c_size(h);
+    for (long long at : {0LL, 1000LL, 4000LL, size - 10, 99000LL})
+        vnsmb1c_read_at(h, at, buf, sizeof buf);
+    vnsmb1c_close(h);
+    vnsmb1c_disconnect();
+    vnsmb1c_use_sockets();
+    Bytes all = {how};
+    for (const Bytes &m : messages(rep_dump))
+        all.insert(all.end(), m.begin(), m.end());
+    write_seed("client", name, all);
 }
 
 struct Scenario {
@@ -173,7 +335,7 @@ void record(const Scenario &sc, const fs::path &req_dump, const fs::path &rep_du
             if (t.size() > 8 && t[8] == 2)
                 write_seed("ntlm_challenge", sc.name, t);
         }
-    }
+    }    reply_seeds(sc.name, reqs, reps);
 }
 
 void text_seeds()
@@ -234,6 +396,14 @@ int main(int argc, char **argv)
     };
     for (const Scenario &sc : scenarios)
         record(sc, req_dump, rep_dump);
+    // How: bits 0-1 signing (0 never, 1 always, 2 as the reply says), bit 2
+    // pipelining, bit 4 anonymous, bits 5-6 read-ahead (none, 4, 16, 64 KiB).
+    record_client("alice", "alice", "pw", {}, 0, 0x00, rep_dump);
+    record_client("alice_pipelined_ahead", "alice", "pw", {}, 4096, 0x24, rep_dump);
+    record_client("alice_signed", "alice", "pw", {"sign_required"}, 0, 0x02, rep_dump);
+    record_client("alice_signed_ahead", "alice", "pw", {"sign_required"}, 16384, 0x46, rep_dump);
+    record_client("alice_basic_signed", "alice", "pw", {"no_extsec", "sign_required"}, 0, 0x01, rep_dump);
+    record_client("guest", "", "", {}, 0, 0x10, rep_dump);
     text_seeds();
     fs::remove_all(work);
     std::printf("%d seeds written under %s\n", g_written, g_out.c_str());
