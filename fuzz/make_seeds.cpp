@@ -4,6 +4,7 @@
 // recorded through VNSMB1C_DUMP (requests) and VNSMB1C_DUMPREP (replies);
 // the SPNEGO and NTLM seeds are the security blobs of those frames. The text
 // seeds (URLs, settings, trees) are listed here.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -134,6 +135,7 @@ const Bytes *request_for(const std::vector<Bytes> &reqs, const Bytes &reply)
 void reply_seeds(const std::string &sc, const std::vector<Bytes> &reqs, const std::vector<Bytes> &reps)
 {
     std::map<uint8_t, int> seen;
+    size_t parts_end = 0;  // the secondary messages of the last transaction reply end here
     Bytes pipe_answer;
     bool in_pipe_answer = false;
     for (size_t i = 0; i < reps.size(); i++) {
@@ -187,7 +189,9 @@ void reply_seeds(const std::string &sc, const std::vector<Bytes> &reqs, const st
             for (; j < reps.size() && reps[j].size() >= 33 && reps[j][4] == cmd && mid_of(reps[j]) == mid_of(m); j++)
                 parts.insert(parts.end(), reps[j].begin(), reps[j].end());
             const bool pipe = cmd == kTransaction;
-            write_seed("trans_join", n, with_prefix({static_cast<uint8_t>(pipe ? 1 : 0)}, parts));
+            if (i >= parts_end)
+                write_seed("trans_join", n, with_prefix({static_cast<uint8_t>(pipe ? 1 : 0)}, parts));
+            parts_end = std::max(parts_end, j);
             if (!pipe && q != nullptr && q->size() > 62) {
                 const bool next = le16(*q, 61) == 2;
                 const uint8_t how = static_cast<uint8_t>((next ? 1 : 0) | (unicode ? 0 : 2));
@@ -229,14 +233,19 @@ void reply_seeds(const std::string &sc, const std::vector<Bytes> &reqs, const st
 
 // The whole client's seeds: the replies of the fake server to the calls the
 // client target makes, in its order, with the first byte the target reads.
-void record_client(const std::string &name, const char *user, const char *password,
-                   std::initializer_list<const char *> faults, int read_ahead, uint8_t how, const fs::path &rep_dump)
+struct Fault {
+    const char *name;
+    int32_t value;
+};
+
+void record_client(const std::string &name, const char *user, const char *password, std::initializer_list<Fault> faults,
+                   int read_ahead, uint8_t how, const fs::path &rep_dump)
 {
     fs::remove(rep_dump);
     if (vnsmb1c_use_fake(kFuzzTree) != 0)
         std::exit(1);
-    for (const char *fault : faults)
-        vnb_fake_fault(fault, 1);
+    for (const Fault &f : faults)
+        vnb_fake_fault(f.name, f.value);
     std::string settings = std::string(R"({"HostName":"fake","DomainName":"WG","UserName":")") + user +
                            R"(","Password":")" + password + R"(","ReadAhead":)" + std::to_string(read_ahead) + "}";
     if (vnsmb1c_connect_json(settings.c_str()) != 0) {
@@ -264,6 +273,8 @@ struct Scenario {
     const char *user;
     const char *password;
     const char *fault;  // NULL: none
+    int32_t value = 1;
+    const char *fault2 = nullptr;  // a second one, set to 1
 };
 
 // One session of the client on the fake server, the frames recorded.
@@ -276,7 +287,9 @@ void record(const Scenario &sc, const fs::path &req_dump, const fs::path &rep_du
         std::exit(1);
     }
     if (sc.fault != nullptr)
-        vnb_fake_fault(sc.fault, 1);
+        vnb_fake_fault(sc.fault, sc.value);
+    if (sc.fault2 != nullptr)
+        vnb_fake_fault(sc.fault2, 1);
     if (vnsmb1c_connect("fake", 0, "", sc.user, sc.password) != 0) {
         std::fprintf(stderr, "%s: connect: %s\n", sc.name, vnsmb1c_last_error());
         std::exit(1);
@@ -393,6 +406,9 @@ int main(int argc, char **argv)
         {"alice_signed", "alice", "pw", "sign_required"},
         {"alice_basic", "alice", "pw", "no_extsec"},
         {"alice_oem", "alice", "pw", "no_unicode"},
+        {"alice_basic_oem", "alice", "pw", "no_unicode", 1, "no_extsec"},
+        // FIND replies in messages of at most 700 data bytes.
+        {"alice_split", "alice", "pw", "find_split", 700},
     };
     for (const Scenario &sc : scenarios)
         record(sc, req_dump, rep_dump);
@@ -400,9 +416,10 @@ int main(int argc, char **argv)
     // pipelining, bit 4 anonymous, bits 5-6 read-ahead (none, 4, 16, 64 KiB).
     record_client("alice", "alice", "pw", {}, 0, 0x00, rep_dump);
     record_client("alice_pipelined_ahead", "alice", "pw", {}, 4096, 0x24, rep_dump);
-    record_client("alice_signed", "alice", "pw", {"sign_required"}, 0, 0x02, rep_dump);
-    record_client("alice_signed_ahead", "alice", "pw", {"sign_required"}, 16384, 0x46, rep_dump);
-    record_client("alice_basic_signed", "alice", "pw", {"no_extsec", "sign_required"}, 0, 0x01, rep_dump);
+    record_client("alice_signed", "alice", "pw", {{"sign_required", 1}}, 0, 0x02, rep_dump);
+    record_client("alice_signed_ahead", "alice", "pw", {{"sign_required", 1}, {"find_split", 700}}, 16384, 0x46,
+                  rep_dump);
+    record_client("alice_basic_signed", "alice", "pw", {{"no_extsec", 1}, {"sign_required", 1}}, 0, 0x01, rep_dump);
     record_client("guest", "", "", {}, 0, 0x10, rep_dump);
     text_seeds();
     fs::remove_all(work);
