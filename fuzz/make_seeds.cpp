@@ -40,6 +40,7 @@ constexpr uint32_t kFlags2ExtSecurity = 0x0800;
 
 fs::path g_out;
 int g_written = 0;
+std::vector<std::vector<uint8_t>> g_negotiate_replies;  // of every recorded session
 
 void write_seed(const std::string &target, const std::string &name, const Bytes &bytes)
 {
@@ -149,6 +150,7 @@ void reply_seeds(const std::string &sc, const std::vector<Bytes> &reqs, const st
         switch (cmd) {
         case kNegotiate:
             write_seed("negotiate", n, m);
+            g_negotiate_replies.push_back(m);
             break;
         case kSessionSetup: {
             // Header byte 22 picks the logon form in the target: bit 0 for
@@ -351,6 +353,104 @@ void record(const Scenario &sc, const fs::path &req_dump, const fs::path &rep_du
     }    reply_seeds(sc.name, reqs, reps);
 }
 
+void put16(Bytes &b, uint32_t v)
+{
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void put32(Bytes &b, uint32_t v)
+{
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
+// A DCE/RPC response fragment for the NetShareEnumAll call.
+Bytes rpc_fragment(uint8_t flags, const Bytes &stub)
+{
+    Bytes f = {5, 0, 2, flags, 0x10, 0, 0, 0};
+    put16(f, static_cast<uint32_t>(24 + stub.size()));
+    put16(f, 0);                                  // auth_length
+    put32(f, 2);                                  // call id
+    put32(f, static_cast<uint32_t>(stub.size()));  // alloc_hint
+    put16(f, 0);                                  // context id
+    put16(f, 0);                                  // cancel count, reserved
+    f.insert(f.end(), stub.begin(), stub.end());
+    return f;
+}
+
+// An NDR conformant varying string: the counts, the UTF-16 units and their
+// NUL, padded to 4 bytes.
+void put_ndr_string(Bytes &b, const std::string &text)
+{
+    uint32_t units = static_cast<uint32_t>(text.size() + 1);
+    put32(b, units);
+    put32(b, 0);
+    put32(b, units);
+    for (char c : text)
+        put16(b, static_cast<uint8_t>(c));
+    put16(b, 0);
+    if (units % 2)
+        put16(b, 0);
+}
+
+// The level-1 NetShareEnumAll stub for the given names.
+Bytes share_enum_stub(const std::vector<std::string> &names)
+{
+    Bytes b;
+    put32(b, 1);           // level
+    put32(b, 1);           // union switch
+    put32(b, 0x00020000);  // container referent
+    put32(b, static_cast<uint32_t>(names.size()));
+    put32(b, 0x00020004);  // array referent
+    put32(b, static_cast<uint32_t>(names.size()));
+    for (size_t i = 0; i < names.size(); i++) {
+        put32(b, 0x00020008 + 8 * static_cast<uint32_t>(i));
+        put32(b, 0);  // type: disk
+        put32(b, 0x0002000C + 8 * static_cast<uint32_t>(i));
+    }
+    for (const std::string &n : names) {
+        put_ndr_string(b, n);
+        put_ndr_string(b, "remark");
+    }
+    put32(b, static_cast<uint32_t>(names.size()));  // TotalEntries
+    put32(b, 0);                                    // ResumeHandle: NULL
+    put32(b, 0);                                    // WERROR
+    return b;
+}
+
+// Seeds made here for the limits recorded sessions do not reach: a share
+// list over the table's 256 slots with the administrative names, a list in
+// several fragments, and a NEGOTIATE blob over the session's 8 KiB.
+void crafted_seeds(const std::vector<Bytes> &negotiate_replies)
+{
+    std::vector<std::string> many = {"IPC$", "ADMIN$", "C$", "print$", "x$"};
+    for (int i = 0; i < 300; i++)
+        many.push_back("s" + std::to_string(i));
+    write_seed("srvsvc", "shares_300", rpc_fragment(3, share_enum_stub(many)));
+
+    Bytes stub = share_enum_stub({"Media", "Music", "IPC$"});
+    size_t cut = stub.size() / 3;
+    Bytes three = rpc_fragment(1, Bytes(stub.begin(), stub.begin() + static_cast<ptrdiff_t>(cut)));
+    Bytes middle = rpc_fragment(0, Bytes(stub.begin() + static_cast<ptrdiff_t>(cut),
+                                         stub.begin() + static_cast<ptrdiff_t>(2 * cut)));
+    Bytes last = rpc_fragment(2, Bytes(stub.begin() + static_cast<ptrdiff_t>(2 * cut), stub.end()));
+    three.insert(three.end(), middle.begin(), middle.end());
+    three.insert(three.end(), last.begin(), last.end());
+    write_seed("srvsvc", "three_fragments", three);
+
+    for (const Bytes &m : negotiate_replies) {
+        if (m.size() < 69 || m[32] != 17 || (m[55] & 0x80) == 0)
+            continue;  // not an extended-security reply
+        Bytes big(m.begin(), m.begin() + 69 + 16);  // through the GUID
+        big.resize(69 + 16 + 8200, 0x60);
+        big[67] = static_cast<uint8_t>((16 + 8200) & 0xFF);
+        big[68] = static_cast<uint8_t>((16 + 8200) >> 8);
+        write_seed("negotiate", "blob_over_8k", big);
+        break;
+    }
+}
+
 void text_seeds()
 {
     const std::pair<const char *, std::string> urls[] = {
@@ -422,6 +522,7 @@ int main(int argc, char **argv)
     record_client("alice_basic_signed", "alice", "pw", {{"no_extsec", 1}, {"sign_required", 1}}, 0, 0x01, rep_dump);
     record_client("guest", "", "", {}, 0, 0x10, rep_dump);
     text_seeds();
+    crafted_seeds(g_negotiate_replies);
     fs::remove_all(work);
     std::printf("%d seeds written under %s\n", g_written, g_out.c_str());
     return 0;
