@@ -1,5 +1,5 @@
 // The whole client: connect with a user and password, list the shares, list
-// a folder, open a file, read it at a few offsets, close it and disconnect,
+// two folders (the second one over several search pages), open a file, read it at a few offsets, close it and disconnect,
 // every request answered by the next reply message of the input (see
 // fuzz_peer.h: messages start at "\xFFSMB", MID, PID, TID and UID are
 // patched to answer the request, signed replies are signed with the key of
@@ -8,7 +8,9 @@
 // The first input byte picks how: bits 0-1 signing (0 never, 1 always,
 // 2-3 as the NEGOTIATE reply says), bit 2 pipelining, bit 3 the reply's
 // command byte kept as given, bit 4 an anonymous logon, bits 5-6 the
-// read-ahead (none, 4, 16 or 64 KiB).
+// read-ahead (none, 4, 16 or 64 KiB), bit 7 a transport that carries one
+// message per reply (transaction replies must then fit one).
+#include <initializer_list>
 #include <memory>
 
 #include "api/session_ops.h"
@@ -39,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     opt.signing = kSigning[how & 3];
     opt.pipelines = (how & 4) != 0;
     opt.keep_command = (how & 8) != 0;
+    opt.one_message_per_reply = (how & 0x80) != 0;
     opt.domain = "WG";
     opt.user = anonymous ? "" : "alice";
     opt.password = anonymous ? "" : "pw";
@@ -64,8 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(rc < 0 || rc == s->share_count);
         for (int i = 0; i < s->share_count; i++)
             FUZZ_CHECK(terminated_within(s->share_names[i], sizeof s->share_names[i]));
-        int32_t items = vnb_list(*s, "Media/Movies", nullptr);
-        FUZZ_CHECK(items < 0 || static_cast<size_t>(items) == s->listing.items.size());
+        for (const char *folder : {"Media/Movies", "Media/Many"}) {
+            int32_t items = vnb_list(*s, folder, nullptr);
+            FUZZ_CHECK(items < 0 || static_cast<size_t>(items) == s->listing.items.size());
+        }
         int32_t h = vnb_open(*s, "Media/Movies", "a.mkv");
         if (h > 0) {
             // The end of file as a signed number, as the interface reports it.

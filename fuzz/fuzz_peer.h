@@ -56,6 +56,7 @@ enum class Signing {
 
 struct Options {
     bool pipelines = true;
+    bool one_message_per_reply = false;  // as the host relay: replies must fit one message
     bool keep_command = false;  // the reply's command byte stays as the input has it
     Signing signing = Signing::as_given;
     const char *domain = "";
@@ -143,6 +144,7 @@ public:
         have_last_ = false;
     }
     bool pipelines() const override { return opt_.pipelines; }
+    bool one_message_per_reply() const override { return opt_.one_message_per_reply; }
 
 private:
     struct Request {

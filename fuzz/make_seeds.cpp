@@ -256,6 +256,7 @@ void record_client(const std::string &name, const char *user, const char *passwo
     }
     vnsmb1c_shares();
     vnsmb1c_list("Media/Movies", nullptr);
+    vnsmb1c_list("Media/Many", nullptr);
     int h = vnsmb1c_open("Media/Movies", "a.mkv");
     static uint8_t buf[1000];
     long long size = vnsmb1c_size(h);
@@ -513,7 +514,8 @@ int main(int argc, char **argv)
     for (const Scenario &sc : scenarios)
         record(sc, req_dump, rep_dump);
     // How: bits 0-1 signing (0 never, 1 always, 2 as the reply says), bit 2
-    // pipelining, bit 4 anonymous, bits 5-6 read-ahead (none, 4, 16, 64 KiB).
+    // pipelining, bit 4 anonymous, bits 5-6 read-ahead (none, 4, 16, 64 KiB),
+    // bit 7 one message per reply.
     record_client("alice", "alice", "pw", {}, 0, 0x00, rep_dump);
     record_client("alice_pipelined_ahead", "alice", "pw", {}, 4096, 0x24, rep_dump);
     record_client("alice_signed", "alice", "pw", {{"sign_required", 1}}, 0, 0x02, rep_dump);
@@ -521,6 +523,7 @@ int main(int argc, char **argv)
                   rep_dump);
     record_client("alice_basic_signed", "alice", "pw", {{"no_extsec", 1}, {"sign_required", 1}}, 0, 0x01, rep_dump);
     record_client("guest", "", "", {}, 0, 0x10, rep_dump);
+    record_client("alice_one_message", "alice", "pw", {}, 0, 0x80, rep_dump);
     text_seeds();
     crafted_seeds(g_negotiate_replies);
     fs::remove_all(work);
