@@ -421,14 +421,17 @@ Bytes share_enum_stub(const std::vector<std::string> &names)
 }
 
 // Seeds made here for the limits recorded sessions do not reach: a share
-// list over the table's 256 slots with the administrative names, a list in
-// several fragments, and a NEGOTIATE blob over the session's 8 KiB.
+// list over the table's 256 slots with the administrative names, a name too
+// long for the table, a list in several fragments, and a NEGOTIATE blob over
+// the session's 8 KiB.
 void crafted_seeds(const std::vector<Bytes> &negotiate_replies)
 {
     std::vector<std::string> many = {"IPC$", "ADMIN$", "C$", "print$", "x$"};
     for (int i = 0; i < 300; i++)
         many.push_back("s" + std::to_string(i));
     write_seed("srvsvc", "shares_300", rpc_fragment(3, share_enum_stub(many)));
+    // A name over the table's 80 bytes fails the listing.
+    write_seed("srvsvc", "name_too_long", rpc_fragment(3, share_enum_stub({"Media", std::string(100, 'n')})));
 
     Bytes stub = share_enum_stub({"Media", "Music", "IPC$"});
     size_t cut = stub.size() / 3;
