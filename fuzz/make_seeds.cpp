@@ -233,6 +233,21 @@ void reply_seeds(const std::string &sc, const std::vector<Bytes> &reqs, const st
     }
 }
 
+void set_status(Bytes &m, uint32_t status)
+{
+    for (int i = 0; i < 4; i++)
+        m[5 + static_cast<size_t>(i)] = static_cast<uint8_t>(status >> (8 * i));
+}
+
+// The client target's input: the byte that says how, then the replies.
+Bytes client_input(uint8_t how, const std::vector<Bytes> &replies)
+{
+    Bytes all = {how};
+    for (const Bytes &m : replies)
+        all.insert(all.end(), m.begin(), m.end());
+    return all;
+}
+
 // The whole client's seeds: the replies of the fake server to the calls the
 // client target makes, in its order, with the first byte the target reads.
 struct Fault {
@@ -265,10 +280,24 @@ void record_client(const std::string &name, const char *user, const char *passwo
     vnsmb1c_close(h);
     vnsmb1c_disconnect();
     vnsmb1c_use_sockets();
-    Bytes all = {how};
-    for (const Bytes &m : messages(rep_dump))
-        all.insert(all.end(), m.begin(), m.end());
-    write_seed("client", name, all);
+    const std::vector<Bytes> reps = messages(rep_dump);
+    write_seed("client", name, client_input(how, reps));
+    if (name != "alice")
+        return;
+    // The statuses that end a read or a search early, which the fake server
+    // never sends for these calls: END_OF_FILE on every READ, and
+    // NO_MORE_FILES on the FIND_NEXT2 (the third TRANSACTION2 reply).
+    std::vector<Bytes> eof = reps;
+    for (Bytes &m : eof)
+        if (m.size() >= 33 && m[4] == kRead)
+            set_status(m, 0xC0000011);
+    write_seed("client", name + "_read_end_of_file", client_input(how, eof));
+    std::vector<Bytes> done = reps;
+    int trans2 = 0;
+    for (Bytes &m : done)
+        if (m.size() >= 33 && m[4] == kTransaction2 && ++trans2 == 3)
+            set_status(m, 0x80000006);
+    write_seed("client", name + "_no_more_files", client_input(how, done));
 }
 
 struct Scenario {
