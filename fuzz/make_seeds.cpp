@@ -4,11 +4,14 @@
 // recorded through VNSMB1C_DUMP (requests) and VNSMB1C_DUMPREP (replies);
 // the SPNEGO and NTLM seeds are the security blobs of those frames. The text
 // seeds (URLs, settings, trees) are listed here.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,10 +30,17 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kNegotiate = 0x72;
 constexpr uint8_t kSessionSetup = 0x73;
+constexpr uint8_t kTreeConnect = 0x75;
+constexpr uint8_t kNtCreate = 0xA2;
+constexpr uint8_t kRead = 0x2E;
+constexpr uint8_t kTransaction = 0x25;
+constexpr uint8_t kTransaction2 = 0x32;
+constexpr uint32_t kFlags2Unicode = 0x8000;
 constexpr uint32_t kFlags2ExtSecurity = 0x0800;
 
 fs::path g_out;
 int g_written = 0;
+std::vector<std::vector<uint8_t>> g_negotiate_replies;  // of every recorded session
 
 void write_seed(const std::string &target, const std::string &name, const Bytes &bytes)
 {
@@ -97,11 +107,206 @@ Bytes ntlm_token(const Bytes &b)
     return at == std::string::npos ? Bytes{} : Bytes(b.begin() + static_cast<ptrdiff_t>(at), b.end());
 }
 
+uint32_t mid_of(const Bytes &m)
+{
+    return le16(m, 30);
+}
+
+Bytes with_prefix(std::initializer_list<uint8_t> prefix, const Bytes &m)
+{
+    Bytes out(prefix);
+    out.insert(out.end(), m.begin(), m.end());
+    return out;
+}
+
+// The request a reply answers: the last one before it with its MID.
+const Bytes *request_for(const std::vector<Bytes> &reqs, const Bytes &reply)
+{
+    const Bytes *found = nullptr;
+    for (const Bytes &q : reqs)
+        if (q.size() >= 33 && mid_of(q) == mid_of(reply) && q[4] == reply[4])
+            found = &q;
+    return found;
+}
+
+// Seeds of the reply parsers' targets: each reply message by command, the
+// READ replies with the count their request asked for, the FIND replies
+// with their page alone, the transaction replies with all their parts, and
+// the srvsvc pipe's answer.
+void reply_seeds(const std::string &sc, const std::vector<Bytes> &reqs, const std::vector<Bytes> &reps)
+{
+    std::map<uint8_t, int> seen;
+    size_t parts_end = 0;  // the secondary messages of the last transaction reply end here
+    Bytes pipe_answer;
+    bool in_pipe_answer = false;
+    for (size_t i = 0; i < reps.size(); i++) {
+        const Bytes &m = reps[i];
+        if (m.size() < 33)
+            continue;
+        const uint8_t cmd = m[4];
+        const bool unicode = (le16(m, 10) & kFlags2Unicode) != 0;
+        const std::string n = sc + "_" + std::to_string(++seen[cmd]);
+        const Bytes *q = request_for(reqs, m);
+        switch (cmd) {
+        case kNegotiate:
+            write_seed("negotiate", n, m);
+            g_negotiate_replies.push_back(m);
+            break;
+        case kSessionSetup: {
+            // Header byte 22 picks the logon form in the target: bit 0 for
+            // the non-extended one.
+            Bytes c = m;
+            c[22] = m[32] == 3 ? 1 : 0;
+            write_seed("session_setup", n, c);
+            c[22] |= 2;  // the session signs
+            write_seed("session_setup", n + "_signing", c);
+            break;
+        }
+        case kTreeConnect:
+            write_seed("tree_connect", n, m);
+            break;
+        case kNtCreate:
+            write_seed("nt_create", n, m);
+            break;
+        case kRead: {
+            uint32_t asked = q != nullptr ? le16(*q, 43) | le16(*q, 47) << 16 : 4096;
+            write_seed("read_andx", n,
+                       with_prefix({static_cast<uint8_t>(asked), static_cast<uint8_t>(asked >> 8),
+                                    static_cast<uint8_t>(asked >> 16)},
+                                   m));
+            if (in_pipe_answer) {
+                size_t count = le16(m, 43);
+                size_t off = le16(m, 45);
+                if (off + count <= m.size())
+                    pipe_answer.insert(pipe_answer.end(), m.begin() + static_cast<ptrdiff_t>(off),
+                                       m.begin() + static_cast<ptrdiff_t>(off + count));
+            }
+            break;
+        }
+        case kTransaction2:
+        case kTransaction: {
+            // The parts: this message and the ones after it with its MID.
+            Bytes parts = m;
+            size_t j = i + 1;
+            for (; j < reps.size() && reps[j].size() >= 33 && reps[j][4] == cmd && mid_of(reps[j]) == mid_of(m); j++)
+                parts.insert(parts.end(), reps[j].begin(), reps[j].end());
+            const bool pipe = cmd == kTransaction;
+            if (i >= parts_end)
+                write_seed("trans_join", n, with_prefix({static_cast<uint8_t>(pipe ? 1 : 0)}, parts));
+            parts_end = std::max(parts_end, j);
+            if (!pipe && q != nullptr && q->size() > 62) {
+                const bool next = le16(*q, 61) == 2;
+                const uint8_t how = static_cast<uint8_t>((next ? 1 : 0) | (unicode ? 0 : 2));
+                write_seed("find_reply", n, with_prefix({how}, m));
+                // The entries: SearchCount from the parameters, then the data.
+                size_t poff = le16(m, 41);
+                size_t dcnt = le16(m, 45);
+                size_t doff = le16(m, 47);
+                uint32_t count = le16(m, poff + (next ? 0 : 2));
+                if (doff + dcnt <= m.size() && count < 0x4000) {
+                    uint32_t word = count | (unicode ? 0 : 0x8000);
+                    Bytes e = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)};
+                    e.insert(e.end(), m.begin() + static_cast<ptrdiff_t>(doff),
+                             m.begin() + static_cast<ptrdiff_t>(doff + dcnt));
+                    write_seed("find_entries", n, e);
+                }
+            }
+            if (pipe) {
+                // The NetShareEnumAll answer (call id 2) and the reads after it.
+                size_t dcnt = le16(m, 45);
+                size_t doff = le16(m, 47);
+                if (doff + 16 <= m.size() && doff + dcnt <= m.size() && m[doff + 12] == 2) {
+                    pipe_answer.assign(m.begin() + static_cast<ptrdiff_t>(doff),
+                                       m.begin() + static_cast<ptrdiff_t>(doff + dcnt));
+                    in_pipe_answer = true;
+                }
+            }
+            break;
+        }
+        default:
+            if (in_pipe_answer) {
+                write_seed("srvsvc", sc, pipe_answer);
+                in_pipe_answer = false;
+            }
+            break;
+        }
+    }
+}
+
+void set_status(Bytes &m, uint32_t status)
+{
+    for (int i = 0; i < 4; i++)
+        m[5 + static_cast<size_t>(i)] = static_cast<uint8_t>(status >> (8 * i));
+}
+
+// The client target's input: the byte that says how, then the replies.
+Bytes client_input(uint8_t how, const std::vector<Bytes> &replies)
+{
+    Bytes all = {how};
+    for (const Bytes &m : replies)
+        all.insert(all.end(), m.begin(), m.end());
+    return all;
+}
+
+// The whole client's seeds: the replies of the fake server to the calls the
+// client target makes, in its order, with the first byte the target reads.
+struct Fault {
+    const char *name;
+    int32_t value;
+};
+
+void record_client(const std::string &name, const char *user, const char *password, std::initializer_list<Fault> faults,
+                   int read_ahead, uint8_t how, const fs::path &rep_dump)
+{
+    fs::remove(rep_dump);
+    if (vnsmb1c_use_fake(kFuzzTree) != 0)
+        std::exit(1);
+    for (const Fault &f : faults)
+        vnb_fake_fault(f.name, f.value);
+    std::string settings = std::string(R"({"HostName":"fake","DomainName":"WG","UserName":")") + user +
+                           R"(","Password":")" + password + R"(","ReadAhead":)" + std::to_string(read_ahead) + "}";
+    if (vnsmb1c_connect_json(settings.c_str()) != 0) {
+        std::fprintf(stderr, "%s: connect: %s\n", name.c_str(), vnsmb1c_last_error());
+        std::exit(1);
+    }
+    vnsmb1c_shares();
+    vnsmb1c_list("Media/Movies", nullptr);
+    vnsmb1c_list("Media/Many", nullptr);
+    int h = vnsmb1c_open("Media/Movies", "a.mkv");
+    static uint8_t buf[1000];
+    long long size = vnsmb1c_size(h);
+    for (long long at : {0LL, 1000LL, 4000LL, size - 10, 99000LL})
+        vnsmb1c_read_at(h, at, buf, sizeof buf);
+    vnsmb1c_close(h);
+    vnsmb1c_disconnect();
+    vnsmb1c_use_sockets();
+    const std::vector<Bytes> reps = messages(rep_dump);
+    write_seed("client", name, client_input(how, reps));
+    if (name != "alice")
+        return;
+    // The statuses that end a read or a search early, which the fake server
+    // never sends for these calls: END_OF_FILE on every READ, and
+    // NO_MORE_FILES on the FIND_NEXT2 (the third TRANSACTION2 reply).
+    std::vector<Bytes> eof = reps;
+    for (Bytes &m : eof)
+        if (m.size() >= 33 && m[4] == kRead)
+            set_status(m, 0xC0000011);
+    write_seed("client", name + "_read_end_of_file", client_input(how, eof));
+    std::vector<Bytes> done = reps;
+    int trans2 = 0;
+    for (Bytes &m : done)
+        if (m.size() >= 33 && m[4] == kTransaction2 && ++trans2 == 3)
+            set_status(m, 0x80000006);
+    write_seed("client", name + "_no_more_files", client_input(how, done));
+}
+
 struct Scenario {
     const char *name;
     const char *user;
     const char *password;
     const char *fault;  // NULL: none
+    int32_t value = 1;
+    const char *fault2 = nullptr;  // a second one, set to 1
 };
 
 // One session of the client on the fake server, the frames recorded.
@@ -114,7 +319,9 @@ void record(const Scenario &sc, const fs::path &req_dump, const fs::path &rep_du
         std::exit(1);
     }
     if (sc.fault != nullptr)
-        vnb_fake_fault(sc.fault, 1);
+        vnb_fake_fault(sc.fault, sc.value);
+    if (sc.fault2 != nullptr)
+        vnb_fake_fault(sc.fault2, 1);
     if (vnsmb1c_connect("fake", 0, "", sc.user, sc.password) != 0) {
         std::fprintf(stderr, "%s: connect: %s\n", sc.name, vnsmb1c_last_error());
         std::exit(1);
@@ -173,6 +380,107 @@ void record(const Scenario &sc, const fs::path &req_dump, const fs::path &rep_du
             if (t.size() > 8 && t[8] == 2)
                 write_seed("ntlm_challenge", sc.name, t);
         }
+    }    reply_seeds(sc.name, reqs, reps);
+}
+
+void put16(Bytes &b, uint32_t v)
+{
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void put32(Bytes &b, uint32_t v)
+{
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
+// A DCE/RPC response fragment for the NetShareEnumAll call.
+Bytes rpc_fragment(uint8_t flags, const Bytes &stub)
+{
+    Bytes f = {5, 0, 2, flags, 0x10, 0, 0, 0};
+    put16(f, static_cast<uint32_t>(24 + stub.size()));
+    put16(f, 0);                                  // auth_length
+    put32(f, 2);                                  // call id
+    put32(f, static_cast<uint32_t>(stub.size()));  // alloc_hint
+    put16(f, 0);                                  // context id
+    put16(f, 0);                                  // cancel count, reserved
+    f.insert(f.end(), stub.begin(), stub.end());
+    return f;
+}
+
+// An NDR conformant varying string: the counts, the UTF-16 units and their
+// NUL, padded to 4 bytes.
+void put_ndr_string(Bytes &b, const std::string &text)
+{
+    uint32_t units = static_cast<uint32_t>(text.size() + 1);
+    put32(b, units);
+    put32(b, 0);
+    put32(b, units);
+    for (char c : text)
+        put16(b, static_cast<uint8_t>(c));
+    put16(b, 0);
+    if (units % 2)
+        put16(b, 0);
+}
+
+// The level-1 NetShareEnumAll stub for the given names.
+Bytes share_enum_stub(const std::vector<std::string> &names)
+{
+    Bytes b;
+    put32(b, 1);           // level
+    put32(b, 1);           // union switch
+    put32(b, 0x00020000);  // container referent
+    put32(b, static_cast<uint32_t>(names.size()));
+    put32(b, 0x00020004);  // array referent
+    put32(b, static_cast<uint32_t>(names.size()));
+    for (size_t i = 0; i < names.size(); i++) {
+        put32(b, 0x00020008 + 8 * static_cast<uint32_t>(i));
+        put32(b, 0);  // type: disk
+        put32(b, 0x0002000C + 8 * static_cast<uint32_t>(i));
+    }
+    for (const std::string &n : names) {
+        put_ndr_string(b, n);
+        put_ndr_string(b, "remark");
+    }
+    put32(b, static_cast<uint32_t>(names.size()));  // TotalEntries
+    put32(b, 0);                                    // ResumeHandle: NULL
+    put32(b, 0);                                    // WERROR
+    return b;
+}
+
+// Seeds made here for the limits recorded sessions do not reach: a share
+// list over the table's 256 slots with the administrative names, a name too
+// long for the table, a list in several fragments, and a NEGOTIATE blob over
+// the session's 8 KiB.
+void crafted_seeds(const std::vector<Bytes> &negotiate_replies)
+{
+    std::vector<std::string> many = {"IPC$", "ADMIN$", "C$", "print$", "x$"};
+    for (int i = 0; i < 300; i++)
+        many.push_back("s" + std::to_string(i));
+    write_seed("srvsvc", "shares_300", rpc_fragment(3, share_enum_stub(many)));
+    // A name over the table's 80 bytes fails the listing.
+    write_seed("srvsvc", "name_too_long", rpc_fragment(3, share_enum_stub({"Media", std::string(100, 'n')})));
+
+    Bytes stub = share_enum_stub({"Media", "Music", "IPC$"});
+    size_t cut = stub.size() / 3;
+    Bytes three = rpc_fragment(1, Bytes(stub.begin(), stub.begin() + static_cast<ptrdiff_t>(cut)));
+    Bytes middle = rpc_fragment(0, Bytes(stub.begin() + static_cast<ptrdiff_t>(cut),
+                                         stub.begin() + static_cast<ptrdiff_t>(2 * cut)));
+    Bytes last = rpc_fragment(2, Bytes(stub.begin() + static_cast<ptrdiff_t>(2 * cut), stub.end()));
+    three.insert(three.end(), middle.begin(), middle.end());
+    three.insert(three.end(), last.begin(), last.end());
+    write_seed("srvsvc", "three_fragments", three);
+
+    for (const Bytes &m : negotiate_replies) {
+        if (m.size() < 69 || m[32] != 17 || (m[55] & 0x80) == 0)
+            continue;  // not an extended-security reply
+        Bytes big(m.begin(), m.begin() + 69 + 16);  // through the GUID
+        big.resize(69 + 16 + 8200, 0x60);
+        big[67] = static_cast<uint8_t>((16 + 8200) & 0xFF);
+        big[68] = static_cast<uint8_t>((16 + 8200) >> 8);
+        write_seed("negotiate", "blob_over_8k", big);
+        break;
     }
 }
 
@@ -231,10 +539,25 @@ int main(int argc, char **argv)
         {"alice_signed", "alice", "pw", "sign_required"},
         {"alice_basic", "alice", "pw", "no_extsec"},
         {"alice_oem", "alice", "pw", "no_unicode"},
+        {"alice_basic_oem", "alice", "pw", "no_unicode", 1, "no_extsec"},
+        // FIND replies in messages of at most 700 data bytes.
+        {"alice_split", "alice", "pw", "find_split", 700},
     };
     for (const Scenario &sc : scenarios)
         record(sc, req_dump, rep_dump);
+    // How: bits 0-1 signing (0 never, 1 always, 2 as the reply says), bit 2
+    // pipelining, bit 4 anonymous, bits 5-6 read-ahead (none, 4, 16, 64 KiB),
+    // bit 7 one message per reply.
+    record_client("alice", "alice", "pw", {}, 0, 0x00, rep_dump);
+    record_client("alice_pipelined_ahead", "alice", "pw", {}, 4096, 0x24, rep_dump);
+    record_client("alice_signed", "alice", "pw", {{"sign_required", 1}}, 0, 0x02, rep_dump);
+    record_client("alice_signed_ahead", "alice", "pw", {{"sign_required", 1}, {"find_split", 700}}, 16384, 0x46,
+                  rep_dump);
+    record_client("alice_basic_signed", "alice", "pw", {{"no_extsec", 1}, {"sign_required", 1}}, 0, 0x01, rep_dump);
+    record_client("guest", "", "", {}, 0, 0x10, rep_dump);
+    record_client("alice_one_message", "alice", "pw", {}, 0, 0x80, rep_dump);
     text_seeds();
+    crafted_seeds(g_negotiate_replies);
     fs::remove_all(work);
     std::printf("%d seeds written under %s\n", g_written, g_out.c_str());
     return 0;

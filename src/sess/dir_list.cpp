@@ -130,46 +130,6 @@ void find_close2(Session &s, uint32_t tid, uint32_t sid)
         remember_status(s, &req.header);
 }
 
-// How the search went, for the clean-up after it.
-struct SearchState {
-    bool open = false;         // the server holds the search (no end of search seen)
-    bool link_ok = true;       // no exchange failed: further requests make sense
-};
-
-// Decodes one page: its SearchCount entries, all of them. 1 when the
-// search goes on, 0 at its end, -2 for a page that does not hold what it
-// says or an empty page before the end.
-int take_page(const TransReply &r, size_t count_at, bool end, ListingWork *q, const char *what)
-{
-    uint32_t count = vnb_r16(r.params + count_at);
-    int parsed = find_parse(r.data, r.data_count, count, q);
-    if (sess_trace_on())
-        std::fprintf(stderr, "[%s] count=%u parsed=%d dcnt=%u q->n=%zu\n", what, count, parsed, r.data_count,
-                     q->items.size());
-    if (parsed < 0)
-        return parsed;
-    if (count == 0 && !end)
-        return vnb_fail(-2, "%s reply lists no entries before the end of the search", what);
-    return end ? 0 : 1;
-}
-
-// Takes the SID and EndOfSearch from parameters found sound, even when the
-// data block then fails, so that a search left open can be closed.
-bool take_params(const TransReply &r, size_t min_params, size_t eos_at, bool first, ListingWork *q,
-                 SearchState *s)
-{
-    if (!r.params || r.param_count < min_params)
-        return false;
-    if (first) {
-        q->sid = vnb_r16(r.params);
-        s->open = true;
-    }
-    bool end = (r.params[eos_at] & 1) != 0;
-    if (end)
-        s->open = false;  // CLOSE_AT_EOS: the server has ended it
-    return end;
-}
-
 // A reply that failed: after one of several messages the server may still
 // be sending the rest, so nothing more is asked on the connection.
 int32_t failed_reply(int32_t rc, const TransReply &r, SearchState *s)
@@ -192,10 +152,10 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
         return 0;
     TransReply r;
     rc = vnb_trans_reply_take(ses, first, kFindFirstMinParams, "FIND_FIRST2", &r);
-    bool end = take_params(r, kFindFirstMinParams, 4, true, q, s);
+    bool end = find_take_params(r, kFindFirstMinParams, 4, true, q, s);
     if (rc != 0)
         return failed_reply(rc, r, s);
-    int more = take_page(r, 2, end, q, "FIND_FIRST2");
+    int more = find_take_page(r, 2, end, q, "FIND_FIRST2");
     if (more <= 0 || !s->open)
         return more;
 
@@ -210,10 +170,10 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
             return 0;
         TransReply rn;
         rc = vnb_trans_reply_take(ses, next, kFindNextMinParams, "FIND_NEXT2", &rn);
-        end = take_params(rn, kFindNextMinParams, 2, false, q, s);
+        end = find_take_params(rn, kFindNextMinParams, 2, false, q, s);
         if (rc != 0)
             return failed_reply(rc, rn, s);
-        more = take_page(rn, 0, end, q, "FIND_NEXT2");
+        more = find_take_page(rn, 0, end, q, "FIND_NEXT2");
         if (more <= 0 || !s->open)
             return more;
     }
@@ -221,6 +181,35 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
 }
 
 }  // namespace
+
+int find_take_page(const TransReply &r, size_t count_at, bool end, ListingWork *q, const char *what)
+{
+    uint32_t count = vnb_r16(r.params + count_at);
+    int parsed = find_parse(r.data, r.data_count, count, q);
+    if (sess_trace_on())
+        std::fprintf(stderr, "[%s] count=%u parsed=%d dcnt=%u q->n=%zu\n", what, count, parsed, r.data_count,
+                     q->items.size());
+    if (parsed < 0)
+        return parsed;
+    if (count == 0 && !end)
+        return vnb_fail(-2, "%s reply lists no entries before the end of the search", what);
+    return end ? 0 : 1;
+}
+
+bool find_take_params(const TransReply &r, size_t min_params, size_t eos_at, bool first, ListingWork *q,
+                      SearchState *s)
+{
+    if (!r.params || r.param_count < min_params)
+        return false;
+    if (first) {
+        q->sid = vnb_r16(r.params);
+        s->open = true;
+    }
+    bool end = (r.params[eos_at] & 1) != 0;
+    if (end)
+        s->open = false;  // CLOSE_AT_EOS: the server has ended it
+    return end;
+}
 
 int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWork *q)
 {

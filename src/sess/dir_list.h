@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sess/session.h"
+#include "sess/trans.h"
 
 inline constexpr uint32_t kMaxListedItems = 50000;
 inline constexpr size_t kMaxEntryName = 1024;       // UTF-8 bytes of one name, NUL included
@@ -51,6 +52,26 @@ int32_t vnb_query_directory_all(Session &s, const char *folder, uint32_t tid, bo
 // when an entry does not fit the block or has no name, the chain ends or
 // leaves the block before search_count entries, or a name comes again.
 int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWork *q);
+
+// How a search went, for the clean-up after it.
+struct SearchState {
+    bool open = false;         // the server holds the search (no end of search seen)
+    bool link_ok = true;       // no exchange failed: further requests make sense
+};
+
+// Takes the SID (first: FIND_FIRST2) and EndOfSearch from the parameters of
+// a FIND reply as the transaction reader left them, when they were found
+// sound (at least min_params bytes); EndOfSearch is the byte at eos_at. Done
+// even when the data block then fails, so that a search left open can be
+// closed. Returns EndOfSearch.
+bool find_take_params(const TransReply &r, size_t min_params, size_t eos_at, bool first, ListingWork *q,
+                      SearchState *s);
+
+// Decodes one page of a FIND reply: the SearchCount at count_at in its
+// parameters, then that many entries of its data. 1 when the search goes
+// on, 0 at its end, -2 for a page that does not hold what it says or an
+// empty page before the end.
+int find_take_page(const TransReply &r, size_t count_at, bool end, ListingWork *q, const char *what);
 
 // Skips "." and ".."; counts a hidden name and skips it unless q keeps
 // them; drops entries past the item cap; otherwise appends one entry to

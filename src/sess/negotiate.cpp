@@ -104,9 +104,13 @@ int32_t do_negotiate(Session &s)
         return rc;
     if (req.header.status != 0)
         return fail_status(s, req.header, "NEGOTIATE");
+    return negotiate_reply_read(s, req.message());
+}
 
-    const size_t reply_len = req.message().size();
-    LeReader r(req.message().data(), reply_len);
+int32_t negotiate_reply_read(Session &s, std::span<const uint8_t> reply)
+{
+    const size_t reply_len = reply.size();
+    LeReader r(reply);
     uint32_t word_count = r.u8_at(smb::kHeaderLen);
     if (word_count != kWordCount)
         return vnb_fail(-2, "NEGOTIATE WordCount %u (17 expected)", word_count);
@@ -127,7 +131,7 @@ int32_t do_negotiate(Session &s)
         return vnb_fail(-8, "the server picked dialect index %d (not the NT LM 0.12 family)", s.dialect_index);
 
     if (reply_len >= kOffBytes) {
-        rc = take_bytes_block(s, r);
+        int32_t rc = take_bytes_block(s, r);
         if (rc != 0)
             return rc;
     } else if (s.capabilities & smb::kCapExtendedSecurity) {

@@ -118,14 +118,18 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
     }
     if (req.header.status != 0)
         return fail_status(s, req.header, label);
+    return create_reply_read(req.message(), fid, size, mtime_ms);
+}
 
-    LeReader r(req.message().data(), req.message().size());
+int32_t create_reply_read(std::span<const uint8_t> reply, uint32_t *fid, uint64_t *size, int64_t *mtime_ms)
+{
+    LeReader r(reply);
     uint32_t wc = r.u8_at(smb::kHeaderLen);
     if (wc < kMinCreateWords)
         return vnb_fail(-2, "NT_CREATE reply WordCount %u (34 expected)", wc);
     if (!r.at(smb::kHeaderLen + 1, 2 * size_t{wc}))
         return vnb_fail(-2, "NT_CREATE reply words lie outside the frame");
-    trace_create_reply(req.message(), wc);
+    trace_create_reply(reply, wc);
 
     if (fid)
         *fid = r.u16_at(kOffFid);

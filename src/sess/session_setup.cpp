@@ -39,15 +39,6 @@ constexpr size_t kOffWordCount = 32;
 constexpr size_t kOffAction = 37;
 constexpr size_t kOffBlobLength = 39;
 
-// What a SESSION_SETUP reply said; the blob points into the reply.
-struct SetupReply {
-    uint32_t status;
-    int guest;
-    const uint8_t *blob;
-    size_t blob_len;
-    bool signature;  // Flags2 bit 0x0004 or a non-zero SecuritySignature
-};
-
 // Appends a text for the SESSION_SETUP data bytes: UTF-16LE with a two-byte
 // terminator, or 8-bit with one NUL. A text that does not convert is left
 // out with its terminator (false).
@@ -103,12 +94,19 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
     int32_t rc = exchange(s, smb::SESSION_SETUP_ANDX, buf_span(words), buf_span(bytes), 0, false, req);
     if (rc != 0)
         return rc;
-    const ParsedHeader &h = req.header;
+    return setup_reply_read(s, req.header, req.message(), out);
+}
+
+}  // namespace
+
+int32_t setup_reply_read(Session &s, const ParsedHeader &h, std::span<const uint8_t> reply, SetupReply *out)
+{
+    *out = SetupReply{};
     if (!h.status_is_nt)
         return vnb_fail(-2, "SESSION_SETUP answered a DOS error (no NT status)");
 
-    const size_t reply_len = req.message().size();
-    LeReader r(req.message().data(), reply_len);
+    const size_t reply_len = reply.size();
+    LeReader r(reply);
     uint32_t wc = r.u8_at(kOffWordCount);
     size_t words_end = smb::kHeaderLen + 1 + 2 * size_t{wc} + 2;  // through ByteCount
     if (wc >= 3 && reply_len >= words_end)
@@ -116,7 +114,7 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
     if (wc > 3 && reply_len >= words_end) {
         size_t blob_len = r.u16_at(kOffBlobLength);
         if (blob_len && reply_len >= words_end + blob_len) {
-            out->blob = req.message().data() + words_end;
+            out->blob = reply.data() + words_end;
             out->blob_len = blob_len;
         }
     }
@@ -134,6 +132,8 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
     return 0;
 }
 
+namespace {
+
 // A failure status of SESSION_SETUP: recorded, and the key dropped.
 int32_t setup_refused(Session &s, const SetupReply &rep)
 {
@@ -144,13 +144,13 @@ int32_t setup_refused(Session &s, const SetupReply &rep)
     return vnb_fail(s.last_code != 0 ? s.last_code : -2, "SESSION_SETUP: %s", vnb_status_name(rep.status));
 }
 
-// Status 0: the session is established. A session that will sign checks the
-// final reply's signature (sequence number 1) when the server put one on it.
-int32_t setup_done(Session &s, const SmbRequest &req, const SetupReply &rep, int legs)
+}  // namespace
+
+int32_t setup_done(Session &s, std::span<const uint8_t> reply, const SetupReply &rep, int legs)
 {
     int guest = rep.guest || s.anonymous ? 1 : 0;
     if (s.signing && !guest && rep.signature) {
-        int ok = sess_verify(s, kFinalReplySeq, req.message());
+        int ok = sess_verify(s, kFinalReplySeq, reply);
         if (ok < 0)
             return vnb_fail(-11, "out of memory");
         if (ok == 0)
@@ -165,6 +165,8 @@ int32_t setup_done(Session &s, const SmbRequest &req, const SetupReply &rep, int
                      s.ext_security, legs, s.signing);
     return 0;
 }
+
+namespace {
 
 void build_extended(const Session &s, const ByteBuffer &token, ByteBuffer *words, ByteBuffer *bytes)
 {
@@ -182,9 +184,9 @@ void build_extended(const Session &s, const ByteBuffer &token, ByteBuffer *words
     put_text(bytes, kNativeLanMan, unicode);
 }
 
-// The type-3 answer to one interim reply's CHALLENGE, wrapped as the next
-// token.
-int32_t answer_challenge(Session &s, const SetupReply &rep, int leg, ByteBuffer *token)
+}  // namespace
+
+int32_t setup_answer_challenge(Session &s, const SetupReply &rep, int leg, ByteBuffer *token)
 {
     if (!rep.blob || rep.blob_len < 8)
         return vnb_fail(-2, "MORE_PROCESSING_REQUIRED carried no token");
@@ -221,6 +223,8 @@ int32_t answer_challenge(Session &s, const SetupReply &rep, int leg, ByteBuffer 
     return 0;
 }
 
+namespace {
+
 int32_t setup_extended(Session &s)
 {
     ByteBuffer type1{};
@@ -250,7 +254,7 @@ int32_t setup_extended(Session &s)
         if (rc != 0)
             break;
         if (rep.status == STATUS_MORE_PROCESSING_REQUIRED) {
-            rc = answer_challenge(s, rep, leg, &token);
+            rc = setup_answer_challenge(s, rep, leg, &token);
             if (rc != 0)
                 break;
             if (leg + 1 >= kLegLimit) {
@@ -259,7 +263,7 @@ int32_t setup_extended(Session &s)
             }
             continue;
         }
-        rc = rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req, rep, leg);
+        rc = rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req.message(), rep, leg);
         break;
     }
     vnb_wipe(token.data, token.len);
@@ -350,7 +354,7 @@ int32_t setup_basic(Session &s)
         return rc;
     if (rep.status == STATUS_MORE_PROCESSING_REQUIRED)
         return vnb_fail(-2, "MORE_PROCESSING_REQUIRED on the non-extended leg");
-    return rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req, rep, 1);
+    return rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req.message(), rep, 1);
 }
 
 }  // namespace

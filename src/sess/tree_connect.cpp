@@ -104,13 +104,31 @@ int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid)
     if (!free_slot)
         return vnb_fail(-7, "more than %d trees on one session", kMaxTrees);
 
-    // The reply's words (plain WordCount 3 or extended 7) are not needed:
-    // the TID comes in the header.
     SmbRequest req;
     int32_t rc = tree_connect(s, share, req);
     if (rc != 0)
         return rc;
-    const ParsedHeader &h = req.header;
+    uint32_t assigned = 0;
+    rc = tree_connect_reply(s, req.message(), share, &assigned);
+    if (rc != 0)
+        return rc;
+
+    free_slot->tid = assigned;
+    free_slot->in_use = 1;
+    std::snprintf(free_slot->name, sizeof free_slot->name, "%.80s", share);
+    if (tid)
+        *tid = assigned;
+    return 0;
+}
+
+int32_t tree_connect_reply(Session &s, std::span<const uint8_t> reply, const char *share, uint32_t *tid)
+{
+    // The reply's words (plain WordCount 3 or extended 7) are not needed:
+    // the TID comes in the header.
+    *tid = 0;
+    ParsedHeader h;
+    if (vnb_hdr_parse(reply, &h) != 0)
+        return vnb_fail(-2, "the reply is not an SMB1 header (%u bytes)", static_cast<unsigned>(reply.size()));
     if (h.status != 0) {
         char what[96];
         std::snprintf(what, sizeof what, "TREE_CONNECT %.80s", share);
@@ -118,11 +136,6 @@ int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid)
     }
     if (h.tid == 0)
         return vnb_fail(-2, "TREE_CONNECT did not assign a Tid");
-
-    free_slot->tid = h.tid;
-    free_slot->in_use = 1;
-    std::snprintf(free_slot->name, sizeof free_slot->name, "%.80s", share);
-    if (tid)
-        *tid = h.tid;
+    *tid = h.tid;
     return 0;
 }

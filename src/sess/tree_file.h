@@ -24,6 +24,11 @@ inline constexpr uint32_t kLargeReadChunk = 124 * 1024;
 // -6 empty name, -7 all 8 slots taken, -2 no TID, or the status failure.
 int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid);
 
+// Reads a TREE_CONNECT_ANDX reply message for share: its status (a failure
+// is recorded and worded) and the TID its header assigns. 0, or a negative
+// ResultCode.
+int32_t tree_connect_reply(Session &s, std::span<const uint8_t> reply, const char *share, uint32_t *tid);
+
 // Opens an existing file (is_folder 0) or folder for reading. path is UTF-8
 // relative to the share, "\" or "/" separated; NULL or "" is the share's
 // root. Every out-pointer may be NULL. mtime is Unix milliseconds, -1 when
@@ -35,6 +40,12 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
 // Returns the bytes copied to dest (which may be NULL), 0 at end of file, or
 // a negative ResultCode.
 int32_t vnb_do_read(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint8_t *dest, int32_t capacity);
+
+// Reads the words of an NT_CREATE_ANDX reply message (status 0): WordCount
+// 34 or more, the words inside the message, then the FID, end of file and
+// last-write time (Unix milliseconds, -1 when unknown). Every out-pointer
+// may be NULL. 0, or -2 with the failure worded.
+int32_t create_reply_read(std::span<const uint8_t> reply, uint32_t *fid, uint64_t *size, int64_t *mtime_ms);
 
 // CLOSE of a file, folder or pipe handle.
 int32_t vnb_do_close(Session &s, uint32_t tid, uint32_t fid);
