@@ -141,10 +141,10 @@ VNSMB1C_API const char *vnsmb1c_share_name(int index)
         return "";
     // The calling thread's own copy, replaced only when a later share listing
     // put another name at this index.
-    thread_local std::unique_ptr<std::array<std::string, kMaxShares>> names;
-    if (!names)
-        names = std::make_unique<std::array<std::string, kMaxShares>>();
-    std::string &copy = (*names)[static_cast<size_t>(index)];
+    ThreadTexts *texts = vnb_thread_texts();
+    if (texts == nullptr)
+        return "";
+    std::string &copy = texts->share_names[static_cast<size_t>(index)];
     if (copy != name)
         copy = name;
     return copy.c_str();
@@ -171,10 +171,12 @@ VNSMB1C_API const char *vnsmb1c_list_json(void)
     if (l.text.empty())
         l.text = vnb_listing_json(l);
     // The calling thread's own copy, replaced only when the listing changed.
-    thread_local std::string copy;
-    if (copy != l.text)
-        copy = l.text;
-    return copy.c_str();
+    ThreadTexts *texts = vnb_thread_texts();
+    if (texts == nullptr)
+        return "[]";
+    if (texts->listing_json != l.text)
+        texts->listing_json = l.text;
+    return texts->listing_json.c_str();
 }
 
 VNSMB1C_API const char *vnsmb1c_item_json(int index)
