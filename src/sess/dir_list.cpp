@@ -1,5 +1,6 @@
 #include "sess/dir_list.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -245,6 +246,9 @@ int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWo
         q->last_file_index = file_index;
 
         bool is_folder = (attrs & smb::kAttrDirectory) != 0;
+        if (!is_folder && eof > static_cast<uint64_t>(INT64_MAX))
+            return vnb_fail(-2, "FIND entry %u of %u gives a size of %llu bytes", i + 1, search_count,
+                            static_cast<unsigned long long>(eof));
         if (!dot_name(name))
             qd_feed(name, is_folder ? -1 : static_cast<int64_t>(eof), smb::unix_ms_from_filetime(mtime), is_folder ? 1 : 0, q);
         q->entries_seen++;

@@ -1,5 +1,6 @@
 // NT_CREATE_ANDX (open an existing file, folder or pipe for reading) and
 // CLOSE.
+#include <cstdint>
 #include <cstdio>
 
 #include "sess/trace.h"
@@ -131,10 +132,15 @@ int32_t create_reply_read(std::span<const uint8_t> reply, uint32_t *fid, uint64_
         return vnb_fail(-2, "NT_CREATE reply words lie outside the frame");
     trace_create_reply(reply, wc);
 
+    // Sizes travel to hosts as signed 64-bit figures, where a negative one
+    // reads as an error code.
+    const uint64_t eof = r.u64_at(kOffEndOfFile);
+    if (eof > static_cast<uint64_t>(INT64_MAX))
+        return vnb_fail(-2, "NT_CREATE reply gives a size of %llu bytes", static_cast<unsigned long long>(eof));
     if (fid)
         *fid = r.u16_at(kOffFid);
     if (size)
-        *size = r.u64_at(kOffEndOfFile);
+        *size = eof;
     if (mtime_ms)
         *mtime_ms = smb::unix_ms_from_filetime(r.u64_at(kOffLastWriteTime));
     return 0;

@@ -872,6 +872,10 @@ TEST_F(Items, EntryChainsHoldWhatTheCountSays)
         {"name past the block", bent(60, 0xFF, 2), 1, -2, "FIND entry 1 of 1 has no name inside the data"},
         {"name length near 2^32", bent(60, 0xFF, 4), 1, -2, "FIND entry 1 of 1 has no name inside the data"},
         {"odd UTF-16 length", [&] { Bytes b = entry(a, 0); b[60] = 1; return b; }(), 1, 1, nullptr},
+        {"a file size beyond 2^63", [&] { Bytes b = entry(file("a", 1ULL << 63), 0); return b; }(), 1, -2,
+         "FIND entry 1 of 1 gives a size of 9223372036854775808 bytes"},
+        {"a folder's size is not looked at", [&] { Ent d = file("d", ~0ULL); d.attrs = 0x10; return entry(d, 0); }(), 1,
+         1, nullptr},
         {"the same name twice", [&] { Bytes b = entry(a); sp::append(b, entry(a, 0)); return b; }(), 2, -2,
          "the server listed \"a\" twice: its search did not continue where it was asked to"},
     };

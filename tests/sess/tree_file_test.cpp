@@ -413,6 +413,8 @@ TEST_F(TreeFile, OpenFailures)
              return std::vector<Bytes>{r};
          },
          -2, "NT_CREATE reply words lie outside the frame", 0xDEAD},
+        {"size beyond 2^63", [](const Bytes &req) { return std::vector<Bytes>{create_reply(req, 1, 0, ~0ULL - 1)}; },
+         -2, "NT_CREATE reply gives a size of 18446744073709551614 bytes", 0xDEAD},
         // The exchange fails on the MID; the status of the reply it read is
         // recorded all the same.
         {"other mid",
