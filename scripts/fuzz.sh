@@ -2,7 +2,10 @@
 # Builds the libFuzzer targets of fuzz/ (build dir build-fuzz) and runs one or
 # all of them for a while:
 #
-#   scripts/fuzz.sh [TARGET|all] [SECONDS]      (default: all, 60 s per target)
+#   scripts/fuzz.sh [TARGET|all] [SECONDS] [RUNS]   (default: all, 60 s per target)
+#
+# With RUNS, a target stops after that many executions or SECONDS, whichever
+# comes first (a long run: scripts/fuzz.sh all 7200 10000000).
 #
 # Each target's corpus grows outside the repository, in
 # ${VNSMB1C_FUZZ_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/vnsmb1c-fuzz}/TARGET, and
@@ -17,6 +20,7 @@ targets_all=(url settings fake_tree fake_server ntlm_challenge ntlm_authenticate
     negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client)
 which=${1:-all}
 seconds=${2:-60}
+runs=${3:-}
 root=${VNSMB1C_FUZZ_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/vnsmb1c-fuzz}
 
 if [ "$which" = all ]; then
@@ -30,6 +34,14 @@ fi
 if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     echo "SECONDS must be a positive whole number" >&2
     exit 2
+fi
+limit=()
+if [ -n "$runs" ]; then
+    if ! [[ "$runs" =~ ^[1-9][0-9]*$ ]]; then
+        echo "RUNS must be a positive whole number" >&2
+        exit 2
+    fi
+    limit=(-runs="$runs")
 fi
 
 # clang and the libFuzzer runtime of its version, when missing.
@@ -87,7 +99,7 @@ for t in "${targets[@]}"; do
     echo "== fuzz_$t: ${seconds}s, corpus $corpus"
     set +e
     # The first folder takes what the run adds; the committed seeds are read only.
-    "build-fuzz/fuzz/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    "build-fuzz/fuzz/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "fuzz/corpus/$t" >"$log" 2>&1
     rc=$?
     set -e
