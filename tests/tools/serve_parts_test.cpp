@@ -1,5 +1,5 @@
 // The gateway's parts on their own: ranges, request paths, content types,
-// escaping, addresses and statuses.
+// escaping, addresses, statuses and conditional requests.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "byte_range.h"
+#include "conditional.h"
 #include "http_status.h"
 #include "listen_address.h"
 #include "mime_types.h"
@@ -410,7 +411,8 @@ TEST(ServeStatus, LibraryFailures)
         {VNSMB1C_ENOSESSION, "no session", 502},
         {VNSMB1C_EINVAL, "path too long", 400},
         {VNSMB1C_EPROTO, "bad reply", 500},
-        {VNSMB1C_ENOMEM, "", 500},
+        {VNSMB1C_ELIMIT, "too many open files (64)", 503},
+        {VNSMB1C_ENOMEM, "", 503},
         {-99, "", 500},
     };
     for (const Case &c : cases) {
@@ -419,6 +421,89 @@ TEST(ServeStatus, LibraryFailures)
         EXPECT_NE(serve::reason_phrase(c.status), "");
     }
     EXPECT_EQ(serve::reason_phrase(416), "Range Not Satisfiable");
+}
+
+TEST(ServeConditional, HttpDatesInTheThreeForms)
+{
+    struct Case {
+        const char *text;
+        int64_t seconds;
+    };
+    const Case cases[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", 784111777},
+        {"Sun Nov  6 08:49:37 1994", 784111777},
+        {" Tue, 03 Oct 2023 11:41:00 GMT ", 1696333260},
+        {"Thu, 29 Feb 2024 00:00:00 GMT", 1709164800},
+        {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
+        {"Wed, 01-Jan-20 00:00:00 GMT", 1577836800},  // two-digit years below 70 are this century
+        {"", -1},
+        {"yesterday", -1},
+        {"Sun, 06 Nov 1994 08:49:37 UTC", -1},
+        {"Sun, 06 Foo 1994 08:49:37 GMT", -1},
+        {"Sun, 32 Nov 1994 08:49:37 GMT", -1},
+        {"Sun, 06 Nov 1994 24:00:00 GMT", -1},
+        {"Sun, 06 Nov 1969 08:49:37 GMT", -1},
+        {"Sun, 06 Nov 19945 08:49:37 GMT", -1},
+        {"Sun, 06 Nov 1994 08:49:37 GMT; length=12", -1},
+        {"Sun, 06 Nov 1994 08:49:37 GMT\r\nX: y", -1},
+        {"0, 0 Nov 0 0:0:0 GMT", -1},
+        {"1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20", -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(serve::parse_http_date(c.text), c.seconds);
+    }
+}
+
+TEST(ServeConditional, ValidatorsOfAFile)
+{
+    const std::string tag = "\"2cc6a-18af6b2b3e0\"";
+    const int64_t mtime_ms = 1696333260500;  // 11:41:00.5; Last-Modified says 11:41:00
+    struct Case {
+        const char *if_none_match;
+        const char *if_modified_since;
+        bool not_modified;
+    };
+    const Case cases[] = {
+        {"", "", false},
+        {"\"2cc6a-18af6b2b3e0\"", "", true},
+        {"W/\"2cc6a-18af6b2b3e0\"", "", true},  // weak comparison
+        {"\"other\", \"2cc6a-18af6b2b3e0\"", "", true},
+        {"*", "", true},
+        {"\"other\"", "", false},
+        {"\"2cc6a-18af6b2b3e\"", "", false},
+        {"\"other\"", "Tue, 03 Oct 2023 11:41:00 GMT", false},  // If-None-Match wins over the date
+        {"", "Tue, 03 Oct 2023 11:41:00 GMT", true},
+        {"", "Wed, 04 Oct 2023 00:00:00 GMT", true},
+        {"", "Tue, 03 Oct 2023 11:40:59 GMT", false},
+        {"", "not a date", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.if_none_match) + " | " + c.if_modified_since);
+        EXPECT_EQ(serve::not_modified(c.if_none_match, c.if_modified_since, tag, mtime_ms), c.not_modified);
+    }
+    // Without a known time, a date validates nothing.
+    EXPECT_FALSE(serve::not_modified("", "Tue, 03 Oct 2023 11:41:00 GMT", tag, 0));
+
+    struct RangeCase {
+        const char *if_range;
+        bool applies;
+    };
+    const RangeCase ranges[] = {
+        {"", true},
+        {"\"2cc6a-18af6b2b3e0\"", true},
+        {"W/\"2cc6a-18af6b2b3e0\"", false},
+        {"\"other\"", false},
+        {"Tue, 03 Oct 2023 11:41:00 GMT", true},
+        {"Tue, 03 Oct 2023 11:40:00 GMT", false},
+        {"garbage", false},
+    };
+    for (const RangeCase &c : ranges) {
+        SCOPED_TRACE(c.if_range);
+        EXPECT_EQ(serve::range_still_applies(c.if_range, tag, mtime_ms), c.applies);
+    }
+    EXPECT_FALSE(serve::range_still_applies("Tue, 03 Oct 2023 11:41:00 GMT", tag, 0));
 }
 
 }  // namespace

@@ -146,6 +146,54 @@ TEST_F(ServeTest, FilesAndRangesCarryTheFileBytes)
     EXPECT_TRUE(big->body == bunny);
 }
 
+// A player or browser that holds a copy asks with its validators: 304 while
+// the copy is current, the bytes otherwise; If-Range guards a resumed range.
+TEST_F(ServeTest, ConditionalRequestsAnswerFromTheValidators)
+{
+    start();
+    const std::string poster = cat(kPosterUrl);
+    auto client = gateway_.client();
+    auto first = client.Get(kPoster);
+    ASSERT_TRUE(first);
+    const std::string etag = first->get_header_value("ETag");
+    const std::string modified = first->get_header_value("Last-Modified");
+    ASSERT_FALSE(etag.empty());
+    ASSERT_EQ(modified, "Tue, 03 Oct 2023 11:41:00 GMT");
+
+    struct Case {
+        const char *name;
+        httplib::Headers headers;
+        int status;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"current tag", {{"If-None-Match", etag}}, 304, ""},
+        {"one of several tags", {{"If-None-Match", "\"x\", W/" + etag}}, 304, ""},
+        {"another tag", {{"If-None-Match", "\"x\""}}, 200, poster},
+        {"not modified since", {{"If-Modified-Since", modified}}, 304, ""},
+        {"modified since", {{"If-Modified-Since", "Mon, 02 Oct 2023 11:41:00 GMT"}}, 200, poster},
+        {"unreadable date", {{"If-Modified-Since", "soon"}}, 200, poster},
+        {"range of the same file", {{"Range", "bytes=10-19"}, {"If-Range", etag}}, 206, poster.substr(10, 10)},
+        {"range by the same date", {{"Range", "bytes=10-19"}, {"If-Range", modified}}, 206, poster.substr(10, 10)},
+        {"range of an older version", {{"Range", "bytes=10-19"}, {"If-Range", "\"old\""}}, 200, poster},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto r = client.Get(kPoster, c.headers);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, c.status);
+        EXPECT_TRUE(r->body == c.body) << r->body.size() << " bytes";
+        EXPECT_EQ(r->get_header_value("ETag"), etag);
+    }
+    auto head = client.Head(kPoster, {{"If-None-Match", etag}});
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 304);
+    // The 304s left no file open: a stream of the whole file still works.
+    auto again = client.Get(kPoster);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->body == poster);
+}
+
 TEST_F(ServeTest, FolderPagesAsHtmlJsonAndPlaylist)
 {
     start();

@@ -16,6 +16,7 @@
 
 #include "byte_range.h"
 #include "cli.h"
+#include "conditional.h"
 #include "http_status.h"
 #include "mime_types.h"
 #include "pages.h"
@@ -191,6 +192,8 @@ Failure Gateway::library_failure(int rc)
 void Gateway::answer_text(httplib::Response &res, int status, const std::string &text)
 {
     res.status = status;
+    if (status == 503)
+        res.set_header("Retry-After", "1");
     std::string body = std::to_string(status) + " " + std::string(reason_phrase(status));
     if (!text.empty())
         body += ": " + text;
@@ -350,13 +353,22 @@ void Gateway::serve_file(const httplib::Request &req, httplib::Response &res, co
         return answer_text(res, f.status, f.text);
     }
 
+    const std::string tag = entity_tag(size, entry.mtime_ms);
     res.set_header("Accept-Ranges", "bytes");
-    res.set_header("ETag", entity_tag(size, entry.mtime_ms));
+    res.set_header("ETag", tag);
     if (entry.mtime_ms > 0)
         res.set_header("Last-Modified", http_date(entry.mtime_ms));
+    if (not_modified(req.get_header_value("If-None-Match"), req.get_header_value("If-Modified-Since"), tag,
+                     entry.mtime_ms)) {
+        vnsmb1c_close(handle);
+        res.status = 304;
+        return;
+    }
     const std::string type(mime_type_for(name).type);
 
-    RangeAnswer range = resolve_range(req.get_header_value("Range"), size);
+    RangeAnswer range = range_still_applies(req.get_header_value("If-Range"), tag, entry.mtime_ms)
+                            ? resolve_range(req.get_header_value("Range"), size)
+                            : resolve_range("", size);
     if (range.kind == RangeAnswer::Kind::unsatisfiable) {
         vnsmb1c_close(handle);
         res.set_header("Content-Range", content_range(range, size));

@@ -17,6 +17,9 @@ int http_status_for(int result_code, std::string_view error_text)
         return 502;
     case VNSMB1C_EINVAL:
         return 400;
+    case VNSMB1C_ELIMIT:  // every file slot in use: the client may come back
+    case VNSMB1C_ENOMEM:
+        return 503;
     default:
         return 500;
     }
@@ -33,6 +36,8 @@ std::string_view reason_phrase(int status)
         return "Moved Permanently";
     case 302:
         return "Found";
+    case 304:
+        return "Not Modified";
     case 400:
         return "Bad Request";
     case 403:
@@ -45,6 +50,8 @@ std::string_view reason_phrase(int status)
         return "Range Not Satisfiable";
     case 502:
         return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
     case 504:
         return "Gateway Timeout";
     default:
