@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <chrono>
@@ -65,7 +66,8 @@ int connect_loopback(int port)
 
 }  // namespace
 
-DelayProxy::DelayProxy(int target_port, int rtt_us) : target_port_(target_port), delay_us_(rtt_us / 2)
+DelayProxy::DelayProxy(int target_port, int rtt_us, int rate_mbit)
+    : target_port_(target_port), delay_us_(rtt_us / 2), ns_per_byte_(rate_mbit > 0 ? 8000.0 / rate_mbit : 0)
 {
     listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
     if (listen_fd_ < 0)
@@ -162,6 +164,7 @@ void DelayProxy::pump(int from, int to, bool to_client)
     std::vector<uint8_t> buf(kChunk);
     bool open = true;
     const auto delay = std::chrono::microseconds(delay_us_);
+    Clock::time_point line_free = Clock::now();  // when the line has sent what it holds
     while (!stop_ && (open || !queue.empty())) {
         // Sub-millisecond waits: a 1 ms round trip is 500 us each way.
         int64_t wait_ns = int64_t{kIdlePollMs} * 1000000;
@@ -176,7 +179,13 @@ void DelayProxy::pump(int from, int to, bool to_client)
             if (r > 0) {
                 ssize_t n = recv(from, buf.data(), buf.size(), 0);
                 if (n > 0) {
-                    Chunk c{Clock::now() + delay, std::vector<uint8_t>(buf.begin(), buf.begin() + n)};
+                    Clock::time_point sent = Clock::now();
+                    if (ns_per_byte_ > 0) {
+                        line_free = std::max(line_free, sent) +
+                                    std::chrono::nanoseconds(static_cast<int64_t>(ns_per_byte_ * static_cast<double>(n)));
+                        sent = line_free;
+                    }
+                    Chunk c{sent + delay, std::vector<uint8_t>(buf.begin(), buf.begin() + n)};
                     queued += static_cast<uint64_t>(n);
                     queue.push_back(std::move(c));
                     if (to_client)

@@ -2,8 +2,11 @@
 // direction, so that a client and a server on this machine see a link with the
 // given round-trip time. Delays are applied per chunk as it arrives, so the
 // link keeps its bandwidth: a client with more bytes in flight goes faster,
-// as on a real network. It also measures how many bytes the server-to-client
-// direction holds in flight.
+// as on a real network. With a rate, each direction is also a line of that
+// many bits per second: a chunk leaves when the line has sent the ones before
+// it, so a client sees the bandwidth of a real link (gigabit Ethernet, Wi-Fi)
+// and not that of this machine's memory. It also measures how many bytes the
+// server-to-client direction holds in flight.
 #pragma once
 
 #include <atomic>
@@ -16,8 +19,9 @@ namespace bench {
 
 class DelayProxy {
 public:
-    // Listens on a free port of 127.0.0.1 and relays to target_port there.
-    DelayProxy(int target_port, int rtt_us);
+    // Listens on a free port of 127.0.0.1 and relays to target_port there;
+    // rate_mbit 0 leaves the bandwidth unbounded.
+    DelayProxy(int target_port, int rtt_us, int rate_mbit = 0);
     ~DelayProxy();
     DelayProxy(const DelayProxy &) = delete;
     DelayProxy &operator=(const DelayProxy &) = delete;
@@ -37,6 +41,7 @@ private:
 
     int target_port_;
     int delay_us_;  // one way
+    double ns_per_byte_ = 0;  // 0: no line rate
     int listen_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};

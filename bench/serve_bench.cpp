@@ -5,7 +5,16 @@
 // Prints the figures; asserts nothing.
 //
 //   serve_bench [--size-mib N] [--entries N] [--runs N] [--rtt-ms 1,3]
+//               [--links 1:1000,3:300]
+//
+// --rtt-ms: round trips added by the delay proxy, bandwidth unbounded (on two
+// cores smbd, the proxy, the gateway and curl then compete for the
+// processors). --links: round trip and line rate pairs (ms:Mbit/s), the
+// links a NAS sits behind: gigabit Ethernet, fast Wi-Fi. The CPU seconds of
+// the client side (the tool; the gateway and curl) are printed beside each
+// time.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,7 +52,27 @@ struct Options {
     int entries = 5000;
     int runs = 2;
     std::vector<int> rtt_ms = {1, 3};  // streaming again through the delay proxy
+    std::vector<std::pair<int, int>> links = {{1, 1000}, {3, 300}};  // ms, Mbit/s
 };
+
+// "1:1000,3:300" as pairs; false when a pair is malformed.
+bool link_list(const char *text, std::vector<std::pair<int, int>> &out)
+{
+    out.clear();
+    std::stringstream ss(text);
+    std::string part;
+    while (std::getline(ss, part, ',')) {
+        size_t colon = part.find(':');
+        if (colon == std::string::npos)
+            return false;
+        int rtt = std::atoi(part.substr(0, colon).c_str());
+        int mbit = std::atoi(part.substr(colon + 1).c_str());
+        if (rtt < 0 || mbit <= 0)
+            return false;
+        out.emplace_back(rtt, mbit);
+    }
+    return true;
+}
 
 std::vector<int> int_list(const char *text)
 {
@@ -62,6 +92,11 @@ bool parse_options(int argc, char **argv, Options &o)
             return false;
         if (a == "--rtt-ms") {
             o.rtt_ms = int_list(argv[++i]);
+            continue;
+        }
+        if (a == "--links") {
+            if (!link_list(argv[++i], o.links))
+                return false;
             continue;
         }
         long v = std::strtol(argv[++i], nullptr, 10);
@@ -146,13 +181,108 @@ std::vector<long> rss_while_streaming(pid_t gateway, const std::string &url)
     return samples;
 }
 
+// CPU seconds (user and system) a process has used so far, or -1.
+double cpu_seconds_of(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t paren = stat.rfind(')');
+    if (paren == std::string::npos)
+        return -1;
+    std::stringstream fields(stat.substr(paren + 2));
+    std::string f;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int i = 3; i <= 15 && fields >> f; i++) {
+        if (i == 14)
+            utime = std::strtoull(f.c_str(), nullptr, 10);
+        if (i == 15)
+            stime = std::strtoull(f.c_str(), nullptr, 10);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds this process's waited-for children have used so far.
+double children_cpu_seconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    auto s = [](const timeval &t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return s(u.ru_utime) + s(u.ru_stime);
+}
+
+struct Timed {
+    double seconds = 1e9;
+    double cpu = 0;  // of the client side in that run
+};
+
+// `vnsmb1c get` of the file against curl through the gateway, alternating;
+// the fastest run of each.
+void compare_streaming(const std::string &label, const std::string &smb, serve_test::Gateway &gateway,
+                       const Options &o)
+{
+    const std::string http = "http://127.0.0.1:" + std::to_string(gateway.port()) + "/" + kShare + "/" + kFile;
+    const std::string cli = quoted(VNSMB1C_CLI_PATH);
+    Timed get;
+    Timed curl;
+    for (int r = 0; r < o.runs; r++) {
+        double c0 = children_cpu_seconds();
+        double g = shell_seconds(cli + " -q get " + quoted(smb + "/" + kShare + "/" + kFile) + " - >/dev/null");
+        double g_cpu = children_cpu_seconds() - c0;
+        double gw0 = cpu_seconds_of(gateway.pid());
+        c0 = children_cpu_seconds();
+        double c = shell_seconds("curl -s -f --max-time 600 -o /dev/null " + quoted(http));
+        double c_cpu = children_cpu_seconds() - c0 + cpu_seconds_of(gateway.pid()) - gw0;
+        if (g > 0 && g < get.seconds)
+            get = {g, g_cpu};
+        if (c > 0 && c < curl.seconds)
+            curl = {c, c_cpu};
+    }
+    const double mib = static_cast<double>(o.size_mib);
+    std::printf("\nstreaming %" PRIu64 " MiB%s (best of %d)\n", o.size_mib, label.c_str(), o.runs);
+    std::printf("  vnsmb1c get          %7.2f s  %8.1f MiB/s  CPU %5.2f s (the tool)\n", get.seconds,
+                mib / get.seconds, get.cpu);
+    std::printf("  curl via the gateway %7.2f s  %8.1f MiB/s  CPU %5.2f s (gateway and curl)\n", curl.seconds,
+                mib / curl.seconds, curl.cpu);
+    std::printf("  ratio gateway/get    %7.2fx (target >= 0.90x)\n", get.seconds / curl.seconds);
+    std::fflush(stdout);
+}
+
+// The same with the SMB side behind the delay proxy: a round trip and, when
+// mbit is not 0, a line rate.
+bool streaming_through_proxy(SambaServer &server, int rtt_ms, int mbit, const Options &o)
+{
+    bench::DelayProxy proxy(server.port(), rtt_ms * 1000, mbit);
+    if (proxy.port() == 0) {
+        std::fprintf(stderr, "the delay proxy cannot listen\n");
+        return false;
+    }
+    const std::string smb = "smb://" + std::string(kUser) + ":" + kPassword + "@" + SambaServer::kHost + ":" +
+                            std::to_string(proxy.port());
+    serve_test::Gateway far;
+    const std::string log = (server.root() / ("gateway-" + std::to_string(rtt_ms) + "-" + std::to_string(mbit) +
+                                              ".log")).string();
+    if (!far.start(VNSMB1C_CLI_PATH, {"-q", "serve", smb, "--listen", "127.0.0.1:0"}, log)) {
+        std::fprintf(stderr, "the gateway did not start: %s\n", far.start_line().c_str());
+        return false;
+    }
+    std::string label = ", SMB at +" + std::to_string(rtt_ms) + " ms round trip";
+    if (mbit > 0)
+        label += " and " + std::to_string(mbit) + " Mbit/s";
+    compare_streaming(label, smb, far, o);
+    far.stop();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     Options o;
     if (!parse_options(argc, argv, o)) {
-        std::fprintf(stderr, "usage: %s [--size-mib N] [--entries N] [--runs N] [--rtt-ms 1,3]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [--size-mib N] [--entries N] [--runs N] [--rtt-ms 1,3] [--links 1:1000,3:300]\n",
+                     argv[0]);
         return 2;
     }
     if (std::string why = SambaServer::unavailable(); !why.empty()) {
@@ -188,59 +318,16 @@ int main(int argc, char **argv)
     }
     const std::string http = "http://127.0.0.1:" + std::to_string(gateway.port()) + "/" + kShare + "/";
     const std::string cli = quoted(VNSMB1C_CLI_PATH);
-    const double mib = static_cast<double>(o.size_mib);
 
-    // Streaming: the best of the runs of each, alternating.
-    double best_get = 1e9;
-    double best_curl = 1e9;
-    for (int r = 0; r < o.runs; r++) {
-        double g = shell_seconds(cli + " -q get " + quoted(smb + "/" + kShare + "/" + kFile) + " - >/dev/null");
-        double c = shell_seconds("curl -s -f --max-time 600 -o /dev/null " + quoted(http + kFile));
-        if (g > 0)
-            best_get = std::min(best_get, g);
-        if (c > 0)
-            best_curl = std::min(best_curl, c);
-    }
-    std::printf("\nstreaming %" PRIu64 " MiB (best of %d)\n", o.size_mib, o.runs);
-    std::printf("  vnsmb1c get          %7.2f s  %8.1f MiB/s\n", best_get, mib / best_get);
-    std::printf("  curl via the gateway %7.2f s  %8.1f MiB/s\n", best_curl, mib / best_curl);
-    std::printf("  ratio gateway/get    %7.2fx (target >= 0.90x)\n", best_get / best_curl);
-
-    // The same through the delay proxy: the SMB side of both at a round trip
-    // of a real network, where the two programs and smbd no longer compete
-    // for the processors alone.
-    for (int rtt : o.rtt_ms) {
-        bench::DelayProxy proxy(server.port(), rtt * 1000);
-        if (proxy.port() == 0) {
-            std::fprintf(stderr, "the delay proxy cannot listen\n");
+    // Streaming: the best of the runs of each, alternating, directly and
+    // through the delay proxy.
+    compare_streaming("", smb, gateway, o);
+    for (int rtt : o.rtt_ms)
+        if (!streaming_through_proxy(server, rtt, 0, o))
             return 1;
-        }
-        const std::string smb_far = "smb://" + std::string(kUser) + ":" + kPassword + "@" + SambaServer::kHost +
-                                    ":" + std::to_string(proxy.port());
-        serve_test::Gateway far;
-        const std::string far_log = (server.root() / ("gateway-" + std::to_string(rtt) + ".log")).string();
-        if (!far.start(VNSMB1C_CLI_PATH, {"-q", "serve", smb_far, "--listen", "127.0.0.1:0"}, far_log)) {
-            std::fprintf(stderr, "the gateway did not start: %s\n", far.start_line().c_str());
+    for (const auto &[rtt, mbit] : o.links)
+        if (!streaming_through_proxy(server, rtt, mbit, o))
             return 1;
-        }
-        const std::string far_http = "http://127.0.0.1:" + std::to_string(far.port()) + "/" + kShare + "/";
-        double get_s = 1e9;
-        double curl_s = 1e9;
-        for (int r = 0; r < o.runs; r++) {
-            double g = shell_seconds(cli + " -q get " + quoted(smb_far + "/" + kShare + "/" + kFile) + " - >/dev/null");
-            double c = shell_seconds("curl -s -f --max-time 600 -o /dev/null " + quoted(far_http + kFile));
-            if (g > 0)
-                get_s = std::min(get_s, g);
-            if (c > 0)
-                curl_s = std::min(curl_s, c);
-        }
-        far.stop();
-        std::printf("\nstreaming %" PRIu64 " MiB, SMB at +%d ms round trip (best of %d)\n", o.size_mib, rtt, o.runs);
-        std::printf("  vnsmb1c get          %7.2f s  %8.1f MiB/s\n", get_s, mib / get_s);
-        std::printf("  curl via the gateway %7.2f s  %8.1f MiB/s\n", curl_s, mib / curl_s);
-        std::printf("  ratio gateway/get    %7.2fx (target >= 0.90x)\n", get_s / curl_s);
-        std::fflush(stdout);
-    }
 
     // Memory while one stream runs.
     long before = rss_kib(gateway.pid());
