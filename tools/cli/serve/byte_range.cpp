@@ -2,18 +2,11 @@
 
 #include <limits>
 
+#include "http_text.h"
+
 namespace serve {
 
 namespace {
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 bool starts_with_nocase(std::string_view s, std::string_view prefix)
 {
@@ -51,17 +44,17 @@ bool parse_number(std::string_view s, int64_t &out)
 RangeAnswer resolve_range(std::string_view header, int64_t size)
 {
     RangeAnswer whole;
-    header = trim(header);
+    header = trim_ows(header);
     if (!starts_with_nocase(header, "bytes="))
         return whole;
-    std::string_view set = trim(header.substr(6));
+    std::string_view set = trim_ows(header.substr(6));
     if (set.find(',') != std::string_view::npos)
         return whole;
     auto dash = set.find('-');
     if (dash == std::string_view::npos)
         return whole;
-    std::string_view a = trim(set.substr(0, dash));
-    std::string_view b = trim(set.substr(dash + 1));
+    std::string_view a = trim_ows(set.substr(0, dash));
+    std::string_view b = trim_ows(set.substr(dash + 1));
     RangeAnswer r;
     if (a.empty()) {
         int64_t suffix = 0;

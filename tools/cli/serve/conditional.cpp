@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+#include "http_text.h"
+
 namespace serve {
 namespace {
 
@@ -75,15 +77,6 @@ int64_t unix_seconds(int year, int month, int day, int hour, int minute, int sec
     return days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
 }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 std::string_view without_weak_prefix(std::string_view tag)
 {
     return tag.substr(0, 2) == "W/" ? tag.substr(2) : tag;
@@ -93,7 +86,7 @@ std::string_view without_weak_prefix(std::string_view tag)
 
 int64_t parse_http_date(std::string_view text)
 {
-    const std::vector<std::string_view> w = date_words(trimmed(text));
+    const std::vector<std::string_view> w = date_words(trim_ows(text));
     // IMF-fixdate and RFC 850: weekday, day, month, year, h, m, s, "GMT".
     if (w.size() == 8 && w[7] == "GMT") {
         int year = number(w[3], 4);
@@ -114,18 +107,18 @@ int64_t parse_http_date(std::string_view text)
 bool not_modified(std::string_view if_none_match, std::string_view if_modified_since, std::string_view etag,
                   int64_t mtime_ms)
 {
-    if (!trimmed(if_none_match).empty()) {
+    if (!trim_ows(if_none_match).empty()) {
         std::string_view rest = if_none_match;
         while (!rest.empty()) {
             size_t comma = rest.find(',');
-            std::string_view tag = trimmed(rest.substr(0, comma));
+            std::string_view tag = trim_ows(rest.substr(0, comma));
             rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
             if (tag == "*" || (!tag.empty() && without_weak_prefix(tag) == without_weak_prefix(etag)))
                 return true;
         }
         return false;
     }
-    if (mtime_ms <= 0 || trimmed(if_modified_since).empty())
+    if (mtime_ms <= 0 || trim_ows(if_modified_since).empty())
         return false;
     const int64_t since = parse_http_date(if_modified_since);
     return since >= 0 && mtime_ms / 1000 <= since;
@@ -133,7 +126,7 @@ bool not_modified(std::string_view if_none_match, std::string_view if_modified_s
 
 bool range_still_applies(std::string_view if_range, std::string_view etag, int64_t mtime_ms)
 {
-    if_range = trimmed(if_range);
+    if_range = trim_ows(if_range);
     if (if_range.empty())
         return true;
     if (if_range.front() == '"')
