@@ -1,6 +1,5 @@
 #include "conditional.h"
 
-#include <array>
 #include <cctype>
 #include <vector>
 
@@ -8,9 +7,6 @@
 
 namespace serve {
 namespace {
-
-constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
 constexpr int64_t days_from_civil(int64_t y, int m, int d)
@@ -62,8 +58,8 @@ int number(std::string_view word, size_t max_digits)
 
 int month_number(std::string_view word)
 {
-    for (size_t i = 0; i < kMonths.size(); i++)
-        if (word == kMonths[i])
+    for (size_t i = 0; i < kHttpMonths.size(); i++)
+        if (word == kHttpMonths[i])
             return static_cast<int>(i) + 1;
     return -1;
 }

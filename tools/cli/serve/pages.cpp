@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "http_text.h"
 #include "mime_types.h"
 #include "request_path.h"
 
@@ -225,15 +226,13 @@ std::string shares_json(const std::vector<std::string> &shares)
 std::string http_date(int64_t mtime_ms)
 {
     static constexpr const char *kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr const char *kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::time_t t = static_cast<std::time_t>(mtime_ms / 1000);
     std::tm tm{};
     if (gmtime_r(&t, &tm) == nullptr)
         return "";
     char buf[40];
     std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7], tm.tm_mday,
-                  kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+                  kHttpMonths[tm.tm_mon % 12].data(), tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;
 }
 
