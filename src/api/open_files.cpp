@@ -115,7 +115,7 @@ int32_t read_file(Session &s, int handle, int64_t offset, void *buffer, int leng
     // The handle is open here, so a server that does not know it has
     // forgotten it (restarted, say): connect again and reopen.
     if (rc < 0 && s.established && s.last_code == rc && sess_status_forgets_handle(s.last_status))
-        sess_mark_broken(s, false);
+        sess_mark_broken(s, Failure::broken);
     return rc;
 }
 

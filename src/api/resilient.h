@@ -3,7 +3,8 @@
 // connection (closed by the peer, or the server forgot the session, the tree
 // or the file) is run once more after one reconnect. A time-out is not
 // retried within the same call, so that a call waits at most one time-out
-// on a silent server. At most one reconnect per call.
+// on a silent server, and neither is a cancel or the call's limit. At most
+// one reconnect per call.
 #pragma once
 
 #include "sess/lifecycle.h"
@@ -19,7 +20,7 @@ auto vnb_resilient(Session &s, Op op) -> decltype(op())
             return rc;
     }
     auto rc = op();
-    if (rc >= 0 || !s.broken || s.broken_by_timeout || reconnected)
+    if (rc >= 0 || !s.broken || !sess_may_retry_in_call(s) || reconnected)
         return rc;
     if (int32_t again = sess_reconnect(s); again != 0)
         return again;

@@ -11,6 +11,19 @@
 #include "util/bytebuf.h"
 #include "vnsmb1c.h"
 
+class CallSignal;
+
+// What kind of failure ended an exchange: decisions are taken on this value,
+// never on the wording of the error text.
+enum class Failure : uint8_t {
+    none,
+    timed_out,  // the server did not answer within the session's time-out
+    deadline,   // the call's own limit passed first
+    cancelled,  // a cancel reached the call
+    closed,     // the peer closed the connection
+    broken,     // any other failure of the connection
+};
+
 class MsgTransport {
 public:
     virtual ~MsgTransport() = default;
@@ -31,6 +44,11 @@ public:
     // True for a kind that carries exactly one reply message per request:
     // a reply must then fit one message.
     virtual bool one_message_per_reply() const { return false; }
+    // The kind of the last failed open, send or recv.
+    virtual Failure failure() const { return Failure::broken; }
+    // A signal whose cancel stops the waits of open, send and recv (-12
+    // "cancelled"); NULL for none. Kinds that never wait ignore it.
+    virtual void watch(const CallSignal *) {}
 };
 
 // NULL only when it cannot be allocated.

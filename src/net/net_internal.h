@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/call_signal.h"
 #include "net/frame_dump.h"
 #include "net/net.h"
 
@@ -14,17 +15,37 @@ struct SockRecord {
     intptr_t sock;        // -1 while not connected (INVALID_SOCKET on Windows)
     char peer_host[256];  // host of the last successful connect, informational
     int32_t peer_port;
+    const CallSignal *signal = nullptr;  // watched by every wait; may be NULL
+    int32_t failure = 0;                 // SockFailure of the last failed call
+};
+
+// What made the last connect, read or write of a record fail.
+enum SockFailure : int32_t {
+    kSockOk = 0,
+    kSockTimedOut = 1,
+    kSockClosed = 2,
+    kSockCancelled = 3,
+    kSockError = 4,
 };
 
 constexpr int kWaitRead = 0;
 constexpr int kWaitWrite = 16;
+// wait_fd's answer when the signal asked the call under way to stop.
+constexpr int kWaitStopped = -3;
 
 int sock_connect(void *rec, const char *host, int port, int timeout_ms);
 int sock_write(void *rec, const uint8_t *bytes, size_t len);
+// Bytes read (>= 1), 0 when the peer closed, -1 on error, -2 when nothing
+// arrived within timeout_ms, -3 when the record's signal stopped the wait.
 int sock_read(void *rec, uint8_t *buf, size_t cap, int timeout_ms);
 void sock_close_v(void *rec);
-// 1 ready, 0 not ready within ms, -1 error; direction kWaitRead or kWaitWrite.
-int wait_fd(intptr_t sock, int direction, int ms);
+// 1 ready, 0 not ready within ms, -1 error, kWaitStopped when the signal (may
+// be NULL) asked the call under way to stop; direction kWaitRead or
+// kWaitWrite.
+int wait_fd(intptr_t sock, int direction, int ms, const CallSignal *signal = nullptr);
+// The socket layer's one-time start-up (WSAStartup on Windows); false when
+// it failed.
+bool sock_startup();
 
 // ---- NBSS framing ----
 

@@ -1,6 +1,7 @@
 // The socket kind of Transport: a non-blocking TCP connection. POSIX sockets,
 // with the Windows Sockets 2 differences kept under _WIN32 in this one file.
 #include <algorithm>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,21 +42,10 @@ constexpr int kInProgress = WSAEINPROGRESS;
 constexpr int kInterrupted = WSAEINTR;
 constexpr int kRefused = WSAECONNREFUSED;
 constexpr int kSendFlags = 0;
-int32_t g_wsa_started;
 
 int last_error() { return WSAGetLastError(); }
 bool would_block(int err) { return err == WSAEWOULDBLOCK; }
 void close_handle(SockHandle s) { closesocket(s); }
-bool start_sockets()
-{
-    if (g_wsa_started)
-        return true;
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
-        return false;
-    g_wsa_started = 1;
-    return true;
-}
 int set_nonblocking(SockHandle s)
 {
     u_long on = 1;
@@ -76,7 +66,6 @@ constexpr int kSendFlags = 0;
 int last_error() { return errno; }
 bool would_block(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
 void close_handle(SockHandle s) { ::close(s); }
-bool start_sockets() { return true; }
 int set_nonblocking(SockHandle s)
 {
     int on = 1;
@@ -121,24 +110,54 @@ int64_t remaining_ms(uint64_t deadline)
 
 }  // namespace
 
-int wait_fd(intptr_t sock, int direction, int ms)
+bool sock_startup()
+{
+#ifdef _WIN32
+    // Once per process, whichever thread comes first.
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+#else
+    return true;
+#endif
+}
+
+int wait_fd(intptr_t sock, int direction, int ms, const CallSignal *signal)
 {
     if (ms < 0)
         ms = 0;
+    const intptr_t wake = signal != nullptr ? signal->wake_handle() : -1;
+    uint64_t deadline = vnb_now_ms() + static_cast<uint64_t>(ms);
 #ifdef _WIN32
     SockHandle s = static_cast<SockHandle>(sock);
     for (;;) {
-        fd_set ready;
+        if (signal != nullptr && signal->stop_requested())
+            return kWaitStopped;
+        fd_set readable;
+        fd_set writable;
         fd_set failed;
-        FD_ZERO(&ready);
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
         FD_ZERO(&failed);
-        FD_SET(s, &ready);
+        FD_SET(s, direction == kWaitWrite ? &writable : &readable);
         FD_SET(s, &failed);  // a refused connect shows up here, not as writable
-        timeval tv{ms / 1000, (ms % 1000) * 1000};
-        int n = direction == kWaitWrite ? select(0, nullptr, &ready, &failed, &tv)
-                                        : select(0, &ready, nullptr, &failed, &tv);
-        if (n > 0)
-            return 1;
+        if (wake != -1)
+            FD_SET(static_cast<SockHandle>(wake), &readable);
+        int64_t left = std::max<int64_t>(remaining_ms(deadline), 0);
+        timeval tv{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
+        int n = select(0, &readable, &writable, &failed, &tv);
+        if (n > 0) {
+            if (wake != -1 && FD_ISSET(static_cast<SockHandle>(wake), &readable)) {
+                if (signal->stop_requested())
+                    return kWaitStopped;
+                signal->drain();  // a cancel meant for an earlier call
+            }
+            if (FD_ISSET(s, direction == kWaitWrite ? &writable : &readable) || FD_ISSET(s, &failed))
+                return 1;
+            continue;
+        }
         if (n == 0)
             return 0;
         if (last_error() != kInterrupted)
@@ -146,15 +165,26 @@ int wait_fd(intptr_t sock, int direction, int ms)
     }
 #else
     // poll rather than select: a host process may hold descriptors beyond FD_SETSIZE.
-    uint64_t deadline = vnb_now_ms() + static_cast<uint64_t>(ms);
-    pollfd p{};
-    p.fd = static_cast<int>(sock);
-    p.events = direction == kWaitWrite ? POLLOUT : POLLIN;
+    pollfd p[2]{};
+    p[0].fd = static_cast<int>(sock);
+    p[0].events = direction == kWaitWrite ? POLLOUT : POLLIN;
+    p[1].fd = static_cast<int>(wake);  // a negative descriptor is left out
+    p[1].events = POLLIN;
     for (;;) {
+        if (signal != nullptr && signal->stop_requested())
+            return kWaitStopped;
         int64_t left = std::max<int64_t>(remaining_ms(deadline), 0);
-        int n = poll(&p, 1, static_cast<int>(left));
-        if (n > 0)
-            return 1;
+        int n = poll(p, 2, static_cast<int>(left));
+        if (n > 0) {
+            if (p[1].revents != 0) {
+                if (signal->stop_requested())
+                    return kWaitStopped;
+                signal->drain();  // a cancel meant for an earlier call
+            }
+            if (p[0].revents != 0)
+                return 1;
+            continue;
+        }
         if (n == 0)
             return 0;
         if (last_error() != kInterrupted)
@@ -169,8 +199,9 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
     if (r == nullptr)
         return vnb_fail(-1, "bad host or port");
     close_record_socket(r);
-    if (!start_sockets())
-        return -1;
+    r->failure = kSockError;
+    if (!sock_startup())
+        return vnb_fail(-1, "the socket layer did not start");
     if (host == nullptr || host[0] == '\0' || port < 1 || port > 65535)
         return vnb_fail(-1, "bad host or port");
 
@@ -225,8 +256,15 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
             close_handle(s);
             return vnb_fail(-1, "connect failed (%d)", err);
         }
-        if (wait_fd(static_cast<intptr_t>(s), kWaitWrite, timeout_ms) != 1) {
+        int waited = wait_fd(static_cast<intptr_t>(s), kWaitWrite, timeout_ms, r->signal);
+        if (waited != 1) {
             close_handle(s);
+            if (waited == kWaitStopped) {
+                r->failure = kSockCancelled;
+                return vnb_fail(-1, "cancelled");
+            }
+            if (waited == 0)
+                r->failure = kSockTimedOut;
             return vnb_fail(-1, "connect to %.200s:%d timed out", host, port);
         }
         int so_error = 0;
@@ -239,6 +277,7 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
         }
     }
     r->sock = static_cast<intptr_t>(s);
+    r->failure = kSockOk;
     std::snprintf(r->peer_host, sizeof r->peer_host, "%.250s", host);
     r->peer_port = port;
     return 0;
@@ -260,17 +299,27 @@ int sock_read(void *rec, uint8_t *buf, size_t cap, int timeout_ms)
 #endif
         if (n > 0)
             return static_cast<int>(n);
-        if (n == 0)
+        if (n == 0) {
+            r->failure = kSockClosed;
             return 0;
+        }
         int err = last_error();
         if (err == kInterrupted)
             continue;
+        r->failure = kSockError;
         if (!would_block(err))
             return -1;
         int64_t left = remaining_ms(deadline);
-        if (left <= 0)
+        if (left <= 0) {
+            r->failure = kSockTimedOut;
             return -2;
-        if (wait_fd(r->sock, kWaitRead, static_cast<int>(std::min<int64_t>(left, kWaitSliceMs))) < 0)
+        }
+        int waited = wait_fd(r->sock, kWaitRead, static_cast<int>(std::min<int64_t>(left, kWaitSliceMs)), r->signal);
+        if (waited == kWaitStopped) {
+            r->failure = kSockCancelled;
+            return -3;
+        }
+        if (waited < 0)
             return -1;
     }
 }
@@ -280,6 +329,7 @@ int sock_write(void *rec, const uint8_t *bytes, size_t len)
     auto *r = static_cast<SockRecord *>(rec);
     if (!is_open(r))
         return -1;
+    r->failure = kSockError;
     if (len == 0)
         return 0;
     uint64_t deadline = vnb_now_ms() + kWriteDeadlineMs;
@@ -302,10 +352,15 @@ int sock_write(void *rec, const uint8_t *bytes, size_t len)
             if (!would_block(err))
                 return -1;
         }
-        if (wait_fd(r->sock, kWaitWrite, kWaitSliceMs) != 1)
+        int waited = wait_fd(r->sock, kWaitWrite, kWaitSliceMs, r->signal);
+        if (waited == kWaitStopped)
+            r->failure = kSockCancelled;
+        if (waited < 0)
             return -1;
-        if (remaining_ms(deadline) <= 0)
+        if (remaining_ms(deadline) <= 0) {
+            r->failure = kSockTimedOut;
             return -1;
+        }
     }
     return 0;
 }

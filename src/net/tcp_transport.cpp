@@ -16,7 +16,7 @@ public:
 
     int32_t open(const char *host, int port, int timeout_ms) override
     {
-        return sock_connect(&socket_, host, port, timeout_ms) == 0 ? 0 : -1;
+        return outcome(sock_connect(&socket_, host, port, timeout_ms) == 0 ? 0 : -1);
     }
 
     int32_t send(std::span<const uint8_t> msg) override
@@ -24,7 +24,7 @@ public:
         dump_frame("VNSMB1C_DUMP", msg.data(), msg.size());
         if (msg.empty())
             return 0;
-        return nbss_write(&stream_, msg.data(), msg.size());
+        return outcome(nbss_write(&stream_, msg.data(), msg.size()));
     }
 
     int32_t recv(ByteBuffer &msg, int timeout_ms) override
@@ -32,14 +32,15 @@ public:
         msg.len = 0;
         uint64_t deadline = vnb_now_ms() + static_cast<uint64_t>(std::max(timeout_ms, 0));
         uint32_t len = 0;
+        socket_.failure = kSockOk;
         int32_t rc = next_message_header(deadline, &len);
         if (rc != 0)
-            return rc;
+            return outcome(rc);
         if (len < kMinMessage)
-            return vnb_fail(-2, "NBSS frame shorter than an SMB1 header");
+            return outcome(vnb_fail(-2, "NBSS frame shorter than an SMB1 header"));
         rc = read_exact_by(&stream_, &msg, len, timeout_ms, deadline);
         if (rc != 0)
-            return rc;
+            return outcome(rc);
         dump_frame("VNSMB1C_DUMPREP", msg.data, static_cast<size_t>(msg.len));
         return 0;
     }
@@ -48,7 +49,36 @@ public:
 
     bool pipelines() const override { return true; }
 
+    Failure failure() const override { return failure_; }
+
+    void watch(const CallSignal *signal) override { socket_.signal = signal; }
+
 private:
+    // Records the kind of a failure from what the socket met; a cancel
+    // becomes -12 "cancelled" whatever the layer above made of it.
+    int32_t outcome(int32_t rc)
+    {
+        if (rc == 0) {
+            failure_ = Failure::none;
+            return 0;
+        }
+        switch (socket_.failure) {
+        case kSockTimedOut:
+            failure_ = Failure::timed_out;
+            break;
+        case kSockCancelled:
+            failure_ = Failure::cancelled;
+            return vnb_fail(-12, "cancelled");
+        case kSockClosed:
+            failure_ = Failure::closed;
+            break;
+        default:
+            failure_ = Failure::broken;
+            break;
+        }
+        return rc;
+    }
+
     // The header of the next session message. Keep-alives are passed over,
     // and so is one zero-length session message (a second one is handed on
     // and then refused as too short).
@@ -84,7 +114,8 @@ private:
         return rc;
     }
 
-    SockRecord socket_{-1, {}, 0};
+    SockRecord socket_{-1, {}, 0, nullptr, kSockOk};
+    Failure failure_ = Failure::none;
     Transport stream_;  // the byte-stream view that the NBSS reader and writer drive
 };
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string_view>
 
+#include "net/clock.h"
 #include "sess/lifecycle.h"
 #include "sess/sess_sign.h"
 #include "sess/trace.h"
@@ -69,12 +69,16 @@ SmbRequest *outstanding(Session &s, uint32_t mid)
 int32_t take_reply(Session &s, SmbRequest *awaited)
 {
     ByteBuffer &msg = s.rx;
-    int32_t rc = s.transport->recv(msg, s.timeout_ms);
+    if (int32_t rc = sess_check_stop(s); rc != 0)
+        return rc;
+    bool by_limit = false;
+    int32_t rc = s.transport->recv(msg, sess_wait_ms(s, &by_limit));
     if (rc != 0) {
-        // The connection is gone or the server went silent: the transport's
-        // texts for a time-out begin with "timed out".
-        if (rc == -1)
-            sess_mark_broken(s, std::string_view(vnb_error()).starts_with("timed out"));
+        // The connection is gone, the server went silent or the call was
+        // stopped: whatever of it was under way belongs to no one now.
+        rc = sess_note_failure(s, rc, by_limit);
+        if (rc == -1 || rc == -12)
+            sess_mark_broken(s, s.failure);
         return rc;
     }
     const std::span<const uint8_t> view(msg.data, static_cast<size_t>(msg.len));
@@ -110,6 +114,53 @@ int32_t take_reply(Session &s, SmbRequest *awaited)
 
 }  // namespace
 
+int sess_wait_ms(const Session &s, bool *by_limit)
+{
+    int wait = s.timeout_ms;
+    if (s.wait_cap_ms > 0)
+        wait = std::min(wait, s.wait_cap_ms);
+    bool limited = false;
+    if (s.call_deadline_ms != 0) {
+        int64_t left = static_cast<int64_t>(s.call_deadline_ms) - static_cast<int64_t>(vnb_now_ms());
+        if (left < wait) {
+            wait = static_cast<int>(std::max<int64_t>(left, 0));
+            limited = true;
+        }
+    }
+    if (by_limit != nullptr)
+        *by_limit = limited;
+    return wait;
+}
+
+int32_t sess_note_failure(Session &s, int32_t rc, bool by_limit)
+{
+    s.failure = s.transport ? s.transport->failure() : Failure::broken;
+    if (s.failure == Failure::cancelled || s.signal.stop_requested()) {
+        s.failure = Failure::cancelled;
+        return vnb_fail(-12, "cancelled");
+    }
+    if (s.failure == Failure::timed_out && by_limit) {
+        s.failure = Failure::deadline;
+        return vnb_fail(-1, "timed out: the call did not end within its limit of %d ms", s.call_limit_ms);
+    }
+    return rc;
+}
+
+int32_t sess_check_stop(Session &s)
+{
+    if (s.signal.stop_requested()) {
+        s.failure = Failure::cancelled;
+        sess_mark_broken(s, Failure::cancelled);
+        return vnb_fail(-12, "cancelled");
+    }
+    if (s.call_deadline_ms != 0 && vnb_now_ms() >= s.call_deadline_ms) {
+        s.failure = Failure::deadline;
+        sess_mark_broken(s, Failure::deadline);
+        return vnb_fail(-1, "timed out: the call did not end within its limit of %d ms", s.call_limit_ms);
+    }
+    return 0;
+}
+
 SmbRequest::~SmbRequest()
 {
     if (session != nullptr)
@@ -137,6 +188,8 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
         return vnb_fail(-7, "a request does not fit one SMB1 frame");
     if (req.session != nullptr)
         return vnb_fail(-6, "the request is still waiting for its reply");
+    if (int32_t rc = sess_check_stop(s); rc != 0)
+        return rc;
     // One request at a time on a transport that answers each before the next.
     while (!s.transport->pipelines() && !s.in_flight.empty()) {
         int32_t rc = take_reply(s, s.in_flight.front());
@@ -176,8 +229,9 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
     int32_t rc = s.transport->send(buf_span(msg));
     vnb_buf_free(&msg);
     if (rc != 0) {
-        if (rc == -1)
-            sess_mark_broken(s, false);
+        rc = sess_note_failure(s, rc, false);
+        if (rc == -1 || rc == -12)
+            sess_mark_broken(s, s.failure == Failure::cancelled ? Failure::cancelled : Failure::broken);
         return rc;
     }
     req.session = &s;
@@ -276,7 +330,7 @@ int32_t remember_status(Session &s, const ParsedHeader *h)
     s.last_status_nt = h->status_is_nt;
     s.last_code = vnb_status_code(h->status, h->status_is_nt);
     if (sess_status_forgets(h->status))
-        sess_mark_broken(s, false);
+        sess_mark_broken(s, Failure::broken);
     return s.last_code;
 }
 

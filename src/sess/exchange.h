@@ -40,6 +40,21 @@ struct SmbRequest {
     std::span<const uint8_t> message() const { return {reply.data, static_cast<size_t>(reply.len)}; }
 };
 
+// How long the next wait of the session may take: its time-out, cut by a
+// probe's bound and by the call's limit; *by_limit (may be NULL) tells
+// whether the call's limit is what cuts it.
+int sess_wait_ms(const Session &s, bool *by_limit = nullptr);
+
+// Records the kind of a failure the transport met (a time-out cut by the
+// call's limit counts as the limit, with its own text) and returns rc, or
+// -12 "cancelled" for a cancel whatever rc was.
+int32_t sess_note_failure(Session &s, int32_t rc, bool by_limit);
+
+// -12 "cancelled" when a cancel has reached the call under way, -1 when the
+// call's limit has passed (the connection is dropped either way, so that no
+// reply of this call reaches a later one); 0 otherwise.
+int32_t sess_check_stop(Session &s);
+
 // The next MID: the low 16 bits of mid_counter, 0 skipped.
 uint32_t sess_next_mid(Session &s);
 

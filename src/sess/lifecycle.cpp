@@ -18,10 +18,18 @@ constexpr uint8_t kLogoffWords[4] = {0xFF, 0x00, 0x00, 0x00};
 int32_t open_transport(Session &s, const char *lead, size_t keep)
 {
     int port = s.port ? s.port : kDefaultPort;
-    if (s.transport->open(s.host, port, s.timeout_ms) == 0) {
+    if (int32_t stop = sess_check_stop(s); stop != 0)
+        return stop;
+    bool by_limit = false;
+    int32_t opened = s.transport->open(s.host, port, sess_wait_ms(s, &by_limit));
+    if (opened == 0) {
         s.transport_open = true;
         return 0;
     }
+    if (sess_note_failure(s, opened, by_limit) == -12)
+        return -12;
+    if (s.failure == Failure::deadline)
+        return -1;
     char cause[220];
     size_t n = std::strlen(vnb_error());
     if (n > keep)
@@ -58,7 +66,8 @@ void sess_reset(Session &s)
     s.listing = Listing{};
     s.open_files = 0;
     s.broken = false;
-    s.broken_by_timeout = false;
+    s.broken_by = Failure::none;
+    s.backoff_ms = 0;
 }
 
 void sess_close_connection(Session &s)

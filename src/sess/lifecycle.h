@@ -25,9 +25,15 @@ void sess_reset(Session &s);
 void sess_close_connection(Session &s);
 
 // Marks a logged-on session's connection as broken and closes it (nothing
-// is sent); timed_out tells a silent server from a closed or forgetful one.
-// Does nothing to a session that is not logged on.
-void sess_mark_broken(Session &s, bool timed_out);
+// is sent); `why` tells a silent server from a closed or forgetful one and
+// from a call that was stopped. Does nothing to a session that is not logged
+// on.
+void sess_mark_broken(Session &s, Failure why);
+
+// Whether an operation that broke the connection may run once more within
+// the same call: not after a time-out, a cancel or the call's limit, so that
+// a call waits at most one time-out and stops when it is told to.
+bool sess_may_retry_in_call(const Session &s);
 
 // Whether a reply status says that the server no longer knows the session
 // or the tree the request named (any request's reply marks the session
@@ -41,6 +47,12 @@ bool sess_status_forgets_handle(uint32_t status);
 // settings, then every open file is opened again by share and path (trees
 // are connected as they are needed). A file that is gone or changed is
 // marked so; its reads fail. 0, or the ResultCode of the failed step with
-// the session still broken, so that a later call tries again. Within one
-// time-out of a time-out it fails at once (-1, "timed out ...").
+// the session still broken, so that a later call tries again. After a
+// time-out it is a probe whose waits are bounded by sess_probe_ms; while
+// probes time out it fails at once (-1, "timed out ...") until the pause
+// after the last one has passed.
 int32_t sess_reconnect(Session &s);
+
+// The bound of a probe's waits: a tenth of the time-out, 0.5 s to 2 s, never
+// more than the time-out.
+int sess_probe_ms(const Session &s);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/call_signal.h"
 #include "net/msg_transport.h"
 #include "ntlm/ntlm.h"
 
@@ -66,6 +67,9 @@ class FileStream;
 
 // Read-ahead per open file unless a host sets another figure.
 constexpr int64_t kDefaultReadAhead = int64_t{8} << 20;
+// Read-ahead all open files of a session hold together, unless a host sets
+// another figure.
+constexpr int64_t kDefaultReadAheadBudget = int64_t{32} << 20;
 
 struct Session {
     Session();
@@ -83,6 +87,7 @@ struct Session {
     int32_t timeout_ms = kDefaultTimeoutMs;
     int32_t local_port = 0;
     int64_t read_ahead = kDefaultReadAhead;  // bytes per open file; 0 turns it off
+    int64_t read_ahead_budget = kDefaultReadAheadBudget;  // bytes for all open files together
 
     // What NEGOTIATE and SESSION_SETUP settled.
     int32_t negotiated = 0;
@@ -138,13 +143,29 @@ struct Session {
     ByteBuffer rx{};          // the last reply received, reused
 
     // A connection that failed under a logged-on session (the peer closed
-    // it, it timed out, or the server forgot the session, a tree or a file):
-    // the next call connects again with the stored settings and reopens the
-    // open files. When it timed out, calls fail at once until one time-out
-    // has passed since.
+    // it, it timed out, a cancel or the call's limit dropped it, or the server
+    // forgot the session, a tree or a file): the next call connects again
+    // with the stored settings and reopens the open files. After a time-out
+    // that reconnect is a probe with a short bound of its own; while probes
+    // time out, calls fail at once until retry_at_ms, and the pause doubles
+    // up to one time-out.
     bool broken = false;
-    bool broken_by_timeout = false;
+    Failure broken_by = Failure::none;
     uint64_t broken_at_ms = 0;
+    uint64_t retry_at_ms = 0;
+    int32_t backoff_ms = 0;
+
+    // The call under way: the signal a cancel raises, the call's own limit
+    // (absolute, vnb_now_ms time; 0 for none) and a shorter bound for each
+    // wait while a probe runs (0 for none).
+    CallSignal signal;
+    uint64_t call_deadline_ms = 0;
+    int32_t call_limit_ms = 0;
+    int32_t wait_cap_ms = 0;
+    // The kind of the last failure the transport met.
+    Failure failure = Failure::none;
+    // Counts reads, so that the open files know which was read last.
+    uint64_t read_clock = 0;
 
     // Forgets every request in flight: their replies, should they still
     // come, belong to no one. Read-ahead kept beside the requests goes here
