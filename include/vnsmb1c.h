@@ -3,18 +3,33 @@
  *
  * The exported C interface. Every function returns a ResultCode (0 success,
  * negative on failure) unless its comment says otherwise; after a failure
- * vnsmb1c_last_error() describes what went wrong. These functions work on
- * one session per process; the folder-access backend and each request-handler
+ * vnsmb1c_last_error() describes what went wrong.
+ *
+ * Sessions. A session is one logged-on connection to one server with its
+ * open files and its last listing. The functions named vnsmb1c_<call> work
+ * on the default session, which always exists; each has a session-taking
+ * form vnsmb1c_s_<call>(vnsmb1c_session *session, ...) with the same
+ * arguments after the session and the same results. A host makes further
+ * sessions with vnsmb1c_session_new and ends them with vnsmb1c_session_free
+ * (see "Sessions" below). The folder-access backend and each request-handler
  * call keep sessions of their own.
  *
- * Threads: every exported function and every function of the host tables may
- * be called from any thread. One process-wide lock serialises the calls
- * (correct, not parallel); a call that waits for the server holds it until
- * its exchange ends. The error text (vnsmb1c_last_error) belongs to the
+ * Threads: every function may be called from any thread. Calls on one
+ * session run one at a time (a second waits for the first); calls on
+ * different sessions run side by side and never wait for each other's
+ * network I/O. vnsmb1c_cancel/vnsmb1c_s_cancel may be called at any moment
+ * from any thread. The error text (vnsmb1c_last_error) belongs to the
  * calling thread and describes that thread's last failure. Texts the library
  * hands out (vnsmb1c_session_json, vnsmb1c_item_json, vnsmb1c_share_name,
- * vnsmb1c_list_json) are copies of the calling thread's own: calls made on
- * other threads never invalidate them.
+ * vnsmb1c_list_json and their vnsmb1c_s_ forms) are the calling thread's own
+ * copies for that session: calls made on other threads never invalidate
+ * them; a session's texts end when it is freed.
+ *
+ * Host callbacks (a HostIo's http_post, a Transport's functions) run inside
+ * the call that needs them. They may call any function on other sessions,
+ * the functions that take no session state (vnsmb1c_strerror,
+ * vnsmb1c_last_error, vnsmb1c_url_parse, ...) and vnsmb1c_s_cancel; a call
+ * back into the session whose call runs them fails with -6.
  */
 #ifndef VNSMB1C_H
 #define VNSMB1C_H
@@ -51,7 +66,8 @@ enum {
     VNSMB1C_EUNSUPP = -8,    /* unsupported */
     VNSMB1C_ESMALL = -9,     /* buffer too small */
     VNSMB1C_EOF = -10,       /* end of file */
-    VNSMB1C_ENOMEM = -11     /* out of memory */
+    VNSMB1C_ENOMEM = -11,    /* out of memory */
+    VNSMB1C_ECANCELLED = -12 /* cancelled */
 };
 
 /* TransportMode values. */
@@ -124,6 +140,53 @@ VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_t host_size
                                   char *user, int32_t user_size, char *password, int32_t password_size,
                                   char *domain, int32_t domain_size, char *path, int32_t path_size);
 
+/* ---- Sessions ---- */
+
+/* A session (opaque). */
+typedef struct vnsmb1c_session vnsmb1c_session;
+
+/*
+ * A new session, not connected, with the default settings and the socket
+ * transport; NULL when there is no memory. Connect it with vnsmb1c_s_connect
+ * or vnsmb1c_s_connect_json. Two sessions may talk to two servers, or to one
+ * server, from any threads at once.
+ */
+VNSMB1C_API vnsmb1c_session *vnsmb1c_session_new(void);
+/*
+ * Cancels a call still under way on the session, waits for it to return,
+ * logs off and frees the session with its open files and texts. No call may
+ * begin on it once this has begun. NULL and the default session are ignored.
+ */
+VNSMB1C_API void vnsmb1c_session_free(vnsmb1c_session *session);
+/* The default session, for the vnsmb1c_s_ forms; never NULL, never freed. */
+VNSMB1C_API vnsmb1c_session *vnsmb1c_default_session(void);
+/*
+ * Makes every call on the session that has begun by now (the one under way
+ * and those waiting for it) return promptly with -12 "cancelled"; calls that
+ * begin later are not affected, and with no call under way it does nothing.
+ * Safe from any thread, a signal handler excepted. A call cancelled while it
+ * waited for the server drops the connection, so that no late reply can
+ * reach a later call; the session stays usable, and its next call connects
+ * again with the stored settings and reopens its open files. A wait inside a
+ * host's http_post (TransportMode 1) cannot be interrupted: the call returns
+ * -12 as soon as http_post returns, before it sends anything further. Name
+ * resolution of a host name is not interrupted either.
+ */
+VNSMB1C_API void vnsmb1c_s_cancel(vnsmb1c_session *session);
+VNSMB1C_API void vnsmb1c_cancel(void);
+/*
+ * A limit for the calling thread's next call on the session, in milliseconds
+ * (1 to 3,600,000; 0 removes a limit set before): that call, its wait for
+ * the session, a reconnect and every exchange included, ends within it, or
+ * fails with -1 "timed out: the call did not end within its limit of N ms".
+ * The limit holds for that one call only; the session's time-out
+ * (vnsmb1c_set_timeout) still bounds each wait for an answer. When the limit
+ * ends a call that was waiting for the server, the connection is dropped and
+ * the next call connects again. -6 for a value out of range.
+ */
+VNSMB1C_API int vnsmb1c_s_limit_next_call(vnsmb1c_session *session, int milliseconds);
+VNSMB1C_API int vnsmb1c_limit_next_call(int milliseconds);
+
 /* ---- Connection ---- */
 
 /*
@@ -136,7 +199,8 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
                                 const char *password);
 /*
  * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
- * Port, DomainName, UserName, Password, Path, LocalPort, TimeoutMs, ReadAhead. Texts are JSON
+ * Port, DomainName, UserName, Password, Path, LocalPort, TimeoutMs, ReadAhead,
+ * ReadAheadBudget. Texts are JSON
  * strings, the ports integers or strings of one (1..65535); null counts as
  * absent. A refused setting (a wrong type included) fails with -6 before
  * anything else happens, so the running session stays.
@@ -147,8 +211,11 @@ VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
  * (1 to 3,600,000; 30,000 unless set). It holds from the next call on and
  * for later connections; the settings key "TimeoutMs" sets it as well. A
  * server that does not answer in time fails the call with -1 "timed out ...";
- * the session then counts as broken: calls fail at once until one time-out
- * has passed, then one call tries to connect again (see vnsmb1c_read_at).
+ * the session then counts as broken. The next call tries to connect again,
+ * with a short bound of its own for each wait (a tenth of the time-out,
+ * 0.5 s to 2 s); while such tries time out, calls fail at once with -1
+ * "timed out ... not tried again yet" for a pause that doubles from twice
+ * that bound up to one time-out, then the next call tries again.
  * -6 for a value out of range.
  */
 VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds);
@@ -236,11 +303,58 @@ VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int le
  * Bytes each open file may read ahead of a sequential reader: the window
  * grows while reads continue where the last ended and is dropped on a seek.
  * The default is 8 MiB (8388608); 0 turns read-ahead off. Applies to files of
- * the default session from their next read. 0, or -6 for a negative value.
+ * the session from their next read. 0, or -6 for a negative value.
  */
 VNSMB1C_API int vnsmb1c_set_read_ahead(int64_t bytes);
+/*
+ * Bytes the open files of the session may hold read ahead together (requests
+ * in flight and answers kept). The default is 32 MiB (33554432); 0 turns
+ * read-ahead off for the session. The file read most recently comes first:
+ * a read that needs room takes it from the files read longest ago, whose
+ * read-ahead is dropped (their next read asks the server again). The
+ * settings key "ReadAheadBudget" sets it as well. 0, or -6 for a value
+ * outside 0 .. 1 GiB.
+ */
+VNSMB1C_API int vnsmb1c_set_read_ahead_budget(int64_t bytes);
 /* Closes the handle; unknown, closed and ended handles are ignored. */
 VNSMB1C_API void vnsmb1c_close(int handle);
+
+/* ---- The same calls on a given session ---- */
+
+/*
+ * Each works as the function of the same name without "s_" does, on the
+ * given session instead of the default one; a NULL session fails with -6
+ * "no session" ("" or "[]" for the texts, nothing for the void functions).
+ * Handles are the session's own: a handle of one session means nothing to
+ * another.
+ */
+VNSMB1C_API int vnsmb1c_s_connect(vnsmb1c_session *session, const char *host, int port, const char *domain,
+                                  const char *user, const char *password);
+VNSMB1C_API int vnsmb1c_s_connect_json(vnsmb1c_session *session, const char *settings_json);
+VNSMB1C_API int vnsmb1c_s_set_timeout(vnsmb1c_session *session, int milliseconds);
+VNSMB1C_API void vnsmb1c_s_disconnect(vnsmb1c_session *session);
+VNSMB1C_API const char *vnsmb1c_s_session_json(vnsmb1c_session *session);
+VNSMB1C_API int vnsmb1c_s_shares(vnsmb1c_session *session);
+VNSMB1C_API const char *vnsmb1c_s_share_name(vnsmb1c_session *session, int index);
+VNSMB1C_API int vnsmb1c_s_list(vnsmb1c_session *session, const char *path, const char *sub);
+VNSMB1C_API int vnsmb1c_s_list_all(vnsmb1c_session *session, const char *path, const char *sub);
+VNSMB1C_API const char *vnsmb1c_s_list_json(vnsmb1c_session *session);
+VNSMB1C_API const char *vnsmb1c_s_item_json(vnsmb1c_session *session, int index);
+VNSMB1C_API int vnsmb1c_s_list_hidden_count(vnsmb1c_session *session);
+VNSMB1C_API int vnsmb1c_s_open(vnsmb1c_session *session, const char *path, const char *file);
+VNSMB1C_API int64_t vnsmb1c_s_size(vnsmb1c_session *session, int handle);
+VNSMB1C_API int vnsmb1c_s_read_at(vnsmb1c_session *session, int handle, int64_t offset, void *buffer, int length);
+VNSMB1C_API int vnsmb1c_s_set_read_ahead(vnsmb1c_session *session, int64_t bytes);
+VNSMB1C_API int vnsmb1c_s_set_read_ahead_budget(vnsmb1c_session *session, int64_t bytes);
+VNSMB1C_API void vnsmb1c_s_close(vnsmb1c_session *session, int handle);
+VNSMB1C_API int vnsmb1c_s_last_code(vnsmb1c_session *session);
+VNSMB1C_API uint32_t vnsmb1c_s_last_status(vnsmb1c_session *session);
+/* The transport of the session's next connection (see vnsmb1c_use_sockets);
+ * vnsmb1c_s_use_fake with NULL keeps the fake tree loaded already (-6 when
+ * none is). */
+VNSMB1C_API int vnsmb1c_s_use_sockets(vnsmb1c_session *session);
+VNSMB1C_API int vnsmb1c_s_use_io(vnsmb1c_session *session, const vnsmb1c_HostIo *io);
+VNSMB1C_API int vnsmb1c_s_use_fake(vnsmb1c_session *session, const char *fake_tree_json);
 
 /* ---- Folder-access backend ---- */
 
@@ -405,15 +519,18 @@ _Static_assert(sizeof(void *) != 8 || offsetof(vnsmb1c_RequestHandler, download)
 VNSMB1C_API int vnsmb1c_selftest(void);
 
 /*
- * Transport of the next session. Each call first ends the running session;
- * the choice takes effect at the next connect.
+ * Transport of the default session's next connection (a new session starts
+ * with sockets). Each call first ends the running session; the choice takes
+ * effect at the next connect. The folder-access backend and the request
+ * handler's calls without a HostIo connect over the default session's choice.
  *   vnsmb1c_use_sockets: TCP (the default).
  *   vnsmb1c_use_io: every message relayed through io->http_post (the object
  *     is borrowed and must stay alive while selected); -6 without http_post,
  *     the previous choice kept.
  *   vnsmb1c_use_fake: the in-process fake server, answering from the fake
  *     tree JSON given (connect to the host "fake"); -6 for a text the loader
- *     refuses, the previous choice kept.
+ *     refuses, the previous choice kept. The fake server, its tree and its
+ *     switches are one per process, shared by every session that uses it.
  */
 VNSMB1C_API int vnsmb1c_use_sockets(void);
 VNSMB1C_API int vnsmb1c_use_io(const vnsmb1c_HostIo *io);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,6 @@
 
 #include "adapters/folder_backend.h"
 #include "adapters/locator.h"
-#include "api/api_lock.h"
 #include "api/session_ops.h"
 #include "util/json.h"
 #include "vnsmb1c.h"
@@ -23,6 +23,8 @@ using Document = rapidjson::Document;
 constexpr unsigned kParseFlags = rapidjson::kParseValidateEncodingFlag;
 
 struct AdapterState {
+    // One call at a time on the instance; other sessions never wait for it.
+    std::mutex busy;
     Session session;
     int32_t connected;
     char share[82];
@@ -46,6 +48,8 @@ constexpr int kStatus[12] = {10, 5, 5, 6, 9, 9, 2, 3, 4, 5, 5, 0};  // ResultCod
 
 int to_status(int64_t rc)
 {
+    if (rc == -12)
+        return VNSMB1C_FFA_CANCELLED;
     return rc >= -11 && rc <= 0 ? kStatus[rc + 11] : 5;
 }
 
@@ -390,6 +394,22 @@ void f_close(void *context)
         reset_backend(state_of(context));
 }
 
+// A table entry that runs fn with the instance's lock held; a NULL context
+// is fn's own business.
+template <auto Fn>
+struct OneAtATime;
+
+template <typename R, typename... A, R (*Fn)(void *, A...)>
+struct OneAtATime<Fn> {
+    static R call(void *context, A... args)
+    {
+        if (context == nullptr)
+            return Fn(context, args...);
+        std::lock_guard<std::mutex> lock(state_of(context).busy);
+        return Fn(context, args...);
+    }
+};
+
 }  // namespace
 
 Session *vnb_backend_session(void *context)
@@ -399,7 +419,8 @@ Session *vnb_backend_session(void *context)
 
 extern "C" VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void)
 {
-    ApiLock lock;
+    static std::mutex filling;
+    std::lock_guard<std::mutex> lock(filling);
     g_backend.size = sizeof g_backend;
     g_backend.name = "smb1";
     g_backend.version = 2;
@@ -407,10 +428,10 @@ extern "C" VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void)
     // call in while the process exits.
     static AdapterState *instance = new AdapterState{};
     g_backend.context = instance;
-    g_backend.open = Locked<f_open>::call;
-    g_backend.list = Locked<f_list>::call;
-    g_backend.stat = Locked<f_stat>::call;
-    g_backend.locator = Locked<f_locator>::call;
-    g_backend.close = Locked<f_close>::call;
+    g_backend.open = OneAtATime<f_open>::call;
+    g_backend.list = OneAtATime<f_list>::call;
+    g_backend.stat = OneAtATime<f_stat>::call;
+    g_backend.locator = OneAtATime<f_locator>::call;
+    g_backend.close = OneAtATime<f_close>::call;
     return &g_backend;
 }

@@ -10,7 +10,6 @@
 
 #include "adapters/locator.h"
 #include "api/connect.h"
-#include "api/api_lock.h"
 #include "api/own_io.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
@@ -19,7 +18,8 @@
 namespace {
 
 constexpr vnsmb1c_RequestHandler g_handler = {
-    "SMBCIFS", 0x23, Locked<h_validate>::call, Locked<h_list>::call, Locked<h_stream>::call, Locked<h_download>::call,
+    // Each request has a session of its own: requests run side by side.
+    "SMBCIFS", 0x23, h_validate, h_list, h_stream, h_download,
 };
 
 // Handler codes for the library's result codes -11 .. -1.
@@ -159,6 +159,8 @@ int rch_code(int result)
         return kRchOk;
     if (result >= -11 && result <= -1)
         return kCodeOfResult[static_cast<size_t>(result + 11)];
+    if (result == -12)
+        return kRchNetwork;  // a cancelled exchange
     return kRchBadRequest;
 }
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "api/api_lock.h"
 #include "api/resilient.h"
 #include "api/result_slot.h"
+#include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "sess/dir_list.h"
 #include "sess/share_list.h"
@@ -127,21 +127,22 @@ int32_t vnb_list(Session &s, const char *path, const char *sub, bool with_hidden
 
 extern "C" {
 
-VNSMB1C_API int vnsmb1c_shares(void)
+VNSMB1C_API int vnsmb1c_s_shares(vnsmb1c_session *session)
 {
-    ApiLock lock;
-    return vnb_shares(vnb_default_session());
+    return vnb_on_session(session, [](SessionCall &call) { return vnb_shares(call.s()); });
 }
 
-VNSMB1C_API const char *vnsmb1c_share_name(int index)
+VNSMB1C_API const char *vnsmb1c_s_share_name(vnsmb1c_session *session, int index)
 {
-    ApiLock lock;
-    const char *name = vnb_share_name(vnb_default_session(), index);
+    SessionCall call(session);
+    if (call.refused() != 0)
+        return "";
+    const char *name = vnb_share_name(call.s(), index);
     if (name[0] == '\0')
         return "";
     // The calling thread's own copy, replaced only when a later share listing
     // put another name at this index.
-    ThreadTexts *texts = vnb_thread_texts();
+    ThreadTexts *texts = vnb_thread_texts(call.handle().serial);
     if (texts == nullptr)
         return "";
     std::string &copy = texts->share_names[static_cast<size_t>(index)];
@@ -150,28 +151,28 @@ VNSMB1C_API const char *vnsmb1c_share_name(int index)
     return copy.c_str();
 }
 
-VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
+VNSMB1C_API int vnsmb1c_s_list(vnsmb1c_session *session, const char *path, const char *sub)
 {
-    ApiLock lock;
-    return vnb_list(vnb_default_session(), path, sub);
+    return vnb_on_session(session, [&](SessionCall &call) { return vnb_list(call.s(), path, sub); });
 }
 
-VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub)
+VNSMB1C_API int vnsmb1c_s_list_all(vnsmb1c_session *session, const char *path, const char *sub)
 {
-    ApiLock lock;
-    return vnb_list(vnb_default_session(), path, sub, true);
+    return vnb_on_session(session, [&](SessionCall &call) { return vnb_list(call.s(), path, sub, true); });
 }
 
-VNSMB1C_API const char *vnsmb1c_list_json(void)
+VNSMB1C_API const char *vnsmb1c_s_list_json(vnsmb1c_session *session)
 {
-    ApiLock lock;
-    Listing &l = vnb_default_session().listing;
+    SessionCall call(session);
+    if (call.refused() != 0)
+        return "[]";
+    Listing &l = call.s().listing;
     if (!l.held)
         return "[]";
     if (l.text.empty())
         l.text = vnb_listing_json(l);
     // The calling thread's own copy, replaced only when the listing changed.
-    ThreadTexts *texts = vnb_thread_texts();
+    ThreadTexts *texts = vnb_thread_texts(call.handle().serial);
     if (texts == nullptr)
         return "[]";
     if (texts->listing_json != l.text)
@@ -179,10 +180,12 @@ VNSMB1C_API const char *vnsmb1c_list_json(void)
     return texts->listing_json.c_str();
 }
 
-VNSMB1C_API const char *vnsmb1c_item_json(int index)
+VNSMB1C_API const char *vnsmb1c_s_item_json(vnsmb1c_session *session, int index)
 {
-    ApiLock lock;
-    const Listing &l = vnb_default_session().listing;
+    SessionCall call(session);
+    if (call.refused() != 0)
+        return "";
+    const Listing &l = call.s().listing;
     if (index < 0 || static_cast<size_t>(index) >= l.items.size())
         return "";  // the slot keeps the previous text
     std::string item = vnb_item_json(l.items[static_cast<size_t>(index)]);
@@ -190,13 +193,48 @@ VNSMB1C_API const char *vnsmb1c_item_json(int index)
     if (text == nullptr)
         return "";
     std::memcpy(text, item.c_str(), item.size() + 1);
-    return vnb_result_store(text);
+    return vnb_result_store(text, call.handle().serial);
+}
+
+VNSMB1C_API int vnsmb1c_s_list_hidden_count(vnsmb1c_session *session)
+{
+    return vnb_on_session(session,
+                          [](SessionCall &call) { return static_cast<int>(call.s().listing.hidden); });
+}
+
+VNSMB1C_API int vnsmb1c_shares(void)
+{
+    return vnsmb1c_s_shares(vnb_default_handle());
+}
+
+VNSMB1C_API const char *vnsmb1c_share_name(int index)
+{
+    return vnsmb1c_s_share_name(vnb_default_handle(), index);
+}
+
+VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub)
+{
+    return vnsmb1c_s_list(vnb_default_handle(), path, sub);
+}
+
+VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub)
+{
+    return vnsmb1c_s_list_all(vnb_default_handle(), path, sub);
+}
+
+VNSMB1C_API const char *vnsmb1c_list_json(void)
+{
+    return vnsmb1c_s_list_json(vnb_default_handle());
+}
+
+VNSMB1C_API const char *vnsmb1c_item_json(int index)
+{
+    return vnsmb1c_s_item_json(vnb_default_handle(), index);
 }
 
 VNSMB1C_API int vnsmb1c_list_hidden_count(void)
 {
-    ApiLock lock;
-    return static_cast<int>(vnb_default_session().listing.hidden);
+    return vnsmb1c_s_list_hidden_count(vnb_default_handle());
 }
 
 VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name)

@@ -8,7 +8,7 @@
 
 #include <rapidjson/document.h>
 
-#include "api/api_lock.h"
+#include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "sess/lifecycle.h"
@@ -76,6 +76,7 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"Path", false, "settings: Path must be a string"},
     {"LocalPort", true, "settings: LocalPort must be an integer or a string"},
     {"ReadAhead", true, "settings: ReadAhead must be an integer or a string"},
+    {"ReadAheadBudget", true, "settings: ReadAheadBudget must be an integer or a string"},
     {"TimeoutMs", true, "settings: TimeoutMs must be an integer or a string"},
 };
 
@@ -169,12 +170,12 @@ int32_t read_full_url(const char *url, ConnectSettings *out)
     return 0;
 }
 
-// ReadAhead: whole bytes, 0 (off) to kMaxReadAhead; absent or empty leaves
-// it as it is.
-int32_t read_read_ahead(const rapidjson::Value &obj, int64_t *out)
+// ReadAhead and ReadAheadBudget: whole bytes, 0 (off) to kMaxReadAhead;
+// absent or empty leaves it as it is.
+int32_t read_read_ahead(const rapidjson::Value &obj, int64_t *out, const char *key = "ReadAhead")
 {
     char scratch[512];
-    const char *text = sval(obj, "ReadAhead", scratch);
+    const char *text = sval(obj, key, scratch);
     *out = -1;
     if (text == nullptr || text[0] == '\0')
         return 0;
@@ -183,16 +184,16 @@ int32_t read_read_ahead(const rapidjson::Value &obj, int64_t *out)
     while (*p == ' ')
         p++;
     if (*p < '0' || *p > '9')
-        return vnb_fail(-6, "settings: ReadAhead out of range");
+        return vnb_fail(-6, "settings: %s out of range", key);
     for (; *p >= '0' && *p <= '9'; p++) {
         v = v * 10 + (*p - '0');
         if (v > kMaxReadAhead)
-            return vnb_fail(-6, "settings: ReadAhead out of range");
+            return vnb_fail(-6, "settings: %s out of range", key);
     }
     while (*p == ' ')
         p++;
     if (*p != '\0')
-        return vnb_fail(-6, "settings: ReadAhead out of range");
+        return vnb_fail(-6, "settings: %s out of range", key);
     *out = v;
     return 0;
 }
@@ -219,6 +220,8 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         (parse_int(sval(obj, "TimeoutMs", scratch), 0, &out->timeout_ms) != 0 || out->timeout_ms < 1 ||
          out->timeout_ms > kMaxTimeoutMs))
         return vnb_fail(-6, "settings: TimeoutMs out of range (1 to %d)", kMaxTimeoutMs);
+    if (int32_t budget = read_read_ahead(obj, &out->read_ahead_budget, "ReadAheadBudget"); budget != 0)
+        return budget;
     return read_read_ahead(obj, &out->read_ahead);
 }
 
@@ -242,6 +245,7 @@ int32_t read_settings(const char *json, ConnectSettings *out)
     std::memset(out, 0, sizeof *out);
     out->local_port = kDefaultLocalPort;
     out->read_ahead = -1;
+    out->read_ahead_budget = -1;
     if (json == nullptr)
         return vnb_fail(-6, "settings: NULL");
     // Parsed in place in a padded copy of our own, so that the password text the
@@ -302,6 +306,7 @@ int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, i
     s.transport = vnb_make_transport(kind);
     if (!s.transport)
         return -11;
+    s.transport->watch(&s.signal);
     return vnb_sess_ensure(s);
 }
 
@@ -317,6 +322,8 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
             s.local_port = c.local_port;
         if (rc == 0 && c.read_ahead >= 0)
             s.read_ahead = c.read_ahead;
+        if (rc == 0 && c.read_ahead_budget >= 0)
+            s.read_ahead_budget = c.read_ahead_budget;
     }
     vnb_wipe(c.password, sizeof c.password);
     return rc;
@@ -330,31 +337,57 @@ void vnb_disconnect(Session &s)
 
 extern "C" {
 
+VNSMB1C_API int vnsmb1c_s_connect(vnsmb1c_session *session, const char *host, int port, const char *domain,
+                                  const char *user, const char *password)
+{
+    return vnb_on_session(session, [&](SessionCall &call) {
+        return vnb_connect(call.s(), call.handle().choice(), host, port, domain, user, password);
+    });
+}
+
+VNSMB1C_API int vnsmb1c_s_connect_json(vnsmb1c_session *session, const char *settings_json)
+{
+    return vnb_on_session(session, [&](SessionCall &call) {
+        return vnb_connect_json(call.s(), call.handle().choice(), settings_json);
+    });
+}
+
+VNSMB1C_API int vnsmb1c_s_set_timeout(vnsmb1c_session *session, int milliseconds)
+{
+    return vnb_on_session(session, [milliseconds](SessionCall &call) {
+        if (milliseconds < 1 || milliseconds > kMaxTimeoutMs)
+            return vnb_fail(-6, "time-out out of range (1 to %d ms)", kMaxTimeoutMs);
+        call.s().timeout_ms = milliseconds;
+        return 0;
+    });
+}
+
+VNSMB1C_API void vnsmb1c_s_disconnect(vnsmb1c_session *session)
+{
+    vnb_on_session(session, [](SessionCall &call) {
+        vnb_disconnect(call.s());
+        return 0;
+    });
+}
+
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user, const char *password)
 {
-    ApiLock lock;
-    return vnb_connect(vnb_default_session(), vnb_selected_transport(), host, port, domain, user, password);
+    return vnsmb1c_s_connect(vnb_default_handle(), host, port, domain, user, password);
 }
 
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json)
 {
-    ApiLock lock;
-    return vnb_connect_json(vnb_default_session(), vnb_selected_transport(), settings_json);
+    return vnsmb1c_s_connect_json(vnb_default_handle(), settings_json);
 }
 
 VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds)
 {
-    ApiLock lock;
-    if (milliseconds < 1 || milliseconds > kMaxTimeoutMs)
-        return vnb_fail(-6, "time-out out of range (1 to %d ms)", kMaxTimeoutMs);
-    vnb_default_session().timeout_ms = milliseconds;
-    return 0;
+    return vnsmb1c_s_set_timeout(vnb_default_handle(), milliseconds);
 }
 
 VNSMB1C_API void vnsmb1c_disconnect(void)
 {
-    ApiLock lock;
-    vnb_disconnect(vnb_default_session());
+    vnsmb1c_s_disconnect(vnb_default_handle());
 }
 
 }  // extern "C"

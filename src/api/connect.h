@@ -14,6 +14,7 @@ struct ConnectSettings {
     char path[1026];     // length-checked only
     int32_t local_port;  // only reported back by the session report
     int64_t read_ahead;  // bytes per open file; -1 when the settings leave it as it is
+    int64_t read_ahead_budget;  // bytes for all open files; -1 when left as it is
     int32_t timeout_ms;  // 0 when not given
 };
 

@@ -1,7 +1,7 @@
 // Version, result texts and the last-failure accessors.
 #include <array>
 
-#include "api/api_lock.h"
+#include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "util/error.h"
@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::array<const char *, 12> kResultTexts{
+constexpr std::array<const char *, 13> kResultTexts{
     "ok",
     "network error",
     "protocol error",
@@ -23,6 +23,7 @@ constexpr std::array<const char *, 12> kResultTexts{
     "buffer too small",
     "end of file",
     "out of memory",
+    "cancelled",
 };
 
 }  // namespace
@@ -46,21 +47,29 @@ VNSMB1C_API const char *vnsmb1c_last_error(void)
     return vnb_error();
 }
 
+VNSMB1C_API int vnsmb1c_s_last_code(vnsmb1c_session *session)
+{
+    return vnb_on_session(session, [](SessionCall &call) { return call.s().last_code; });
+}
+
+VNSMB1C_API uint32_t vnsmb1c_s_last_status(vnsmb1c_session *session)
+{
+    SessionCall call(session);
+    return call.refused() == 0 ? call.s().last_status : 0;
+}
+
 VNSMB1C_API int vnsmb1c_last_code(void)
 {
-    ApiLock lock;
-    return vnb_default_session().last_code;
+    return vnsmb1c_s_last_code(vnb_default_handle());
 }
 
 VNSMB1C_API uint32_t vnsmb1c_last_status(void)
 {
-    ApiLock lock;
-    return vnb_default_session().last_status;
+    return vnsmb1c_s_last_status(vnb_default_handle());
 }
 
 VNSMB1C_API uint64_t vnsmb1c_frame_count(void)
 {
-    ApiLock lock;
     return vnb_frames_sent();
 }
 
@@ -71,7 +80,6 @@ VNSMB1C_API const char *vnsmb1c_status_name(uint32_t status)
 
 VNSMB1C_API int vnsmb1c_selftest(void)
 {
-    ApiLock lock;
     int rc = vnb_selftest_run();
     if (rc == 0)
         return 0;

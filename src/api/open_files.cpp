@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <utility>
 
-#include "api/api_lock.h"
+#include "api/connect.h"
 #include "api/resilient.h"
+#include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "sess/stream.h"
 #include "sess/tree_file.h"
@@ -112,6 +113,8 @@ int32_t read_file(Session &s, int handle, int64_t offset, void *buffer, int leng
         return vnb_fail(-11, "out of memory");
     int32_t rc = stream->read(s, static_cast<uint64_t>(offset),
                               {static_cast<uint8_t *>(buffer), static_cast<size_t>(length)});
+    // The file read last keeps its read-ahead; the others make room for it.
+    stream_keep_budget(s, static_cast<int>(slot - s.files));
     // The handle is open here, so a server that does not know it has
     // forgotten it (restarted, say): connect again and reopen.
     if (rc < 0 && s.established && s.last_code == rc && sess_status_forgets_handle(s.last_status))
@@ -162,36 +165,79 @@ void vnb_close(Session &s, int handle)
 
 extern "C" {
 
+VNSMB1C_API int vnsmb1c_s_open(vnsmb1c_session *session, const char *path, const char *file)
+{
+    return vnb_on_session(session, [&](SessionCall &call) { return vnb_open(call.s(), path, file); });
+}
+
+VNSMB1C_API int64_t vnsmb1c_s_size(vnsmb1c_session *session, int handle)
+{
+    return vnb_on_session(session, [handle](SessionCall &call) { return vnb_size(call.s(), handle); });
+}
+
+VNSMB1C_API int vnsmb1c_s_read_at(vnsmb1c_session *session, int handle, int64_t offset, void *buffer, int length)
+{
+    return vnb_on_session(session,
+                          [&](SessionCall &call) { return vnb_read_at(call.s(), handle, offset, buffer, length); });
+}
+
+VNSMB1C_API int vnsmb1c_s_set_read_ahead(vnsmb1c_session *session, int64_t bytes)
+{
+    return vnb_on_session(session, [bytes](SessionCall &call) {
+        if (bytes < 0)
+            return vnb_fail(-6, "read-ahead must not be negative");
+        call.s().read_ahead = bytes;
+        return 0;
+    });
+}
+
+VNSMB1C_API int vnsmb1c_s_set_read_ahead_budget(vnsmb1c_session *session, int64_t bytes)
+{
+    return vnb_on_session(session, [bytes](SessionCall &call) {
+        if (bytes < 0 || bytes > kMaxReadAhead)
+            return vnb_fail(-6, "read-ahead budget out of range (0 to %lld)", static_cast<long long>(kMaxReadAhead));
+        call.s().read_ahead_budget = bytes;
+        stream_keep_budget(call.s(), -1);
+        return 0;
+    });
+}
+
+VNSMB1C_API void vnsmb1c_s_close(vnsmb1c_session *session, int handle)
+{
+    vnb_on_session(session, [handle](SessionCall &call) {
+        vnb_close(call.s(), handle);
+        return 0;
+    });
+}
+
 VNSMB1C_API int vnsmb1c_open(const char *path, const char *file)
 {
-    ApiLock lock;
-    return vnb_open(vnb_default_session(), path, file);
+    return vnsmb1c_s_open(vnb_default_handle(), path, file);
 }
 
 VNSMB1C_API int64_t vnsmb1c_size(int handle)
 {
-    ApiLock lock;
-    return vnb_size(vnb_default_session(), handle);
+    return vnsmb1c_s_size(vnb_default_handle(), handle);
 }
 
 VNSMB1C_API int vnsmb1c_read_at(int handle, int64_t offset, void *buffer, int length)
 {
-    ApiLock lock;
-    return vnb_read_at(vnb_default_session(), handle, offset, buffer, length);
+    return vnsmb1c_s_read_at(vnb_default_handle(), handle, offset, buffer, length);
 }
 
 VNSMB1C_API int vnsmb1c_set_read_ahead(int64_t bytes)
 {
-    if (bytes < 0)
-        return vnb_fail(-6, "read-ahead must not be negative");
-    vnb_default_session().read_ahead = bytes;
-    return 0;
+    return vnsmb1c_s_set_read_ahead(vnb_default_handle(), bytes);
+}
+
+VNSMB1C_API int vnsmb1c_set_read_ahead_budget(int64_t bytes)
+{
+    return vnsmb1c_s_set_read_ahead_budget(vnb_default_handle(), bytes);
 }
 
 VNSMB1C_API void vnsmb1c_close(int handle)
 {
-    ApiLock lock;
-    vnb_close(vnb_default_session(), handle);
+    vnsmb1c_s_close(vnb_default_handle(), handle);
 }
 
 }  // extern "C"

@@ -1,8 +1,11 @@
 #include "api/result_slot.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <set>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -11,6 +14,56 @@
 ThreadTexts::~ThreadTexts()
 {
     std::free(held);
+}
+
+namespace {
+
+// The sessions alive besides the default one. Held only to read or change
+// the set, never across a call.
+struct LiveSessions {
+    std::mutex guard;
+    std::set<uint64_t> serials;
+    std::atomic<uint64_t> frees{0};
+};
+
+LiveSessions &live_sessions()
+{
+    // Never destroyed: a host thread may still call in while the process exits.
+    static auto *live = new LiveSessions;
+    return *live;
+}
+
+// Drops the texts of sessions freed since the thread last looked.
+void drop_freed(ThreadTexts &mine)
+{
+    LiveSessions &live = live_sessions();
+    const uint64_t frees = live.frees.load();
+    if (frees == mine.frees_seen)
+        return;
+    std::lock_guard<std::mutex> lock(live.guard);
+    std::erase_if(mine.others, [&live](const auto &entry) { return live.serials.count(entry.first) == 0; });
+    mine.frees_seen = frees;
+}
+
+}  // namespace
+
+void vnb_texts_register(uint64_t serial)
+{
+    if (serial == 0)
+        return;
+    LiveSessions &live = live_sessions();
+    std::lock_guard<std::mutex> lock(live.guard);
+    live.serials.insert(serial);
+}
+
+void vnb_texts_forget(uint64_t serial)
+{
+    if (serial == 0)
+        return;
+    LiveSessions &live = live_sessions();
+    std::lock_guard<std::mutex> lock(live.guard);
+    live.serials.erase(serial);
+    live.frees.fetch_add(1);
 }
 
 #ifdef _WIN32
@@ -33,7 +86,7 @@ DWORD texts_slot()
 
 }  // namespace
 
-ThreadTexts *vnb_thread_texts()
+static ThreadTexts *default_texts()
 {
     const DWORD slot = texts_slot();
     if (slot == FLS_OUT_OF_INDEXES)
@@ -53,7 +106,7 @@ ThreadTexts *vnb_thread_texts()
 
 #else
 
-ThreadTexts *vnb_thread_texts()
+static ThreadTexts *default_texts()
 {
     thread_local std::unique_ptr<ThreadTexts> texts;
     if (!texts)
@@ -63,9 +116,21 @@ ThreadTexts *vnb_thread_texts()
 
 #endif
 
-const char *vnb_result_store(char *heap_text)
+ThreadTexts *vnb_thread_texts(uint64_t serial)
 {
-    ThreadTexts *t = vnb_thread_texts();
+    ThreadTexts *mine = default_texts();
+    if (mine == nullptr || serial == 0)
+        return mine;
+    drop_freed(*mine);
+    std::unique_ptr<ThreadTexts> &texts = mine->others[serial];
+    if (!texts)
+        texts.reset(new (std::nothrow) ThreadTexts());
+    return texts.get();
+}
+
+const char *vnb_result_store(char *heap_text, uint64_t serial)
+{
+    ThreadTexts *t = vnb_thread_texts(serial);
     if (t == nullptr) {
         std::free(heap_text);
         return "";
@@ -75,8 +140,8 @@ const char *vnb_result_store(char *heap_text)
     return t->held != nullptr ? t->held : "";
 }
 
-const char *vnb_result_held()
+const char *vnb_result_held(uint64_t serial)
 {
-    ThreadTexts *t = vnb_thread_texts();
+    ThreadTexts *t = vnb_thread_texts(serial);
     return t != nullptr ? t->held : nullptr;
 }

@@ -1,41 +1,32 @@
-// The default session of the C interface, choosing the transport of its next
-// connection, and the controls of the in-process fake server.
+// Choosing the transport of a session's next connection, and the controls of
+// the in-process fake server.
 #include <cstdint>
 
-#include "api/api_lock.h"
 #include "api/own_io.h"
+#include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "fake/fake.h"
 #include "fake/fake_hostio.h"
+#include "fake/fake_lock.h"
 #include "fake/fake_transport.h"
 #include "net/socket_hostio.h"
 #include "sess/lifecycle.h"
 #include "util/error.h"
 #include "vnsmb1c.h"
 
-namespace {
-
-TransportChoice g_choice;
-Session *g_default = nullptr;
-
-}  // namespace
-
 Session &vnb_default_session()
 {
-    // Never destroyed: hosts may call in while the process exits.
-    if (g_default == nullptr)
-        g_default = new Session;
-    return *g_default;
+    return vnb_default_handle()->s;
 }
 
 bool vnb_default_session_made()
 {
-    return g_default != nullptr;
+    return vnb_default_handle_made();
 }
 
 TransportChoice vnb_selected_transport()
 {
-    return g_choice;
+    return vnb_default_handle()->choice();
 }
 
 std::unique_ptr<MsgTransport> vnb_make_transport(const TransportChoice &kind)
@@ -55,32 +46,58 @@ extern "C" {
 // Each selection call ends the running session first, whatever it then
 // decides; the new kind is used when the next connect builds a transport.
 
+VNSMB1C_API int vnsmb1c_s_use_sockets(vnsmb1c_session *session)
+{
+    return vnb_on_session(session, [](SessionCall &call) {
+        vnb_sess_drop(call.s());
+        call.handle().choose(TransportChoice{});
+        return 0;
+    });
+}
+
+VNSMB1C_API int vnsmb1c_s_use_io(vnsmb1c_session *session, const vnsmb1c_HostIo *io)
+{
+    return vnb_on_session(session, [io](SessionCall &call) {
+        vnb_sess_drop(call.s());
+        if (io == nullptr || io->http_post == nullptr)
+            return vnb_fail(-6, "io without http_post");
+        call.handle().choose(TransportChoice{VNSMB1C_MODE_HOSTIO, io});
+        return 0;
+    });
+}
+
+VNSMB1C_API int vnsmb1c_s_use_fake(vnsmb1c_session *session, const char *tree_json)
+{
+    return vnb_on_session(session, [tree_json](SessionCall &call) {
+        vnb_sess_drop(call.s());
+        // NULL keeps the tree loaded already (the fake server is one per process).
+        {
+            FakeModelLock model;
+            if (tree_json != nullptr && vnb_fake_load(tree_json) != 0)
+                return vnb_fail(-6, "fake tree JSON is invalid");
+            if (tree_json == nullptr && vnb_fake_loaded() == 0)
+                return vnb_fail(-6, "no fake tree is loaded");
+        }
+        TransportChoice c = call.handle().choice();
+        c.mode = VNSMB1C_MODE_FAKE;
+        call.handle().choose(c);
+        return 0;
+    });
+}
+
 VNSMB1C_API int vnsmb1c_use_sockets(void)
 {
-    ApiLock lock;
-    vnb_sess_drop(vnb_default_session());
-    g_choice = TransportChoice{};
-    return 0;
+    return vnsmb1c_s_use_sockets(vnb_default_handle());
 }
 
 VNSMB1C_API int vnsmb1c_use_io(const vnsmb1c_HostIo *io)
 {
-    ApiLock lock;
-    vnb_sess_drop(vnb_default_session());
-    if (io == nullptr || io->http_post == nullptr)
-        return vnb_fail(-6, "io without http_post");
-    g_choice = TransportChoice{VNSMB1C_MODE_HOSTIO, io};
-    return 0;
+    return vnsmb1c_s_use_io(vnb_default_handle(), io);
 }
 
 VNSMB1C_API int vnsmb1c_use_fake(const char *tree_json)
 {
-    ApiLock lock;
-    vnb_sess_drop(vnb_default_session());
-    if (vnb_fake_load(tree_json) != 0)
-        return vnb_fail(-6, "fake tree JSON is invalid");
-    g_choice.mode = VNSMB1C_MODE_FAKE;
-    return 0;
+    return vnsmb1c_s_use_fake(vnb_default_handle(), tree_json);
 }
 
 VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_socket(void)
@@ -95,13 +112,13 @@ VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_fake(void)
 
 VNSMB1C_API int vnsmb1c_fake_set_fault(const char *name, int value)
 {
-    ApiLock lock;
+    FakeModelLock lock;
     return vnb_fake_fault(name, value) == 0 ? 0 : -6;
 }
 
 VNSMB1C_API int64_t vnsmb1c_fake_calls(int command)
 {
-    ApiLock lock;
+    FakeModelLock lock;
     if (command < 0 || command > 255)
         return -1;
     return vnb_fake_count(static_cast<uint32_t>(command));

@@ -1,5 +1,5 @@
 // vnsmb1c_session_json: what the server negotiated, straight from the
-// default session.
+// session.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "api/api_lock.h"
 #include "api/result_slot.h"
+#include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "vnsmb1c.h"
 
@@ -55,14 +55,26 @@ std::string vnb_session_report(const Session &s, uint64_t frames)
     return std::string(out.GetString(), out.GetSize());
 }
 
-extern "C" VNSMB1C_API const char *vnsmb1c_session_json(void)
+extern "C" {
+
+VNSMB1C_API const char *vnsmb1c_s_session_json(vnsmb1c_session *session)
 {
-    ApiLock lock;
-    std::string text = vnb_session_report(vnb_default_session(), vnb_frames_sent());
+    SessionCall call(session);
+    if (call.refused() != 0)
+        return "";
+    std::string text = vnb_session_report(call.s(), vnb_frames_sent());
+    const uint64_t serial = call.handle().serial;
     if (text.empty())
-        return vnb_result_store(nullptr);
+        return vnb_result_store(nullptr, serial);
     auto *copy = static_cast<char *>(std::malloc(text.size() + 1));
     if (copy != nullptr)
         std::memcpy(copy, text.c_str(), text.size() + 1);
-    return vnb_result_store(copy);
+    return vnb_result_store(copy, serial);
 }
+
+VNSMB1C_API const char *vnsmb1c_session_json(void)
+{
+    return vnsmb1c_s_session_json(vnb_default_handle());
+}
+
+}  // extern "C"

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "fake/fake_lock.h"
 #include "fake/fake_transport.h"
 #include "net/own_hostio.h"
 
@@ -35,7 +36,7 @@ int fio_post(void *, const char *url, const char *body, const char *, char **out
     int port = 0;
     if (parse_smb_url(url, host, &port) != 0)  // checked, then not used
         return hostio_refuse(out_error, "bad smbrpc url");
-    if (!vnb_fake_loaded())
+    if (FakeModelLock model; !vnb_fake_loaded())
         return hostio_refuse(out_error, "no fake tree loaded");
     ByteBuffer msg{};
     if (!hostio_decode_body(body, &msg)) {
@@ -48,6 +49,7 @@ int fio_post(void *, const char *url, const char *body, const char *, char **out
     const char *wrong = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_guard);
+        FakeModelLock model;
         FakeConnection *c = connection_for(req);
         if (c != nullptr && vnb_fake_drop_due()) {
             vnb_fake_close(g_connection);

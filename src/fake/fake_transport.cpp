@@ -6,6 +6,7 @@
 #include <new>
 
 #include "fake/fake_internal.h"
+#include "fake/fake_lock.h"
 #include "net/answer_queue.h"
 #include "net/frame_dump.h"
 #include "util/error.h"
@@ -23,6 +24,7 @@ public:
     // without a text of its own.
     int32_t open(const char *host, int, int) override
     {
+        FakeModelLock model;
         close();
         if (host == nullptr || vnb_casecmp(host, "fake") != 0)
             return vnb_fail(-1, "no fake server for %.200s", host ? host : "");
@@ -33,6 +35,7 @@ public:
     int32_t send(std::span<const uint8_t> msg) override
     {
         dump_frame("VNSMB1C_DUMP", msg.data(), msg.size());
+        FakeModelLock model;
         if (connection_ == nullptr)
             return vnb_fail(-1, "not connected to the fake server");
         if (vnb_fake_drop_due()) {
@@ -82,11 +85,13 @@ public:
     // With the reorder fault, the replies held are released newest first.
     int32_t recv(ByteBuffer &msg, int) override
     {
+        FakeModelLock model;
         return answers_.take(msg, "no fake reply is pending", F.faults.reorder != 0);
     }
 
     void close() override
     {
+        FakeModelLock model;
         answers_.clear();
         vnb_fake_close(connection_);
         connection_ = nullptr;

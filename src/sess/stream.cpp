@@ -23,9 +23,12 @@ int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
     const uint64_t want = std::min<uint64_t>(dest.size(), size_ - offset);
     const uint64_t end = offset + want;
 
+    last_read_ = ++s.read_clock;
     // A streak of reads that each begin where the last ended earns a window
     // that doubles per call up to the limit; a seek starts over without one.
-    const uint64_t limit = s.read_ahead > 0 ? static_cast<uint64_t>(s.read_ahead) : 0;
+    // No file reads further ahead than the session's budget for all of them.
+    const uint64_t limit = static_cast<uint64_t>(std::clamp<int64_t>(
+        std::min(s.read_ahead, s.read_ahead_budget), 0, INT64_MAX));
     if (offset == next_)
         window_ = std::min(limit, std::max(window_ * 2, want * 2));
     else
@@ -80,6 +83,33 @@ int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
         drop_all();
     next_ = offset + done;
     return static_cast<int32_t>(done);
+}
+
+uint64_t FileStream::held() const
+{
+    uint64_t total = 0;
+    for (const auto &c : pool_)
+        total += std::max<uint64_t>(c->req.reply.cap, c->req.session != nullptr ? c->asked : 0);
+    return total;
+}
+
+void FileStream::trim()
+{
+    drop_all();
+    sweep_stale();
+    window_ = 0;
+    next_ = UINT64_MAX;
+    release_spares();
+}
+
+void FileStream::release_spares()
+{
+    if (free_.empty())
+        return;
+    std::erase_if(pool_, [this](const std::unique_ptr<ReadChunk> &c) {
+        return std::find(free_.begin(), free_.end(), c.get()) != free_.end();
+    });
+    free_.clear();
 }
 
 uint64_t FileStream::bytes_ahead() const
@@ -239,6 +269,35 @@ void stream_open(Session &s, int index, uint32_t tid, uint32_t fid, uint64_t siz
 {
     stream_close(s, index);
     s.streams[index].reset(new (std::nothrow) FileStream(tid, fid, size, s.connection));
+}
+
+void stream_keep_budget(Session &s, int keep)
+{
+    const uint64_t budget = static_cast<uint64_t>(std::max<int64_t>(s.read_ahead_budget, 0));
+    uint64_t total = 0;
+    std::vector<FileStream *> others;
+    for (int i = 0; i < kMaxFiles; i++) {
+        FileStream *st = s.streams[i].get();
+        if (st == nullptr)
+            continue;
+        total += st->held();
+        if (i != keep)
+            others.push_back(st);
+    }
+    if (total <= budget)
+        return;
+    // The streams read longest ago give up their memory first.
+    std::sort(others.begin(), others.end(),
+              [](const FileStream *a, const FileStream *b) { return a->last_read() < b->last_read(); });
+    for (FileStream *st : others) {
+        if (total <= budget)
+            return;
+        const uint64_t before = st->held();
+        st->trim();
+        total -= before - st->held();
+    }
+    if (total > budget && keep >= 0 && s.streams[keep])
+        s.streams[keep]->release_spares();
 }
 
 void stream_close(Session &s, int index)

@@ -39,6 +39,17 @@ public:
     // Bytes asked for and not yet handed out (the window in flight or held).
     uint64_t bytes_ahead() const;
 
+    // Memory the stream holds for its reads: answers kept and on their way,
+    // and the buffers of spare records.
+    uint64_t held() const;
+    // When the stream was read last (the session's read clock).
+    uint64_t last_read() const { return last_read_; }
+    // Drops the read-ahead and gives back every buffer that is not on its
+    // way; the next read starts a new streak.
+    void trim();
+    // Gives back the buffers of the spare records alone.
+    void release_spares();
+
     // Takes the replies still on their way before the stream goes.
     void finish(Session &s);
 
@@ -60,6 +71,7 @@ private:
     uint64_t next_ = UINT64_MAX;  // where the last read ended
     uint64_t pos_ = 0;            // where the queue starts when it is empty
     uint64_t window_ = 0;         // read-ahead granted to the current streak
+    uint64_t last_read_ = 0;
 
     std::deque<ReadChunk *> queue_;   // contiguous, in file order
     std::vector<ReadChunk *> stale_;  // in flight, no longer wanted
@@ -70,3 +82,8 @@ private:
 // Starts or ends the stream of file slot `index` (0-based).
 void stream_open(Session &s, int index, uint32_t tid, uint32_t fid, uint64_t size);
 void stream_close(Session &s, int index);
+
+// Holds the session's streams to its read-ahead budget: the streams read
+// longest ago are trimmed first, the one of slot `keep` (-1: none) last, and
+// then only down to its spare buffers.
+void stream_keep_budget(Session &s, int keep);

@@ -1,6 +1,6 @@
-#include "api/api_lock.h"
+#include "fake/fake_lock.h"
 
-std::recursive_mutex &vnb_api_mutex()
+std::recursive_mutex &vnb_fake_mutex()
 {
     // Never destroyed: a host thread may still call in while the process exits.
     static auto *mutex = new std::recursive_mutex;
