@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVNSMB1C_TESTS=OFF -DVNSMB1C_BENCH=ON >/dev/null
-cmake --build build-bench -j "$(nproc 2>/dev/null || echo 2)" --target stream_bench serve_bench vnsmb1c_cli
+cmake --build build-bench -j "$(nproc 2>/dev/null || echo 2)" --target stream_bench serve_bench session_bench vnsmb1c_cli
 ./build-bench/bench/stream_bench "$@"
 ./build-bench/bench/serve_bench
+./build-bench/bench/session_bench

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake/fake.h"
+#include "fake/fake_lock.h"
 #include "util/bytebuf.h"
 
 namespace {
@@ -51,7 +52,10 @@ bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered)
             continue;
         }
         ByteBuffer out{};
-        vnb_fake_answer(c.connection, msg.data(), msg.size(), &out);
+        {
+            FakeModelLock model;  // the fake server is shared with in-process sessions
+            vnb_fake_answer(c.connection, msg.data(), msg.size(), &out);
+        }
         bool ok = out.len == 0 || send_all(c.fd, out.data, static_cast<size_t>(out.len));
         vnb_buf_free(&out);
         if (!ok)
@@ -64,6 +68,7 @@ void end_client(Client &c)
 {
     close_socket(c.fd);
     c.fd = -1;
+    FakeModelLock model;
     vnb_fake_close(c.connection);
     c.connection = nullptr;
 }
@@ -115,6 +120,7 @@ void FakeTcpFront::run(int lifetime_ms)
             int fd = accept(listener_, nullptr, nullptr);
             if (fd >= 0) {
                 accepts_++;
+                FakeModelLock model;
                 clients.push_back({fd, vnb_fake_open(), {}});
             }
         }
