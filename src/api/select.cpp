@@ -41,6 +41,33 @@ std::unique_ptr<MsgTransport> vnb_make_transport(const TransportChoice &kind)
     }
 }
 
+namespace {
+
+// Selects the fake server for the session, loading the tree given; with
+// null_keeps, NULL keeps the tree loaded already (the fake server is one per
+// process), otherwise the loader refuses it.
+int use_fake(vnsmb1c_session *session, const char *tree_json, bool null_keeps)
+{
+    return vnb_on_session(session, [tree_json, null_keeps](SessionCall &call) {
+        vnb_sess_drop(call.s());
+        {
+            FakeModelLock model;
+            if (tree_json == nullptr && null_keeps) {
+                if (vnb_fake_loaded() == 0)
+                    return vnb_fail(-6, "no fake tree is loaded");
+            } else if (vnb_fake_load(tree_json) != 0) {
+                return vnb_fail(-6, "fake tree JSON is invalid");
+            }
+        }
+        TransportChoice c = call.handle().choice();
+        c.mode = VNSMB1C_MODE_FAKE;
+        call.handle().choose(c);
+        return 0;
+    });
+}
+
+}  // namespace
+
 extern "C" {
 
 // Each selection call ends the running session first, whatever it then
@@ -68,21 +95,7 @@ VNSMB1C_API int vnsmb1c_s_use_io(vnsmb1c_session *session, const vnsmb1c_HostIo 
 
 VNSMB1C_API int vnsmb1c_s_use_fake(vnsmb1c_session *session, const char *tree_json)
 {
-    return vnb_on_session(session, [tree_json](SessionCall &call) {
-        vnb_sess_drop(call.s());
-        // NULL keeps the tree loaded already (the fake server is one per process).
-        {
-            FakeModelLock model;
-            if (tree_json != nullptr && vnb_fake_load(tree_json) != 0)
-                return vnb_fail(-6, "fake tree JSON is invalid");
-            if (tree_json == nullptr && vnb_fake_loaded() == 0)
-                return vnb_fail(-6, "no fake tree is loaded");
-        }
-        TransportChoice c = call.handle().choice();
-        c.mode = VNSMB1C_MODE_FAKE;
-        call.handle().choose(c);
-        return 0;
-    });
+    return use_fake(session, tree_json, true);
 }
 
 VNSMB1C_API int vnsmb1c_use_sockets(void)
@@ -97,7 +110,7 @@ VNSMB1C_API int vnsmb1c_use_io(const vnsmb1c_HostIo *io)
 
 VNSMB1C_API int vnsmb1c_use_fake(const char *tree_json)
 {
-    return vnsmb1c_s_use_fake(vnb_default_handle(), tree_json);
+    return use_fake(vnb_default_handle(), tree_json, false);
 }
 
 VNSMB1C_API const vnsmb1c_HostIo *vnsmb1c_io_socket(void)

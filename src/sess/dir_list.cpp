@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "sess/exchange.h"
+#include "sess/keep_outcome.h"
 #include "sess/trace.h"
 #include "sess/trans.h"
 #include "sess/tree_file.h"
@@ -319,20 +320,10 @@ int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid, 
     // Clean-up requests: their failures never replace the outcome, and after
     // a failed listing they leave the recorded status alone too.
     if (s.link_ok) {
-        char saved_err[sizeof g_err];
-        std::memcpy(saved_err, g_err, sizeof saved_err);
-        int32_t code = ses.last_code;
-        uint32_t status = ses.last_status;
-        int32_t status_nt = ses.last_status_nt;
+        KeepOutcome keep(ses, rc != 0);
         vnb_do_close(ses, tid, fid);
         if (s.open)
             find_close2(ses, tid, q->sid);
-        std::memcpy(g_err, saved_err, sizeof saved_err);
-        if (rc != 0) {
-            ses.last_code = code;
-            ses.last_status = status;
-            ses.last_status_nt = status_nt;
-        }
     }
 
     if (rc != 0)

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sess/exchange.h"
+#include "sess/keep_outcome.h"
 #include "sess/trans.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
@@ -29,16 +30,8 @@ bool status_ok_for_pipe(const ParsedHeader &h)
 // recorded status as the listing left them.
 void close_quietly(Session &s, uint32_t tid, uint32_t fid)
 {
-    char text[sizeof g_err];
-    std::memcpy(text, g_err, sizeof text);
-    uint32_t status = s.last_status;
-    int32_t status_nt = s.last_status_nt;
-    int32_t code = s.last_code;
+    KeepOutcome keep(s);
     vnb_do_close(s, tid, fid);
-    vnb_set_error("%s", text);
-    s.last_status = status;
-    s.last_status_nt = status_nt;
-    s.last_code = code;
 }
 
 // Reads the pipe until the answer ends with its last fragment, then joins

@@ -30,8 +30,9 @@ TEST(Library, ResultTexts)
         {-9, "buffer too small"},
         {-10, "end of file"},
         {-11, "out of memory"},
+        {-12, "cancelled"},
         {1, "unknown error"},
-        {-12, "unknown error"},
+        {-13, "unknown error"},
         {INT_MAX, "unknown error"},
         {INT_MIN, "unknown error"},
     };

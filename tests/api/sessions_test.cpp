@@ -226,7 +226,7 @@ TEST_F(Sessions, HandlesListingsAndTextsAreEachSessionsOwn)
     // b's calls leave a's texts alone, and so do the default session's.
     ASSERT_EQ(vnsmb1c_s_list(b.s, "Music", nullptr), 1);
     EXPECT_NE(std::string(vnsmb1c_s_list_json(b.s)).find("song.mp3"), std::string::npos);
-    EXPECT_STREQ(vnsmb1c_s_session_json(b.s), vnsmb1c_s_session_json(b.s));
+    EXPECT_NE(std::string(vnsmb1c_s_session_json(b.s)).find("NT LM 0.12"), std::string::npos);
     vnsmb1c_session_json();
     EXPECT_EQ(std::string(json_a), copy_a);
     EXPECT_EQ(std::string(item_a), item_a_copy);
@@ -565,6 +565,7 @@ TEST_F(SilentFront, AfterATimeOutAServerThatAnswersAgainIsUsedAtOnce)
     ASSERT_EQ(vnsmb1c_s_read_at(a.s, h, 0, buf, sizeof buf), -1);
     front.set_silent(false);
     front.hang_up();
+    std::this_thread::sleep_for(200ms);  // the front's loop has closed the silent connection
     EXPECT_EQ(check_mkv(a.s, h, 7000, 20000), "") << "no pause before the first try";
     EXPECT_EQ(front.accepts(), 2);
     vnsmb1c_s_close(a.s, h);
