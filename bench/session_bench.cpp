@@ -112,11 +112,14 @@ vnsmb1c_session *connect_to(int port, int timeout_ms)
     return s;
 }
 
-// One call a UI makes: a folder listing, then 1 MiB of a file in 64 KiB reads.
-bool healthy_call(vnsmb1c_session *s, const std::vector<uint8_t> &film)
+// The calls of a UI: a folder listing (its time in *list_s), then 1 MiB of a
+// file in 64 KiB reads.
+bool healthy_call(vnsmb1c_session *s, const std::vector<uint8_t> &film, double *list_s)
 {
+    auto t0 = Clock::now();
     if (vnsmb1c_s_list(s, kShare, kFolder) != 50)
         return false;
+    *list_s = seconds_since(t0);
     int h = vnsmb1c_s_open(s, kShare, kFile);
     if (h <= 0)
         return false;
@@ -130,8 +133,10 @@ bool healthy_call(vnsmb1c_session *s, const std::vector<uint8_t> &film)
 }
 
 struct StallFigures {
-    double healthy_s = -1;       // median time of the healthy call while the other server is stopped
-    double healthy_alone_s = -1; // the same call with no server stopped
+    double healthy_s = -1;       // median time of the healthy calls while the other server is stopped
+    double healthy_alone_s = -1; // the same calls with no server stopped
+    double list_s = -1;          // median time of the listing alone while the other server is stopped
+    double list_alone_s = -1;
     double cancel_s = -1;        // median time from the cancel to the blocked read's return
     std::string error;
 };
@@ -148,14 +153,16 @@ StallFigures stall_round(SambaServer &stalled_server, int healthy_port, const st
         return f;
     }
     vnsmb1c_s_set_read_ahead(stalled, 0);
-    std::vector<double> alone, during, cancel;
+    std::vector<double> alone, during, cancel, list_alone, list_during;
+    double list_s = 0;
     for (int run = 0; run < kRuns && f.error.empty(); run++) {
         auto t0 = Clock::now();
-        if (!healthy_call(healthy, film)) {
+        if (!healthy_call(healthy, film, &list_s)) {
             f.error = std::string("healthy call: ") + vnsmb1c_last_error();
             break;
         }
         alone.push_back(seconds_since(t0));
+        list_alone.push_back(list_s);
 
         int h = vnsmb1c_s_open(stalled, kShare, kFile);
         if (h <= 0) {
@@ -172,8 +179,9 @@ StallFigures stall_round(SambaServer &stalled_server, int healthy_port, const st
         });
         std::this_thread::sleep_for(200ms);
         t0 = Clock::now();
-        bool ok = healthy_call(healthy, film);
+        bool ok = healthy_call(healthy, film, &list_s);
         during.push_back(seconds_since(t0));
+        list_during.push_back(list_s);
         if (!ok)
             f.error = std::string("healthy call during the stall: ") + vnsmb1c_last_error();
         if (returned.load())
@@ -190,6 +198,8 @@ StallFigures stall_round(SambaServer &stalled_server, int healthy_port, const st
     f.healthy_alone_s = median(alone);
     f.healthy_s = median(during);
     f.cancel_s = median(cancel);
+    f.list_alone_s = median(list_alone);
+    f.list_s = median(list_during);
     vnsmb1c_session_free(stalled);
     vnsmb1c_session_free(healthy);
     return f;
@@ -272,9 +282,12 @@ int main(int argc, char **argv)
     }
 
     std::printf("\nTwo sessions, two servers: one server stopped (SIGSTOP) during a read of its session\n");
-    std::printf("(the healthy call: a 50-entry listing and 1 MiB read in 64 KiB calls; median of %d)\n\n", kRuns);
-    std::printf("| added RTT to the healthy server | healthy call alone | healthy call while the other is stalled "
-                "(target < 0.1 s) | cancel to return of the blocked read (target < 0.1 s) |\n|---|---|---|---|\n");
+    std::printf("(on the healthy server: a 50-entry folder listing, then open and 1 MiB read in 64 KiB calls; "
+                "median of %d)\n\n",
+                kRuns);
+    std::printf("| added RTT to the healthy server | listing alone | listing while the other is stalled (target < "
+                "0.1 s) | listing, open and 1 MiB alone | the same while stalled | cancel to return of the blocked "
+                "read (target < 0.1 s) |\n|---|---|---|---|---|---|\n");
     int failures = 0;
     for (int rtt : o.rtt_ms) {
         bench::DelayProxy proxy(healthy_server.port(), rtt * 1000);
@@ -284,11 +297,12 @@ int main(int argc, char **argv)
         }
         StallFigures f = stall_round(stalled_server, proxy.port(), film);
         if (!f.error.empty()) {
-            std::printf("| +%d ms | failed: %s | | |\n", rtt, f.error.c_str());
+            std::printf("| +%d ms | failed: %s | | | | |\n", rtt, f.error.c_str());
             failures++;
             continue;
         }
-        std::printf("| +%d ms | %.3f s | %.3f s | %.4f s |\n", rtt, f.healthy_alone_s, f.healthy_s, f.cancel_s);
+        std::printf("| +%d ms | %.4f s | %.4f s | %.3f s | %.3f s | %.4f s |\n", rtt, f.list_alone_s, f.list_s,
+                    f.healthy_alone_s, f.healthy_s, f.cancel_s);
         std::fflush(stdout);
     }
 
