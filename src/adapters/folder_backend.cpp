@@ -419,19 +419,24 @@ Session *vnb_backend_session(void *context)
 
 extern "C" VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void)
 {
-    static std::mutex filling;
-    std::lock_guard<std::mutex> lock(filling);
-    g_backend.size = sizeof g_backend;
-    g_backend.name = "smb1";
-    g_backend.version = 2;
     // One instance for the one table; never destroyed, since a host may
     // call in while the process exits.
     static AdapterState *instance = new AdapterState{};
-    g_backend.context = instance;
-    g_backend.open = OneAtATime<f_open>::call;
-    g_backend.list = OneAtATime<f_list>::call;
-    g_backend.stat = OneAtATime<f_stat>::call;
-    g_backend.locator = OneAtATime<f_locator>::call;
-    g_backend.close = OneAtATime<f_close>::call;
+    vnsmb1c_FolderBackend filled{};
+    filled.size = sizeof filled;
+    filled.name = "smb1";
+    filled.version = 2;
+    filled.context = instance;
+    filled.open = OneAtATime<f_open>::call;
+    filled.list = OneAtATime<f_list>::call;
+    filled.stat = OneAtATime<f_stat>::call;
+    filled.locator = OneAtATime<f_locator>::call;
+    filled.close = OneAtATime<f_close>::call;
+    // Filled at every call; written only where it differs, so that threads
+    // calling through the table meanwhile read what they read before.
+    static std::mutex filling;
+    std::lock_guard<std::mutex> lock(filling);
+    if (std::memcmp(&g_backend, &filled, sizeof filled) != 0)
+        g_backend = filled;
     return &g_backend;
 }

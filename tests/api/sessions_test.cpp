@@ -642,3 +642,54 @@ TEST_F(Sessions, ABudgetOfNothingTurnsReadAheadOff)
 }
 
 }  // namespace
+
+namespace {
+
+// The host tables keep sessions of their own: while the default session
+// waits on a silent server, the request handler and the folder-access
+// backend answer from a healthy one.
+TEST_F(SilentFront, HostTablesNeverWaitForTheDefaultSession)
+{
+    FakeTcpFront healthy;
+    ASSERT_TRUE(healthy.start());
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+    ASSERT_EQ(vnsmb1c_set_timeout(60000), 0);
+    ASSERT_EQ(vnsmb1c_connect("127.0.0.1", front.port(), nullptr, "alice", "pw"), 0) << vnsmb1c_last_error();
+    front.set_silent(true);
+    std::atomic<bool> returned{false};
+    auto stalled = std::async(std::launch::async, [&returned] {
+        int rc = vnsmb1c_list("Media", nullptr);
+        returned = true;
+        return rc;
+    });
+    for (int i = 0; i < 500 && front.unanswered() == 0; i++)
+        std::this_thread::sleep_for(10ms);
+
+    const std::string settings = R"({"HostName":"127.0.0.1","Port":)" + std::to_string(healthy.port()) +
+                                 R"(,"UserName":"alice","Password":"pw"})";
+    std::vector<char> out(65536);
+    EXPECT_EQ(vnrch_get()->list(nullptr, settings.c_str(), "Media/Movies", out.data(),
+                                static_cast<int32_t>(out.size())),
+              0)
+        << out.data();
+    EXPECT_NE(std::string(out.data()).find("a.mkv"), std::string::npos) << out.data();
+
+    const vnsmb1c_FolderBackend *ffa = vnsmb1c_vnffa_backend();
+    ASSERT_EQ(ffa->open(ffa->context, settings.c_str()), VNSMB1C_FFA_OK);
+    vnsmb1c_FolderEntry entries[16] = {};
+    vnsmb1c_ListRequest request{};
+    request.entries = entries;
+    request.capacity = 16;
+    EXPECT_EQ(ffa->list(ffa->context, "Media/Movies", &request), VNSMB1C_FFA_OK);
+    EXPECT_EQ(request.count, 5u);
+    ffa->close(ffa->context);
+
+    EXPECT_FALSE(returned.load()) << "the tables answered while the default session still waited";
+    vnsmb1c_cancel();
+    ASSERT_EQ(stalled.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(stalled.get(), -12);
+    vnsmb1c_disconnect();
+    vnsmb1c_set_timeout(30000);
+}
+
+}  // namespace
