@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the library and runs every test: once in a plain build and once
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz
-# targets, then the Windows build and its tests under Wine.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the threads and
+# sessions suites under ThreadSanitizer, then the fuzz targets, then the
+# Windows build and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +22,15 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests: sanitizer build =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVNSMB1C_SANITIZE=ON
+# The suites of threads, sessions, cancels and stalled servers (a few
+# minutes; the library and two test programs are built for it).
+echo "== tests: ThreadSanitizer, threads and sessions =="
+cmake -S . -B build-tsan -G Ninja -DVNSMB1C_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVNSMB1C_TSAN=ON \
+    -DVNSMB1C_TOOLS=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target test_api test_interop
+TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_api \
+    --gtest_filter='Threads.*:Sessions.*:SilentFront.*:Calls/CancelBlocked.*:SilentServer.*'
+TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_interop --gtest_filter='TwoServers.*'
 # 17 targets at 20 s: under six minutes.
 echo "== fuzz targets: 20 s each over the committed seeds, then mutating =="
 fuzz_dir=$(mktemp -d)
