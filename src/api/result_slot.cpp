@@ -1,6 +1,7 @@
 #include "api/result_slot.h"
 
 #include <atomic>
+#include <compare>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -18,11 +19,18 @@ ThreadTexts::~ThreadTexts()
 
 namespace {
 
+// A session's serial, as a type of this file's own (so that the set's code
+// stays inside the library).
+struct Serial {
+    uint64_t value;
+    auto operator<=>(const Serial &) const = default;
+};
+
 // The sessions alive besides the default one. Held only to read or change
 // the set, never across a call.
 struct LiveSessions {
     std::mutex guard;
-    std::set<uint64_t> serials;
+    std::set<Serial> serials;
     std::atomic<uint64_t> frees{0};
 };
 
@@ -41,7 +49,7 @@ void drop_freed(ThreadTexts &mine)
     if (frees == mine.frees_seen)
         return;
     std::lock_guard<std::mutex> lock(live.guard);
-    std::erase_if(mine.others, [&live](const auto &entry) { return live.serials.count(entry.first) == 0; });
+    std::erase_if(mine.others, [&live](const auto &entry) { return live.serials.count(Serial{entry.first}) == 0; });
     mine.frees_seen = frees;
 }
 
@@ -53,7 +61,7 @@ void vnb_texts_register(uint64_t serial)
         return;
     LiveSessions &live = live_sessions();
     std::lock_guard<std::mutex> lock(live.guard);
-    live.serials.insert(serial);
+    live.serials.insert(Serial{serial});
 }
 
 void vnb_texts_forget(uint64_t serial)
@@ -62,7 +70,7 @@ void vnb_texts_forget(uint64_t serial)
         return;
     LiveSessions &live = live_sessions();
     std::lock_guard<std::mutex> lock(live.guard);
-    live.serials.erase(serial);
+    live.serials.erase(Serial{serial});
     live.frees.fetch_add(1);
 }
 
