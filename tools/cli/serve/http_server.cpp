@@ -117,13 +117,18 @@ public:
         answer(nullptr, std::move(r));
     }
 
-    void close_now()
+    // reset: a client past a deadline gets a reset, and what the system
+    // still holds for it is dropped rather than trickled out.
+    void close_now(bool reset = false)
     {
         if (closed_)
             return;
         closed_ = true;
         error_code ignored;
-        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        if (reset)
+            socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+        else
+            socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         timer_.cancel();
         release_source();
@@ -139,7 +144,7 @@ private:
             auto self = weak.lock();
             // A wait already due when the deadline moved still completes.
             if (self && !ec && timer_.expiry() <= asio::steady_timer::clock_type::now())
-                close_now();
+                close_now(true);
         });
     }
 
