@@ -310,7 +310,8 @@ void under_attack(const std::string &smb, const std::string &log)
         std::fprintf(stderr, "the gateway did not start: %s\n", g.start_line().c_str());
         return;
     }
-    const std::string page = "http://127.0.0.1:" + std::to_string(g.port()) + "/" + kShare + "/" + kFolder + "/";
+    // A normal page: the share's, a few entries.
+    const std::string page = "http://127.0.0.1:" + std::to_string(g.port()) + "/" + kShare + "/";
     double calm = 1e9;
     for (int r = 0; r < 3; r++)
         calm = std::min(calm, shell_seconds("curl -s -f -o /dev/null " + quoted(page)));
@@ -330,8 +331,8 @@ void under_attack(const std::string &smb, const std::string &log)
     for (int fd : slow)
         close(fd);
     std::printf("\nthe gateway under attack\n");
-    std::printf("  folder page, calm            %7.3f s\n", calm);
-    std::printf("  folder page, %zu slow clients %7.3f s (worst of 5; target < 0.5 s)\n", slow.size(), worst);
+    std::printf("  share page, calm             %7.3f s\n", calm);
+    std::printf("  share page, %zu slow clients  %7.3f s (worst of 5; target < 0.5 s)\n", slow.size(), worst);
 
     long start = rss_kib(g.pid());
     std::string flood;

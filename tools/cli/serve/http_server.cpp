@@ -22,6 +22,9 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace serve {
 
@@ -76,6 +79,16 @@ struct HttpServer::Impl {
         open--;
         if (auto it = per_client.find(client); it != per_client.end() && --it->second <= 0)
             per_client.erase(it);
+#ifdef __GLIBC__
+        // The last connection gone: the heads of a flood go back to the
+        // system rather than stay in the allocator's free lists (once a
+        // second at most).
+        auto now = std::chrono::steady_clock::now();
+        if (open == 0 && now - last_trim > std::chrono::seconds(1)) {
+            last_trim = now;
+            malloc_trim(0);
+        }
+#endif
     }
 
     HttpLimits limits;
@@ -88,6 +101,7 @@ struct HttpServer::Impl {
     // Event thread only.
     int open = 0;
     std::map<std::string, int> per_client;
+    std::chrono::steady_clock::time_point last_trim{};
 };
 
 // One client connection, owned by the event thread. Handler calls and body
