@@ -3,7 +3,7 @@
 # curl, ffmpeg and chromium are the clients the gateway tests drive.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev rapidjson-dev libcli11-dev libcpp-httplib-dev samba smbclient
+packages=(cmake ninja-build g++ pkg-config libgtest-dev rapidjson-dev libcli11-dev libboost-dev libcpp-httplib-dev samba smbclient
           curl ffmpeg chromium "$@")
 missing=()
 for p in "${packages[@]}"; do

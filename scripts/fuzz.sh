@@ -17,7 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets_all=(url settings fake_tree fake_server ntlm_challenge ntlm_authenticate spnego
-    negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client)
+    negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client
+    gateway_request)
 which=${1:-all}
 seconds=${2:-60}
 runs=${3:-}
@@ -69,7 +70,7 @@ links_libfuzzer() {
     rm -rf "$dir"
     return $rc
 }
-install_packages cmake ninja-build rapidjson-dev clang
+install_packages cmake ninja-build rapidjson-dev libboost-dev clang
 if ! links_libfuzzer; then
     major=$(clang++ -dumpversion | cut -d. -f1)
     if apt-cache show "libclang-rt-$major-dev" >/dev/null 2>&1; then

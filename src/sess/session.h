@@ -21,6 +21,7 @@ struct TreeSlot {
     uint32_t tid;
     char name[81];   // share name as the caller gave it
     int32_t in_use;
+    uint64_t last_used;  // when a call last asked for it, in the session's own count of asks
 };
 
 // What became of an open file when the session connected again.

@@ -1,4 +1,5 @@
 // TREE_CONNECT_ANDX and the per-session cache of connected shares.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -62,11 +63,12 @@ int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
     unc_path(s, share, ipc, unc);
     ByteBuffer bytes{};
     vnb_buf_byte(&bytes, 0);  // the empty password
+    bool not_text = false;
     if (unicode) {
         uint8_t wide[2 * kUncCap];
         int32_t n = 0;
         if (vnb_utf8_to_utf16le(unc, wide, sizeof wide, &n) != 0)
-            bytes.failed = 1;
+            not_text = true;
         vnb_buf_put(&bytes, wide, static_cast<uint64_t>(n));
         vnb_w16(&bytes, 0);
     } else {
@@ -76,13 +78,50 @@ int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
     vnb_buf_put(&bytes, service, std::strlen(service) + 1);
 
     int32_t rc = 0;
-    if (words.failed || bytes.failed)
+    if (not_text)
+        rc = vnb_fail(-6, "the share or host name is not valid UTF-8");
+    else if (words.failed || bytes.failed)
         rc = vnb_fail(-11, "out of memory");
     else
         rc = exchange(s, smb::TREE_CONNECT_ANDX, buf_span(words), buf_span(bytes), 0, true, req);
     vnb_buf_free(&words);
     vnb_buf_free(&bytes);
     return rc;
+}
+
+// Files open on the tree: such a tree stays connected.
+bool has_open_files(const Session &s, uint32_t tid)
+{
+    for (const FileSlot &f : s.files)
+        if (f.in_use && f.tid == tid)
+            return true;
+    return false;
+}
+
+uint64_t next_use(const Session &s)
+{
+    uint64_t last = 0;
+    for (const TreeSlot &t : s.trees)
+        last = std::max(last, t.last_used);
+    return last + 1;
+}
+
+// Frees the least recently used tree without open files, so that a caller
+// asking for share after share never runs out of slots. Null when every
+// tree holds a file open.
+TreeSlot *release_least_used(Session &s)
+{
+    TreeSlot *oldest = nullptr;
+    for (TreeSlot &t : s.trees)
+        if (t.in_use && !has_open_files(s, t.tid) && (!oldest || t.last_used < oldest->last_used))
+            oldest = &t;
+    if (!oldest)
+        return nullptr;
+    oldest->in_use = 0;
+    // A refusal leaves nothing to undo: the server forgets the tree with
+    // the connection at the latest.
+    cmd_ok(s, smb::TREE_DISCONNECT, {}, oldest->tid, "TREE_DISCONNECT");
+    return oldest;
 }
 
 }  // namespace
@@ -92,8 +131,10 @@ int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid)
     if (!share || !*share)
         return vnb_fail(-6, "empty share name");
     TreeSlot *free_slot = nullptr;
+    const uint64_t use = next_use(s);
     for (TreeSlot &t : s.trees) {
         if (t.in_use && vnb_casecmp(t.name, share) == 0) {
+            t.last_used = use;
             if (tid)
                 *tid = t.tid;
             return 0;
@@ -101,8 +142,8 @@ int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid)
         if (!t.in_use && !free_slot)
             free_slot = &t;
     }
-    if (!free_slot)
-        return vnb_fail(-7, "more than %d trees on one session", kMaxTrees);
+    if (!free_slot && !(free_slot = release_least_used(s)))
+        return vnb_fail(-7, "files are open on all %d trees of the session", kMaxTrees);
 
     SmbRequest req;
     int32_t rc = tree_connect(s, share, req);
@@ -115,6 +156,7 @@ int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid)
 
     free_slot->tid = assigned;
     free_slot->in_use = 1;
+    free_slot->last_used = use;
     std::snprintf(free_slot->name, sizeof free_slot->name, "%.80s", share);
     if (tid)
         *tid = assigned;

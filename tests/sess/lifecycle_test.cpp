@@ -219,8 +219,8 @@ TEST_F(Lifecycle, DropLogsOffThenDisconnectsTreesThenCloses)
     server.password = "pw";
     identity("", "u", "pw");
     ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
-    s.trees[1] = TreeSlot{7, "media", 1};
-    s.trees[4] = TreeSlot{9, "music", 1};
+    s.trees[1] = TreeSlot{7, "media", 1, 0};
+    s.trees[4] = TreeSlot{9, "music", 1, 0};
     s.files[3].in_use = 1;
     s.open_files = 1;
     size_t before = peer.requests.size();
@@ -265,7 +265,7 @@ TEST_F(Lifecycle, DropWithoutSession)
         s.established = 0;
         s.transport_open = true;
         if (c.tree)
-            s.trees[0] = TreeSlot{3, "x", 1};
+            s.trees[0] = TreeSlot{3, "x", 1, 0};
         vnb_sess_drop(s);
         EXPECT_EQ(commands(), c.commands) << c.what;
         EXPECT_EQ(peer.closes, 1) << c.what;
@@ -273,7 +273,7 @@ TEST_F(Lifecycle, DropWithoutSession)
     }
     // With no transport at all the drop still only resets.
     s.transport.reset();
-    s.trees[2] = TreeSlot{4, "y", 1};
+    s.trees[2] = TreeSlot{4, "y", 1, 0};
     vnb_sess_drop(s);
     EXPECT_EQ(s.trees[2].in_use, 0);
 }

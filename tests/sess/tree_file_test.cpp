@@ -218,21 +218,57 @@ TEST_F(TreeFile, PlainAndExtendedRepliesBothGiveTheHeaderTid)
     }
 }
 
-TEST_F(TreeFile, EightTreesAtMost)
+// Eight slots; a ninth share takes the place of the tree used least
+// recently, unless files are open on it.
+TEST_F(TreeFile, TheLeastRecentlyUsedTreeMakesRoom)
 {
     uint16_t next = 1;
-    answer([&next](const Bytes &req) { return tree_reply(req, next++); });
+    answer([&next](const Bytes &req) { return req[4] == 0x75 ? tree_reply(req, next++) : sp::reply_to(req, 0); });
     for (int i = 0; i < 8; i++)
         ASSERT_EQ(vnb_tree_find_or_connect(s, ("share" + std::to_string(i)).c_str(), nullptr), 0) << i;
-
-    EXPECT_EQ(vnb_tree_find_or_connect(s, "share8", nullptr), -7);
-    EXPECT_STREQ(vnb_error(), "more than 8 trees on one session");
-    EXPECT_EQ(peer.requests.size(), 8u);
+    ASSERT_EQ(vnb_tree_find_or_connect(s, "SHARE0", nullptr), 0);  // known ones are found, and count as used
+    ASSERT_EQ(peer.requests.size(), 8u);
 
     uint32_t tid = 0;
-    ASSERT_EQ(vnb_tree_find_or_connect(s, "SHARE5", &tid), 0);  // known ones are still found
-    EXPECT_EQ(tid, 6u);
-    EXPECT_EQ(peer.requests.size(), 8u);
+    ASSERT_EQ(vnb_tree_find_or_connect(s, "share8", &tid), 0) << vnb_error();
+    EXPECT_EQ(tid, 9u);
+    ASSERT_EQ(peer.requests.size(), 10u);
+    EXPECT_EQ(peer.requests[8][4], 0x71);  // TREE_DISCONNECT of share1, the oldest
+    EXPECT_EQ(sp::tid_of(peer.requests[8]), 2);
+    EXPECT_EQ(used_trees(), 8);
+
+    // A tree with a file open stays: share2 has one, share3 goes.
+    s.files[0].in_use = 1;
+    s.files[0].tid = 3;
+    ASSERT_EQ(vnb_tree_find_or_connect(s, "share9", nullptr), 0) << vnb_error();
+    EXPECT_EQ(sp::tid_of(peer.requests[10]), 4);
+
+    // Any number of shares in turn: never out of slots.
+    for (int i = 0; i < 40; i++)
+        ASSERT_EQ(vnb_tree_find_or_connect(s, ("other" + std::to_string(i)).c_str(), nullptr), 0) << i;
+    EXPECT_EQ(used_trees(), 8);
+
+    // Files open on every tree: nothing can be let go.
+    for (int i = 0; i < kMaxTrees; i++) {
+        s.files[i].in_use = 1;
+        s.files[i].tid = s.trees[i].tid;
+    }
+    size_t sent = peer.requests.size();
+    EXPECT_EQ(vnb_tree_find_or_connect(s, "last", nullptr), -7);
+    EXPECT_STREQ(vnb_error(), "files are open on all 8 trees of the session");
+    EXPECT_EQ(peer.requests.size(), sent);
+    for (int i = 0; i < kMaxTrees; i++)
+        s.files[i].in_use = 0;
+}
+
+// A share name that is not UTF-8 is the caller's mistake, not a lack of memory.
+TEST_F(TreeFile, AShareNameThatIsNotTextIsAnInvalidArgument)
+{
+    answer([](const Bytes &req) { return tree_reply(req, 1); });
+    EXPECT_EQ(vnb_tree_find_or_connect(s, "\xff", nullptr), -6);
+    EXPECT_STREQ(vnb_error(), "the share or host name is not valid UTF-8");
+    EXPECT_EQ(peer.requests.size(), 0u);
+    EXPECT_EQ(used_trees(), 0);
 }
 
 TEST_F(TreeFile, UncPathIsCutTo103BytesOnACharacterBoundary)

@@ -9,6 +9,7 @@
 
 #include "byte_range.h"
 #include "conditional.h"
+#include "http_head.h"
 #include "http_status.h"
 #include "listen_address.h"
 #include "mime_types.h"
@@ -394,6 +395,95 @@ TEST(ServeAddress, HostHeaders)
         SCOPED_TRACE(c.host);
         EXPECT_EQ(serve::valid_host_header(c.host), c.valid);
     }
+}
+
+// On a loopback address: localhost, the address and the allowed names only.
+TEST(ServeAddress, HostsServedOnLoopback)
+{
+    const std::vector<std::string> allowed = {"media.home"};
+    serve::ListenAddress v4{"127.0.0.1", 8080};
+    serve::ListenAddress v6{"::1", 8080};
+    serve::ListenAddress lan{"192.0.2.10", 8080};
+    struct Case {
+        const serve::ListenAddress &listen;
+        const char *host;
+        bool served;
+    };
+    const Case cases[] = {
+        {v4, "localhost", true},
+        {v4, "LocalHost:8080", true},
+        {v4, "127.0.0.1:1", true},
+        {v4, "media.home:8080", true},
+        {v4, "MEDIA.HOME", true},
+        {v4, "127.0.0.2:8080", false},
+        {v4, "rebind.attacker.example:8080", false},
+        {v4, "media.home.attacker.example", false},
+        {v4, "localhost.attacker.example", false},
+        {v4, "[::1]:8080", false},
+        {v6, "[::1]:8080", true},
+        {v6, "localhost", true},
+        {v6, "127.0.0.1", false},
+        {lan, "anything.example", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.host);
+        EXPECT_EQ(serve::host_allowed(c.host, c.listen, allowed), c.served);
+    }
+}
+
+// Where a head ends in the bytes received, and when it can no longer fit.
+TEST(ServeHead, ScanFindsTheEndOrTheLimit)
+{
+    serve::HttpLimits limits;
+    limits.max_request_line = 20;
+    limits.max_head = 60;
+    using Kind = serve::HeadScan::Kind;
+    struct Case {
+        std::string bytes;
+        Kind kind;
+        size_t end;
+    };
+    const Case cases[] = {
+        {"GET / HTTP/1.1\r\nHost: a\r\n\r\nGET", Kind::complete, 27},
+        {"GET / HTTP/1.0\r\n\r\n", Kind::complete, 18},
+        {"\r\n\r\nGET / HTTP/1.0\r\n\r\n", Kind::complete, 22},
+        {"GET / HTTP/1.1\r\nHost: a\r\n", Kind::incomplete, 0},
+        {"GET / HTT", Kind::incomplete, 0},
+        {"GET /" + std::string(20, 'a'), Kind::line_too_long, 0},
+        {"GET /" + std::string(20, 'a') + " HTTP/1.1\r\n\r\n", Kind::line_too_long, 0},
+        {"GET / HTTP/1.1\r\nX: " + std::string(60, 'a'), Kind::head_too_large, 0},
+        {"GET / HTTP/1.1\r\nX: " + std::string(40, 'a') + "\r\n\r\n", Kind::head_too_large, 0},
+        {std::string(80, '\r'), Kind::line_too_long, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        serve::HeadScan scan = serve::scan_head(c.bytes, limits);
+        EXPECT_EQ(scan.kind, c.kind);
+        EXPECT_EQ(scan.end, c.end);
+    }
+}
+
+TEST(ServeHead, ParseKeepsWhatTheHandlerNeeds)
+{
+    serve::HttpLimits limits;
+    serve::HttpRequest r;
+    serve::HeadFault f = serve::parse_head(
+        "GET /a%20b?format=json HTTP/1.1\r\nhost: x:1\r\nRange:  bytes=0-1 \r\nConnection: close\r\n\r\n", limits, r);
+    ASSERT_EQ(f.status, 0) << f.text;
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(r.target, "/a%20b?format=json");
+    EXPECT_EQ(r.version, 11);
+    EXPECT_EQ(r.header("Host"), "x:1");
+    EXPECT_EQ(r.header("RANGE"), "bytes=0-1");
+    EXPECT_FALSE(r.keep_alive);
+    EXPECT_FALSE(r.has_body);
+    f = serve::parse_head("POST / HTTP/1.0\r\nContent-Length: 5\r\n\r\n", limits, r);
+    ASSERT_EQ(f.status, 0) << f.text;
+    EXPECT_TRUE(r.has_body);
+    EXPECT_FALSE(r.keep_alive);
+    f = serve::parse_head("GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n",
+                          limits, r);
+    EXPECT_EQ(f.status, 400);
 }
 
 TEST(ServeStatus, LibraryFailures)

@@ -116,9 +116,20 @@ int cmd_stat(const GlobalOptions &opt, const std::string &url, bool json);
 int cmd_cat(const GlobalOptions &opt, const std::string &url);
 int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string &dest, const GetOptions &go);
 int cmd_selftest();
-// Serves the server's shares over HTTP on listen (ADDRESS:PORT, "" for
-// 127.0.0.1:8080) until the process is stopped.
-int cmd_serve(const GlobalOptions &opt, const std::string &url, const std::string &listen);
+// What `serve` is told: where to listen (ADDRESS:PORT, "" for
+// 127.0.0.1:8080), the host names it answers to besides its own, and the
+// limits it holds clients to (0: the default).
+struct ServeArgs {
+    std::string listen;
+    std::vector<std::string> allow_hosts;
+    int max_connections = 0;
+    int max_per_client = 0;
+    int head_timeout_s = 0;
+    int idle_timeout_s = 0;
+    int send_timeout_s = 0;
+};
+// Serves the server's shares over HTTP until the process is stopped.
+int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs &args);
 
 // One "host" request: the request handler (validate, list, stream) or the
 // folder-access backend (list, stat, locator).

@@ -160,11 +160,29 @@ int main(int argc, char **argv)
     f_locator->add_option("PATH", host_rq.path, "File path")->required();
 
 #ifdef VNSMB1C_WITH_SERVE
-    std::string listen;
+    ServeArgs serve_args;
     auto *serve = app.add_subcommand("serve", "Serve the server's shares over HTTP (read-only) until stopped");
     serve->add_option("URL", url, "smb://host[/share] (a share picks the page / leads to)")->required();
-    serve->add_option("--listen", listen, "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
+    serve->add_option("--listen", serve_args.listen,
+                      "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
         ->type_name("ADDR:PORT");
+    serve->add_option("--allow-host", serve_args.allow_hosts,
+                      "A host name the gateway answers to on a loopback address, besides localhost and the address "
+                      "(repeatable)")
+        ->type_name("NAME");
+    auto positive = CLI::Range(1, 1000000);
+    serve->add_option("--max-connections", serve_args.max_connections, "Open connections in all (default 256)")
+        ->check(positive);
+    serve->add_option("--max-per-client", serve_args.max_per_client, "Open connections from one address (default 32)")
+        ->check(positive);
+    serve->add_option("--head-timeout", serve_args.head_timeout_s, "Seconds for a whole request head (default 10)")
+        ->check(positive);
+    serve->add_option("--idle-timeout", serve_args.idle_timeout_s,
+                      "Seconds a kept-alive connection may wait for its next request (default 15)")
+        ->check(positive);
+    serve->add_option("--send-timeout", serve_args.send_timeout_s,
+                      "Seconds a client may take no byte of an answer before it is dropped (default 30)")
+        ->check(positive);
 #endif
 
     auto *version = app.add_subcommand("version", "Print the library version");
@@ -209,7 +227,7 @@ int main(int argc, char **argv)
     }
 #ifdef VNSMB1C_WITH_SERVE
     if (*serve)
-        return cmd_serve(opt, url, listen);
+        return cmd_serve(opt, url, serve_args);
 #endif
     if (*version) {
         std::printf("vnsmb1c %s\n", vnsmb1c_version());

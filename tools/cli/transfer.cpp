@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli.h"
@@ -19,6 +20,11 @@ using Clock = std::chrono::steady_clock;
 constexpr int kChunk = 60 * 1024;
 constexpr int kMaxDepth = 64;  // folder levels get -r descends
 constexpr auto kRedraw = std::chrono::milliseconds(100);
+// After a dropped connection: the first pause before trying again, and the
+// longest, the pauses doubling in between.
+constexpr auto kFirstPause = std::chrono::milliseconds(250);
+constexpr auto kLongestPause = std::chrono::milliseconds(4000);
+constexpr double kDefaultTimeoutS = 30;
 
 double seconds_since(Clock::time_point start)
 {
@@ -58,7 +64,47 @@ struct CopyJob {
     const FakeFault *fault = nullptr;
     Progress progress;
     int64_t done = 0;
+    double timeout_s = kDefaultTimeoutS;  // how long a lost connection is waited for
+    bool quiet = false;
 };
+
+bool connection_lost(int rc)
+{
+    return rc == VNSMB1C_ENET || rc == VNSMB1C_ENOSESSION;
+}
+
+// The read at job.done failed with rc, a lost connection. The library
+// connects again (and reopens the file) on the next call, so the read is
+// tried again, with growing pauses, until the time-out has passed since the
+// loss. The bytes so far stay where they are, and the copy goes on from
+// there. The last result of the read.
+int read_again(int handle, CopyJob &job, unsigned char *buf, int rc)
+{
+    const auto lost_at = Clock::now();
+    const auto window = std::chrono::duration<double>(job.timeout_s);
+    auto pause = std::chrono::duration_cast<Clock::duration>(kFirstPause);
+    int attempts = 0;
+    while (connection_lost(rc) && Clock::now() - lost_at < window) {
+        if (!job.quiet) {
+            end_progress_line();
+            std::fprintf(stderr, "vnsmb1c: %s: connection lost after %" PRId64 " bytes (%s); trying again%s\n",
+                         printable(job.target->path).c_str(), job.done, printable(vnsmb1c_last_error()).c_str(),
+                         attempts == 0 ? (" for up to " + std::to_string(static_cast<int>(job.timeout_s)) + " s").c_str()
+                                       : "");
+        }
+        auto left = std::chrono::duration_cast<Clock::duration>(window - (Clock::now() - lost_at));
+        std::this_thread::sleep_for(std::min(pause, std::max(left, Clock::duration::zero())));
+        pause = std::min(pause * 2, std::chrono::duration_cast<Clock::duration>(kLongestPause));
+        attempts++;
+        rc = vnsmb1c_read_at(handle, job.done, buf, kChunk);
+    }
+    if (rc >= 0 && attempts > 0 && !job.quiet) {
+        end_progress_line();
+        std::fprintf(stderr, "vnsmb1c: %s: connected again; going on from %" PRId64 " bytes\n",
+                     printable(job.target->path).c_str(), job.done);
+    }
+    return rc;
+}
 
 // Opens the file at the share-qualified path; 0 or an exit code.
 int open_remote(const Target &t, int &handle)
@@ -94,6 +140,8 @@ int copy_file(int handle, OpenDestination &out, CopyJob &job)
             fault_thrown = true;
         }
         int n = vnsmb1c_read_at(handle, job.done, buf.data(), kChunk);
+        if (connection_lost(n))
+            n = read_again(handle, job, buf.data(), n);
         if (n < 0)
             return report_failure(n, *job.target);
         if (n == 0)
@@ -124,6 +172,9 @@ int get_file(const GlobalOptions &opt, const Target &t, const Destination &d, bo
     if (rc == 0) {
         job.target = &t;
         job.fault = &opt.fault;
+        job.quiet = opt.quiet;
+        if (opt.timeout_s > 0)
+            job.timeout_s = opt.timeout_s;
         job.progress.name = d.path.empty() ? "(standard output)" : d.path;
         // No bar between the bytes themselves when both go to one terminal.
         bool bytes_on_terminal = d.kind == Destination::Kind::standard_output && isatty(STDOUT_FILENO) == 1;

@@ -1,12 +1,11 @@
 #include "gateway.h"
 
-#include <httplib.h>
 #include <rapidjson/document.h>
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
-#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,7 +16,9 @@
 #include "byte_range.h"
 #include "cli.h"
 #include "conditional.h"
+#include "http_server.h"
 #include "http_status.h"
+#include "listen_address.h"
 #include "mime_types.h"
 #include "pages.h"
 #include "request_path.h"
@@ -29,10 +30,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Bytes asked of the library per read while a file streams; its per-file
-// read-ahead keeps the server busy between two of them.
-constexpr int kStreamChunk = 2048 * 1024;
-constexpr size_t kWorkers = 16;
+// Worker threads: they run the handler and read file bodies. A slow or
+// idle client holds none of them.
+constexpr int kWorkers = 8;
 // File answers look their entry up in a listing of its folder, kept this
 // long so that a player's many range requests cost one listing.
 constexpr auto kListingLife = std::chrono::seconds(5);
@@ -40,76 +40,32 @@ constexpr size_t kListingsKept = 64;
 constexpr int kShareCapacity = 82;
 constexpr int kRestCapacity = 1026;
 constexpr int kExitCannotListen = 3;
-// Every path, line breaks included ('.' stops at them): the handler itself
-// refuses what it must.
-constexpr char kAnyPath[] = R"([\s\S]*)";
 
 struct Failure {
     int status = 0;
     std::string text;
 };
 
-// An open file and the bytes being sent from it. While one chunk goes to
-// the client the next is read on a thread of its own, so that the server and
-// the client are both kept busy; two chunks are all the memory a stream holds.
-class FileStream {
+// An open file, read in order from its first byte to be sent; the handle
+// closes when the server lets the stream go.
+class FileSource : public BodySource {
 public:
-    FileStream(int handle, int64_t first, int64_t length) : handle_(handle), first_(first), end_(first + length) {}
-    ~FileStream() { close(); }
-    FileStream(const FileStream &) = delete;
-    FileStream &operator=(const FileStream &) = delete;
+    FileSource(int handle, int64_t first) : handle_(handle), at_(first) {}
+    ~FileSource() override { vnsmb1c_close(handle_); }
+    FileSource(const FileSource &) = delete;
+    FileSource &operator=(const FileSource &) = delete;
 
-    // Sends up to one chunk from offset (counted from the first byte sent);
-    // false when the read fails or the client has gone.
-    bool send(size_t offset, httplib::DataSink &sink)
+    int read(char *buffer, int max) override
     {
-        int64_t at = first_ + static_cast<int64_t>(offset);
-        int n = 0;
-        if (pending_.valid() && pending_at_ == at) {
-            n = pending_.get();
-            current_.swap(next_);
-        } else {
-            if (pending_.valid())
-                pending_.wait();
-            current_.resize(kStreamChunk);
-            n = vnsmb1c_read_at(handle_, at, current_.data(), chunk_at(at));
-        }
-        if (n <= 0)
-            return false;
-        int64_t next_at = at + n;
-        if (next_at < end_) {
-            next_.resize(kStreamChunk);
-            pending_at_ = next_at;
-            pending_ = std::async(std::launch::async, [this, next_at, ask = chunk_at(next_at)] {
-                return vnsmb1c_read_at(handle_, next_at, next_.data(), ask);
-            });
-        }
-        return sink.write(current_.data(), static_cast<size_t>(n));
-    }
-
-    // Waits for a read under way, then closes the file and frees the chunks.
-    void close()
-    {
-        if (pending_.valid())
-            pending_.wait();
-        pending_ = {};
-        if (handle_ > 0)
-            vnsmb1c_close(handle_);
-        handle_ = 0;
-        std::vector<char>().swap(current_);
-        std::vector<char>().swap(next_);
+        int n = vnsmb1c_read_at(handle_, at_, buffer, max);
+        if (n > 0)
+            at_ += n;
+        return n;
     }
 
 private:
-    int chunk_at(int64_t at) const { return static_cast<int>(std::min<int64_t>(kStreamChunk, end_ - at)); }
-
     int handle_;
-    int64_t first_;
-    int64_t end_;
-    std::vector<char> current_;
-    std::vector<char> next_;
-    std::future<int> pending_;
-    int64_t pending_at_ = -1;
+    int64_t at_;
 };
 
 bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidden)
@@ -152,21 +108,21 @@ public:
     int run(const std::string &server_name);
 
 private:
-    void route(const httplib::Request &req, httplib::Response &res);
-    void serve_root(const httplib::Request &req, httplib::Response &res, const std::string &format);
-    void serve_folder(const httplib::Request &req, httplib::Response &res, const RequestPath &path,
-                      const std::string &format);
-    void serve_file(const httplib::Request &req, httplib::Response &res, const RequestPath &path);
+    void route(const HttpRequest &req, HttpResponse &res);
+    void serve_root(HttpResponse &res, const std::string &format);
+    void serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path, const std::string &format);
+    void serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path);
+    void log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const;
 
     // Lists the folder (hidden names too); 0 or a failure.
     Failure list(const std::string &folder, std::vector<DirEntry> &out);
     // The entry name in folder, from a listing at most kListingLife old.
     Failure look_up(const std::string &folder, const std::string &name, DirEntry &out);
-    std::string origin(const httplib::Request &req) const;
+    std::string origin(const HttpRequest &req) const;
 
     static Failure library_failure(int rc);
-    static void answer_text(httplib::Response &res, int status, const std::string &text);
-    static void redirect(httplib::Response &res, const std::string &location);
+    static void answer_text(HttpResponse &res, int status, const std::string &text);
+    static void redirect(HttpResponse &res, const std::string &location);
 
     struct CachedListing {
         Clock::time_point at;
@@ -174,7 +130,7 @@ private:
     };
 
     GatewayOptions options_;
-    httplib::Server server_;
+    int port_ = 0;
     // Listings live in the session until the next one replaces them, so
     // listing and reading back go together; the cache shares the lock.
     std::mutex listing_mutex_;
@@ -189,22 +145,22 @@ Failure Gateway::library_failure(int rc)
     return {http_status_for(rc, text), printable(text)};
 }
 
-void Gateway::answer_text(httplib::Response &res, int status, const std::string &text)
+void Gateway::answer_text(HttpResponse &res, int status, const std::string &text)
 {
     res.status = status;
     if (status == 503)
-        res.set_header("Retry-After", "1");
+        res.set("Retry-After", "1");
     std::string body = std::to_string(status) + " " + std::string(reason_phrase(status));
     if (!text.empty())
         body += ": " + text;
-    res.set_content(body + "\n", "text/plain; charset=utf-8");
+    res.set_body(body + "\n", "text/plain; charset=utf-8");
 }
 
-void Gateway::redirect(httplib::Response &res, const std::string &location)
+void Gateway::redirect(HttpResponse &res, const std::string &location)
 {
     res.status = 301;
-    res.set_header("Location", location);
-    res.set_content("301 Moved Permanently: " + location + "\n", "text/plain; charset=utf-8");
+    res.set("Location", location);
+    res.set_body("301 Moved Permanently: " + location + "\n", "text/plain; charset=utf-8");
 }
 
 Failure Gateway::list(const std::string &folder, std::vector<DirEntry> &out)
@@ -243,21 +199,30 @@ Failure Gateway::look_up(const std::string &folder, const std::string &name, Dir
     return {404, "no such file or folder"};
 }
 
-std::string Gateway::origin(const httplib::Request &req) const
+std::string Gateway::origin(const HttpRequest &req) const
 {
-    std::string host = req.get_header_value("Host");
+    // The Host was checked before the request got here.
+    std::string host(req.header("Host"));
     if (valid_host_header(host))
         return "http://" + host;
-    return "http://" + host_port(req.local_addr.empty() ? options_.listen.host : req.local_addr,
-                                 req.local_port > 0 ? req.local_port : options_.listen.port);
+    return "http://" + host_port(options_.listen.host, port_);
 }
 
-void Gateway::route(const httplib::Request &req, httplib::Response &res)
+void Gateway::route(const HttpRequest &req, HttpResponse &res)
 {
-    // Ranges are resolved here, against the file's size; the HTTP library
-    // must not apply them a second time to what the handler sends.
-    const_cast<httplib::Request &>(req).ranges.clear();
-    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set("X-Content-Type-Options", "nosniff");
+    if (req.method != "GET" && req.method != "HEAD") {
+        res.set("Allow", "GET, HEAD");
+        return answer_text(res, 405, "the gateway is read-only: GET and HEAD only");
+    }
+    if (req.count("Host") == 1) {
+        std::string_view host = req.header("Host");
+        if (!valid_host_header(host))
+            return answer_text(res, 400, "malformed Host");
+        if (!host_allowed(host, options_.listen, options_.allowed_hosts))
+            return answer_text(res, 421, "this gateway does not serve the host " + printable(host) +
+                                             " (add it with --allow-host)");
+    }
 
     std::string_view target = req.target;
     std::string_view query;
@@ -269,21 +234,25 @@ void Gateway::route(const httplib::Request &req, httplib::Response &res)
     if (path.fault != PathFault::none)
         return answer_text(res, 400, std::string(fault_text(path.fault)));
     if (!path.segments.empty()) {
-        // The library's own limits on shares, names and depth.
+        // The library's own rules for shares, names and depth.
         char share[kShareCapacity];
         char rest[kRestCapacity];
         std::string joined = join_path(path.segments, path.segments.size());
-        if (vnsmb1c_split_path(joined.c_str(), share, sizeof share, rest, sizeof rest) != 0)
-            return answer_text(res, 400, "the path is too long");
+        if (vnsmb1c_split_path(joined.c_str(), share, sizeof share, rest, sizeof rest) != 0) {
+            std::string why = vnsmb1c_last_error();
+            return answer_text(res, 400, why.empty() ? "the path is not valid" : printable(why));
+        }
+        if (!is_folder_share(path.segments.front()))
+            return answer_text(res, 404, "\"" + printable(path.segments.front()) + "\" is not a folder share");
     }
     std::string format = query_value(query, "format");
-    if (format.empty() && req.get_header_value("Accept").find("application/json") != std::string::npos)
+    if (format.empty() && req.header("Accept").find("application/json") != std::string::npos)
         format = "json";
     if (!format.empty() && format != "html" && format != "json" && format != "m3u")
         return answer_text(res, 400, "format is html, json or m3u");
 
     if (path.segments.empty())
-        return serve_root(req, res, format);
+        return serve_root(res, format);
     if (path.folder)
         return serve_folder(req, res, path, format);
     if (path.segments.size() == 1)
@@ -291,7 +260,7 @@ void Gateway::route(const httplib::Request &req, httplib::Response &res)
     serve_file(req, res, path);
 }
 
-void Gateway::serve_root(const httplib::Request &req, httplib::Response &res, const std::string &format)
+void Gateway::serve_root(HttpResponse &res, const std::string &format)
 {
     if (!options_.start_share.empty() && format.empty())
         return redirect(res, encode_path({options_.start_share}, true));
@@ -306,32 +275,38 @@ void Gateway::serve_root(const httplib::Request &req, httplib::Response &res, co
         for (int i = 0; i < n; i++)
             shares.emplace_back(vnsmb1c_share_name(i));
     }
-    (void)req;
     if (format == "json")
-        res.set_content(shares_json(shares), "application/json");
+        res.set_body(shares_json(shares), "application/json");
     else if (format == "m3u")
-        res.set_content("#EXTM3U\n", "audio/x-mpegurl");
+        res.set_body("#EXTM3U\n", "audio/x-mpegurl");
     else
-        res.set_content(shares_html(shares), "text/html; charset=utf-8");
+        res.set_body(shares_html(shares), "text/html; charset=utf-8");
 }
 
-void Gateway::serve_folder(const httplib::Request &req, httplib::Response &res, const RequestPath &path,
+void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path,
                            const std::string &format)
 {
     std::vector<DirEntry> entries;
-    if (Failure f = list(join_path(path.segments, path.segments.size()), entries); f.status != 0)
+    if (Failure f = list(join_path(path.segments, path.segments.size()), entries); f.status != 0) {
+        // A file asked for as a folder is not found as one.
+        DirEntry entry;
+        if (f.status != 404 && path.segments.size() > 1 &&
+            look_up(join_path(path.segments, path.segments.size() - 1), path.segments.back(), entry).status == 0 &&
+            !entry.folder)
+            return answer_text(res, 404, "\"" + printable(path.segments.back()) + "\" is a file, not a folder");
         return answer_text(res, f.status, f.text);
+    }
     std::erase_if(entries, [](const DirEntry &e) { return vnsmb1c_is_hidden_name(e.name.c_str()) != 0; });
     sort_entries(entries);
     if (format == "json")
-        res.set_content(folder_json(path.segments, entries), "application/json");
+        res.set_body(folder_json(path.segments, entries), "application/json");
     else if (format == "m3u")
-        res.set_content(folder_m3u(origin(req), path.segments, entries), "audio/x-mpegurl");
+        res.set_body(folder_m3u(origin(req), path.segments, entries), "audio/x-mpegurl");
     else
-        res.set_content(folder_html(path.segments, entries), "text/html; charset=utf-8");
+        res.set_body(folder_html(path.segments, entries), "text/html; charset=utf-8");
 }
 
-void Gateway::serve_file(const httplib::Request &req, httplib::Response &res, const RequestPath &path)
+void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path)
 {
     std::string folder = join_path(path.segments, path.segments.size() - 1);
     const std::string &name = path.segments.back();
@@ -354,100 +329,91 @@ void Gateway::serve_file(const httplib::Request &req, httplib::Response &res, co
     }
 
     const std::string tag = entity_tag(size, entry.mtime_ms);
-    res.set_header("Accept-Ranges", "bytes");
-    res.set_header("ETag", tag);
+    res.set("Accept-Ranges", "bytes");
+    res.set("ETag", tag);
     if (entry.mtime_ms > 0)
-        res.set_header("Last-Modified", http_date(entry.mtime_ms));
-    if (not_modified(req.get_header_value("If-None-Match"), req.get_header_value("If-Modified-Since"), tag,
-                     entry.mtime_ms)) {
+        res.set("Last-Modified", http_date(entry.mtime_ms));
+    if (not_modified(req.header("If-None-Match"), req.header("If-Modified-Since"), tag, entry.mtime_ms)) {
         vnsmb1c_close(handle);
         res.status = 304;
         return;
     }
     const std::string type(mime_type_for(name).type);
 
-    RangeAnswer range = range_still_applies(req.get_header_value("If-Range"), tag, entry.mtime_ms)
-                            ? resolve_range(req.get_header_value("Range"), size)
+    RangeAnswer range = range_still_applies(req.header("If-Range"), tag, entry.mtime_ms)
+                            ? resolve_range(req.header("Range"), size)
                             : resolve_range("", size);
     if (range.kind == RangeAnswer::Kind::unsatisfiable) {
         vnsmb1c_close(handle);
-        res.set_header("Content-Range", content_range(range, size));
+        res.set("Content-Range", content_range(range, size));
         return answer_text(res, 416, "the range lies outside the file of " + std::to_string(size) + " bytes");
     }
     int64_t first = 0;
     int64_t length = size;
     if (range.kind == RangeAnswer::Kind::partial) {
         res.status = 206;
-        res.set_header("Content-Range", content_range(range, size));
+        res.set("Content-Range", content_range(range, size));
         first = range.first;
         length = range.length;
     } else {
         res.status = 200;
     }
+    res.set("Content-Type", type);
+    res.length = length;
     if (length == 0 || req.method == "HEAD") {
         // The headers alone: HEAD sends no body, and an empty file has none.
         vnsmb1c_close(handle);
-        if (length == 0)
-            res.set_content("", type);
-        else
-            res.set_content_provider(static_cast<size_t>(length), type,
-                                     [](size_t, size_t, httplib::DataSink &) { return false; });
         return;
     }
-    // A failed read or a client that went away ends the answer; the handle
-    // closes as soon as the HTTP library lets the stream go.
-    auto stream = std::make_shared<FileStream>(handle, first, length);
-    res.set_content_provider(
-        static_cast<size_t>(length), type,
-        [stream](size_t offset, size_t, httplib::DataSink &sink) {
-            try {
-                return stream->send(offset, sink);
-            } catch (const std::exception &) {
-                return false;  // no thread for the next read: end this answer, keep serving
-            }
-        },
-        [stream](bool) { stream->close(); });
+    // A failed read or a client that went away ends the answer.
+    res.source = std::make_shared<FileSource>(handle, first);
+}
+
+void Gateway::log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const
+{
+    // Bounded: the method and the target are cut, never the line's end.
+    auto cut = [](std::string_view s, size_t max) {
+        std::string p = printable(s.substr(0, max));
+        return s.size() > max ? p + "..." : p;
+    };
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    std::fprintf(stderr, "vnsmb1c: %s %s %s %s %d %lld\n", when, cut(client, 64).c_str(),
+                 req ? cut(req->method, 16).c_str() : "-", req ? cut(req->target, 256).c_str() : "-", status,
+                 static_cast<long long>(bytes));
 }
 
 int Gateway::run(const std::string &server_name)
 {
-    server_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    server_.set_write_timeout(30, 0);
-    server_.set_keep_alive_timeout(15);
-    server_.set_keep_alive_max_count(100);  // players send many range requests on one connection
-    server_.set_payload_max_length(64 * 1024);
-    auto handler = [this](const httplib::Request &req, httplib::Response &res) { route(req, res); };
-    server_.Get(kAnyPath, handler);
-    auto refuse = [](const httplib::Request &, httplib::Response &res) {
-        res.set_header("Allow", "GET, HEAD");
-        answer_text(res, 405, "the gateway is read-only: GET and HEAD only");
-    };
-    server_.Post(kAnyPath, refuse);
-    server_.Put(kAnyPath, refuse);
-    server_.Delete(kAnyPath, refuse);
-    server_.Patch(kAnyPath, refuse);
-    server_.Options(kAnyPath, refuse);
-    if (!options_.quiet) {
-        server_.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-            std::fprintf(stderr, "vnsmb1c: %s %s %d\n", printable(req.method).c_str(),
-                         printable(req.target).c_str(), res.status);
+    HttpServer server(
+        options_.limits, kWorkers, [this](const HttpRequest &req, HttpResponse &res) { route(req, res); },
+        [this](const HttpRequest *req, const std::string &client, int status, int64_t bytes) {
+            if (!options_.quiet)
+                log(req, client, status, bytes);
         });
-    }
 
     const ListenAddress &l = options_.listen;
-    int port = l.port == 0 ? server_.bind_to_any_port(l.host) : (server_.bind_to_port(l.host, l.port) ? l.port : -1);
-    if (port <= 0) {
-        std::fprintf(stderr, "vnsmb1c: cannot listen on %s\n", host_port(l.host, l.port).c_str());
+    std::string why;
+    port_ = server.bind(l.host, l.port, why);
+    if (port_ <= 0) {
+        std::fprintf(stderr, "vnsmb1c: cannot listen on %s: %s\n", host_port(l.host, l.port).c_str(), why.c_str());
         return kExitCannotListen;
     }
     if (!is_loopback(l.host))
         std::fprintf(stderr, "vnsmb1c: warning: listening on %s, which other machines can reach; anyone who "
                              "reaches it reads the shares as this user\n",
-                     host_port(l.host, port).c_str());
-    std::printf("vnsmb1c: serving %s on http://%s/\n", printable(server_name).c_str(),
-                host_port(l.host, port).c_str());
+                     host_port(l.host, port_).c_str());
+    std::printf("vnsmb1c: serving %s on http://%s/\n", printable(server_name).c_str(), host_port(l.host, port_).c_str());
     std::fflush(stdout);
-    return server_.listen_after_bind() ? 0 : kExitCannotListen;
+    server.run();
+    return 0;
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The HTTP gateway: every share of the connected session under /Share/...,
-// read-only, served by a pool of worker threads.
+// read-only.
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "http_message.h"
 #include "listen_address.h"
 
 namespace serve {
@@ -12,6 +14,8 @@ struct GatewayOptions {
     ListenAddress listen;
     std::string start_share;  // where "/" leads; "" lists the shares there
     bool quiet = false;       // no line per request
+    std::vector<std::string> allowed_hosts;  // names served besides localhost and the address itself
+    HttpLimits limits;
 };
 
 // Binds the address, prints the start line and serves until the process

@@ -46,14 +46,22 @@ std::string_view reason_phrase(int status)
         return "Not Found";
     case 405:
         return "Method Not Allowed";
+    case 414:
+        return "URI Too Long";
     case 416:
         return "Range Not Satisfiable";
+    case 421:
+        return "Misdirected Request";
+    case 431:
+        return "Request Header Fields Too Large";
     case 502:
         return "Bad Gateway";
     case 503:
         return "Service Unavailable";
     case 504:
         return "Gateway Timeout";
+    case 505:
+        return "HTTP Version Not Supported";
     default:
         return "Internal Server Error";
     }

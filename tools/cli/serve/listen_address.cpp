@@ -1,6 +1,11 @@
 #include "listen_address.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <cstring>
 
@@ -53,6 +58,26 @@ bool valid_dns_name(std::string_view s)
             return false;
     }
     return label > 0;
+}
+
+bool equal_nocase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// The name of a Host value: without its port, an IPv6 address without brackets.
+std::string_view host_name(std::string_view host)
+{
+    if (!host.empty() && host.front() == '[')
+        return host.substr(1, host.find(']') - 1);
+    return host.substr(0, host.find(':'));
 }
 
 }  // namespace
@@ -134,6 +159,23 @@ bool valid_host_header(std::string_view host)
             return false;
     }
     return valid_dns_name(name);
+}
+
+}  // namespace serve
+
+namespace serve {
+
+bool host_allowed(std::string_view host, const ListenAddress &listen, const std::vector<std::string> &allowed)
+{
+    if (!is_loopback(listen.host))
+        return true;
+    std::string_view name = host_name(host);
+    if (equal_nocase(name, "localhost") || equal_nocase(name, listen.host))
+        return true;
+    for (const std::string &a : allowed)
+        if (equal_nocase(name, a))
+            return true;
+    return false;
 }
 
 }  // namespace serve

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace serve {
 
@@ -21,5 +22,10 @@ std::string host_port(std::string_view host, int port);
 // A Host header fit to build absolute URLs from: a DNS name or IPv4
 // address, or an IPv6 address in brackets, each with an optional port.
 bool valid_host_header(std::string_view host);
+// Whether a gateway listening on listen serves a request with this (valid)
+// Host. On a loopback address only "localhost", the address itself and the
+// allowed names are served, so that a web page whose name was rebound to
+// the loopback address cannot read through the gateway. Elsewhere any.
+bool host_allowed(std::string_view host, const ListenAddress &listen, const std::vector<std::string> &allowed);
 
 }  // namespace serve

@@ -1,5 +1,7 @@
 #include "request_path.h"
 
+#include <cstdint>
+
 namespace serve {
 
 namespace {
@@ -35,6 +37,29 @@ bool percent_decode(std::string_view s, std::string &out)
     return true;
 }
 
+// Well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
+bool valid_utf8(std::string_view s)
+{
+    for (size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        size_t extra = c < 0x80 ? 0 : (c >= 0xC2 && c <= 0xDF) ? 1 : (c >= 0xE0 && c <= 0xEF) ? 2
+                                                                : (c >= 0xF0 && c <= 0xF4) ? 3 : 4;
+        if (extra == 4 || i + extra >= s.size())
+            return false;
+        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (size_t k = 1; k <= extra; k++) {
+            auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (t & 0x3F);
+        }
+        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
 PathFault check_segment(const std::string &seg)
 {
     if (seg == "." || seg == "..")
@@ -58,7 +83,7 @@ PathFault check_segment(const std::string &seg)
             break;
         }
     }
-    return PathFault::none;
+    return valid_utf8(seg) ? PathFault::none : PathFault::not_utf8;
 }
 
 }  // namespace
@@ -121,8 +146,23 @@ std::string_view fault_text(PathFault fault)
         return "control character in the path";
     case PathFault::reserved_character:
         return "a name holds one of : * ? \" < > |";
+    case PathFault::not_utf8:
+        return "a name is not UTF-8 text";
     }
     return "bad path";
+}
+
+bool is_folder_share(std::string_view share)
+{
+    constexpr std::string_view kIpc = "IPC$";
+    if (share.size() != kIpc.size())
+        return true;
+    for (size_t i = 0; i < share.size(); i++) {
+        char c = share[i] >= 'a' && share[i] <= 'z' ? static_cast<char>(share[i] - 'a' + 'A') : share[i];
+        if (c != kIpc[i])
+            return true;
+    }
+    return false;
 }
 
 std::string query_value(std::string_view query, std::string_view key)

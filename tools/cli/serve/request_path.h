@@ -17,6 +17,7 @@ enum class PathFault {
     empty_segment,      // "//"
     control_character,  // NUL and the other C0 controls, DEL
     reserved_character, // : * ? " < > | (streams and wildcards on the server)
+    not_utf8,           // the decoded bytes are not UTF-8 text
 };
 
 struct RequestPath {
@@ -28,6 +29,10 @@ struct RequestPath {
 // Splits the path part of a request target (without the query) at '/',
 // then decodes each segment's %XX escapes exactly once and checks it.
 RequestPath parse_request_path(std::string_view raw);
+
+// False for IPC$, the share of named pipes: a tree of files is all the
+// gateway serves.
+bool is_folder_share(std::string_view share);
 
 // Words for a fault, for the 400 answer.
 std::string_view fault_text(PathFault fault);
