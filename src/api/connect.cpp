@@ -101,14 +101,15 @@ const char *sval(const rapidjson::Value &obj, const char *key, char (&scratch)[5
     return nullptr;
 }
 
-// Copies the text of key (absent: empty) into out when it has at most max
-// bytes; -6 "settings: <key> too long" otherwise.
+// Copies the text of key into out when it has at most max bytes; -6
+// "settings: <key> too long" otherwise. An absent or empty key leaves out
+// as it is (empty, or what FullUrl gave).
 int32_t read_text(const rapidjson::Value &obj, const char *key, char *out, size_t max)
 {
     char scratch[512];
     const char *s = sval(obj, key, scratch);
-    if (s == nullptr)
-        s = "";
+    if (s == nullptr || s[0] == '\0')
+        return 0;
     size_t len = strnlen(s, max + 1);
     if (len > max)
         return vnb_fail(-6, "settings: %s too long", key);
@@ -151,19 +152,19 @@ int32_t read_host_name(const rapidjson::Value &obj, char *out)
     return 0;
 }
 
-// Host and port of FullUrl; its identity parts are read and thrown away.
+// Host, port and identity of FullUrl. The identity is taken as written (no
+// %XX decoding); the UserName, Password and DomainName keys replace it.
 int32_t read_full_url(const char *url, ConnectSettings *out)
 {
-    char user[129];
-    char password[257];
-    char domain[129];
     char path[1026];
     int32_t port = 0;
-    int32_t rc = vnsmb1c_url_parse(url, out->host, sizeof out->host, &port, user, sizeof user, password,
-                                   sizeof password, domain, sizeof domain, path, sizeof path);
-    vnb_wipe(password, sizeof password);
-    if (rc != 0)
+    int32_t rc = vnsmb1c_url_parse(url, out->host, sizeof out->host, &port, out->user, sizeof out->user,
+                                   out->password, sizeof out->password, out->domain, sizeof out->domain, path,
+                                   sizeof path);
+    if (rc != 0) {
+        vnb_wipe(out->password, sizeof out->password);
         return vnb_fail(-6, "settings: %s", vnb_error());
+    }
     if (port != 0)
         out->port = port;
     return 0;
