@@ -113,7 +113,7 @@ void ls_one(ListRun &run, const GlobalOptions &opt, const std::string &url)
         return;
     }
     run.json_items.clear();
-    if (has_pattern(t.path)) {
+    if (t.path.find_first_of("*?") != std::string::npos) {
         std::vector<RemotePath> matches;
         if (int rc = expand_target(t, matches); rc != 0) {
             run.result.add(rc);
@@ -121,8 +121,7 @@ void ls_one(ListRun &run, const GlobalOptions &opt, const std::string &url)
         }
         std::vector<Item> items;
         for (RemotePath &m : matches)
-            if (run.lo->all || !m.item.hidden || !has_pattern(m.path))
-                items.push_back(std::move(m.item));
+            items.push_back(std::move(m.item));
         run.header(t.path);
         run.show(items, 0);
         if (run.lo->recursive)
