@@ -180,13 +180,13 @@ TEST_F(FakeFiles, NtCreateNameForms)
 
 TEST_F(FakeFiles, FidsComeFromTheSharedCounterAndRunOut)
 {
-    // Six nodes registered: the first FID draws counter value 7.
-    EXPECT_EQ((7 << 4) | 1, c.open(1, "a.txt", false));
-    EXPECT_EQ((8 << 4) | 1, c.open(1, "docs", true));
+    // Nine nodes registered: the first FID draws counter value 10.
+    EXPECT_EQ((10 << 4) | 1, c.open(1, "a.txt", false));
+    EXPECT_EQ((11 << 4) | 1, c.open(1, "docs", true));
     for (int i = 2; i < 64; i++)
         ASSERT_NE(0, c.open(1, "a.txt", false)) << i;
     EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, c.send(nt_create_req(1, "a.txt", false)).status());
-    EXPECT_EQ(0u, c.send(close_req(1, (7 << 4) | 1)).status());
+    EXPECT_EQ(0u, c.send(close_req(1, (10 << 4) | 1)).status());
     EXPECT_NE(0, c.open(1, "a.txt", false));
 }
 
