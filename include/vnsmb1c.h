@@ -198,7 +198,7 @@ VNSMB1C_API int vnsmb1c_split_path(const char *path, char *share, int share_capa
  * Lists one folder: path, then sub (may be NULL) appended to it. Returns the
  * number of listed items; names beginning with '$', '.' or '@' are counted
  * as hidden instead of listed. A listing holds up to 1,000,000 items (about
- * 150 to 250 bytes each, by the length of the names) and reads up to
+ * 150 to 230 bytes each, by the length of the names) and reads up to
  * 4,000,000 entries, hidden ones included: a larger folder fails with -7,
  * never with part of it. A file fails with -6 ("... is a file, not a folder").
  */

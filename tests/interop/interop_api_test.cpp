@@ -237,6 +237,32 @@ TEST_P(ApiTest, WrongPasswordIsALogonFailure)
     EXPECT_EQ(vnsmb1c_list(kPublicShare, nullptr), VNSMB1C_ENOSESSION);
 }
 
+// The identity inside FullUrl logs on: the private share opens, a wrong
+// password fails instead of going on as a guest, the keys win over the URL's.
+TEST_P(ApiTest, FullUrlIdentityLogsOn)
+{
+    const std::string at = std::string("@") + kHost + ":" + std::to_string(server().port());
+    struct Case {
+        std::string settings;
+        int rc;
+    };
+    const Case cases[] = {
+        {R"({"FullUrl":"smb://)" + std::string(kReader) + ":" + kReaderPassword + at + R"("})", 0},
+        {R"({"FullUrl":"smb://)" + std::string(kReader) + ":not-the-password" + at + R"("})", VNSMB1C_EAUTH},
+        {R"({"FullUrl":"smb://)" + std::string(kReader) + ":not-the-password" + at + R"(","Password":")" +
+             kReaderPassword + R"("})",
+         0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.settings);
+        ASSERT_EQ(vnsmb1c_connect_json(c.settings.c_str()), c.rc) << vnsmb1c_last_error();
+        if (c.rc != 0)
+            continue;
+        EXPECT_EQ(session_flag("guest"), 0) << vnsmb1c_session_json();
+        EXPECT_EQ(read_text_file(kPrivateShare, kSecretName), kSecretText);
+    }
+}
+
 TEST_P(ApiTest, UnknownUserIsLoggedOnAsGuest)
 {
     // map to guest = Bad User
