@@ -130,7 +130,11 @@ VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_t host_size
  * Ends any running session, then connects and logs on over the selected
  * transport. port 0 means 445, and a port outside 0..65535 fails with -6
  * before anything is sent; NULL domain, user or password count as empty;
- * an empty user and password log on anonymously.
+ * an empty user and password log on anonymously. The host is a name
+ * (letters, digits, '-', '_', '.'), an IPv4 address of four numbers from 0
+ * to 255 or an IPv6 address without brackets; any other text (such as
+ * "5601" or "127.1", which the C library would turn into some address)
+ * fails with -6 before anything is resolved.
  */
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user,
                                 const char *password);

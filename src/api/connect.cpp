@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include <rapidjson/document.h>
 
 #include "api/api_lock.h"
+#include "api/host_name.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "sess/lifecycle.h"
@@ -147,6 +149,10 @@ int32_t read_host_name(const rapidjson::Value &obj, char *out)
         return vnb_fail(-6, "settings: HostName too long");
     while (len > 0 && s[len - 1] == ' ')
         len--;
+    if (len > 0) {
+        if (int32_t rc = vnb_check_host(std::string_view(s, len), "settings: "); rc != 0)
+            return rc;
+    }
     std::memcpy(out, s, len);
     out[len] = '\0';
     return 0;
@@ -284,6 +290,9 @@ int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, i
     size_t host_len = strnlen(host, sizeof s.host);
     if (host_len >= sizeof s.host)
         return vnb_fail(-6, "host name too long");
+    // Nothing is resolved from a host text that is no plain name or address.
+    if (int32_t rc = vnb_check_host(std::string_view(host, host_len), ""); rc != 0)
+        return rc;
     if (port < 0 || port > kMaxPort)
         return vnb_fail(-6, "port out of range");
 

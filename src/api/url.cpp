@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "api/host_name.h"
 #include "util/error.h"
 #include "util/path.h"
 #include "vnsmb1c.h"
@@ -127,29 +128,37 @@ constexpr bool dotted_quad(std::string_view host)
     return false;
 }
 
-// A host name the resolver takes as a name, or an IPv4 address in its one
-// plain form. Anything else (a stray "@", "%" or space, an empty label, a
-// number such as "5601" or "127.1" that the C library's parser would turn
-// into some address) is refused, so that no address is made up from a
-// mistyped URL.
-int32_t check_host_name(std::string_view host)
+}  // namespace
+
+int32_t vnb_check_host(std::string_view host, const char *prefix)
 {
-    std::string_view labels = host.back() == '.' ? host.substr(0, host.size() - 1) : host;
-    std::string_view last = labels.substr(labels.rfind('.') == std::string_view::npos ? 0 : labels.rfind('.') + 1);
+    constexpr int kShown = 64;  // bytes of a refused host quoted in the error
+    int shown = static_cast<int>(host.size() < kShown ? host.size() : kShown);
+    if (host.find(':') != std::string_view::npos) {
+        if (is_ipv6_literal(host))
+            return 0;
+        return vnb_fail(-6, "%sbad host address \"%.*s\" (an IPv6 address is hex digits and colons)", prefix,
+                        shown, host.data());
+    }
+    std::string_view labels = !host.empty() && host.back() == '.' ? host.substr(0, host.size() - 1) : host;
+    if (labels.empty())
+        return vnb_fail(-6, "%sbad host name \"%.*s\"", prefix, shown, host.data());
+    size_t last_dot = labels.rfind('.');
+    std::string_view last = last_dot == std::string_view::npos ? labels : labels.substr(last_dot + 1);
     for (size_t i = 0; i < labels.size(); i++) {
         char c = labels[i];
         bool empty_label = c == '.' && (i == 0 || labels[i - 1] == '.' || i + 1 == labels.size());
         if (empty_label || !(is_alpha(c) || is_digit(c) || c == '-' || c == '_' || c == '.'))
-            return vnb_fail(-6, "url: bad host name \"%.*s\" (letters, digits, '-', '_' and '.' only)",
-                            static_cast<int>(host.size() < 64 ? host.size() : 64), host.data());
+            return vnb_fail(-6, "%sbad host name \"%.*s\" (letters, digits, '-', '_' and '.' only)", prefix, shown,
+                            host.data());
     }
-    if (labels.empty())
-        return vnb_fail(-6, "url: bad host name \".\"");
     if (numeric_label(last) && !dotted_quad(host))
-        return vnb_fail(-6, "url: bad host address \"%.*s\" (an IPv4 address is four numbers from 0 to 255)",
-                        static_cast<int>(host.size() < 64 ? host.size() : 64), host.data());
+        return vnb_fail(-6, "%sbad host address \"%.*s\" (an IPv4 address is four numbers from 0 to 255)", prefix,
+                        shown, host.data());
     return 0;
 }
+
+namespace {
 
 // Reads a port the way strtol does (leading white space and a sign
 // allowed) from text, which ends at the end of the authority. -1 unless
@@ -298,7 +307,7 @@ extern "C" VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_
     if (host_part.empty())
         return vnb_fail(-6, "url: no host");
     if (host_port.front() != '[') {
-        if (int32_t rc = check_host_name(host_part); rc != 0)
+        if (int32_t rc = vnb_check_host(host_part, "url: "); rc != 0)
             return rc;
     }
     std::memcpy(host, host_part.data(), host_part.size());

@@ -170,6 +170,10 @@ TEST(ReadSettings, Refused)
         {R"({"HostName":"   "})", "settings: HostName is required"},
         {R"({"HostName":null})", "settings: HostName is required"},
         {R"({"HostName":null,"FullUrl":null})", "settings: HostName is required"},
+        {R"({"HostName":" 5601 "})", "settings: bad host address \"5601\" (an IPv4 address is four numbers from 0 to 255)"},
+        {R"({"HostName":"a/b"})", "settings: bad host name \"a/b\" (letters, digits, '-', '_' and '.' only)"},
+        {R"({"FullUrl":"smb://u@5601/x"})",
+         "settings: url: bad host address \"5601\" (an IPv4 address is four numbers from 0 to 255)"},
         {R"({"hostname":"h"})", "settings: HostName is required"},
         {R"({"HostName":)" + text_of(256) + "}", "settings: HostName too long"},
         {R"({"HostName":")" + std::string(255, 'n') + R"(  "})", "settings: HostName too long"},
@@ -395,6 +399,13 @@ TEST_F(Connect, BadHostArgumentStillDropsTheSession)
         {"h", false, 70000, "port out of range"},
         {"h", false, INT_MIN, "port out of range"},
         {"h", false, INT_MAX, "port out of range"},
+        // Host texts the C library would make some address of: never resolved.
+        {"5601", false, 0, "bad host address \"5601\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"127.1", false, 0, "bad host address \"127.1\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"0x7f000001", false, 0, "bad host address \"0x7f000001\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"nas box", false, 0, "bad host name \"nas box\" (letters, digits, '-', '_' and '.' only)"},
+        {"user@nas", false, 0, "bad host name \"user@nas\" (letters, digits, '-', '_' and '.' only)"},
+        {"[::1]", false, 0, "bad host address \"[::1]\" (an IPv6 address is hex digits and colons)"},
     };
     for (const auto &c : cases) {
         fake_session();
