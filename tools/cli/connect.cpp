@@ -2,6 +2,7 @@
 #include <rapidjson/document.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include <algorithm>
 
 #include "cli.h"
 #include "vnsmb1c.h"

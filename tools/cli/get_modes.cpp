@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <cinttypes>
@@ -27,8 +30,10 @@ constexpr const char *kCopyAgain = " (-f or -u copies it again)";
 
 #ifdef _WIN32
 constexpr int kReadFlags = O_RDONLY | O_BINARY;
+int64_t seek_to(int fd, int64_t offset) { return _lseeki64(fd, offset, SEEK_SET); }
 #else
 constexpr int kReadFlags = O_RDONLY | O_CLOEXEC;
+int64_t seek_to(int fd, int64_t offset) { return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET); }
 #endif
 
 // Whether length bytes at offset are the same in the local file and the
@@ -41,7 +46,7 @@ int same_bytes(int fd, int handle, const Target &t, const std::string &local, in
     same = true;
     while (length > 0 && same) {
         int want = static_cast<int>(length < kCompareChunk ? length : kCompareChunk);
-        if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        if (seek_to(fd, offset) < 0)
             return report_errno("cannot read", local, errno);
         int got = 0;
         while (got < want) {

@@ -331,15 +331,19 @@ int make_local_folder(const std::string &path)
 
 bool local_file_times(const std::string &path, int64_t &size, int64_t &mtime_ms)
 {
+#ifdef _WIN32
+    // The 64-bit form: the plain one holds sizes below 2 GiB only.
+    struct _stat64 st {};
+    if (_stat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
+        return false;
+    mtime_ms = static_cast<int64_t>(st.st_mtime) * 1000;
+#else
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    size = static_cast<int64_t>(st.st_size);
-#ifdef _WIN32
-    mtime_ms = static_cast<int64_t>(st.st_mtime) * 1000;
-#else
     mtime_ms = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
 #endif
+    size = static_cast<int64_t>(st.st_size);
     return true;
 }
 
