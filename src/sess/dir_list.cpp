@@ -264,7 +264,7 @@ int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWo
                              : oem_to_utf8(raw, text_len, name, sizeof name) != 0;
         if (bad)
             name[0] = '\0';
-        if (!q->seen.insert(name_hash(raw, text_len)).second)
+        if (!q->seen.insert(SeenName{name_hash(raw, text_len)}).second)
             return vnb_fail(-2, "the server listed \"%.200s\" twice: its search did not continue where it was asked to",
                             name);
         q->last_name_len = text_len <= sizeof q->last_name ? text_len : 0;

@@ -22,11 +22,15 @@ inline constexpr uint64_t kMaxEntriesSeen = 4000000;
 inline constexpr size_t kMaxEntryName = 1024;       // UTF-8 bytes of one name, NUL included
 inline constexpr size_t kMaxResumeName = 1024;      // raw bytes of the name FIND_NEXT2 resumes after
 
-// Hashes of the raw names a listing has seen are their own hash. Hidden
-// from the shared library's symbol table, and with it the set it serves (the
-// library exports only its C interface).
+// The 64-bit hash of a raw name a listing has seen, which is its own hash in
+// the set. Hidden from the shared library's symbol table, and with them every
+// part of the set they make (the library exports only its C interface).
+struct __attribute__((visibility("hidden"))) SeenName {
+    uint64_t hash;
+    bool operator==(const SeenName &other) const { return hash == other.hash; }
+};
 struct __attribute__((visibility("hidden"))) SeenNameHash {
-    size_t operator()(uint64_t name_hash) const { return static_cast<size_t>(name_hash); }
+    size_t operator()(const SeenName &name) const { return static_cast<size_t>(name.hash); }
 };
 
 // How much one listing takes before it fails with -7 instead of handing
@@ -55,7 +59,7 @@ struct ListingWork {
     // million names in a few tens of megabytes; two names that share one,
     // about one chance in 37 million in a folder of a million, fail the
     // listing.)
-    std::unordered_set<uint64_t, SeenNameHash> seen;
+    std::unordered_set<SeenName, SeenNameHash> seen;
 };
 
 // Lists the folder (NULL or "" for the share root; "/"-separated) of the

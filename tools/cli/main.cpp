@@ -128,10 +128,36 @@ bool takes_value(std::string_view arg)
     return false;
 }
 
-// A parse that found no command: the word that stood where it belongs, or
-// none. 2 after a message.
-int report_missing_command(int argc, char **argv)
+// The command the parser reached (the program itself when none), and the
+// words that name it ("host ffa").
+CLI::App *command_reached(CLI::App &app, std::vector<std::string> &chain)
 {
+    CLI::App *at = &app;
+    while (!at->get_subcommands().empty()) {
+        at = at->get_subcommands().front();
+        chain.push_back(at->get_name());
+    }
+    return at;
+}
+
+// A parse that stopped where a command belongs (the program's, or one of
+// host's): the word that stood there, or none. 2 after a message.
+int report_missing_command(CLI::App &app, int argc, char **argv)
+{
+    std::vector<std::string> chain;
+    CLI::App *at = command_reached(app, chain);
+    std::string names;
+    for (CLI::App *sub : at->get_subcommands([](CLI::App *) { return true; }))
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+    if (at == &app)
+        names = kCommands;
+    std::string where;
+    for (const std::string &word : chain)
+        where += (where.empty() ? "" : " ") + word;
+    std::string help = "vnsmb1c " + (where.empty() ? "" : where + " ") + "--help tells more";
+    std::string lead = where.empty() ? "" : where + ": ";
+    // The first word that is no option, its value or a command of the chain.
+    size_t matched = 0;
     for (int i = 1; i < argc; i++) {
         std::string_view a = argv[i];
         if (a.rfind("-", 0) == 0) {
@@ -139,12 +165,28 @@ int report_missing_command(int argc, char **argv)
                 i++;
             continue;
         }
-        std::fprintf(stderr, "vnsmb1c: unknown command \"%s\" (commands: %s; vnsmb1c --help tells more)\n",
-                     printable(a).c_str(), kCommands);
+        if (matched < chain.size() && a == chain[matched]) {
+            matched++;
+            continue;
+        }
+        std::fprintf(stderr, "vnsmb1c: %sunknown command \"%s\" (commands: %s; %s)\n", lead.c_str(),
+                     printable(a).c_str(), names.c_str(), help.c_str());
         return kExitUsage;
     }
-    std::fprintf(stderr, "vnsmb1c: no command given (commands: %s; vnsmb1c --help tells more)\n", kCommands);
+    std::fprintf(stderr, "vnsmb1c: %sno command given (commands: %s; %s)\n", lead.c_str(), names.c_str(),
+                 help.c_str());
     return kExitUsage;
+}
+
+// Whether the parse stopped for want of a command.
+bool wants_command(CLI::App &app, const CLI::ParseError &e)
+{
+    std::vector<std::string> chain;
+    CLI::App *at = command_reached(app, chain);
+    bool missing = at->get_require_subcommand_min() > 0 && at->get_subcommands().empty();
+    return missing && e.get_exit_code() != 0 &&
+           (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr ||
+            dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr);
 }
 
 bool sort_key_of(const std::string &text, SortKey &out)
@@ -302,13 +344,17 @@ int main(int argc, char **argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         hide_passwords(argc, argv);
-        bool no_command = app.get_subcommands().empty() &&
-                          (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr ||
-                           dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr);
-        if (no_command && e.get_exit_code() != 0)
-            return report_missing_command(argc, argv);
-        int rc = app.exit(e);
-        return rc == 0 ? 0 : kExitUsage;
+        if (wants_command(app, e))
+            return report_missing_command(app, argc, argv);
+        if (e.get_exit_code() == 0)
+            return app.exit(e);  // --help, --version
+        std::vector<std::string> chain;
+        command_reached(app, chain);
+        std::string command = "vnsmb1c";
+        for (const std::string &word : chain)
+            command += " " + word;
+        std::fprintf(stderr, "%s: %s (%s --help tells more)\n", command.c_str(), e.what(), command.c_str());
+        return kExitUsage;
     }
     // The parser holds its own copies now: the process's arguments, which
     // other users may read, no longer need the password.
