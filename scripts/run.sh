@@ -28,7 +28,10 @@ show --fake "$tree" ls smb://fake/Media
 show --fake "$tree" ls smb://fake/Media/Movies
 show --fake "$tree" stat "smb://fake/Media/Movies/Sintel (2010).mkv"
 show --fake "$tree" get "smb://fake/Media/Movies/Sintel (2010).mkv" "$out/"
-ls -l "$out"
+show --fake "$tree" ls -R "smb://fake/Media/TV"
+show --fake "$tree" get -r -u "smb://fake/Media/TV" "$out/"
+show --fake "$tree" get -r -u "smb://fake/Media/TV" "$out/"
+ls -lR "$out"
 show --fake "$tree" cat smb://fake/Media/Music/playlist.m3u
 show --fake "$tree" host list smb://fake Media/Movies
 
