@@ -193,7 +193,11 @@ VNSMB1C_API int vnsmb1c_limit_next_call(int milliseconds);
  * Ends any running session, then connects and logs on over the selected
  * transport. port 0 means 445, and a port outside 0..65535 fails with -6
  * before anything is sent; NULL domain, user or password count as empty;
- * an empty user and password log on anonymously.
+ * an empty user and password log on anonymously. The host is a name
+ * (letters, digits, '-', '_', '.'), an IPv4 address of four numbers from 0
+ * to 255 or an IPv6 address without brackets; any other text (such as
+ * "5601" or "127.1", which the C library would turn into some address)
+ * fails with -6 before anything is resolved.
  */
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user,
                                 const char *password);
@@ -204,6 +208,12 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
  * strings, the ports integers or strings of one (1..65535); null counts as
  * absent. A refused setting (a wrong type included) fails with -6 before
  * anything else happens, so the running session stays.
+ * The user, password and domain inside FullUrl log on (taken as written,
+ * without %XX decoding); a non-empty UserName, Password or DomainName
+ * replaces its part. A wrong password fails with -3: the library never goes
+ * on as a guest in its place. A server may still log a named user on as its
+ * guest (Samba's "map to guest = bad user" does so for unknown users): the
+ * connect succeeds and vnsmb1c_session_json says "guest":true.
  */
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
 /*
@@ -238,7 +248,10 @@ VNSMB1C_API const char *vnsmb1c_session_json(void);
  * Operations that talk to the server need a connected session (-5 otherwise).
  */
 
-/* Lists the server's shares (administrative ones left out); the count, at most 256. */
+/*
+ * Lists the server's shares (administrative ones left out); the count, at
+ * most 256. A server with more fails with -7 rather than show part of them.
+ */
 VNSMB1C_API int vnsmb1c_shares(void);
 /*
  * The index-th share name of the last share listing, or "". Valid until the
@@ -255,13 +268,16 @@ VNSMB1C_API int vnsmb1c_split_path(const char *path, char *share, int share_capa
 /*
  * Lists one folder: path, then sub (may be NULL) appended to it. Returns the
  * number of listed items; names beginning with '$', '.' or '@' are counted
- * as hidden instead of listed, and at most 50,000 items are kept.
+ * as hidden instead of listed. A listing holds up to 1,000,000 items (about
+ * 150 to 230 bytes each, by the length of the names) and reads up to
+ * 4,000,000 entries, hidden ones included: a larger folder fails with -7,
+ * never with part of it. A file fails with -6 ("... is a file, not a folder").
  */
 VNSMB1C_API int vnsmb1c_list(const char *path, const char *sub);
 /*
  * The same listing with the hidden names listed too: their items carry
  * "hidden":true, and vnsmb1c_list_hidden_count still counts them. Returns
- * the number of listed items, hidden ones included (at most 50,000).
+ * the number of listed items, hidden ones included (at most 1,000,000).
  */
 VNSMB1C_API int vnsmb1c_list_all(const char *path, const char *sub);
 /*
@@ -282,8 +298,10 @@ VNSMB1C_API int vnsmb1c_list_hidden_count(void);
 VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name);
 /*
  * Opens an existing file for reading: file is relative to path, so
- * ("Media", "Movies/a.mkv") and ("Media/Movies", "a.mkv") are the same
- * file. Returns a handle in 1..2^30; -7 when 64 files are open already.
+ * ("Media", "Movies/a.mkv"), ("Media/Movies", "a.mkv") and
+ * ("Media/Movies/a.mkv", NULL) are the same file. A folder fails with -6
+ * ("... is a folder, not a file"). Returns a handle in 1..2^30; -7 when 64
+ * files are open already.
  * Handles end with the session. A closed or ended handle stays bad: its
  * number comes back only after 2^24 further opens of its slot.
  */
@@ -293,7 +311,8 @@ VNSMB1C_API int64_t vnsmb1c_size(int handle);
 /*
  * Reads length bytes at offset, with as many requests in flight as the
  * server allows. Returns length unless the file ends first (then the bytes up
- * to its end), 0 at or past end of file, or a negative ResultCode. A reply
+ * to its end), 0 at or past end of file or for a length of 0 (buffer may then
+ * be NULL), or a negative ResultCode. A reply
  * that fails its signature check fails the call with -2. Callers should
  * still accept a short count. Reads that continue where the last ended earn
  * read-ahead (see vnsmb1c_set_read_ahead).

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh
+bash scripts/deps.sh --build  # no test peers (Samba, ffmpeg, chromium): the tests install those
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)"
@@ -28,7 +28,10 @@ show --fake "$tree" ls smb://fake/Media
 show --fake "$tree" ls smb://fake/Media/Movies
 show --fake "$tree" stat "smb://fake/Media/Movies/Sintel (2010).mkv"
 show --fake "$tree" get "smb://fake/Media/Movies/Sintel (2010).mkv" "$out/"
-ls -l "$out"
+show --fake "$tree" ls -R "smb://fake/Media/TV"
+show --fake "$tree" get -r -u "smb://fake/Media/TV" "$out/"
+show --fake "$tree" get -r -u "smb://fake/Media/TV" "$out/"
+ls -lR "$out"
 show --fake "$tree" cat smb://fake/Media/Music/playlist.m3u
 show --fake "$tree" host list smb://fake Media/Movies
 

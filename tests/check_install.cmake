@@ -1,8 +1,10 @@
 # Installs the build into a scratch prefix, then checks what a user of the
 # installed tree meets: clean pkg-config flags, C programs built against
-# the shared and the static library, and the installed tool running from
-# there (also after the tree has been moved).
-# Expects BUILD_DIR, SOURCE_DIR, WORK and optionally EXTRA (compiler flags).
+# the shared and the static library with pkg-config and with CMake's
+# find_package, and the installed tool running from there (also after the
+# tree has been moved).
+# Expects BUILD_DIR, SOURCE_DIR, WORK, GENERATOR and optionally EXTRA
+# (compiler flags).
 file(REMOVE_RECURSE ${WORK})
 set(prefix ${WORK}/prefix)
 set(ENV{LD_LIBRARY_PATH} "")
@@ -91,6 +93,48 @@ if(dyn MATCHES "libvnsmb1c")
   fail("the static program still needs the shared library")
 endif()
 
+# A CMake project finds the package: the shared library (its programs run
+# from the build folder through the RPATH CMake gives them) and the static
+# one, from a C project that knows nothing of C++.
+set(consumer_src ${WORK}/consumer)
+file(MAKE_DIRECTORY ${consumer_src})
+file(WRITE ${consumer_src}/CMakeLists.txt "cmake_minimum_required(VERSION 3.20)
+project(consumer C)
+find_package(vnsmb1c 1.0 REQUIRED)
+add_executable(header_check_cmake ${SOURCE_DIR}/tests/api_c/header_check.c)
+target_link_libraries(header_check_cmake PRIVATE vnsmb1c::vnsmb1c)
+if(WITH_STATIC)
+  add_executable(browse_cmake_static ${SOURCE_DIR}/examples/browse.c)
+  target_link_libraries(browse_cmake_static PRIVATE vnsmb1c::static)
+endif()
+")
+function(build_consumer where with_static)
+  file(REMOVE_RECURSE ${where})
+  run_checked(ignored ${CMAKE_COMMAND} -S ${consumer_src} -B ${where} -G ${GENERATOR} "-DCMAKE_PREFIX_PATH=${ARGN}"
+    -DWITH_STATIC=${with_static} "-DCMAKE_C_FLAGS=${EXTRA}" "-DCMAKE_EXE_LINKER_FLAGS=${EXTRA}")
+  run_checked(ignored ${CMAKE_COMMAND} --build ${where})
+  run_checked(out ${where}/header_check_cmake)
+  expect_in("${out}" "ok" "find_package(vnsmb1c): the shared library")
+  if(with_static)
+    run_checked(out ${where}/browse_cmake_static)
+    expect_in("${out}" "size 38912, first read 4096 bytes" "find_package(vnsmb1c): the static library")
+    execute_process(COMMAND readelf -d ${where}/browse_cmake_static OUTPUT_VARIABLE dyn)
+    if(dyn MATCHES "libvnsmb1c")
+      fail("the static target still needs the shared library")
+    endif()
+  endif()
+endfunction()
+build_consumer(${WORK}/consumer_build ON ${prefix})
+# A version the package is not: refused.
+file(READ ${consumer_src}/CMakeLists.txt text)
+string(REPLACE "find_package(vnsmb1c 1.0 REQUIRED)" "find_package(vnsmb1c 2.0 REQUIRED)" text "${text}")
+file(WRITE ${WORK}/consumer_v2_src/CMakeLists.txt "${text}")
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${WORK}/consumer_v2_src -B ${WORK}/consumer_v2 -G ${GENERATOR}
+  -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+if(rc EQUAL 0)
+  fail("find_package(vnsmb1c 2.0) found version 1")
+endif()
+
 # The installed tool finds the installed library, also once the tree moved.
 set(tree ${SOURCE_DIR}/examples/media-library.json)
 run_checked(out ${prefix}/bin/vnsmb1c version)
@@ -104,6 +148,7 @@ string(REPLACE "${prefix}" "${WORK}/moved" moved_pcdir "${pcdir}")
 set(ENV{PKG_CONFIG_PATH} ${moved_pcdir})
 run_checked(out pkg-config --define-prefix --cflags vnsmb1c)
 expect_in("${out}" "-I${WORK}/moved/include" "pkg-config --define-prefix after the tree moved")
+build_consumer(${WORK}/consumer_moved OFF ${WORK}/moved)
 
 # The relocatable form: a prefix relative to the file's own folder.
 execute_process(COMMAND ${CMAKE_COMMAND} -DTEMPLATE=${SOURCE_DIR}/cmake/vnsmb1c.pc.in -DLIBDIR=lib

@@ -17,6 +17,7 @@
 #include "sess/tree_file.h"
 #include "util/error.h"
 #include "util/path.h"
+#include "util/status.h"
 #include "vnsmb1c.h"
 #include "util/smb1_wire.h"
 
@@ -113,8 +114,11 @@ int32_t list_folder(Session &s, const char *path, const char *sub, bool with_hid
     uint32_t tid = 0;
     if ((rc = vnb_tree_find_or_connect(s, share, &tid)) != 0)
         return rc;
-    if ((rc = vnb_query_directory_all(s, folder, tid, with_hidden)) != 0)
+    if ((rc = vnb_query_directory_all(s, folder, tid, with_hidden)) != 0) {
+        if (s.last_status_nt != 0 && s.last_status == STATUS_NOT_A_DIRECTORY)
+            return vnb_fail(rc, "OPEN DIR: %s/%s is a file, not a folder: NOT_A_DIRECTORY", share, folder);
         return rc;
+    }
     return static_cast<int>(s.listing.items.size());
 }
 

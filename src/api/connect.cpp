@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include <rapidjson/document.h>
 
+#include "api/host_name.h"
 #include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
@@ -102,14 +104,15 @@ const char *sval(const rapidjson::Value &obj, const char *key, char (&scratch)[5
     return nullptr;
 }
 
-// Copies the text of key (absent: empty) into out when it has at most max
-// bytes; -6 "settings: <key> too long" otherwise.
+// Copies the text of key into out when it has at most max bytes; -6
+// "settings: <key> too long" otherwise. An absent or empty key leaves out
+// as it is (empty, or what FullUrl gave).
 int32_t read_text(const rapidjson::Value &obj, const char *key, char *out, size_t max)
 {
     char scratch[512];
     const char *s = sval(obj, key, scratch);
-    if (s == nullptr)
-        s = "";
+    if (s == nullptr || s[0] == '\0')
+        return 0;
     size_t len = strnlen(s, max + 1);
     if (len > max)
         return vnb_fail(-6, "settings: %s too long", key);
@@ -147,24 +150,28 @@ int32_t read_host_name(const rapidjson::Value &obj, char *out)
         return vnb_fail(-6, "settings: HostName too long");
     while (len > 0 && s[len - 1] == ' ')
         len--;
+    if (len > 0) {
+        if (int32_t rc = vnb_check_host(std::string_view(s, len), "settings: "); rc != 0)
+            return rc;
+    }
     std::memcpy(out, s, len);
     out[len] = '\0';
     return 0;
 }
 
-// Host and port of FullUrl; its identity parts are read and thrown away.
+// Host, port and identity of FullUrl. The identity is taken as written (no
+// %XX decoding); the UserName, Password and DomainName keys replace it.
 int32_t read_full_url(const char *url, ConnectSettings *out)
 {
-    char user[129];
-    char password[257];
-    char domain[129];
     char path[1026];
     int32_t port = 0;
-    int32_t rc = vnsmb1c_url_parse(url, out->host, sizeof out->host, &port, user, sizeof user, password,
-                                   sizeof password, domain, sizeof domain, path, sizeof path);
-    vnb_wipe(password, sizeof password);
-    if (rc != 0)
+    int32_t rc = vnsmb1c_url_parse(url, out->host, sizeof out->host, &port, out->user, sizeof out->user,
+                                   out->password, sizeof out->password, out->domain, sizeof out->domain, path,
+                                   sizeof path);
+    if (rc != 0) {
+        vnb_wipe(out->password, sizeof out->password);
         return vnb_fail(-6, "settings: %s", vnb_error());
+    }
     if (port != 0)
         out->port = port;
     return 0;
@@ -287,6 +294,9 @@ int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, i
     size_t host_len = strnlen(host, sizeof s.host);
     if (host_len >= sizeof s.host)
         return vnb_fail(-6, "host name too long");
+    // Nothing is resolved from a host text that is no plain name or address.
+    if (int32_t rc = vnb_check_host(std::string_view(host, host_len), ""); rc != 0)
+        return rc;
     if (port < 0 || port > kMaxPort)
         return vnb_fail(-6, "port out of range");
 

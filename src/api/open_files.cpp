@@ -11,6 +11,7 @@
 #include "sess/tree_file.h"
 #include "util/error.h"
 #include "util/path.h"
+#include "util/status.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -51,13 +52,14 @@ int32_t open_file(Session &s, const char *path, const char *file)
     char rest[1026];
     if ((rc = vnb_split_located(path, share, rest)) != 0)
         return rc;
-    if (file == nullptr || file[0] == '\0')
-        return vnb_fail(-6, "empty file path");
+    // Without file, path names the file itself (as a listing's sub may be left out).
     char joined[2052];
-    std::snprintf(joined, sizeof joined, "%s/%s", rest, file);
+    std::snprintf(joined, sizeof joined, "%s/%s", rest, file != nullptr ? file : "");
     char full[1026];
     if ((rc = vnb_vpath(joined, full, sizeof full)) != 0)
         return rc;
+    if (full[0] == '\0')
+        return vnb_fail(-6, "the path names the share %s, not a file in it", share);
 
     uint32_t tid = 0;
     if ((rc = vnb_tree_find_or_connect(s, share, &tid)) != 0)
@@ -65,8 +67,11 @@ int32_t open_file(Session &s, const char *path, const char *file)
     uint32_t fid = 0;
     uint64_t size = 0;
     int64_t mtime_ms = 0;
-    if ((rc = vnb_create_file(s, tid, full, 0, &fid, &size, &mtime_ms, "OPEN FILE")) != 0)
+    if ((rc = vnb_create_file(s, tid, full, 0, &fid, &size, &mtime_ms, "OPEN FILE")) != 0) {
+        if (s.last_status_nt != 0 && s.last_status == STATUS_FILE_IS_A_DIRECTORY)
+            return vnb_fail(rc, "OPEN FILE: %s/%s is a folder, not a file: FILE_IS_A_DIRECTORY", share, full);
         return rc;
+    }
 
     int index = 0;
     while (index < kMaxFiles && s.files[index].in_use)
@@ -106,8 +111,6 @@ int32_t read_file(Session &s, int handle, int64_t offset, void *buffer, int leng
         return vnb_fail(-4, "the file could not be opened again after the connection was restored");
     if (static_cast<uint64_t>(offset) >= slot->size)
         return 0;
-    if (length == 0)
-        return vnb_fail(-6, "read length must be positive");
     FileStream *stream = s.streams[static_cast<size_t>(slot - s.files)].get();
     if (stream == nullptr)
         return vnb_fail(-11, "out of memory");
@@ -144,6 +147,8 @@ int32_t vnb_read_at(Session &s, int handle, int64_t offset, void *buffer, int le
         return vnb_fail(-6, "bad handle");
     if (offset < 0 || length < 0 || (buffer == nullptr && length != 0))
         return vnb_fail(-6, "bad offset, length or buffer");
+    if (length == 0)
+        return 0;  // nothing asked, nothing sent
     return vnb_resilient(s, [&] { return read_file(s, handle, offset, buffer, length); });
 }
 

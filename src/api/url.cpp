@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "api/host_name.h"
 #include "util/error.h"
 #include "util/path.h"
 #include "vnsmb1c.h"
@@ -83,6 +84,81 @@ constexpr bool is_ipv6_literal(std::string_view s)
             return false;
     return true;
 }
+
+// A label the C library's address parser reads as a number: decimal
+// digits, or "0x" and hex digits.
+constexpr bool numeric_label(std::string_view label)
+{
+    if (label.size() > 2 && label[0] == '0' && lower(label[1]) == 'x') {
+        for (char c : label.substr(2))
+            if (!is_hex(c))
+                return false;
+        return true;
+    }
+    if (label.empty())
+        return false;
+    for (char c : label)
+        if (!is_digit(c))
+            return false;
+    return true;
+}
+
+// Four decimal numbers from 0 to 255 without leading zeros, dot-separated.
+constexpr bool dotted_quad(std::string_view host)
+{
+    int parts = 0;
+    while (parts < 4) {
+        size_t dot = host.find('.');
+        std::string_view label = host.substr(0, dot);
+        if (label.empty() || label.size() > 3 || (label.size() > 1 && label[0] == '0'))
+            return false;
+        int v = 0;
+        for (char c : label) {
+            if (!is_digit(c))
+                return false;
+            v = v * 10 + (c - '0');
+        }
+        if (v > 255)
+            return false;
+        parts++;
+        if (dot == std::string_view::npos)
+            return parts == 4;
+        host.remove_prefix(dot + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+int32_t vnb_check_host(std::string_view host, const char *prefix)
+{
+    constexpr int kShown = 64;  // bytes of a refused host quoted in the error
+    int shown = static_cast<int>(host.size() < kShown ? host.size() : kShown);
+    if (host.find(':') != std::string_view::npos) {
+        if (is_ipv6_literal(host))
+            return 0;
+        return vnb_fail(-6, "%sbad host address \"%.*s\" (an IPv6 address is hex digits and colons)", prefix,
+                        shown, host.data());
+    }
+    std::string_view labels = !host.empty() && host.back() == '.' ? host.substr(0, host.size() - 1) : host;
+    if (labels.empty())
+        return vnb_fail(-6, "%sbad host name \"%.*s\"", prefix, shown, host.data());
+    size_t last_dot = labels.rfind('.');
+    std::string_view last = last_dot == std::string_view::npos ? labels : labels.substr(last_dot + 1);
+    for (size_t i = 0; i < labels.size(); i++) {
+        char c = labels[i];
+        bool empty_label = c == '.' && (i == 0 || labels[i - 1] == '.' || i + 1 == labels.size());
+        if (empty_label || !(is_alpha(c) || is_digit(c) || c == '-' || c == '_' || c == '.'))
+            return vnb_fail(-6, "%sbad host name \"%.*s\" (letters, digits, '-', '_' and '.' only)", prefix, shown,
+                            host.data());
+    }
+    if (numeric_label(last) && !dotted_quad(host))
+        return vnb_fail(-6, "%sbad host address \"%.*s\" (an IPv4 address is four numbers from 0 to 255)", prefix,
+                        shown, host.data());
+    return 0;
+}
+
+namespace {
 
 // Reads a port the way strtol does (leading white space and a sign
 // allowed) from text, which ends at the end of the authority. -1 unless
@@ -230,6 +306,10 @@ extern "C" VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_
         return vnb_fail(-9, "url host too long");
     if (host_part.empty())
         return vnb_fail(-6, "url: no host");
+    if (host_port.front() != '[') {
+        if (int32_t rc = vnb_check_host(host_part, "url: "); rc != 0)
+            return rc;
+    }
     std::memcpy(host, host_part.data(), host_part.size());
     host[host_part.size()] = '\0';
 

@@ -29,7 +29,7 @@ struct FakeNode {
     uint32_t child_count;
     uint32_t child_cap;
     FakeNode *parent;      // NULL for a share root
-    int32_t deny;          // loaded, never acted on
+    int32_t deny;          // opening the node itself is refused with ACCESS_DENIED
 };
 
 struct FakeShare {

@@ -183,6 +183,10 @@ void fake_cmd_nt_create(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, is_dir ? STATUS_FILE_IS_A_DIRECTORY : STATUS_NOT_A_DIRECTORY);
         return;
     }
+    if (node->deny) {
+        rp_error(rp, STATUS_ACCESS_DENIED);
+        return;
+    }
     FakeHandle *h = fake_handle_new(rq.st, rq.tid);
     if (!h) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);

@@ -25,9 +25,6 @@ constexpr uint16_t kSearchAttributes = 0x0037;  // read-only, hidden, system, di
 constexpr uint16_t kSearchCount = 1366;
 constexpr size_t kFindFirstMinParams = 9;
 constexpr size_t kFindNextMinParams = 5;
-// Bounds the round trips a server can draw out of one listing with pages of
-// names that are never listed (hidden ones, "." and "..").
-constexpr uint64_t kMaxEntriesSeen = 200000;
 constexpr size_t kPatternArea = 2 * 1030 + 8;
 
 // Entry offsets.
@@ -37,6 +34,18 @@ constexpr size_t kOffLastWrite = 24;
 constexpr size_t kOffEndOfFile = 40;
 constexpr size_t kOffAttributes = 56;
 constexpr size_t kOffNameLength = 60;
+
+// FNV-1a over the raw name, then a finalising mix: 64 bits on every platform.
+uint64_t name_hash(const uint8_t *raw, size_t len)
+{
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (size_t i = 0; i < len; i++)
+        h = (h ^ raw[i]) * 0x100000001b3ULL;
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
 
 bool dot_name(const char *name)
 {
@@ -141,6 +150,19 @@ int32_t failed_reply(int32_t rc, const TransReply &r, SearchState *s)
     return rc;
 }
 
+// A search stopped with entries still to come: the folder is larger than
+// a listing takes.
+int32_t beyond_limits(const ListingWork &q)
+{
+    const char *folder = q.folder[0] != '\0' ? q.folder : "(the share's top)";
+    if (q.over_limit)
+        return vnb_fail(-7, "the folder %.200s holds more than %u entries, the most a listing takes", folder,
+                        q.limits.items);
+    return vnb_fail(-7, "the folder %.200s holds more than %llu entries (hidden ones, \".\" and \"..\" included), "
+                        "the most a listing reads",
+                    folder, static_cast<unsigned long long>(q.limits.entries_seen));
+}
+
 int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, ListingWork *q, SearchState *s)
 {
     SmbRequest first;
@@ -158,10 +180,12 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
     if (rc != 0)
         return failed_reply(rc, r, s);
     int more = find_take_page(r, 2, end, q, "FIND_FIRST2");
-    if (more <= 0 || !s->open)
+    if (more < 0 || q->over_limit)
+        return more < 0 ? more : beyond_limits(*q);
+    if (more == 0 || !s->open)
         return more;
 
-    while (q->items.size() < kMaxListedItems && q->entries_seen < kMaxEntriesSeen) {
+    while (!q->over_limit && q->entries_seen < q->limits.entries_seen) {
         SmbRequest next;
         rc = find_next(ses, tid, q, next);
         if (rc != 0) {
@@ -176,10 +200,12 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
         if (rc != 0)
             return failed_reply(rc, rn, s);
         more = find_take_page(rn, 0, end, q, "FIND_NEXT2");
-        if (more <= 0 || !s->open)
+        if (more < 0 || q->over_limit)
+            return more < 0 ? more : beyond_limits(*q);
+        if (more == 0 || !s->open)
             return more;
     }
-    return 0;
+    return beyond_limits(*q);
 }
 
 }  // namespace
@@ -239,7 +265,7 @@ int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWo
                              : oem_to_utf8(raw, text_len, name, sizeof name) != 0;
         if (bad)
             name[0] = '\0';
-        if (!q->seen.emplace(reinterpret_cast<const char *>(raw), text_len).second)
+        if (!q->seen.insert(SeenName{name_hash(raw, text_len)}).second)
             return vnb_fail(-2, "the server listed \"%.200s\" twice: its search did not continue where it was asked to",
                             name);
         q->last_name_len = text_len <= sizeof q->last_name ? text_len : 0;
@@ -275,8 +301,10 @@ void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, Li
         if (!q->keep_hidden)
             return;
     }
-    if (q->items.size() >= kMaxListedItems)
+    if (q->items.size() >= q->limits.items) {
+        q->over_limit = true;
         return;
+    }
     DirEntry e;
     e.name = name;
     e.path = q->folder[0] ? std::string(q->folder) + "/" + name : e.name;
@@ -287,10 +315,12 @@ void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, Li
     q->items.push_back(std::move(e));
 }
 
-int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid, bool keep_hidden)
+int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid, bool keep_hidden,
+                                const ListingLimits &limits)
 {
     auto q = std::make_unique<ListingWork>();
     q->keep_hidden = keep_hidden;
+    q->limits = limits;
     std::snprintf(q->folder, sizeof q->folder, "%.1024s", folder ? folder : "");
     q->unicode = vnb_sess_unicode(ses);
 

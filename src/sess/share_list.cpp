@@ -78,8 +78,10 @@ int32_t list_over_pipe(Session &s, uint32_t tid, uint32_t fid)
                         : trans_ipc_pipe(s, tid, fid, request.data, static_cast<size_t>(request.len), &answer);
     if (rc == 0)
         rc = read_enum_answer(s, tid, fid, &answer, &pdu);
-    if (rc == 0 && srvsvc_parse_enum(s, pdu.data, static_cast<size_t>(pdu.len)) != 0)
-        rc = vnb_fail(-2, "%s", kNotEnum);
+    if (rc == 0) {
+        int parsed = srvsvc_parse_enum(s, pdu.data, static_cast<size_t>(pdu.len));
+        rc = parsed == -7 ? -7 : parsed != 0 ? vnb_fail(-2, "%s", kNotEnum) : 0;
+    }
     vnb_buf_free(&request);
     vnb_buf_free(&answer);
     vnb_buf_free(&pdu);

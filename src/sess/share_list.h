@@ -46,9 +46,10 @@ int srvsvc_join_fragments(const uint8_t *answer, size_t len, uint32_t call_id, B
 bool ndr_str(const uint8_t *bytes, size_t len, size_t *pos, char *out, size_t cap);
 
 // Checks and decodes a NetShareEnumAll level-1 response PDU, filling the
-// session's share table (administrative names left out, at most 256) before
-// it looks at the status word. 0, or -1 for a reply that breaks the layout
-// or carries a non-zero status.
+// session's share table (administrative names left out) before it looks at
+// the status word. 0; -7 (with the error text) for more shares than the
+// table holds (kMaxShares), the table then left empty; or -1 for a reply
+// that breaks the layout or carries a non-zero status.
 int srvsvc_parse_enum(Session &s, const uint8_t *bytes, size_t len);
 
 // Writes the n-byte PDU to pipe fid on tree tid with TransactNmPipe and

@@ -200,8 +200,12 @@ int srvsvc_parse_enum(Session &s, const uint8_t *bytes, size_t len)
             char name[81];
             if (!ndr_str(bytes, len, &p, name, sizeof name) || !ndr_str(bytes, len, &p, nullptr, 0))
                 return -1;
-            if (is_admin_share(name) || kept >= kMaxShares)
+            if (is_admin_share(name))
                 continue;
+            if (kept >= kMaxShares) {
+                s.share_count = 0;
+                return vnb_fail(-7, "the server lists more than %d shares, the most the library holds", kMaxShares);
+            }
             std::memcpy(s.share_names[kept], name, std::strlen(name) + 1);
             kept++;
         }

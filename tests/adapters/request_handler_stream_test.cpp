@@ -82,9 +82,9 @@ TEST_F(RequestHandler, StreamFailuresAfterConnecting)
         bool connects;
     } cases[] = {
         {kAlice, R"({"path":"Media/Movies/nope.mkv"})", -2, nullptr, true},
-        {kAlice, R"({"path":"Media","locator":"smb1://fake/Media"})", -8, "empty file path", true},
-        {kAlice, R"({"path":"Media","locator":"http://fake/Media/big.bin"})", -8, "empty file path", true},
-        {kAlice, R"({"path":"Media","locator":7})", -8, "empty file path", true},
+        {kAlice, R"({"path":"Media","locator":"smb1://fake/Media"})", -8, "the path names the share Media, not a file in it", true},
+        {kAlice, R"({"path":"Media","locator":"http://fake/Media/big.bin"})", -8, "the path names the share Media, not a file in it", true},
+        {kAlice, R"({"path":"Media","locator":7})", -8, "the path names the share Media, not a file in it", true},
         {R"({"HostName":"fake","UserName":"alice","Password":"no"})", R"({"path":"Media/big.bin"})", -1, nullptr,
          true},
         {R"({"HostName":"fake","ServerPort":"x"})", R"({"path":"Media/big.bin"})", -8,

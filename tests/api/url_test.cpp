@@ -88,7 +88,14 @@ TEST(UrlParse, AcceptedUrls)
         {"srv/a//b/", "srv", kNoPort, "", "", "", "a/b"},
         {"srv/a\\b", "srv", kNoPort, "", "", "", "a/b"},
         {"srv/a%20b", "srv", kNoPort, "", "", "", "a%20b"},
-        {"us%40er@h%41st/x", "h%41st", kNoPort, "us%40er", "", "", "x"},
+        {"us%40er@host/x", "host", kNoPort, "us%40er", "", "", "x"},
+        // Host names and IPv4 addresses in their plain forms.
+        {"nas-1.example.org.", "nas-1.example.org.", kNoPort, "", "", "", ""},
+        {"my_nas/x", "my_nas", kNoPort, "", "", "", "x"},
+        {"1nas", "1nas", kNoPort, "", "", "", ""},
+        {"0.0.0.0", "0.0.0.0", kNoPort, "", "", "", ""},
+        {"255.255.255.255:1", "255.255.255.255", 1, "", "", "", ""},
+        {"10.0.0.x", "10.0.0.x", kNoPort, "", "", "", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.url);
@@ -151,6 +158,22 @@ TEST(UrlParse, RefusedUrls)
         {"///srv", -6, "url: no host"},
         {"user@/share", -6, "url: no host"},
         {"u@:139", -6, "url: no host"},
+        // A host part that is no plain name or address: nothing is resolved
+        // from it (the UNC path \\127.0.0.1@5601\Share once became such a URL).
+        {"smb://127.0.0.1@5601/Share", -6,
+         "url: bad host address \"5601\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"127.1/x", -6, "url: bad host address \"127.1\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"0x7f.0.0.1", -6, "url: bad host address \"0x7f.0.0.1\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"a.0x7f", -6, "url: bad host address \"a.0x7f\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"010.0.0.1", -6, "url: bad host address \"010.0.0.1\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"1.2.3.256", -6, "url: bad host address \"1.2.3.256\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"1.2.3.4.5", -6, "url: bad host address \"1.2.3.4.5\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"1.2.3.4.", -6, "url: bad host address \"1.2.3.4.\" (an IPv4 address is four numbers from 0 to 255)"},
+        {"h%41st/x", -6, "url: bad host name \"h%41st\" (letters, digits, '-', '_' and '.' only)"},
+        {"ho st/x", -6, "url: bad host name \"ho st\" (letters, digits, '-', '_' and '.' only)"},
+        {"a..b", -6, "url: bad host name \"a..b\" (letters, digits, '-', '_' and '.' only)"},
+        {".srv", -6, "url: bad host name \".srv\" (letters, digits, '-', '_' and '.' only)"},
+        {".", -6, "url: bad host name \".\""},
         {"srv/a/../b", -6, "\"..\" is not a valid name component"},
         {"srv/./b", -6, "\".\" is not a valid name component"},
         {"srv/a\tb", -6, "control byte in a name component"},

@@ -12,7 +12,9 @@ constexpr const char *kTree = R"({"shares":[
     {"name":"media","root":[
         {"name":"a.txt","text":"hello","mtime":1600000000},
         {"name":"docs","children":[{"name":"b.txt","size":300}]},
-        {"name":"huge.bin","size":10737418240}]},
+        {"name":"huge.bin","size":10737418240},
+        {"name":"locked","deny":true,"children":[{"name":"c.txt","text":"c"}]},
+        {"name":"locked.txt","deny":true,"text":"d"}]},
     {"name":"Music"}],
     "users":[{"name":"bob","pass":"secret"}]})";
 
@@ -108,6 +110,9 @@ TEST_F(FakeFiles, NtCreateOpensExistingEntries)
         {"open-if disposition", 1, "a.txt", false, 3, STATUS_OBJECT_NAME_NOT_FOUND},
         {"unknown tree", 9, "a.txt", false, 1, STATUS_OBJECT_NAME_NOT_FOUND},
         {"component of 256 bytes", 1, std::string(256, 'x'), false, 1, STATUS_OBJECT_NAME_NOT_FOUND},
+        {"denied folder", 1, "locked", true, 1, STATUS_ACCESS_DENIED},
+        {"denied file", 1, "locked.txt", false, 1, STATUS_ACCESS_DENIED},
+        {"inside a denied folder", 1, "locked\\c.txt", false, 1, 0},
         {"pipe", kIpcTree, "\\srvsvc", false, 1, 0},
         {"pipe, other case", kIpcTree, "\\PIPE\\SrvSvc", false, 1, 0},
         {"other pipe", kIpcTree, "\\lsarpc", false, 1, STATUS_OBJECT_NAME_NOT_FOUND},
@@ -175,13 +180,13 @@ TEST_F(FakeFiles, NtCreateNameForms)
 
 TEST_F(FakeFiles, FidsComeFromTheSharedCounterAndRunOut)
 {
-    // Six nodes registered: the first FID draws counter value 7.
-    EXPECT_EQ((7 << 4) | 1, c.open(1, "a.txt", false));
-    EXPECT_EQ((8 << 4) | 1, c.open(1, "docs", true));
+    // Nine nodes registered: the first FID draws counter value 10.
+    EXPECT_EQ((10 << 4) | 1, c.open(1, "a.txt", false));
+    EXPECT_EQ((11 << 4) | 1, c.open(1, "docs", true));
     for (int i = 2; i < 64; i++)
         ASSERT_NE(0, c.open(1, "a.txt", false)) << i;
     EXPECT_EQ(STATUS_OBJECT_NAME_NOT_FOUND, c.send(nt_create_req(1, "a.txt", false)).status());
-    EXPECT_EQ(0u, c.send(close_req(1, (7 << 4) | 1)).status());
+    EXPECT_EQ(0u, c.send(close_req(1, (10 << 4) | 1)).status());
     EXPECT_NE(0, c.open(1, "a.txt", false));
 }
 

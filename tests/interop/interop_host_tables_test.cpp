@@ -600,7 +600,7 @@ TEST_F(HostTables, ListFailuresAreErrorDocuments)
     } const cases[] = {
         {"missing folder", reader(), "public/NoSuchFolder", -2, "NOT_FOUND"},
         {"missing share", reader(), "noshare/x", -2, "BAD_NETWORK_NAME"},
-        {"a file is no folder", reader(), "public/hello.txt", -5, "NOT_A_DIRECTORY"},  // a protocol failure
+        {"a file is no folder", reader(), "public/hello.txt", -8, "is a file, not a folder: NOT_A_DIRECTORY"},
         {"private share as a guest", anonymous(), "private", -1, "ACCESS_DENIED"},
         {"wrong password", settings(port(), kReader, "nope"), "public", -1, "LOGON_FAILURE"},
     };
@@ -713,7 +713,7 @@ TEST_F(HostTables, StreamFailuresAreErrorDocuments)
         const char *in_text;  // a piece of the library's last error text
     } const cases[] = {
         {reader(), R"({"path":"public/missing.txt"})", -2, "NOT_FOUND"},
-        {reader(), R"({"path":"public/Movies"})", -5, "FILE_IS_A_DIRECTORY"},  // a protocol failure
+        {reader(), R"({"path":"public/Movies"})", -8, "is a folder, not a file: FILE_IS_A_DIRECTORY"},
         {reader(), R"({"path":"noshare/a.mkv"})", -2, "BAD_NETWORK_NAME"},
         {anonymous(), R"({"path":"private/secret.txt"})", -1, "ACCESS_DENIED"},
         {settings(port(), kReader, "nope"), R"({"path":"public/hello.txt"})", -1, "LOGON_FAILURE"},
@@ -916,7 +916,7 @@ TEST_F(HostTables, BackendListsRelativeAndQualifiedPaths)
         {"\\public\\Shelf\\Nested", 0, kNested},
         {"private/x", 3, ""},      // another share
         {"public/NoSuchFolder", 3, ""},
-        {"public/hello.txt", 5, ""},  // a file is no folder (NOT_A_DIRECTORY is a protocol failure)
+        {"public/hello.txt", 9, ""},  // a file is no folder: NOT_A_DIRECTORY, an invalid argument
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path);
@@ -1026,7 +1026,7 @@ TEST_F(HostTables, BackendLocatorOfAFile)
         {std::string("public/Catalog/") + kAccented, 0},
         {"Movies/clip.bin", 0},  // relative: the locator still names the share
         {"public/missing.txt", 3},
-        {"public/Movies", 5},  // FILE_IS_A_DIRECTORY
+        {"public/Movies", 9},  // FILE_IS_A_DIRECTORY, an invalid argument
         {"public/", 3},        // nothing inside the share
         {"/", 9},
     };

@@ -382,25 +382,61 @@ TEST_F(DirList, EndOfSearchOnTheFirstReplySendsNothingMore)
     EXPECT_EQ(commands(), kOnePage);
 }
 
-TEST_F(DirList, ItemCapEndsTheSearchWithFindClose2)
+// A folder larger than a listing takes fails it with -7 and ends the
+// search: part of a folder is never handed out as if it were all of it.
+TEST_F(DirList, FolderBeyondTheItemLimitFailsAndEndsTheSearchWithFindClose2)
 {
-    for (int i = 0; i < 60000; i++)
+    struct Case {
+        int entries;
+        uint32_t limit;
+        int32_t rc;
+    };
+    const Case cases[] = {
+        {6000, 5000, -7},  // ends in the middle of a page
+        {5001, 5000, -7},  // one too many, on the last page
+        {5000, 5000, 0},   // exactly as many
+        {60000, kMaxListedItems, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.entries);
+        server.ents.clear();
+        server.pos = 0;
+        server.close2_sids.clear();
+        server.closes = 0;
+        for (int i = 0; i < c.entries; i++)
+            server.ents.push_back(file("f" + std::to_string(i)));
+        server.page = 1000;
+        s.listing = Listing{};
+        ListingLimits limits;
+        limits.items = c.limit;
+        int32_t rc = vnb_query_directory_all(s, "", 3, false, limits);
+        EXPECT_EQ(rc, c.rc) << vnb_error();
+        EXPECT_EQ(server.closes, 1);
+        if (c.rc == 0) {
+            EXPECT_EQ(s.listing.items.size(), static_cast<size_t>(c.entries));
+            continue;
+        }
+        EXPECT_EQ(std::string(vnb_error()),
+                  "the folder (the share's top) holds more than " + std::to_string(c.limit) +
+                      " entries, the most a listing takes");
+        EXPECT_FALSE(s.listing.held) << "nothing is handed out";
+        if (server.pos < server.ents.size()) {
+            EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
+        }
+    }
+}
+
+TEST_F(DirList, ACloseFailureAfterTheLimitKeepsTheLimitFailure)
+{
+    for (int i = 0; i < 3000; i++)
         server.ents.push_back(file("f" + std::to_string(i)));
     server.page = 1000;
     server.close2_status = 0xC0000008;
-    s.last_status = 0;
-    ASSERT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
-    EXPECT_EQ(s.listing.items.size(), 50000u);
+    ListingLimits limits;
+    limits.items = 1500;
+    EXPECT_EQ(vnb_query_directory_all(s, "sub", 3, false, limits), -7);
+    EXPECT_STREQ(vnb_error(), "the folder sub holds more than 1500 entries, the most a listing takes");
     EXPECT_EQ(server.close2_sids, std::vector<uint16_t>{kSid});
-    EXPECT_EQ(server.closes, 1);
-    EXPECT_LT(server.pos, server.ents.size());
-    // The close's status is recorded without failing the listing.
-    EXPECT_EQ(s.last_status, 0xC0000008u);
-    rapidjson::Document d;
-    d.Parse<rapidjson::kParseValidateEncodingFlag>(vnb_listing_json(s.listing).c_str());
-    ASSERT_FALSE(d.HasParseError());
-    ASSERT_EQ(d["items"].Size(), 50000u);
-    EXPECT_STREQ(d["items"][49999]["name"].GetString(), "f49999");
 }
 
 TEST_F(DirList, EmptyFolderAndEarlyEndStatuses)
@@ -569,14 +605,19 @@ TEST_F(DirList, OpenFailureIsReturnedAsItIs)
 
 TEST_F(DirList, PagesOfNamesNeverListedStillEnd)
 {
-    // A server with more hidden names than the listing ever looks at.
-    for (int i = 0; i < 230000; i++)
+    // A server with more hidden names than the listing ever looks at: the
+    // listing ends, and says it did not see the whole folder.
+    for (int i = 0; i < 23000; i++)
         server.ents.push_back(file(".h" + std::to_string(i)));
     server.page = 1000;
-    EXPECT_EQ(vnb_query_directory_all(s, "", 3), 0) << vnb_error();
-    EXPECT_EQ(s.listing.items.size(), 0u);
-    EXPECT_GE(s.listing.hidden, 200000u);
-    EXPECT_LT(s.listing.hidden, 201000u);
+    ListingLimits limits;
+    limits.entries_seen = 20000;
+    EXPECT_EQ(vnb_query_directory_all(s, "", 3, false, limits), -7);
+    EXPECT_STREQ(vnb_error(), "the folder (the share's top) holds more than 20000 entries (hidden ones, \".\" and "
+                              "\"..\" included), the most a listing reads");
+    EXPECT_FALSE(s.listing.held);
+    EXPECT_GE(server.pos, 20000u);
+    EXPECT_LT(server.pos, 21000u);
     EXPECT_EQ(server.close2_sids.size(), 1u);
 }
 
@@ -685,10 +726,21 @@ TEST_P(FakeDirList, FolderOf120InPages)
     EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 120);
 }
 
-TEST_P(FakeDirList, FolderOf60000StopsAt50000AndClosesTheSearch)
+TEST_P(FakeDirList, FolderOf60000ListsWhole)
 {
     ASSERT_EQ(vnb_query_directory_all(s, "sixty", tid), 0) << vnb_error();
-    EXPECT_EQ(s.listing.items.size(), 50000u);
+    EXPECT_EQ(s.listing.items.size(), 60000u);
+    EXPECT_EQ(vnb_fake_count(kFindClose2), 0) << "the server ended the search itself";
+    EXPECT_EQ(listing()["items"].Size(), 60000u);
+}
+
+TEST_P(FakeDirList, FolderBeyondTheLimitFailsAndClosesTheSearch)
+{
+    ListingLimits limits;
+    limits.items = 50000;
+    ASSERT_EQ(vnb_query_directory_all(s, "sixty", tid, false, limits), -7);
+    EXPECT_STREQ(vnb_error(), "the folder sixty holds more than 50000 entries, the most a listing takes");
+    EXPECT_FALSE(s.listing.held);
     EXPECT_EQ(vnb_fake_count(kFindClose2), 1);
     EXPECT_EQ(vnb_fake_count(smb::CLOSE), 1);
     // Its reply was the last one, and it carries the right signature on a
@@ -699,7 +751,6 @@ TEST_P(FakeDirList, FolderOf60000StopsAt50000AndClosesTheSearch)
         EXPECT_EQ(sess_verify(s, s.sign_seq - 1, replies.back()), 1);
     }
     EXPECT_EQ(s.last_status, 0u);
-    EXPECT_EQ(listing()["items"].Size(), 50000u);
     // The session goes on: the next listing finds a working server.
     ASSERT_EQ(vnb_query_directory_all(s, "sub", tid), 0) << vnb_error();
     EXPECT_EQ(s.listing.items.size(), 120u);
@@ -808,10 +859,13 @@ TEST_F(Items, FeedCountsAndCaps)
     qd_feed("@x", 0, 0, 0, q);
     EXPECT_EQ(q->items.size(), 0u);
     EXPECT_EQ(q->hidden, 1u);
-    q->items.resize(kMaxListedItems);
+    q->limits.items = 1000;
+    q->items.resize(1000);
+    EXPECT_FALSE(q->over_limit);
     qd_feed("late", 0, 0, 0, q);
-    EXPECT_EQ(q->items.size(), kMaxListedItems);
-    EXPECT_EQ(q->items.back().name, "") << "nothing past the cap";
+    EXPECT_EQ(q->items.size(), 1000u);
+    EXPECT_EQ(q->items.back().name, "") << "nothing past the limit";
+    EXPECT_TRUE(q->over_limit);
     qd_feed(".late", 0, 0, 0, q);
     EXPECT_EQ(q->hidden, 2u) << "hidden names are counted past the cap too";
 }

@@ -225,16 +225,35 @@ TEST_F(SrvsvcDecode, AcceptedShapes)
     }
 }
 
-TEST_F(SrvsvcDecode, ThreeHundredSharesFillTheFirst256Slots)
+// More shares than the table holds fail the listing instead of showing
+// part of them as all; administrative ones do not count.
+TEST_F(SrvsvcDecode, SharesBeyondTheTableFailTheListing)
 {
-    EnumStub e;
-    for (int i = 0; i < 300; i++)
-        e.shares.push_back({"share" + std::to_string(i), "r"});
-    Bytes pdu = response(enum_stub(e));
-    ASSERT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), 0);
-    ASSERT_EQ(s.share_count, 256);
-    EXPECT_STREQ(s.share_names[0], "share0");
-    EXPECT_STREQ(s.share_names[255], "share255");
+    struct Case {
+        int shares;
+        int admin;
+        int rc;
+    };
+    const Case cases[] = {{256, 0, 0}, {256, 4, 0}, {257, 0, -7}, {300, 0, -7}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.shares);
+        EnumStub e;
+        const char *const admin[] = {"IPC$", "ADMIN$", "C$", "print$"};
+        for (int i = 0; i < c.admin; i++)
+            e.shares.push_back({admin[i], "r"});
+        for (int i = 0; i < c.shares; i++)
+            e.shares.push_back({"share" + std::to_string(i), "r"});
+        Bytes pdu = response(enum_stub(e));
+        s.share_count = 3;
+        ASSERT_EQ(srvsvc_parse_enum(s, pdu.data(), pdu.size()), c.rc);
+        if (c.rc == 0) {
+            ASSERT_EQ(s.share_count, c.shares);
+            EXPECT_STREQ(s.share_names[255], "share255");
+        } else {
+            EXPECT_EQ(s.share_count, 0);
+            EXPECT_STREQ(vnb_error(), "the server lists more than 256 shares, the most the library holds");
+        }
+    }
 }
 
 TEST_F(SrvsvcDecode, LyingRepliesAreRefused)
@@ -740,7 +759,7 @@ TEST_F(FakeShares, ListsTheDiskShares)
     EXPECT_EQ(table(s), (std::vector<std::string>{"media", "Music \xC3\xA9t\xC3\xA9"}));
 }
 
-TEST_F(FakeShares, ThreeHundredSharesComeInFragmentsAndFill256Slots)
+TEST_F(FakeShares, ThreeHundredSharesComeInFragmentsAndFailTheListing)
 {
     std::string tree = R"({"shares":[)";
     for (int i = 0; i < 300; i++)
@@ -748,10 +767,9 @@ TEST_F(FakeShares, ThreeHundredSharesComeInFragmentsAndFill256Slots)
     tree += "]}";
     connect(tree);
     ASSERT_EQ(vnb_fake_fault("reset_counts", 0), 0);
-    ASSERT_EQ(vnb_srvsvc_share_enum(s), 0) << vnb_error();
-    ASSERT_EQ(s.share_count, 256);
-    EXPECT_STREQ(s.share_names[0], "share0");
-    EXPECT_STREQ(s.share_names[255], "share255");
+    ASSERT_EQ(vnb_srvsvc_share_enum(s), -7);
+    EXPECT_STREQ(vnb_error(), "the server lists more than 256 shares, the most the library holds");
+    EXPECT_EQ(s.share_count, 0);
     EXPECT_GT(vnb_fake_count(0x2E), 0);  // the rest of the answer came by READ_ANDX
     EXPECT_EQ(vnb_fake_count(0x04), 1);
 }

@@ -683,7 +683,7 @@ TEST_F(FakeFiles, TreesFilesAndFolders)
     EXPECT_EQ(vnb_do_close(s, tid, fid), 0);
     ASSERT_EQ(vnb_create_file(s, tid, "", 1, &fid, nullptr, nullptr, "OPEN DIR"), 0) << vnb_error();
     EXPECT_EQ(vnb_do_close(s, tid, fid), 0);
-    EXPECT_EQ(vnb_create_file(s, tid, "Movies", 0, &fid, nullptr, nullptr, "OPEN FILE"), -2);
+    EXPECT_EQ(vnb_create_file(s, tid, "Movies", 0, &fid, nullptr, nullptr, "OPEN FILE"), -6);
     EXPECT_STREQ(vnb_error(), "OPEN FILE: FILE_IS_A_DIRECTORY");
     EXPECT_EQ(vnb_create_file(s, tid, "Movies/none", 0, &fid, nullptr, nullptr, "OPEN FILE"), -4);
     EXPECT_STREQ(vnb_error(), "OPEN FILE: OBJECT_NAME_NOT_FOUND");

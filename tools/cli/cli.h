@@ -35,10 +35,13 @@ struct GlobalOptions {
     std::string fake_tree;  // path of a fake tree JSON, empty for the network
     bool relay = false;
     double timeout_s = 0;   // 0: the library's default
+    // The identity of -U, -P, -W and the credentials file; empty fields
+    // leave the URL's.
     std::string user;
     std::string password;
-    bool password_given = false;  // -P on the command line, even when empty
+    bool password_given = false;  // -P, -U USER%PASSWORD or the file, even when empty
     std::string domain;
+    std::string auth_file;        // -A
     bool quiet = false;
     FakeFault fault;
     int64_t read_ahead = -1;  // bytes per open file; -1 leaves the library's default
@@ -63,20 +66,41 @@ int report_failure(int rc);
 // kept in parentheses.
 int report_failure(int rc, const Target &t);
 int report_local(const std::string &text);
+// smb://host[:port] of t, the host in brackets when it is an IPv6 address;
+// never the identity.
+std::string server_url(const Target &t);
 // "cannot create DEST: <reason>" from errno.
 int report_errno(const std::string &what, const std::string &path, int err);
 int exit_code_for(int rc);
 
-// Turns \\host\share\path into smb://host/share/path; other text unchanged.
+// Turns \\host\share\path into smb://host/share/path; other text
+// unchanged. A UNC host part holds no "@" (no user, no port): such a text
+// gives "", after a message.
 std::string url_from_unc(const std::string &text);
+// -U's value: [DOMAIN\ or DOMAIN/]USER[%PASSWORD], as smbclient takes it.
+void split_user_option(const std::string &value, GlobalOptions &opt);
+// Fills the identity fields -U, -P and -W left empty from a credentials
+// file in smbclient's form ("username = ...", "password = ...",
+// "domain = ..."). 0, or an exit code after a message.
+int read_credentials_file(const std::string &path, GlobalOptions &opt);
+// Wipes the passwords from the process's own arguments (what ps shows):
+// the values of -P and of -U's "%...", the password of a URL, a settings
+// JSON's "Password".
+void hide_passwords(int argc, char **argv);
 // Parses the URL and fills in credentials; 0 or an exit code.
 int resolve_target(const std::string &url, const GlobalOptions &opt, Target &out);
+// A password for user at host from VNSMB1C_PASSWORD, or asked for on the
+// terminal (once per user and host); false when there is none.
+bool password_from_elsewhere(const std::string &user, const std::string &host, std::string &password);
 // Selects the transport the options ask for, without connecting; 0 or an exit code.
 int select_transport(const GlobalOptions &opt);
-// Selects the transport and logs on; 0 or an exit code.
+// Selects the transport and logs on; 0 or an exit code. A session with the
+// same server and identity that is still open is used again.
 int open_session(const GlobalOptions &opt, const Target &t);
 // Both of the above.
 int connect_to(const GlobalOptions &opt, const std::string &url, Target &t);
+// Logs off the session open_session opened, if any.
+void close_session();
 // Resolves %XX escapes.
 std::string percent_decode(const std::string &s);
 bool read_text_file(const std::string &path, std::string &out);
@@ -85,6 +109,7 @@ bool read_text_file(const std::string &path, std::string &out);
 struct Item {
     std::string name;
     bool folder = false;
+    bool hidden = false;
     int64_t size = 0;
     int64_t mtime_ms = 0;
     std::string json;  // the library's item JSON
@@ -94,12 +119,14 @@ struct Item {
 int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false);
 
 enum class SortKey { name, size, time, none };
-// Folders first, then by the key (names ignoring ASCII case; the largest
-// and the newest first); reverse turns each group around.
+// Folders first, then by the key (names in natural order, see
+// name_order.h; the largest and the newest first); reverse turns each
+// group around.
 void sort_items(std::vector<Item> &items, SortKey key, bool reverse);
 struct ListOptions {
     bool all = false;  // hidden names too
     bool json = false;
+    bool recursive = false;
     SortKey sort = SortKey::name;
     bool reverse = false;
 };
@@ -107,14 +134,46 @@ struct ListOptions {
 struct GetOptions {
     bool force = false;
     bool recursive = false;
+    bool resume = false;         // -c: append to a partial file that matches
+    bool update = false;         // -u: copy only what is missing or differs
+    bool skip_existing = false;  // -n: leave existing files alone
+};
+
+// A pattern (with * or ?) in the last part of a share-qualified path.
+bool has_pattern(const std::string &path);
+// Whether name matches the pattern: * any run of characters, ? one, letters
+// without regard to ASCII case (as the server compares names). A hidden
+// name matches only a pattern that starts with its first character.
+bool name_matches(const std::string &pattern, const std::string &name);
+// One share-qualified path a URL stands for, with its entry when a listing
+// gave it.
+struct RemotePath {
+    std::string path;
+    bool listed = false;
+    Item item;
+};
+// The paths t.path stands for: itself, or the entries of its folder that its
+// last part matches (in name order, hidden ones only for a pattern that
+// starts like them). 0, or an exit code after a message (14: no match).
+int expand_target(const Target &t, std::vector<RemotePath> &out);
+
+// Several URLs: the exit code of the first failure, the work going on past it.
+struct Outcome {
+    int code = 0;
+    void add(int rc)
+    {
+        if (code == 0)
+            code = rc;
+    }
 };
 
 // Commands; each returns the process exit code.
-int cmd_shares(const GlobalOptions &opt, const std::string &url, bool json);
-int cmd_ls(const GlobalOptions &opt, const std::string &url, const ListOptions &lo);
-int cmd_stat(const GlobalOptions &opt, const std::string &url, bool json);
-int cmd_cat(const GlobalOptions &opt, const std::string &url);
-int cmd_get(const GlobalOptions &opt, const std::string &url, const std::string &dest, const GetOptions &go);
+int cmd_shares(const GlobalOptions &opt, const std::vector<std::string> &urls, bool json);
+int cmd_ls(const GlobalOptions &opt, const std::vector<std::string> &urls, const ListOptions &lo);
+int cmd_stat(const GlobalOptions &opt, const std::vector<std::string> &urls, bool json);
+int cmd_cat(const GlobalOptions &opt, const std::vector<std::string> &urls);
+// args: the URLs, then the destination unless the last one is a URL too.
+int cmd_get(const GlobalOptions &opt, const std::vector<std::string> &args, const GetOptions &go);
 int cmd_selftest();
 // What `serve` is told: where to listen (ADDRESS:PORT, "" for
 // 127.0.0.1:8080), the host names it answers to besides its own, and the

@@ -1,14 +1,8 @@
 // The browse commands: shares, ls, stat, and the self-test.
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +10,8 @@
 #include "vnsmb1c.h"
 
 namespace {
+
+constexpr int kMaxDepth = 64;  // folder levels ls -R descends
 
 // Splits "Share/a/b" into its folder "Share/a" and name "b".
 void split_last(const std::string &path, std::string &folder, std::string &name)
@@ -30,72 +26,8 @@ void split_last(const std::string &path, std::string &folder, std::string &name)
     }
 }
 
-// The item JSON with its "path" share-qualified, the form the URL and the
-// text output use.
-std::string with_full_path(const std::string &json, const std::string &full_path)
+void print_table(const std::vector<Item> &items, int hidden, bool all)
 {
-    rapidjson::Document doc;
-    doc.Parse(json.c_str(), json.size());
-    if (doc.HasParseError() || !doc.IsObject())
-        return json;
-    rapidjson::Value path(full_path.c_str(), static_cast<rapidjson::SizeType>(full_path.size()), doc.GetAllocator());
-    if (auto m = doc.FindMember("path"); m != doc.MemberEnd())
-        m->value = path;
-    else
-        doc.AddMember("path", path, doc.GetAllocator());
-    rapidjson::StringBuffer out;
-    rapidjson::Writer<rapidjson::StringBuffer> w(out);
-    doc.Accept(w);
-    return out.GetString();
-}
-
-}  // namespace
-
-int cmd_shares(const GlobalOptions &opt, const std::string &url, bool json)
-{
-    Target t;
-    if (int rc = connect_to(opt, url, t); rc != 0)
-        return rc;
-    int n = vnsmb1c_shares();
-    if (n < 0)
-        return report_failure(n, t);
-    std::string out = json ? "{\"shares\":[" : "";
-    for (int i = 0; i < n; i++) {
-        if (json)
-            out += (i ? "," : "") + json_quote(vnsmb1c_share_name(i));
-        else
-            out += std::string(vnsmb1c_share_name(i)) + "\n";
-    }
-    if (json)
-        out += "]}\n";
-    std::fputs(out.c_str(), stdout);
-    vnsmb1c_disconnect();
-    return 0;
-}
-
-int cmd_ls(const GlobalOptions &opt, const std::string &url, const ListOptions &lo)
-{
-    Target t;
-    if (int rc = connect_to(opt, url, t); rc != 0)
-        return rc;
-    if (t.path.empty()) {
-        std::fprintf(stderr, "vnsmb1c: the URL names no share; try: vnsmb1c shares %s\n", t.url.c_str());
-        return kExitUsage;
-    }
-    std::vector<Item> items;
-    int n = list_folder(t.path, items, lo.all);
-    if (n < 0)
-        return report_failure(n, t);
-    int hidden = vnsmb1c_list_hidden_count();
-    sort_items(items, lo.sort, lo.reverse);
-    if (lo.json) {
-        std::string out = "{\"items\":[";
-        for (size_t i = 0; i < items.size(); i++)
-            out += (i ? "," : "") + items[i].json;
-        std::printf("%s]}\n", out.c_str());
-        vnsmb1c_disconnect();
-        return 0;
-    }
     std::printf("%-4s  %10s  %-16s  %s\n", "TYPE", "SIZE", "MODIFIED (UTC)", "NAME");
     int64_t total = 0;
     for (const Item &it : items) {
@@ -104,61 +36,230 @@ int cmd_ls(const GlobalOptions &opt, const std::string &url, const ListOptions &
                     it.folder ? "-" : human_size(it.size).c_str(), utc_time(it.mtime_ms).c_str(),
                     printable(it.name).c_str(), it.folder ? "/" : "");
     }
-    std::printf("%d item%s, %s", n, n == 1 ? "" : "s", human_size(total).c_str());
+    size_t n = items.size();
+    std::printf("%zu item%s, %s", n, n == 1 ? "" : "s", human_size(total).c_str());
     if (hidden > 0)
-        std::printf(", %d %s", hidden, lo.all ? "of them hidden" : "hidden (-a shows them)");
+        std::printf(", %d %s", hidden, all ? "of them hidden" : "hidden (-a shows them)");
     std::printf("\n");
-    vnsmb1c_disconnect();
-    return 0;
 }
 
-int cmd_stat(const GlobalOptions &opt, const std::string &url, bool json)
+// What one ls URL prints: tables as it goes, JSON items gathered for one line.
+struct ListRun {
+    const ListOptions *lo = nullptr;
+    bool headers = false;     // each folder under its path
+    bool first_table = true;
+    std::string json_items;   // "," separated item JSON
+    Outcome result;
+
+    void header(const std::string &path)
+    {
+        if (!headers || lo->json)
+            return;
+        std::printf("%s%s:\n", first_table ? "" : "\n", printable(path).c_str());
+        first_table = false;
+    }
+
+    void show(std::vector<Item> &items, int hidden)
+    {
+        sort_items(items, lo->sort, lo->reverse);
+        if (lo->json) {
+            for (const Item &it : items)
+                json_items += (json_items.empty() ? "" : ",") + it.json;
+            return;
+        }
+        print_table(items, hidden, lo->all);
+    }
+};
+
+// Lists the share-qualified folder, and with -R its subfolders after it;
+// a subfolder that fails is reported and the rest listed.
+void list_tree(ListRun &run, const Target &t, const std::string &path, int depth)
+{
+    Target here = t;
+    here.path = path;
+    if (depth > kMaxDepth) {
+        std::fprintf(stderr, "vnsmb1c: %s: more than %d folder levels; not listed\n", printable(path).c_str(),
+                     kMaxDepth);
+        run.result.add(exit_code_for(VNSMB1C_ELIMIT));
+        return;
+    }
+    std::vector<Item> items;
+    int n = list_folder(path, items, run.lo->all);
+    if (n < 0) {
+        run.result.add(report_failure(n, here));
+        return;
+    }
+    int hidden = vnsmb1c_list_hidden_count();
+    run.header(path);
+    run.show(items, hidden);
+    if (!run.lo->recursive)
+        return;
+    // The listing is taken whole first: the library holds one at a time.
+    for (const Item &it : items)
+        if (it.folder)
+            list_tree(run, t, path + "/" + it.name, depth + 1);
+}
+
+void ls_one(ListRun &run, const GlobalOptions &opt, const std::string &url)
 {
     Target t;
-    if (int rc = connect_to(opt, url, t); rc != 0)
-        return rc;
+    if (int rc = connect_to(opt, url, t); rc != 0) {
+        run.result.add(rc);
+        return;
+    }
+    if (t.path.empty()) {
+        std::fprintf(stderr, "vnsmb1c: the URL names no share; try: vnsmb1c shares %s\n", printable(t.url).c_str());
+        run.result.add(kExitUsage);
+        return;
+    }
+    run.json_items.clear();
+    if (t.path.find_first_of("*?") != std::string::npos) {
+        std::vector<RemotePath> matches;
+        if (int rc = expand_target(t, matches); rc != 0) {
+            run.result.add(rc);
+            return;
+        }
+        std::vector<Item> items;
+        for (RemotePath &m : matches)
+            items.push_back(std::move(m.item));
+        run.header(t.path);
+        run.show(items, 0);
+        if (run.lo->recursive)
+            for (const Item &it : items)
+                if (it.folder)
+                    list_tree(run, t, t.path.substr(0, t.path.find_last_of('/')) + "/" + it.name, 1);
+    } else {
+        list_tree(run, t, t.path, 1);
+    }
+    if (run.lo->json)
+        std::printf("{\"items\":[%s]}\n", run.json_items.c_str());
+}
+
+// One file, folder or share at the share-qualified path; the entry when a
+// listing gave it already. 0 or an exit code.
+int stat_one(const Target &t, const RemotePath &rp, bool json, bool first)
+{
     std::string folder;
     std::string name;
-    split_last(t.path, folder, name);
+    split_last(rp.path, folder, name);
+    Target here = t;
+    here.path = rp.path;
+    if (!first && !json)
+        std::printf("\n");
     if (folder.empty()) {
         // The share itself: it has no entry of its own, so describe its contents.
-        if (name.empty()) {
-            std::fprintf(stderr, "vnsmb1c: the URL names no share\n");
-            return kExitUsage;
-        }
         int n = vnsmb1c_list(name.c_str(), nullptr);
         if (n < 0)
-            return report_failure(n, t);
+            return report_failure(n, here);
         if (json)
-            std::printf("{\"name\":%s,\"path\":%s,\"share\":true,\"folder\":true,\"entries\":%d}\n",
-                        json_quote(name).c_str(), json_quote(name).c_str(), n);
+            std::printf("{\"name\":%s,\"path\":\"\",\"share\":true,\"folder\":true,\"entries\":%d}\n",
+                        json_quote(name).c_str(), n);
         else
             std::printf("name:     %s\ntype:     share\nentries:  %d\npath:     %s\n", printable(name).c_str(), n,
                         printable(name).c_str());
-        vnsmb1c_disconnect();
         return 0;
     }
-    std::vector<Item> items;
-    int n = list_folder(folder, items, true);
-    if (n < 0)
-        return report_failure(n, t);
-    for (const Item &it : items) {
-        if (it.name != name)
+    Item found;
+    bool known = rp.listed;
+    if (known) {
+        found = rp.item;
+    } else {
+        std::vector<Item> items;
+        int n = list_folder(folder, items, true);
+        if (n < 0)
+            return report_failure(n, here);
+        for (Item &it : items)
+            if (it.name == name) {
+                found = std::move(it);
+                known = true;
+                break;
+            }
+    }
+    if (!known) {
+        std::fprintf(stderr, "vnsmb1c: %s: no such file or folder\n", printable(rp.path).c_str());
+        return exit_code_for(VNSMB1C_ENOTFOUND);
+    }
+    if (json) {
+        // The library's item JSON as ls --json prints it: "path" inside the share.
+        std::printf("%s\n", found.json.c_str());
+        return 0;
+    }
+    std::printf("name:     %s\ntype:     %s\n", printable(found.name).c_str(), found.folder ? "folder" : "file");
+    if (!found.folder)
+        std::printf("size:     %" PRId64 " (%s)\n", found.size, human_size(found.size).c_str());
+    std::printf("modified: %s UTC\npath:     %s\n", utc_time(found.mtime_ms).c_str(), printable(rp.path).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int cmd_shares(const GlobalOptions &opt, const std::vector<std::string> &urls, bool json)
+{
+    Outcome result;
+    for (const std::string &url : urls) {
+        Target t;
+        if (int rc = connect_to(opt, url, t); rc != 0) {
+            result.add(rc);
             continue;
-        if (json) {
-            std::printf("%s\n", with_full_path(it.json, t.path).c_str());
-        } else {
-            std::printf("name:     %s\ntype:     %s\n", printable(it.name).c_str(), it.folder ? "folder" : "file");
-            if (!it.folder)
-                std::printf("size:     %" PRId64 " (%s)\n", it.size, human_size(it.size).c_str());
-            std::printf("modified: %s UTC\npath:     %s\n", utc_time(it.mtime_ms).c_str(), printable(t.path).c_str());
         }
-        vnsmb1c_disconnect();
-        return 0;
+        int n = vnsmb1c_shares();
+        if (n < 0) {
+            result.add(report_failure(n, t));
+            continue;
+        }
+        std::string out = json ? "{\"shares\":[" : urls.size() > 1 ? printable(server_url(t)) + ":\n" : "";
+        for (int i = 0; i < n; i++) {
+            if (json)
+                out += (i ? "," : "") + json_quote(vnsmb1c_share_name(i));
+            else
+                out += std::string(vnsmb1c_share_name(i)) + "\n";
+        }
+        if (json)
+            out += "]}\n";
+        std::fputs(out.c_str(), stdout);
     }
-    std::fprintf(stderr, "vnsmb1c: %s: no such file or folder\n", printable(t.path).c_str());
-    vnsmb1c_disconnect();
-    return exit_code_for(VNSMB1C_ENOTFOUND);
+    close_session();
+    return result.code;
+}
+
+int cmd_ls(const GlobalOptions &opt, const std::vector<std::string> &urls, const ListOptions &lo)
+{
+    ListRun run;
+    run.lo = &lo;
+    run.headers = urls.size() > 1 || lo.recursive;
+    for (const std::string &url : urls)
+        ls_one(run, opt, url);
+    close_session();
+    return run.result.code;
+}
+
+int cmd_stat(const GlobalOptions &opt, const std::vector<std::string> &urls, bool json)
+{
+    Outcome result;
+    bool first = true;
+    for (const std::string &url : urls) {
+        Target t;
+        if (int rc = connect_to(opt, url, t); rc != 0) {
+            result.add(rc);
+            continue;
+        }
+        if (t.path.empty()) {
+            std::fprintf(stderr, "vnsmb1c: the URL names no share\n");
+            result.add(kExitUsage);
+            continue;
+        }
+        std::vector<RemotePath> paths;
+        if (int rc = expand_target(t, paths); rc != 0) {
+            result.add(rc);
+            continue;
+        }
+        for (const RemotePath &rp : paths) {
+            result.add(stat_one(t, rp, json, first));
+            first = false;
+        }
+    }
+    close_session();
+    return result.code;
 }
 
 int cmd_selftest()

@@ -127,12 +127,10 @@ int report_failure(int rc, const Target &t)
     case About::path:
         print_error(printable(t.path.empty() ? t.host : t.path) + ": " + words + " (" + shown + ")");
         break;
-    case About::share: {
-        std::string host = t.host.find(':') != std::string::npos ? "[" + t.host + "]" : t.host;
+    case About::share:
         print_error(printable(share_of(t.path)) + ": " + words + " (" + shown +
-                    "); list them with: vnsmb1c shares smb://" + printable(host));
+                    "); list them with: vnsmb1c shares " + printable(server_url(t)));
         break;
-    }
     case About::user: {
         std::string who = t.user.empty() ? "anonymous logon" : "logon as " + printable(t.user);
         print_error(who + " refused: " + words + " (" + shown + ")");
@@ -143,6 +141,14 @@ int report_failure(int rc, const Target &t)
     }
     }
     return w->exit_code;
+}
+
+std::string server_url(const Target &t)
+{
+    std::string url = "smb://" + (t.host.find(':') != std::string::npos ? "[" + t.host + "]" : t.host);
+    if (t.port > 0)
+        url += ":" + std::to_string(t.port);
+    return url;
 }
 
 int report_local(const std::string &text)

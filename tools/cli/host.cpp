@@ -1,6 +1,11 @@
 // "vnsmb1c host ...": the request handler and the folder-access backend
 // driven the way a host drives them, printing what the host would get.
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cinttypes>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,6 +65,89 @@ std::string entry_json(const vnsmb1c_FolderEntry &e)
     return out + "}";
 }
 
+const rapidjson::Value *string_member(const rapidjson::Value &obj, const char *key)
+{
+    auto it = obj.FindMember(key);
+    return it != obj.MemberEnd() && it->value.IsString() ? &it->value : nullptr;
+}
+
+std::string text_of(const rapidjson::Value *v)
+{
+    return v != nullptr ? std::string(v->GetString(), v->GetStringLength()) : std::string();
+}
+
+void set_member(rapidjson::Document &doc, const char *key, const std::string &value)
+{
+    rapidjson::Value text(value.c_str(), static_cast<rapidjson::SizeType>(value.size()), doc.GetAllocator());
+    if (auto it = doc.FindMember(key); it != doc.MemberEnd())
+        it->value = text;
+    else
+        doc.AddMember(rapidjson::StringRef(key), text, doc.GetAllocator());
+}
+
+// The identity of -U, -P, -W, the credentials file and VNSMB1C_PASSWORD
+// (or the prompt), written into the settings as UserName, Password and
+// DomainName, as it overrides the URL for the other commands. An identity
+// in FullUrl with %XX escapes goes in decoded, as the other commands read
+// it. Settings that are no JSON object are left to the table to refuse.
+void fill_identity(const GlobalOptions &opt, std::string &settings)
+{
+    rapidjson::Document doc;
+    doc.Parse(settings.c_str(), settings.size());
+    if (doc.HasParseError() || !doc.IsObject())
+        return;
+    char host[256] = "";
+    char user[256] = "";
+    char password[512] = "";
+    char domain[256] = "";
+    std::string url = text_of(string_member(doc, "FullUrl"));
+    if (!url.empty())
+        vnsmb1c_url_parse(url.c_str(), host, sizeof host, nullptr, user, sizeof user, password, sizeof password,
+                          domain, sizeof domain, nullptr, 0);
+    if (host[0] == '\0')
+        std::snprintf(host, sizeof host, "%s", text_of(string_member(doc, "HostName")).c_str());
+    bool changed = false;
+    // A key's value: the option when given, else the key's own, else the
+    // URL's part (written in, decoded, when it has escapes).
+    auto settle = [&](const char *key, const std::string &option, const char *in_url) -> std::string {
+        if (!option.empty()) {
+            set_member(doc, key, option);
+            changed = true;
+            return option;
+        }
+        std::string value = text_of(string_member(doc, key));
+        if (!value.empty())
+            return value;
+        std::string decoded = percent_decode(in_url);
+        if (decoded != in_url) {
+            set_member(doc, key, decoded);
+            changed = true;
+        }
+        return decoded;
+    };
+    std::string who = settle("UserName", opt.user, user);
+    settle("DomainName", opt.domain, domain);
+    std::string pass = opt.password_given ? opt.password : std::string();
+    if (opt.password_given) {
+        set_member(doc, "Password", pass);
+        changed = true;
+    } else if (text_of(string_member(doc, "Password")).empty()) {
+        if (password[0] != '\0') {
+            settle("Password", "", password);
+        } else if (!who.empty() && password_from_elsewhere(who, host, pass)) {
+            set_member(doc, "Password", pass);
+            changed = true;
+        }
+    }
+    std::memset(password, 0, sizeof password);
+    if (!changed)
+        return;
+    rapidjson::StringBuffer out;
+    rapidjson::Writer<rapidjson::StringBuffer> w(out);
+    doc.Accept(w);
+    settings.assign(out.GetString(), out.GetSize());
+}
+
 // "@file" reads the file, "smb://host/share/..." becomes
 // {"FullUrl":...,"Path":"share/..."}, anything else is the JSON itself.
 int settings_text(const std::string &arg, std::string &out)
@@ -95,6 +183,7 @@ int run_handler(const GlobalOptions &opt, const HostRequest &rq)
     std::string settings;
     if (int rc = settings_text(rq.settings, settings); rc != 0)
         return rc;
+    fill_identity(opt, settings);
     const vnsmb1c_RequestHandler *h = vnrch_get();
     std::vector<char> out;
     int code = -9;
@@ -157,6 +246,7 @@ int run_backend(const GlobalOptions &opt, const HostRequest &rq)
     std::string settings;
     if (int rc = settings_text(rq.settings, settings); rc != 0)
         return rc;
+    fill_identity(opt, settings);
     const vnsmb1c_FolderBackend *b = vnsmb1c_vnffa_backend();
     int st = b->open(b->context, settings.c_str());
     if (st != VNSMB1C_FFA_OK)

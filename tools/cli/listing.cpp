@@ -2,12 +2,15 @@
 #include <rapidjson/document.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli.h"
+#include "name_order.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -28,8 +31,21 @@ bool parse_item(const char *json, Item &out)
         out.size = s->value.GetInt64();
     if (auto m = doc.FindMember("mtime_ms"); m != doc.MemberEnd() && m->value.IsInt64())
         out.mtime_ms = m->value.GetInt64();
+    if (auto h = doc.FindMember("hidden"); h != doc.MemberEnd() && h->value.IsBool())
+        out.hidden = h->value.GetBool();
     out.json = json;
     return true;
+}
+
+// <0 when a comes before b by the key alone, names breaking ties.
+int compare_by(const Item &a, const std::string &a_key, const Item &b, const std::string &b_key, SortKey key)
+{
+    if (key == SortKey::size && a.size != b.size)
+        return a.size > b.size ? -1 : 1;
+    if (key == SortKey::time && a.mtime_ms != b.mtime_ms)
+        return a.mtime_ms > b.mtime_ms ? -1 : 1;
+    int c = a_key.compare(b_key);
+    return c != 0 ? c : a.name.compare(b.name);
 }
 
 constexpr char fold(char c)
@@ -37,26 +53,47 @@ constexpr char fold(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// <0, 0 or >0 comparing names without regard to ASCII case, then byte by byte.
-int compare_names(std::string_view a, std::string_view b)
+constexpr bool continuation(char c)
 {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; i++)
-        if (fold(a[i]) != fold(b[i]))
-            return static_cast<unsigned char>(fold(a[i])) < static_cast<unsigned char>(fold(b[i])) ? -1 : 1;
-    if (a.size() != b.size())
-        return a.size() < b.size() ? -1 : 1;
-    return a.compare(b);
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-// <0 when a comes before b by the key alone, names breaking ties.
-int compare_by(const Item &a, const Item &b, SortKey key)
+bool match_from(std::string_view p, std::string_view n)
 {
-    if (key == SortKey::size && a.size != b.size)
-        return a.size > b.size ? -1 : 1;
-    if (key == SortKey::time && a.mtime_ms != b.mtime_ms)
-        return a.mtime_ms > b.mtime_ms ? -1 : 1;
-    return compare_names(a.name, b.name);
+    size_t pi = 0;
+    size_t ni = 0;
+    size_t star = std::string_view::npos;  // where the last * stood
+    size_t star_n = 0;                     // the name position it was tried at
+    while (ni < n.size()) {
+        if (pi < p.size() && p[pi] == '*') {
+            star = pi++;
+            star_n = ni;
+        } else if (pi < p.size() && p[pi] == '?') {
+            pi++;
+            ni++;
+            while (ni < n.size() && continuation(n[ni]))
+                ni++;  // one character, however many bytes
+        } else if (pi < p.size() && fold(p[pi]) == fold(n[ni])) {
+            pi++;
+            ni++;
+        } else if (star != std::string_view::npos) {
+            // The * takes one character more.
+            pi = star + 1;
+            for (star_n++; star_n < n.size() && continuation(n[star_n]); star_n++) {
+            }
+            ni = star_n;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == '*')
+        pi++;
+    return pi == p.size();
+}
+
+std::string last_part(const std::string &path)
+{
+    return path.substr(path.find_last_of('/') + 1);
 }
 
 }  // namespace
@@ -83,10 +120,71 @@ void sort_items(std::vector<Item> &items, SortKey key, bool reverse)
             std::reverse(items.begin(), items.end());
         return;
     }
-    std::stable_sort(items.begin(), items.end(), [key, reverse](const Item &a, const Item &b) {
-        if (a.folder != b.folder)
-            return a.folder;
-        int c = compare_by(a, b, key);
+    // Each name's key is made once, not at every comparison.
+    std::vector<std::pair<std::string, Item>> keyed;
+    keyed.reserve(items.size());
+    for (Item &it : items)
+        keyed.emplace_back(name_order::sort_key(it.name), std::move(it));
+    std::stable_sort(keyed.begin(), keyed.end(), [key, reverse](const auto &a, const auto &b) {
+        if (a.second.folder != b.second.folder)
+            return a.second.folder;
+        int c = compare_by(a.second, a.first, b.second, b.first, key);
         return reverse ? c > 0 : c < 0;
     });
+    for (size_t i = 0; i < items.size(); i++)
+        items[i] = std::move(keyed[i].second);
+}
+
+bool has_pattern(const std::string &path)
+{
+    return last_part(path).find_first_of("*?") != std::string::npos;
+}
+
+bool name_matches(const std::string &pattern, const std::string &name)
+{
+    if (vnsmb1c_is_hidden_name(name.c_str()) != 0 && (pattern.empty() || pattern[0] != name[0]))
+        return false;
+    return match_from(pattern, name);
+}
+
+int expand_target(const Target &t, std::vector<RemotePath> &out)
+{
+    out.clear();
+    auto slash = t.path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "" : t.path.substr(0, slash);
+    if (folder.find_first_of("*?") != std::string::npos) {
+        std::fprintf(stderr, "vnsmb1c: %s: * and ? stand for names in the last part of a path only\n",
+                     printable(t.path).c_str());
+        return kExitUsage;
+    }
+    if (!has_pattern(t.path)) {
+        out.push_back(RemotePath{t.path, false, {}});
+        return 0;
+    }
+    if (folder.empty()) {
+        std::fprintf(stderr, "vnsmb1c: %s: * and ? stand for names in a folder, not for shares\n",
+                     printable(t.path).c_str());
+        return kExitUsage;
+    }
+    std::vector<Item> items;
+    int n = list_folder(folder, items, true);
+    if (n < 0) {
+        Target where = t;
+        where.path = folder;
+        return report_failure(n, where);
+    }
+    std::string pattern = last_part(t.path);
+    std::vector<Item> matched;
+    for (Item &it : items)
+        if (name_matches(pattern, it.name))
+            matched.push_back(std::move(it));
+    if (matched.empty()) {
+        end_progress_line();
+        std::fprintf(stderr, "vnsmb1c: %s: no match\n", printable(t.path).c_str());
+        return exit_code_for(VNSMB1C_ENOTFOUND);
+    }
+    sort_items(matched, SortKey::name, false);
+    for (Item &it : matched)
+        out.push_back(RemotePath{folder + "/" + it.name, true, std::move(it)});
+    return 0;
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #ifdef _WIN32
 #include <io.h>
+#include <sys/utime.h>
 #include <windows.h>
 #endif
 
@@ -133,7 +134,8 @@ int rename_over(const std::string &from, const std::string &to)
 
 }  // namespace
 
-int choose_destination(const std::string &dest_arg, const std::string &base, bool force, Destination &out)
+int choose_destination(const std::string &dest_arg, const std::string &base, bool force, Destination &out,
+                       bool keep_existing)
 {
     if (dest_arg == "-") {
         out.kind = Destination::Kind::standard_output;
@@ -167,7 +169,7 @@ int choose_destination(const std::string &dest_arg, const std::string &base, boo
         return 0;
     }
     if (S_ISREG(st.st_mode)) {
-        if (!force)
+        if (!force && !keep_existing)
             return refuse_existing(dest);
         out.kind = Destination::Kind::replace_file;
         out.path = through_links(dest);
@@ -219,6 +221,9 @@ int OpenDestination::open(const Destination &d, bool force)
     case Destination::Kind::in_place:
         // Never created, truncated or removed here: it is written as it is.
         fd_ = ::open(d.path.c_str(), O_WRONLY | kOpenFlags);
+        return fd_ >= 0 ? 0 : report_errno("cannot open", d.path, errno);
+    case Destination::Kind::append_file:
+        fd_ = ::open(d.path.c_str(), O_WRONLY | O_APPEND | kOpenFlags);
         return fd_ >= 0 ? 0 : report_errno("cannot open", d.path, errno);
     case Destination::Kind::new_file:
     case Destination::Kind::replace_file:
@@ -276,6 +281,13 @@ int OpenDestination::commit()
         fd_ = -1;
         return 0;
     }
+    if (dest_.kind == Destination::Kind::append_file) {
+        int err = flush_to_disk(fd_) != 0 ? errno : 0;
+        if (::close(fd_) != 0 && err == 0)
+            err = errno;
+        fd_ = -1;
+        return err == 0 ? 0 : report_errno("write failed:", dest_.path, err);
+    }
     if (dest_.kind == Destination::Kind::in_place) {
         int rc = ::close(fd_);
         fd_ = -1;
@@ -315,6 +327,44 @@ int make_local_folder(const std::string &path)
     if (err == EEXIST)
         return report_local(printable(path) + " exists and is not a folder");
     return report_errno("cannot create", path, err);
+}
+
+bool local_file_times(const std::string &path, int64_t &size, int64_t &mtime_ms)
+{
+#ifdef _WIN32
+    // The 64-bit form: the plain one holds sizes below 2 GiB only.
+    struct _stat64 st {};
+    if (_stat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
+        return false;
+    mtime_ms = static_cast<int64_t>(st.st_mtime) * 1000;
+#else
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    mtime_ms = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+#endif
+    size = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
+bool set_local_mtime(const std::string &path, int64_t mtime_ms)
+{
+#ifdef _WIN32
+    struct _utimbuf times {};
+    times.actime = times.modtime = static_cast<time_t>(mtime_ms / 1000 - (mtime_ms % 1000 < 0 ? 1 : 0));
+    return _utime(path.c_str(), &times) == 0;
+#else
+    int64_t seconds = mtime_ms / 1000;
+    int64_t ms = mtime_ms % 1000;
+    if (ms < 0) {
+        seconds--;
+        ms += 1000;
+    }
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);
+    times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(ms * 1000000);
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+#endif
 }
 
 bool safe_local_name(const std::string &name)

@@ -1,0 +1,38 @@
+# The package lists: the main job installs no test peer, and the README's
+# "Building by hand" names the packages scripts/deps.sh installs for a build.
+# Expects SOURCE_DIR.
+function(fail what)
+  message(FATAL_ERROR "${what}")
+endfunction()
+
+execute_process(COMMAND bash ${SOURCE_DIR}/scripts/deps.sh --build --list OUTPUT_VARIABLE main_job RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  fail("scripts/deps.sh --build --list failed")
+endif()
+foreach(peer samba smbclient ffmpeg chromium)
+  if(main_job MATCHES "(^|\n)${peer}\n")
+    fail("the main job installs ${peer}, a test peer")
+  endif()
+endforeach()
+
+file(READ ${SOURCE_DIR}/scripts/deps.sh deps)
+if(NOT deps MATCHES "\nbuild_packages=\\(([^)]*)\\)")
+  fail("no build_packages=(...) in scripts/deps.sh")
+endif()
+separate_arguments(build UNIX_COMMAND "${CMAKE_MATCH_1}")
+list(SORT build)
+
+file(READ ${SOURCE_DIR}/README.md readme)
+string(FIND "${readme}" "## Building by hand" at)
+if(at EQUAL -1)
+  fail("README.md has no \"Building by hand\"")
+endif()
+string(SUBSTRING "${readme}" ${at} -1 readme)
+if(NOT readme MATCHES "apt-get install ([^`\n]*)")
+  fail("README.md names no apt-get install under \"Building by hand\"")
+endif()
+separate_arguments(named UNIX_COMMAND "${CMAKE_MATCH_1}")
+list(SORT named)
+if(NOT named STREQUAL build)
+  fail("README.md \"Building by hand\" names ${named}; scripts/deps.sh builds with ${build}")
+endif()
