@@ -136,12 +136,31 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
                                 const char *password);
 /*
  * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
- * Port, DomainName, UserName, Password, Path, LocalPort, TimeoutMs, ReadAhead. Texts are JSON
+ * Port, DomainName, UserName, Password, Path, LocalPort, TimeoutMs, ReadAhead,
+ * LegacyAuth, CodePage. Texts are JSON
  * strings, the ports integers or strings of one (1..65535); null counts as
  * absent. A refused setting (a wrong type included) fails with -6 before
  * anything else happens, so the running session stays.
  */
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
+/*
+ * Old servers. How far a logon may go below NTLMv2, for this and later
+ * connections (the settings key "LegacyAuth" sets it as well): "none" (the
+ * default: NTLMv2, or anonymous), "ntlmv1" (NTLMv1 responses instead),
+ * "lm" (NTLMv1 and the LAN Manager response), "plaintext" (the password in
+ * clear text to a server that offers no challenge, and everything before).
+ * A server that needs more than allowed is refused with -8 naming the
+ * level it needs. Share-level servers get the share password with
+ * TREE_CONNECT by the same rule. -6 for another name.
+ */
+VNSMB1C_API int vnsmb1c_set_legacy_auth(const char *level);
+/*
+ * The 8-bit code page of names on a server without Unicode, for this and
+ * later connections (settings key "CodePage"): "CP850" (the default),
+ * "CP437", "CP858", "CP1252", "ISO-8859-1" or "ISO-8859-15". A name that
+ * the page cannot hold fails with -8. -6 for another name.
+ */
+VNSMB1C_API int vnsmb1c_set_code_page(const char *name);
 /*
  * How long the session waits for each answer of the server, in milliseconds
  * (1 to 3,600,000; 30,000 unless set). It holds from the next call on and

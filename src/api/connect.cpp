@@ -77,6 +77,8 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"LocalPort", true, "settings: LocalPort must be an integer or a string"},
     {"ReadAhead", true, "settings: ReadAhead must be an integer or a string"},
     {"TimeoutMs", true, "settings: TimeoutMs must be an integer or a string"},
+    {"LegacyAuth", false, "settings: LegacyAuth must be a string"},
+    {"CodePage", false, "settings: CodePage must be a string"},
 };
 
 // The value of key as text: a string as it is, an integer as its decimal
@@ -197,6 +199,28 @@ int32_t read_read_ahead(const rapidjson::Value &obj, int64_t *out)
     return 0;
 }
 
+// ---- old servers ----
+
+// LegacyAuth ("none", "ntlmv1", "lm", "plaintext") and CodePage ("CP850",
+// ...): absent, null or "" leaves each as it is.
+int32_t read_old_server_keys(const rapidjson::Value &obj, ConnectSettings *out)
+{
+    char scratch[512];
+    const char *legacy = sval(obj, "LegacyAuth", scratch);
+    if (legacy != nullptr && legacy[0] != '\0') {
+        if (!vnb_legacy_auth_by_name(legacy, &out->legacy_auth))
+            return vnb_fail(-6, "settings: LegacyAuth must be none, ntlmv1, lm or plaintext");
+        out->legacy_given = true;
+    }
+    const char *page = sval(obj, "CodePage", scratch);
+    if (page != nullptr && page[0] != '\0') {
+        if (!vnb_code_page_by_name(page, &out->code_page))
+            return vnb_fail(-6, "settings: CodePage must be CP850, CP437, CP858, CP1252, ISO-8859-1 or ISO-8859-15");
+        out->code_page_given = true;
+    }
+    return 0;
+}
+
 int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
 {
     if (const char *wrong = vnb_settings_type_error(obj))
@@ -219,6 +243,8 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         (parse_int(sval(obj, "TimeoutMs", scratch), 0, &out->timeout_ms) != 0 || out->timeout_ms < 1 ||
          out->timeout_ms > kMaxTimeoutMs))
         return vnb_fail(-6, "settings: TimeoutMs out of range (1 to %d)", kMaxTimeoutMs);
+    if ((rc = read_old_server_keys(obj, out)) != 0)
+        return rc;
     return read_read_ahead(obj, &out->read_ahead);
 }
 
@@ -312,6 +338,10 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
     if (rc == 0) {
         if (c.timeout_ms != 0)
             s.timeout_ms = c.timeout_ms;
+        if (c.legacy_given)
+            s.legacy_auth = c.legacy_auth;
+        if (c.code_page_given)
+            s.code_page = c.code_page;
         rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
         if (rc == 0)
             s.local_port = c.local_port;
@@ -348,6 +378,26 @@ VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds)
     if (milliseconds < 1 || milliseconds > kMaxTimeoutMs)
         return vnb_fail(-6, "time-out out of range (1 to %d ms)", kMaxTimeoutMs);
     vnb_default_session().timeout_ms = milliseconds;
+    return 0;
+}
+
+VNSMB1C_API int vnsmb1c_set_legacy_auth(const char *level)
+{
+    ApiLock lock;
+    LegacyAuth parsed = LegacyAuth::none;
+    if (!vnb_legacy_auth_by_name(level, &parsed))
+        return vnb_fail(-6, "legacy logons: none, ntlmv1, lm or plaintext");
+    vnb_default_session().legacy_auth = parsed;
+    return 0;
+}
+
+VNSMB1C_API int vnsmb1c_set_code_page(const char *name)
+{
+    ApiLock lock;
+    CodePage parsed = kDefaultCodePage;
+    if (!vnb_code_page_by_name(name, &parsed))
+        return vnb_fail(-6, "code page: CP850, CP437, CP858, CP1252, ISO-8859-1 or ISO-8859-15");
+    vnb_default_session().code_page = parsed;
     return 0;
 }
 

@@ -14,6 +14,7 @@ struct SockRecord {
     intptr_t sock;        // -1 while not connected (INVALID_SOCKET on Windows)
     char peer_host[256];  // host of the last successful connect, informational
     int32_t peer_port;
+    int32_t refused;      // the last connect failed because the peer refused it
 };
 
 constexpr int kWaitRead = 0;

@@ -169,6 +169,7 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
     if (r == nullptr)
         return vnb_fail(-1, "bad host or port");
     close_record_socket(r);
+    r->refused = 0;
     if (!start_sockets())
         return -1;
     if (host == nullptr || host[0] == '\0' || port < 1 || port > 65535)
@@ -218,6 +219,7 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
         // POSIX stacks may refuse a loopback connect at once instead of later.
         if (err == kRefused) {
             close_handle(s);
+            r->refused = 1;
             return vnb_fail(-1, "connection refused (%d)", err);
         }
         // EINTR: the connect carries on in the background, like EINPROGRESS.
@@ -235,6 +237,7 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
             so_error = last_error();
         if (so_error != 0) {
             close_handle(s);
+            r->refused = so_error == kRefused ? 1 : 0;
             return vnb_fail(-1, "connection refused (%d)", so_error);
         }
     }

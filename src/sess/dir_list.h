@@ -31,6 +31,7 @@ struct ListingWork {
     bool keep_hidden = false;    // hidden names are listed as well as counted
     uint32_t sid = 0;
     int32_t unicode = 0;         // entry names are UTF-16LE (else 8-bit OEM)
+    CodePage code_page = kDefaultCodePage;  // of the 8-bit names
     uint64_t entries_seen = 0;   // every entry decoded, "." and ".." included
     uint8_t last_name[kMaxResumeName]{};  // raw name of the last entry decoded
     size_t last_name_len = 0;

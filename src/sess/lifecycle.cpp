@@ -17,8 +17,10 @@ constexpr uint8_t kLogoffWords[4] = {0xFF, 0x00, 0x00, 0x00};
 // ours: "<lead> to host:port (<text>)".
 int32_t open_transport(Session &s, const char *lead, size_t keep)
 {
+    // Port 0 leaves the default to the transport (the TCP kind falls back
+    // to 139 when 445 is refused).
     int port = s.port ? s.port : kDefaultPort;
-    if (s.transport->open(s.host, port, s.timeout_ms) == 0) {
+    if (s.transport->open(s.host, s.port, s.timeout_ms) == 0) {
         s.transport_open = true;
         return 0;
     }

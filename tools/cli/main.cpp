@@ -20,6 +20,8 @@ Credentials: --user/--password/--domain override the URL; without a password
 in either, the environment variable VNSMB1C_PASSWORD is used, and on a
 terminal the password is asked for.
 Fake server: --fake TREE.json and the host "fake", e.g. smb://fake/Media/Movies
+Old servers: --legacy-auth ntlmv1|lm|plaintext allows older logons (see README);
+without a port, 139 (NetBIOS) is tried when 445 is refused.
 
 Exit codes:
    0  success
@@ -93,6 +95,15 @@ int main(int argc, char **argv)
     app.add_option("--read-ahead", opt.read_ahead, "Bytes each open file reads ahead of a sequential copy (0: off)")
         ->type_name("BYTES")
         ->check(CLI::Range(int64_t{0}, int64_t{1} << 30));
+    app.add_option("--legacy-auth", opt.legacy_auth,
+                   "Allow older logons for old servers: ntlmv1, lm, or plaintext (each allows the ones before it; "
+                   "default none: NTLMv2 only)")
+        ->type_name("LEVEL")
+        ->check(CLI::IsMember({"none", "ntlmv1", "lm", "plaintext"}, CLI::ignore_case));
+    app.add_option("--code-page", opt.code_page,
+                   "Code page of names on a server without Unicode: CP850 (default), CP437, CP858, CP1252, "
+                   "ISO-8859-1 or ISO-8859-15")
+        ->type_name("NAME");
     std::string fault;
     app.add_option("--fake-fault", fault,
                    "With --fake: set a fault switch of the fake server, before connecting or once a transfer has "
