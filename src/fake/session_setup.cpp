@@ -278,7 +278,7 @@ void basic(const FakeRequest &rq, FakeReply &rp)
         // Who logs on does not matter: each share checks its password.
         logged_on(st, rp, false, key, nullptr, 0);
     } else if (F.faults.plaintext) {
-        if (name[0] == '\0' && lm_len == 0) {
+        if (name[0] == '\0' && (lm_len == 0 || (lm_len == 1 && lm && lm[0] == 0))) {
             logged_on(st, rp, true, key, nullptr, 0);
         } else if (!known || !plaintext_matches(lm, lm_len, user ? user->pass : "")) {
             fail(st, rp, STATUS_LOGON_FAILURE);

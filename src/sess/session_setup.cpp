@@ -357,23 +357,24 @@ int32_t ntlmv1_responses(Session &s)
 
 // The password itself for a server that offers no challenge, in the code
 // page with its NUL, in the OEM password field: servers read it from there
-// whatever their string form.
+// whatever their string form. An empty one (the anonymous logon) is the NUL
+// alone, which needs no opt-in: Samba refuses an empty field.
 int32_t plaintext_password(Session &s)
 {
-    if (s.password[0] != '\0' && s.legacy_auth < LegacyAuth::plaintext)
+    const bool secret = !s.anonymous && s.password[0] != '\0';
+    if (secret && s.legacy_auth < LegacyAuth::plaintext)
         return vnb_legacy_refusal("the password in plain text (it offers no challenge to answer)", LegacyAuth::plaintext);
-    if (s.signing)
+    if (secret && s.signing)
         return vnb_fail(-8, "the server demands signatures, which a plaintext logon gives no key for");
     uint8_t oem[sizeof s.password + 1];
     size_t n = 0;
-    if (vnb_utf8_to_oem(s.code_page, s.password, oem, sizeof oem - 1, &n) != 0)
+    if (vnb_utf8_to_oem(s.code_page, secret ? s.password : "", oem, sizeof oem - 1, &n) != 0)
         return vnb_fail(-8, "the password cannot be written in code page %s, which the server's plaintext logon needs",
                         vnb_code_page_name(s.code_page));
-    size_t len = s.password[0] != '\0' ? n + 1 : 0;
     oem[n] = 0;
-    keep_responses(s, oem, len, nullptr, 0, nullptr);
+    keep_responses(s, oem, n + 1, nullptr, 0, nullptr);
     vnb_wipe(oem, sizeof oem);
-    s.logon = LogonKind::plaintext;
+    s.logon = s.anonymous ? LogonKind::anonymous : LogonKind::plaintext;
     return 0;
 }
 
@@ -406,6 +407,8 @@ bool build_basic(const Session &s, ByteBuffer *words, ByteBuffer *bytes)
 // and the settings allow.
 int32_t basic_responses(Session &s)
 {
+    if (!(s.security_mode & smb::kSecEncryptPasswords) && (s.security_mode & smb::kSecUserLevel))
+        return plaintext_password(s);
     if (s.anonymous) {
         keep_responses(s, nullptr, 0, nullptr, 0, nullptr);
         s.logon = LogonKind::anonymous;
@@ -418,8 +421,6 @@ int32_t basic_responses(Session &s)
         s.logon = LogonKind::share;
         return 0;
     }
-    if (!(s.security_mode & smb::kSecEncryptPasswords))
-        return plaintext_password(s);
     if (!s.have_challenge)
         return vnb_fail(-2, "the server offered no challenge and no extended security");
     return s.legacy_auth == LegacyAuth::none ? ntlmv2_responses(s) : ntlmv1_responses(s);
@@ -442,8 +443,8 @@ int32_t setup_basic(Session &s)
     vnb_buf_free(&words);
     vnb_wipe(bytes.data, bytes.len);
     vnb_buf_free(&bytes);
-    if (s.logon == LogonKind::plaintext)
-        keep_responses(s, nullptr, 0, nullptr, 0, nullptr);  // the password itself is not kept
+    if (!(s.security_mode & smb::kSecEncryptPasswords))
+        keep_responses(s, nullptr, 0, nullptr, 0, nullptr);  // a plaintext password is not kept
     if (rc != 0)
         return rc;
     if (rep.status == STATUS_MORE_PROCESSING_REQUIRED && rep.status_is_nt)

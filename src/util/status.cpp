@@ -78,6 +78,7 @@ constexpr DosEntry kDosTable[] = {
     {kErrClassDos, 33, "ERRlock", -2},
     {kErrClassDos, 38, "ERReof", 0},
     {kErrClassDos, 50, "ERRunsup", -8},
+    {kErrClassDos, 67, "ERRnosuchshare", -4},  // ERROR_BAD_NET_NAME, as Samba and Windows send a missing share
     {kErrClassDos, 80, "ERRfilexists", -2},
     {kErrClassDos, 87, "ERRinvalidparam", -2},
     {kErrClassDos, 123, "ERRinvalidname", -2},

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -22,6 +23,7 @@
 
 #include "interop/support/library_calls.h"
 #include "interop/support/samba_fixture.h"
+#include "interop/support/smbclient.h"
 #include "net/msg_transport.h"
 #include "vnsmb1c.h"
 
@@ -125,7 +127,7 @@ protected:
         SambaOptions o;
         o.global_params = std::move(globals);
         // The audit lines name the password form each logon used.
-        o.global_params.push_back("log level = 1 auth_audit:3");
+        o.debug_classes = "auth_audit:3";
         o.port = port;
         server_ = std::make_unique<SambaServer>(o);
         SambaServer &s = *server_;
@@ -179,7 +181,7 @@ protected:
 
         // Names: the accented one always; the CJK one where the server holds it.
         std::string names_folder = std::string(kShare) + "/Names";
-        ASSERT_EQ(vnsmb1c_list(names_folder.c_str(), nullptr), 2) << vnsmb1c_last_error();
+        EXPECT_GE(vnsmb1c_list(names_folder.c_str(), nullptr), 1) << vnsmb1c_last_error();
         std::set<std::string> names = names_of(listed_items());
         EXPECT_TRUE(names.count(kAccented)) << "listed: " << testing::PrintToString(names);
         EXPECT_EQ(read_text_file(names_folder.c_str(), kAccented), "accented\n");
@@ -245,14 +247,20 @@ TEST_F(OldServerTest, DosErrorCodes)
     EXPECT_EQ(vnsmb1c_open(kShare, "missing.bin"), VNSMB1C_ENOTFOUND);
     EXPECT_STREQ(vnsmb1c_status_name(vnsmb1c_last_status()), "ERRbadfile") << vnsmb1c_last_error();
     EXPECT_EQ(vnsmb1c_list("nowhere", nullptr), VNSMB1C_ENOTFOUND);
-    EXPECT_STREQ(vnsmb1c_status_name(vnsmb1c_last_status()), "ERRinvnetname") << vnsmb1c_last_error();
+    // Samba words a missing share as Windows does: ERRDOS/ERRnosuchshare (67).
+    EXPECT_STREQ(vnsmb1c_status_name(vnsmb1c_last_status()), "ERRnosuchshare") << vnsmb1c_last_error();
     expect_wrong_password_refused();
     std::string text = vnsmb1c_last_error();
     EXPECT_EQ(text.rfind("SESSION_SETUP: ERR", 0), 0u) << text;
 }
 
 // "encrypt passwords = no": refused by default, saying how to allow it;
-// working with the opt-in.
+// with the opt-in the password goes out in plain text. Samba 4.17 itself
+// can no longer check such a password: its plaintext path hands the Unix
+// check an LM response made from it and no password (the audit line says
+// "[LANMan]"), so every named logon fails, smbclient's as well. The
+// operations run on the anonymous logon, which has no secret to send and
+// needs no opt-in.
 TEST_F(OldServerTest, PlaintextPasswords)
 {
     start({"encrypt passwords = no"});
@@ -260,14 +268,29 @@ TEST_F(OldServerTest, PlaintextPasswords)
     EXPECT_STREQ(vnsmb1c_last_error(),
                  "the server asks for the password in plain text (it offers no challenge to answer); allow it with "
                  "the setting \"LegacyAuth\": \"plaintext\" (vnsmb1c --legacy-auth plaintext)");
+    const std::string audit = std::string("\\[") + kReader + "] at";
+    EXPECT_EQ(smbd_log().find(audit), std::string::npos) << "nothing was sent";
 
     ASSERT_EQ(vnsmb1c_set_legacy_auth("plaintext"), 0);
-    ASSERT_EQ(connect(kReader, kReaderPassword), 0) << vnsmb1c_last_error();
-    EXPECT_EQ(report_text("logon"), "plaintext");
-    EXPECT_EQ(session_flag("guest"), 0);
-    run_operations(true);
+    EXPECT_EQ(connect(kReader, kReaderPassword), VNSMB1C_EAUTH) << vnsmb1c_last_error();
+    std::string log = smbd_log();
+    size_t at = log.find(audit);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_NE(log.find("with [LANMan] status [NT_STATUS_LOGON_FAILURE]", at), std::string::npos) << log;
+    if (smbclient_unavailable().empty()) {
+        ProcessResult ref = smbclient(*server_, kShare, {kReader, kReaderPassword}, "ls",
+                                      {"--option=client plaintext auth=yes", "--option=client lanman auth=yes",
+                                       "--option=client ntlmv2 auth=no", "--option=client use spnego=no"});
+        EXPECT_NE(ref.exit_code, 0) << ref.output;
+        EXPECT_NE(ref.output.find("NT_STATUS_LOGON_FAILURE"), std::string::npos) << ref.output;
+    }
     expect_wrong_password_refused();
-    EXPECT_NE(smbd_log().find("[Plaintext]"), std::string::npos) << "the audit names the plaintext logon";
+
+    vnsmb1c_disconnect();
+    ASSERT_EQ(vnsmb1c_set_legacy_auth("none"), 0);
+    ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(report_text("logon"), "anonymous");
+    run_operations(true);
 }
 
 // "unicode = no": names go out and come back in CP850, Samba's dos charset.

@@ -46,6 +46,7 @@ constexpr StatusWords kStatusWords[] = {
     {"ERRbaddirectory", 0, About::path, "is a file, not a folder", kExitUsage},
     {"ERRinvalidname", 0, About::path, "the server does not accept this name", kExitInvalid},
     {"ERRinvnetname", 0, About::share, "no such share on the server", kExitNotFound},
+    {"ERRnosuchshare", 0, About::share, "no such share on the server", kExitNotFound},
     {"ERRbadpw", 0, About::user, "wrong user name or password", kExitRefused},
     {"ERRpasswordExpired", 0, About::user, "the password has expired", kExitRefused},
     {"ERRaccountExpired", 0, About::user, "the account has expired", kExitRefused},

@@ -393,8 +393,11 @@ AssertionResult SambaServer::launch_smbd(bool *exited)
     if (running())
         return AssertionFailure() << "smbd is already running";
     fs::path smbd = find_program("smbd");
-    std::vector<std::string> argv = {smbd.string(), "-F", "--no-process-group", "--debug-stdout", "-d",
-                                     std::to_string(options_.log_level), "-s", conf_path().string()};
+    std::string level = std::to_string(options_.log_level);
+    if (!options_.debug_classes.empty())
+        level += " " + options_.debug_classes;
+    std::vector<std::string> argv = {smbd.string(), "-F", "--no-process-group", "--debug-stdout", "-d", level,
+                                     "-s", conf_path().string()};
     if (auto ok = spawn(smbd_, argv, "smbd.out"); !ok)
         return ok;
     AssertionResult up = wait_for_port(kWaitMs);
