@@ -40,7 +40,8 @@ int stream_read(void *ctx, uint8_t *buf, size_t cap, int)
 
 void client_side(std::span<const uint8_t> in)
 {
-    Stream s{in.subspan(std::min<size_t>(1, in.size())), 0, in.empty() ? 1 : (in[0] & 7) + 1, 0};
+    const size_t slice = in.empty() ? 1 : static_cast<size_t>(in[0] & 7) + 1;
+    Stream s{in.subspan(std::min<size_t>(1, in.size())), 0, slice, 0};
     Transport t{&s, nullptr, stream_write, stream_read, nullptr};
     NbssSessionAnswer a;
     int32_t rc = nbss_session_request(&t, "*SMBSERVER", "VANTRELVIEWER", 1000, &a);
