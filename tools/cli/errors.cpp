@@ -133,7 +133,10 @@ int report_failure(int rc, const Target &t)
     if (name == kUnknownName)
         shown = std::string(w->name) + ", " + shown;
     std::string words(w->words);
-    switch (w->about) {
+    // A refusal of the logon is about the user whatever the status (servers
+    // without NT statuses say ERRnoaccess for a wrong password).
+    About about = text.rfind("SESSION_SETUP: ", 0) == 0 ? About::user : w->about;
+    switch (about) {
     case About::path:
         print_error(printable(t.path.empty() ? t.host : t.path) + ": " + words + " (" + shown + ")");
         break;
