@@ -128,8 +128,9 @@ VNSMB1C_API int vnsmb1c_url_parse(const char *url, char *host, int32_t host_size
 
 /*
  * Ends any running session, then connects and logs on over the selected
- * transport. port 0 means 445, and a port outside 0..65535 fails with -6
- * before anything is sent; NULL domain, user or password count as empty;
+ * transport. port 0 means 445 (over sockets: and 139, opened with a NetBIOS
+ * session request, when 445 is refused; port 139 always gets one), and a
+ * port outside 0..65535 fails with -6 before anything is sent; NULL domain, user or password count as empty;
  * an empty user and password log on anonymously.
  */
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user,
