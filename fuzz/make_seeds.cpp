@@ -484,6 +484,68 @@ void crafted_seeds(const std::vector<Bytes> &negotiate_replies)
     }
 }
 
+// The logons of old servers (legacy_logon target): the fake server's replies
+// to NEGOTIATE, SESSION_SETUP and one TREE_CONNECT under its old-server
+// switches, with the setting they need in the first byte.
+void record_legacy(const std::string &name, std::initializer_list<Fault> faults, const char *legacy, uint8_t how,
+                   const fs::path &rep_dump)
+{
+    fs::remove(rep_dump);
+    if (vnsmb1c_use_fake(kFuzzTree) != 0)
+        std::exit(1);
+    for (const Fault &f : faults)
+        vnb_fake_fault(f.name, f.value);
+    vnsmb1c_set_legacy_auth(legacy);
+    const bool anonymous = (how & 4) != 0;
+    if (vnsmb1c_connect("fake", 0, nullptr, anonymous ? "" : "alice", anonymous ? "" : "pw") != 0) {
+        std::fprintf(stderr, "%s: connect: %s\n", name.c_str(), vnsmb1c_last_error());
+        std::exit(1);
+    }
+    vnsmb1c_list("Media", nullptr);
+    vnsmb1c_disconnect();
+    vnsmb1c_set_legacy_auth("none");
+    vnsmb1c_use_sockets();
+    std::vector<Bytes> reps = messages(rep_dump);
+    // NEGOTIATE, the SESSION_SETUP legs and the TREE_CONNECT.
+    while (!reps.empty() && reps.back().size() >= 33 && reps.back()[4] != 0x75)
+        reps.pop_back();
+    write_seed("legacy_logon", name, client_input(how, reps));
+}
+
+// The status readings (dos_status) and both sides of the NetBIOS session
+// request (nbss_session).
+void old_server_seeds()
+{
+    auto le32 = [](std::initializer_list<uint32_t> statuses) {
+        Bytes b;
+        for (uint32_t s : statuses)
+            put32(b, s);
+        return b;
+    };
+    write_seed("dos_status", "dos_forms", le32({0x00020001, 0x00030001, 0x00050001, 0x00120001, 0x00EA0001,
+                                                0x00020002, 0x00060002, 0x005B0002, 0xFFFF0002, 0x001E0003}));
+    write_seed("dos_status", "nt_statuses", le32({0xC0000022, 0xC0000034, 0x80000006, 0xC0000016, 0xC000006D}));
+
+    Bytes request = {0x81, 0, 0, 68, 32};
+    const std::string called = "CKFDENECFDEFFCFGEFFCCACACACACACA";
+    const std::string calling = "FGEBEOFEFCEFEMFGEJEFFHEFFCCACAAA";
+    request.insert(request.end(), called.begin(), called.end());
+    request.push_back(0);
+    request.push_back(32);
+    request.insert(request.end(), calling.begin(), calling.end());
+    request.push_back(0);
+    // Server side: the byte 1, then the packet type and its payload.
+    Bytes server = {1, 0x81};
+    server.insert(server.end(), request.begin() + 4, request.end());
+    write_seed("nbss_session", "server_request", server);
+    write_seed("nbss_session", "server_keep_alive", Bytes{1, 0x85});
+    // Client side: the byte 0, the slice size, then what the server sends.
+    write_seed("nbss_session", "client_positive", Bytes{0, 3, 0x82, 0, 0, 0});
+    write_seed("nbss_session", "client_keep_alive_first", Bytes{0, 0, 0x85, 0, 0, 0, 0x82, 0, 0, 0});
+    write_seed("nbss_session", "client_negative", Bytes{0, 7, 0x83, 0, 0, 1, 0x82});
+    write_seed("nbss_session", "client_retarget", Bytes{0, 1, 0x84, 0, 0, 6, 192, 0, 2, 7, 0x01, 0xBD});
+}
+
 void text_seeds()
 {
     const std::pair<const char *, std::string> urls[] = {
@@ -556,6 +618,18 @@ int main(int argc, char **argv)
     record_client("alice_basic_signed", "alice", "pw", {{"no_extsec", 1}, {"sign_required", 1}}, 0, 0x01, rep_dump);
     record_client("guest", "", "", {}, 0, 0x10, rep_dump);
     record_client("alice_one_message", "alice", "pw", {}, 0, 0x80, rep_dump);
+    record_client("alice_dos_errors", "alice", "pw", {{"dos_errors", 1}}, 0, 0x00, rep_dump);
+    // How: bits 0-1 LegacyAuth (none, ntlmv1, lm, plaintext), bit 2
+    // anonymous, bits 4-5 code page.
+    record_legacy("ntlmv1_extended", {{"ntlm_v1", 2}}, "ntlmv1", 0x01, rep_dump);
+    record_legacy("ntlmv1_ess", {{"ntlm_v1", 2}, {"ntlm_ess", 1}}, "ntlmv1", 0x01, rep_dump);
+    record_legacy("ntlmv1_basic", {{"ntlm_v1", 2}, {"no_extsec", 1}}, "ntlmv1", 0x01, rep_dump);
+    record_legacy("lm_basic", {{"ntlm_v1", 3}, {"no_extsec", 1}}, "lm", 0x02, rep_dump);
+    record_legacy("plaintext", {{"plaintext", 1}}, "plaintext", 0x03, rep_dump);
+    record_legacy("share_level", {{"share_level", 1}}, "lm", 0x02, rep_dump);
+    record_legacy("share_level_plaintext", {{"share_level", 1}, {"plaintext", 1}}, "plaintext", 0x03, rep_dump);
+    record_legacy("oem_dos_errors", {{"no_unicode", 1}, {"dos_errors", 1}}, "none", 0x00, rep_dump);
+    old_server_seeds();
     text_seeds();
     crafted_seeds(g_negotiate_replies);
     fs::remove_all(work);

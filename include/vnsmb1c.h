@@ -191,20 +191,21 @@ VNSMB1C_API int vnsmb1c_limit_next_call(int milliseconds);
 
 /*
  * Ends any running session, then connects and logs on over the selected
- * transport. port 0 means 445, and a port outside 0..65535 fails with -6
- * before anything is sent; NULL domain, user or password count as empty;
- * an empty user and password log on anonymously. The host is a name
- * (letters, digits, '-', '_', '.'), an IPv4 address of four numbers from 0
- * to 255 or an IPv6 address without brackets; any other text (such as
- * "5601" or "127.1", which the C library would turn into some address)
- * fails with -6 before anything is resolved.
+ * transport. port 0 means 445 (over sockets: and 139, opened with a NetBIOS
+ * session request, when 445 is refused; port 139 always gets one), and a
+ * port outside 0..65535 fails with -6 before anything is sent; NULL domain,
+ * user or password count as empty; an empty user and password log on
+ * anonymously. The host is a name (letters, digits, '-', '_', '.'), an IPv4
+ * address of four numbers from 0 to 255 or an IPv6 address without
+ * brackets; any other text (such as "5601" or "127.1", which the C library
+ * would turn into some address) fails with -6 before anything is resolved.
  */
 VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, const char *user,
                                 const char *password);
 /*
  * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
  * Port, DomainName, UserName, Password, Path, LocalPort, TimeoutMs, ReadAhead,
- * ReadAheadBudget. Texts are JSON
+ * ReadAheadBudget, LegacyAuth, CodePage. Texts are JSON
  * strings, the ports integers or strings of one (1..65535); null counts as
  * absent. A refused setting (a wrong type included) fails with -6 before
  * anything else happens, so the running session stays.
@@ -216,6 +217,24 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
  * connect succeeds and vnsmb1c_session_json says "guest":true.
  */
 VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json);
+/*
+ * Old servers. How far a logon may go below NTLMv2, for this and later
+ * connections (the settings key "LegacyAuth" sets it as well): "none" (the
+ * default: NTLMv2, or anonymous), "ntlmv1" (NTLMv1 responses instead),
+ * "lm" (NTLMv1 and the LAN Manager response), "plaintext" (the password in
+ * clear text to a server that offers no challenge, and everything before).
+ * A server that needs more than allowed is refused with -8 naming the
+ * level it needs. Share-level servers get the share password with
+ * TREE_CONNECT by the same rule. -6 for another name.
+ */
+VNSMB1C_API int vnsmb1c_set_legacy_auth(const char *level);
+/*
+ * The 8-bit code page of names on a server without Unicode, for this and
+ * later connections (settings key "CodePage"): "CP850" (the default),
+ * "CP437", "CP858", "CP1252", "ISO-8859-1" or "ISO-8859-15". A name that
+ * the page cannot hold fails with -8. -6 for another name.
+ */
+VNSMB1C_API int vnsmb1c_set_code_page(const char *name);
 /*
  * How long the session waits for each answer of the server, in milliseconds
  * (1 to 3,600,000; 30,000 unless set). It holds from the next call on and
@@ -351,6 +370,8 @@ VNSMB1C_API int vnsmb1c_s_connect(vnsmb1c_session *session, const char *host, in
                                   const char *user, const char *password);
 VNSMB1C_API int vnsmb1c_s_connect_json(vnsmb1c_session *session, const char *settings_json);
 VNSMB1C_API int vnsmb1c_s_set_timeout(vnsmb1c_session *session, int milliseconds);
+VNSMB1C_API int vnsmb1c_s_set_legacy_auth(vnsmb1c_session *session, const char *level);
+VNSMB1C_API int vnsmb1c_s_set_code_page(vnsmb1c_session *session, const char *name);
 VNSMB1C_API void vnsmb1c_s_disconnect(vnsmb1c_session *session);
 VNSMB1C_API const char *vnsmb1c_s_session_json(vnsmb1c_session *session);
 VNSMB1C_API int vnsmb1c_s_shares(vnsmb1c_session *session);

@@ -16,7 +16,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets_all=(url settings fake_tree fake_server ntlm_challenge ntlm_authenticate spnego
-    negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client)
+    negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client
+    dos_status nbss_session legacy_logon)
 if (($#)); then targets=("$@"); else targets=("${targets_all[@]}"); fi
 root=${VNSMB1C_FUZZ_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/vnsmb1c-fuzz}
 

@@ -80,6 +80,8 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"ReadAhead", true, "settings: ReadAhead must be an integer or a string"},
     {"ReadAheadBudget", true, "settings: ReadAheadBudget must be an integer or a string"},
     {"TimeoutMs", true, "settings: TimeoutMs must be an integer or a string"},
+    {"LegacyAuth", false, "settings: LegacyAuth must be a string"},
+    {"CodePage", false, "settings: CodePage must be a string"},
 };
 
 // The value of key as text: a string as it is, an integer as its decimal
@@ -205,6 +207,28 @@ int32_t read_read_ahead(const rapidjson::Value &obj, int64_t *out, const char *k
     return 0;
 }
 
+// ---- old servers ----
+
+// LegacyAuth ("none", "ntlmv1", "lm", "plaintext") and CodePage ("CP850",
+// ...): absent, null or "" leaves each as it is.
+int32_t read_old_server_keys(const rapidjson::Value &obj, ConnectSettings *out)
+{
+    char scratch[512];
+    const char *legacy = sval(obj, "LegacyAuth", scratch);
+    if (legacy != nullptr && legacy[0] != '\0') {
+        if (!vnb_legacy_auth_by_name(legacy, &out->legacy_auth))
+            return vnb_fail(-6, "settings: LegacyAuth must be none, ntlmv1, lm or plaintext");
+        out->legacy_given = true;
+    }
+    const char *page = sval(obj, "CodePage", scratch);
+    if (page != nullptr && page[0] != '\0') {
+        if (!vnb_code_page_by_name(page, &out->code_page))
+            return vnb_fail(-6, "settings: CodePage must be CP850, CP437, CP858, CP1252, ISO-8859-1 or ISO-8859-15");
+        out->code_page_given = true;
+    }
+    return 0;
+}
+
 int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
 {
     if (const char *wrong = vnb_settings_type_error(obj))
@@ -229,6 +253,8 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         return vnb_fail(-6, "settings: TimeoutMs out of range (1 to %d)", kMaxTimeoutMs);
     if (int32_t budget = read_read_ahead(obj, &out->read_ahead_budget, "ReadAheadBudget"); budget != 0)
         return budget;
+    if ((rc = read_old_server_keys(obj, out)) != 0)
+        return rc;
     return read_read_ahead(obj, &out->read_ahead);
 }
 
@@ -327,6 +353,10 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
     if (rc == 0) {
         if (c.timeout_ms != 0)
             s.timeout_ms = c.timeout_ms;
+        if (c.legacy_given)
+            s.legacy_auth = c.legacy_auth;
+        if (c.code_page_given)
+            s.code_page = c.code_page;
         rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
         if (rc == 0)
             s.local_port = c.local_port;
@@ -372,6 +402,28 @@ VNSMB1C_API int vnsmb1c_s_set_timeout(vnsmb1c_session *session, int milliseconds
     });
 }
 
+VNSMB1C_API int vnsmb1c_s_set_legacy_auth(vnsmb1c_session *session, const char *level)
+{
+    return vnb_on_session(session, [level](SessionCall &call) {
+        LegacyAuth parsed = LegacyAuth::none;
+        if (!vnb_legacy_auth_by_name(level, &parsed))
+            return vnb_fail(-6, "legacy logons: none, ntlmv1, lm or plaintext");
+        call.s().legacy_auth = parsed;
+        return 0;
+    });
+}
+
+VNSMB1C_API int vnsmb1c_s_set_code_page(vnsmb1c_session *session, const char *name)
+{
+    return vnb_on_session(session, [name](SessionCall &call) {
+        CodePage parsed = kDefaultCodePage;
+        if (!vnb_code_page_by_name(name, &parsed))
+            return vnb_fail(-6, "code page: CP850, CP437, CP858, CP1252, ISO-8859-1 or ISO-8859-15");
+        call.s().code_page = parsed;
+        return 0;
+    });
+}
+
 VNSMB1C_API void vnsmb1c_s_disconnect(vnsmb1c_session *session)
 {
     vnb_on_session(session, [](SessionCall &call) {
@@ -393,6 +445,16 @@ VNSMB1C_API int vnsmb1c_connect_json(const char *settings_json)
 VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds)
 {
     return vnsmb1c_s_set_timeout(vnb_default_handle(), milliseconds);
+}
+
+VNSMB1C_API int vnsmb1c_set_legacy_auth(const char *level)
+{
+    return vnsmb1c_s_set_legacy_auth(vnb_default_handle(), level);
+}
+
+VNSMB1C_API int vnsmb1c_set_code_page(const char *name)
+{
+    return vnsmb1c_s_set_code_page(vnb_default_handle(), name);
 }
 
 VNSMB1C_API void vnsmb1c_disconnect(void)

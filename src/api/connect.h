@@ -5,6 +5,9 @@
 
 #include <rapidjson/document.h>
 
+#include "sess/legacy_auth.h"
+#include "util/codepage.h"
+
 struct ConnectSettings {
     char host[256];
     int32_t port;        // 0 stands for 445
@@ -16,6 +19,13 @@ struct ConnectSettings {
     int64_t read_ahead;  // bytes per open file; -1 when the settings leave it as it is
     int64_t read_ahead_budget;  // bytes for all open files; -1 when left as it is
     int32_t timeout_ms;  // 0 when not given
+
+    // Old servers: "LegacyAuth" and "CodePage", each kept as it is when
+    // absent (legacy_given / code_page_given false).
+    bool legacy_given;
+    LegacyAuth legacy_auth;
+    bool code_page_given;
+    CodePage code_page;
 };
 
 // The largest ReadAhead the settings accept (1 GiB).

@@ -11,6 +11,8 @@
 #include "api/result_slot.h"
 #include "api/session_handle.h"
 #include "api/session_ops.h"
+#include "sess/trans.h"
+#include "util/smb1_wire.h"
 #include "vnsmb1c.h"
 
 std::string vnb_session_report(const Session &s, uint64_t frames)
@@ -48,6 +50,23 @@ std::string vnb_session_report(const Session &s, uint64_t frames)
     w.Int(s.local_port);
     w.Key("shares");
     w.Int(s.share_count);
+    // Old servers: the logon used (and, on a share-level server, how the
+    // share password went), the string form, and what the settings allow.
+    const bool up = s.established != 0;
+    w.Key("logon");
+    w.String(vnb_logon_kind_name(up ? s.logon : LogonKind::none));
+    w.Key("share_password");
+    w.String(vnb_logon_kind_name(up ? s.tree_logon : LogonKind::none));
+    w.Key("unicode");
+    w.Bool(up && vnb_sess_unicode(s) != 0);
+    w.Key("dos_errors");
+    w.Bool(up && (s.capabilities & smb::kCapStatus32) == 0);
+    w.Key("code_page");
+    w.String(vnb_code_page_name(s.code_page));
+    w.Key("legacy_auth");
+    w.String(vnb_legacy_auth_name(s.legacy_auth));
+    w.Key("connection");
+    w.String(s.transport && s.transport_open ? s.transport->connected_via() : "");
     w.Key("frames");
     w.Uint64(frames);
     if (!w.EndObject() || !w.IsComplete())

@@ -1,4 +1,4 @@
-// Digests, MACs, RC4 and key derivation, written out here with no outside
+// Digests, MACs, RC4, DES blocks and key derivation, written out here with no outside
 // crypto package. No function allocates or fails.
 #pragma once
 
@@ -63,6 +63,12 @@ void vnb_hmacmd5(const void *key, uint64_t key_len, const void *msg, uint64_t ms
 
 void vnb_rc4_init(Rc4State *st, const void *key, uint64_t key_len);
 void vnb_rc4(Rc4State *st, void *bytes, uint64_t len);
+
+// DES, one block: with a key of eight bytes (parity bits ignored), or of
+// seven bytes spread over eight as the NTLM responses use them.
+void vnb_des_encrypt(const uint8_t key[8], const uint8_t in[8], uint8_t out[8]);
+void vnb_des_key_from_56(const uint8_t in[7], uint8_t out[8]);
+void vnb_des56_encrypt(const uint8_t key7[7], const uint8_t in[8], uint8_t out[8]);
 
 // SP 800-108 counter mode over HMAC-SHA256: block counter (32-bit BE), label
 // and its NUL (nothing for a NULL label), context as given, then the fixed

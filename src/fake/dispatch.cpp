@@ -82,10 +82,17 @@ void put_header(ByteBuffer *b, const FakeRequest &rq)
     vnb_w16(b, rq.mid);
 }
 
+// DOS error form: for a client without CAP_STATUS32, or always when the
+// server has no NT statuses.
+bool dos_form_replies(const FakeServerState &st)
+{
+    return st.dos_errors || F.faults.dos_errors;
+}
+
 uint16_t reply_flags2(const FakeRequest &rq)
 {
     const FakeServerState &st = rq.st;
-    uint16_t f = st.dos_errors ? kFlags2LongNames : kFlags2NtStatus | kFlags2LongNames;
+    uint16_t f = dos_form_replies(st) ? kFlags2LongNames : kFlags2NtStatus | kFlags2LongNames;
     if (rq.unicode)
         f |= kFlags2Unicode;
     if (st.ext_security)
@@ -188,7 +195,12 @@ void rp_put32_at(FakeReply &rp, size_t off, uint32_t v)
 void rp_string(FakeReply &rp, const char *text, bool unicode, bool align)
 {
     if (!unicode) {
-        vnb_buf_put(&rp.msg, text, strlen(text) + 1);
+        uint8_t oem[512];
+        size_t n = 0;
+        if (vnb_utf8_to_oem(kFakeCodePage, text, oem, sizeof oem, &n) != 0)
+            n = 0;
+        vnb_buf_put(&rp.msg, oem, n);
+        vnb_buf_byte(&rp.msg, 0);
         return;
     }
     if (align)
@@ -241,11 +253,9 @@ int32_t fake_read_string(const FakeRequest &rq, size_t off, size_t end, bool uni
         *next = off + n + term;
     if (unicode)
         return vnb_utf16_to_utf8(p.data(), n, out, cap);
-    if (n >= static_cast<size_t>(cap))
+    if (vnb_oem_to_utf8(kFakeCodePage, p.data(), n, out, static_cast<size_t>(cap)) != 0)
         return -1;
-    memcpy(out, p.data(), n);
-    out[n] = '\0';
-    return static_cast<int32_t>(n);
+    return static_cast<int32_t>(strlen(out));
 }
 
 void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuffer *out)
@@ -306,6 +316,10 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
         rp_error(rp, STATUS_ACCESS_DENIED);
     } else if (len == kHeaderLen && rq.command != CLOSE) {
         rp_error(rp, STATUS_INVALID_PARAMETER);  // not even a WordCount
+    } else if (F.faults.no_unicode && rq.unicode && rq.command != NEGOTIATE) {
+        // A server without Unicode cannot read UTF-16 names; it refuses
+        // rather than guess.
+        rp_error(rp, STATUS_INVALID_PARAMETER);
     } else {
         dispatch(rq, rp);
     }
@@ -320,7 +334,7 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
             m[off] = static_cast<uint8_t>(v);
             m[off + 1] = static_cast<uint8_t>(v >> 8);
         };
-        uint32_t status = st.dos_errors ? dos_form(rp.status) : rp.status;
+        uint32_t status = dos_form_replies(st) ? dos_form(rp.status) : rp.status;
         put16(kOffStatus, status & 0xFFFF);
         put16(kOffStatus + 2, status >> 16);
         put16(kOffFlags2, reply_flags2(rq));

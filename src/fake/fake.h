@@ -43,3 +43,14 @@ void vnb_fake_close(FakeConnection *c);
 // request gets no answer. Replies already in `out` stay: requests sent back
 // to back are answered in order, one frame each.
 void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuffer *out);
+
+// ---- NetBIOS session service (for a front that carries NBSS itself) ----
+
+// Answers one NBSS packet that is not a session message: a session request
+// gets a positive answer, or a negative one (called name not present) under
+// the nbss_refuse_name switch; a keep-alive nothing. Appends the answer frame
+// to out. false when the connection is to end once out is sent.
+bool vnb_fake_nbss_packet(FakeConnection *c, uint8_t type, const uint8_t *payload, size_t len, ByteBuffer *out);
+// Whether session messages are taken now: not before a granted session
+// request under the nbss_required switch (the front then hangs up).
+bool vnb_fake_nbss_open(const FakeConnection *c);

@@ -8,6 +8,7 @@
 
 #include "fake/fake.h"
 #include "util/bytebuf.h"
+#include "util/codepage.h"
 #include "util/le_reader.h"
 #include "util/smb1_wire.h"
 
@@ -71,6 +72,19 @@ struct FakeFaults {
     // USER_SESSION_DELETED and the logon is forgotten, as after a server
     // restart behind an address that kept the connection (then off again).
     int32_t forget_session;
+
+    // Old servers.
+    int32_t dos_errors;   // every reply in DOS error form; NEGOTIATE leaves CAP_STATUS32 out
+    int32_t plaintext;    // NEGOTIATE offers no challenge: passwords come in plain text
+    int32_t share_level;  // share-level security: passwords come with TREE_CONNECT
+    // NTLMv1: 0 refused (NTLMv2 only), 1 taken besides NTLMv2, 2 NTLMv2
+    // refused (NTLMv1 and LM only), 3 only the LAN Manager response counts.
+    int32_t ntlm_v1;
+    int32_t ntlm_ess;     // the CHALLENGE settles extended session security when asked
+    // NetBIOS session requests (TCP front): 1 a called name other than
+    // *SMBSERVER is "not present"; 2 every called name is.
+    int32_t nbss_refuse_name;
+    int32_t nbss_required;  // a session message before the session request ends the connection
 };
 
 struct FakeTree {
@@ -95,6 +109,9 @@ inline constexpr int64_t kDefaultMtime = 1700000000;
 inline constexpr uint64_t kServerFiletime = smb::filetime_from_unix(kDefaultMtime);
 inline constexpr int64_t kMaxGenerated = 200000;
 inline constexpr uint32_t kIpcTid = 0xFF01;
+// The 8-bit character set of names for a client without Unicode, as Samba's
+// default "dos charset".
+inline constexpr CodePage kFakeCodePage = CodePage::cp850;
 
 // The byte at offset o of a file node.
 uint8_t fake_content_byte(const FakeNode *node, uint64_t o);
@@ -165,6 +182,7 @@ struct FakeServerState {
     int32_t guest;
     uint32_t uid;
     int32_t leg;
+    int32_t ess;                // the CHALLENGE settled extended session security
     uint8_t session_key[16];
     // request being handled
     uint32_t last_tid;
@@ -180,6 +198,8 @@ struct FakeConnection {
     // are dropped before the next request is handled, so nothing points into
     // a released tree.
     uint64_t generation;
+    // A NetBIOS session request was granted on it (see nbss_session.cpp).
+    int32_t nbss_granted;
 };
 
 // The connection behind vnb_fake_handle_frame; vnb_fake_load resets it.

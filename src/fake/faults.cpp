@@ -30,6 +30,13 @@ constexpr FaultName kFaults[] = {
     {"read_cap", &FakeFaults::read_cap},
     {"drop_at", &FakeFaults::drop_at},
     {"forget_session", &FakeFaults::forget_session},
+    {"dos_errors", &FakeFaults::dos_errors},
+    {"plaintext", &FakeFaults::plaintext},
+    {"share_level", &FakeFaults::share_level},
+    {"ntlm_v1", &FakeFaults::ntlm_v1},
+    {"ntlm_ess", &FakeFaults::ntlm_ess},
+    {"nbss_refuse_name", &FakeFaults::nbss_refuse_name},
+    {"nbss_required", &FakeFaults::nbss_required},
 };
 
 }  // namespace

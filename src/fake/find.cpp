@@ -69,10 +69,11 @@ int emit(ByteBuffer *data, const FakeNode *n, const char *name, bool unicode, si
             return -1;
         name_len = static_cast<size_t>(len);
     } else {
-        name_len = strlen(name) + 1;  // OEM names carry their NUL
-        if (name_len > kMaxNameBytes)
+        // OEM names carry their NUL; a name the code page cannot hold is
+        // left out, as a server that cannot show it.
+        if (vnb_utf8_to_oem(kFakeCodePage, name, enc, kMaxNameBytes, &name_len) != 0)
             return -1;
-        memcpy(enc, name, name_len);
+        enc[name_len++] = 0;
     }
     size_t need = (kFindBothDirectoryInfoFixed + name_len + 7) & ~size_t{7};
     size_t pad = need - kFindBothDirectoryInfoFixed - name_len;

@@ -68,8 +68,10 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
     FakeServerState &st = rq.st;
     new_connection(st);
     st.negotiated = 1;
-    // As Samba: extended security only for a client that asks for it.
-    st.ext_security = F.faults.no_extsec || !(rq.flags2 & kFlags2ExtSecurity) ? 0 : 1;
+    // As Samba: extended security only for a client that asks for it, and
+    // never with plaintext passwords or share-level security.
+    bool old_security = F.faults.plaintext || F.faults.share_level;
+    st.ext_security = F.faults.no_extsec || old_security || !(rq.flags2 & kFlags2ExtSecurity) ? 0 : 1;
     st.signing = F.faults.sign_required ? 1 : 0;
 
     int index = dialect_index(rq);
@@ -81,14 +83,20 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
         return;
     }
 
-    uint32_t caps = kCapLargeFiles | kCapNtSmbs | kCapStatus32 | kCapNtFind;
+    uint32_t caps = kCapLargeFiles | kCapNtSmbs | kCapNtFind;
+    if (!F.faults.dos_errors)
+        caps |= kCapStatus32;
     if (!F.faults.no_unicode)
         caps |= kCapUnicode;
     if (!F.faults.no_large_read)
         caps |= kCapLargeReadX;
     if (st.ext_security)
         caps |= kCapExtendedSecurity;
-    uint8_t mode = kSecUserLevel | kSecEncryptPasswords | kSecSignaturesEnabled;
+    uint8_t mode = kSecSignaturesEnabled;
+    if (!F.faults.share_level)
+        mode |= kSecUserLevel;
+    if (!F.faults.plaintext)
+        mode |= kSecEncryptPasswords;
     if (st.signing)
         mode |= kSecSignaturesRequired;
 
@@ -104,7 +112,8 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
     vnb_w32(b, caps);
     vnb_w64(b, kServerFiletime);
     vnb_w16(b, 0);      // ServerTimeZone
-    vnb_buf_byte(b, st.ext_security ? 0 : 8);
+    bool challenge = !st.ext_security && !F.faults.plaintext;
+    vnb_buf_byte(b, challenge ? 8 : 0);
     size_t bc = rp_bytes_begin(rp);
     if (st.ext_security) {
         // ServerGUID: the challenge value twice.
@@ -113,7 +122,8 @@ void fake_cmd_negotiate(const FakeRequest &rq, FakeReply &rp)
         vnb_buf_put(b, kNegTokenInit, sizeof kNegTokenInit);
     } else {
         memcpy(st.basic_challenge, F.challenge, 8);
-        vnb_buf_put(b, st.basic_challenge, 8);
+        if (challenge)
+            vnb_buf_put(b, st.basic_challenge, 8);
         rp_string(rp, "FAKE", rq.unicode, false);  // DomainName
         rp_string(rp, "", rq.unicode, false);      // ServerName
     }

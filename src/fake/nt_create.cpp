@@ -57,11 +57,7 @@ int read_name(const FakeRequest &rq, char *out, int32_t cap)
     const void *nul = memchr(p, 0, name_len);
     if (nul)
         name_len = static_cast<const uint8_t *>(nul) - p;
-    if (name_len >= static_cast<size_t>(cap))
-        return -1;
-    memcpy(out, p, name_len);
-    out[name_len] = '\0';
-    return 0;
+    return vnb_oem_to_utf8(kFakeCodePage, p, name_len, out, static_cast<size_t>(cap));
 }
 
 const char *last_component(const char *path)

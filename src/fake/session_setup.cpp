@@ -31,9 +31,10 @@ struct Scrub {
     ~Scrub() { vnb_wipe(p, n); }
 };
 
-// The server's 80-byte CHALLENGE: no target name, flags 0x00008205, the
-// challenge, and target information naming FAKE with the server's clock.
-void put_challenge(ByteBuffer *b)
+// The server's 80-byte CHALLENGE: no target name, flags 0x00008205 (with
+// extended session security when settled), the challenge, and target
+// information naming FAKE with the server's clock.
+void put_challenge(ByteBuffer *b, bool ess)
 {
     static constexpr uint8_t kSig[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
     vnb_buf_put(b, kSig, 8);
@@ -41,7 +42,7 @@ void put_challenge(ByteBuffer *b)
     vnb_w16(b, 0);
     vnb_w16(b, 0);
     vnb_w32(b, 0);
-    vnb_w32(b, 0x00008205);
+    vnb_w32(b, 0x00008205 | (ess ? NTLMSSP_NEGOTIATE_EXTENDED_SESSIONSECURITY : 0));
     vnb_buf_put(b, F.challenge, 8);
     vnb_w64(b, 0);
     vnb_w16(b, 32);
@@ -62,6 +63,49 @@ void put_challenge(ByteBuffer *b)
 const FakeUser *first_user()
 {
     return F.user_count > 0 ? &F.users[0] : nullptr;
+}
+
+// Whether the NEGOTIATE message inside a first-leg token (raw, or found
+// inside its SPNEGO wrapping) asks for extended session security.
+bool type1_asks_ess(const uint8_t *blob, size_t len)
+{
+    for (size_t at = 0; at + 16 <= len; at++) {
+        if (memcmp(blob + at, NTLMSSP_SIGNATURE, 8) == 0) {
+            LeReader t(blob + at, len - at);
+            return t.u32_at(8) == 1 && (t.u32_at(12) & NTLMSSP_NEGOTIATE_EXTENDED_SESSIONSECURITY) != 0;
+        }
+    }
+    return false;
+}
+
+// An AUTHENTICATE message with NTLMv1 responses (24-byte NT response):
+// checked when the ntlm_v1 switch lets the server take them. 0 verified.
+int verify_v1_type3(const FakeServerState &st, const uint8_t *token, size_t len, const char *password,
+                    uint8_t key[16])
+{
+    if (F.faults.ntlm_v1 == 0)
+        return 1;
+    NtlmType3Fields f;
+    const FakeUser *u = first_user();
+    if (vnb_ntlm_type3_fields(token, len, &f) != 0 || (u && vnb_casecmp(f.user, u->name) != 0))
+        return 1;
+    bool ess = st.ess && (f.flags & NTLMSSP_NEGOTIATE_EXTENDED_SESSIONSECURITY);
+    bool lm_only = F.faults.ntlm_v1 == 3;
+    NtlmV1Form form = NtlmV1Form::nt;
+    return vnb_ntlm_verify_v1(f.lm, f.lm_len, lm_only ? nullptr : f.nt, f.nt_len, password, kFakeCodePage,
+                              F.challenge, ess && !lm_only, true, key, &form);
+}
+
+// The plaintext password field: the password in the code page, NUL-ended
+// or not.
+bool plaintext_matches(const uint8_t *field, size_t len, const char *password)
+{
+    if (!field || len == 0)
+        return false;
+    while (len > 0 && field[len - 1] == 0)
+        len--;
+    char text[258];
+    return vnb_oem_to_utf8(kFakeCodePage, field, len, text, sizeof text) == 0 && strcmp(text, password) == 0;
 }
 
 void fail(FakeServerState &st, FakeReply &rp, uint32_t status)
@@ -142,8 +186,9 @@ void extended(const FakeRequest &rq, FakeReply &rp)
             fail(st, rp, STATUS_INVALID_PARAMETER);
             return;
         }
+        st.ess = F.faults.ntlm_ess && type1_asks_ess(blob, blob_len) ? 1 : 0;
         ByteBuffer ch{};
-        put_challenge(&ch);
+        put_challenge(&ch, st.ess != 0);
         ByteBuffer token{};
         if (raw)
             vnb_buf_put(&token, ch.data, ch.len);
@@ -179,6 +224,10 @@ void extended(const FakeRequest &rq, FakeReply &rp)
         user_len = t.u16_at(36);
         nt_len = t.u16_at(20);
     }
+    if (r == 0 && F.faults.ntlm_v1 >= 2)
+        r = 1;  // a server that no longer knows NTLMv2
+    if (r == -1 && nt_len == 24 && u)
+        r = verify_v1_type3(st, token, token_len, u->pass, key) == 0 ? 0 : 1;
     if (r != 0 && r != 2 && (user_len != 0 || nt_len != 0)) {
         st.leg = 0;
         fail(st, rp, STATUS_LOGON_FAILURE);
@@ -193,7 +242,9 @@ void extended(const FakeRequest &rq, FakeReply &rp)
 
 // Basic security: LMv2 and NTLMv2 responses against the NEGOTIATE challenge,
 // checked like an AUTHENTICATE message (the NTProofStr recomputed over the
-// received blob with the first user's password).
+// received blob with the first user's password); under the old-server
+// switches NTLMv1 and LAN Manager responses, the plaintext password, or
+// (share-level) anything at all.
 void basic(const FakeRequest &rq, FakeReply &rp)
 {
     FakeServerState &st = rq.st;
@@ -220,19 +271,48 @@ void basic(const FakeRequest &rq, FakeReply &rp)
 
     uint8_t key[16] = {};
     Scrub scrub{key, sizeof key};
-    if (nt_len == 0) {
+    const FakeUser *user = first_user();
+    const uint8_t *lm = rq.peek(rq.bytes_off, lm_len);
+    bool known = name[0] != '\0' && (!user || vnb_casecmp(user->name, name) == 0);
+    if (F.faults.share_level) {
+        // Who logs on does not matter: each share checks its password.
+        logged_on(st, rp, false, key, nullptr, 0);
+    } else if (F.faults.plaintext) {
+        if (name[0] == '\0' && (lm_len == 0 || (lm_len == 1 && lm && lm[0] == 0))) {
+            logged_on(st, rp, true, key, nullptr, 0);
+        } else if (!known || !plaintext_matches(lm, lm_len, user ? user->pass : "")) {
+            fail(st, rp, STATUS_LOGON_FAILURE);
+            return;
+        } else {
+            logged_on(st, rp, false, key, nullptr, 0);
+        }
+    } else if (nt_len == 24 || (nt_len == 0 && lm_len == 24 && name[0] != '\0')) {
+        NtlmV1Form form = NtlmV1Form::nt;
+        bool lm_only = F.faults.ntlm_v1 == 3;
+        if (F.faults.ntlm_v1 == 0 || !known ||
+            vnb_ntlm_verify_v1(lm, lm_len, lm_only ? nullptr : nt, nt_len, user ? user->pass : "", kFakeCodePage,
+                               st.basic_challenge, false, true, key, &form) != 0) {
+            fail(st, rp, STATUS_LOGON_FAILURE);
+            return;
+        }
+        logged_on(st, rp, false, key, nt, nt_len);
+    } else if (nt_len == 0) {
         if (name[0] != '\0') {
             fail(st, rp, STATUS_LOGON_FAILURE);
             return;
         }
         logged_on(st, rp, true, key, nullptr, 0);
     } else {
+        if (F.faults.ntlm_v1 >= 2) {
+            fail(st, rp, STATUS_LOGON_FAILURE);
+            return;
+        }
         if (nt_len < 44 || nt_len > 1040 || nt[16] != 0x01 || nt[17] != 0x01) {
             fail(st, rp, STATUS_INVALID_PARAMETER);
             return;
         }
-        const FakeUser *u = first_user();
-        if (name[0] == '\0' || (u && vnb_casecmp(u->name, name) != 0)) {
+        const FakeUser *u = user;
+        if (!known) {
             fail(st, rp, STATUS_LOGON_FAILURE);
             return;
         }

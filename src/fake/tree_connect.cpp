@@ -2,7 +2,9 @@
 // IPC$ (0xFF01) or a share by its position (the first share is 1).
 #include <cstring>
 
+#include "crypto/crypto.h"
 #include "fake/fake_internal.h"
+#include "ntlm/ntlm.h"
 #include "util/smb1_wire.h"
 #include "util/status.h"
 #include "util/text.h"
@@ -58,6 +60,32 @@ uint32_t tree_for_path(const FakeRequest &rq)
     return 0;
 }
 
+// Share-level security: every share but IPC$ wants the first user's
+// password, as the LAN Manager or NTLMv1 response to the NEGOTIATE
+// challenge, or in plain text under the plaintext switch.
+bool share_password_ok(const FakeRequest &rq)
+{
+    if (F.user_count == 0)
+        return true;
+    const char *password = F.users[0].pass;
+    size_t len = rq.u16_at(kOffPasswordLength);
+    const uint8_t *field = rq.peek(rq.bytes_off, len);
+    if (!field)
+        return false;
+    if (F.faults.plaintext) {
+        while (len > 0 && field[len - 1] == 0)
+            len--;
+        char text[258];
+        return vnb_oem_to_utf8(kFakeCodePage, field, len, text, sizeof text) == 0 && strcmp(text, password) == 0;
+    }
+    uint8_t key[16];
+    NtlmV1Form form = NtlmV1Form::nt;
+    int r = vnb_ntlm_verify_v1(field, len, F.faults.ntlm_v1 == 3 ? nullptr : field, len, password, kFakeCodePage,
+                               rq.st.basic_challenge, false, true, key, &form);
+    vnb_wipe(key, sizeof key);
+    return r == 0;
+}
+
 }  // namespace
 
 void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
@@ -76,6 +104,10 @@ void fake_cmd_tree_connect(const FakeRequest &rq, FakeReply &rp)
         return;
     }
     bool ipc = tid == kIpcTid;
+    if (F.faults.share_level && !ipc && !share_password_ok(rq)) {
+        rp_error(rp, STATUS_LOGON_FAILURE);
+        return;
+    }
     bool extended = (rq.u16_at(kOffTreeFlags) & kTreeExtendedResponse) != 0;
     rp.tid = static_cast<uint16_t>(tid);
 

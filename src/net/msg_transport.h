@@ -49,10 +49,19 @@ public:
     // A signal whose cancel stops the waits of open, send and recv (-12
     // "cancelled"); NULL for none. Kinds that never wait ignore it.
     virtual void watch(const CallSignal *) {}
+    // How the open connection reached the server, for the session report
+    // ("port 445", "port 139, NetBIOS session as *SMBSERVER"); "" when the
+    // kind has nothing to say.
+    virtual const char *connected_via() const { return ""; }
 };
 
-// NULL only when it cannot be allocated.
+// NULL only when it cannot be allocated. Port 0 asks for the default: 445,
+// and when that is refused, 139 with a NetBIOS session request, which
+// port 139 always gets.
 std::unique_ptr<MsgTransport> vnb_transport_tcp();
+// The two default ports of the TCP kind (445 and 139), for tests that
+// cannot use the real ones; 0 restores each.
+void vnb_tcp_default_ports(int direct, int netbios);
 // The io is borrowed and must outlive the transport. NULL with the error text
 // "io without http_post" for a NULL io or one without http_post (-6 for the
 // caller to return), or when it cannot be allocated.

@@ -15,6 +15,7 @@ struct SockRecord {
     intptr_t sock;        // -1 while not connected (INVALID_SOCKET on Windows)
     char peer_host[256];  // host of the last successful connect, informational
     int32_t peer_port;
+    int32_t refused = 0;  // the last connect failed because the peer refused it
     const CallSignal *signal = nullptr;  // watched by every wait; may be NULL
     int32_t failure = 0;                 // SockFailure of the last failed call
 };

@@ -199,6 +199,7 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
     if (r == nullptr)
         return vnb_fail(-1, "bad host or port");
     close_record_socket(r);
+    r->refused = 0;
     r->failure = kSockError;
     if (!sock_startup())
         return vnb_fail(-1, "the socket layer did not start");
@@ -249,6 +250,7 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
         // POSIX stacks may refuse a loopback connect at once instead of later.
         if (err == kRefused) {
             close_handle(s);
+            r->refused = 1;
             return vnb_fail(-1, "connection refused (%d)", err);
         }
         // EINTR: the connect carries on in the background, like EINPROGRESS.
@@ -273,6 +275,7 @@ int sock_connect(void *rec, const char *host, int port, int timeout_ms)
             so_error = last_error();
         if (so_error != 0) {
             close_handle(s);
+            r->refused = so_error == kRefused ? 1 : 0;
             return vnb_fail(-1, "connection refused (%d)", so_error);
         }
     }

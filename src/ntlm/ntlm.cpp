@@ -16,6 +16,7 @@ constexpr uint32_t kNegotiateBit400 = 0x00000400;
 constexpr uint32_t kType1Flags = NTLMSSP_NEGOTIATE_UNICODE | kNegotiateBit400 |
                                  NTLMSSP_NEGOTIATE_EXTENDED_SESSIONSECURITY | NTLMSSP_NEGOTIATE_128 |
                                  NTLMSSP_NEGOTIATE_56;  // 0xA0080401
+constexpr uint32_t kType1V1Flags = kType1Flags & ~NTLMSSP_NEGOTIATE_EXTENDED_SESSIONSECURITY;
 constexpr uint32_t kType3Flags = NTLMSSP_NEGOTIATE_UNICODE | NTLMSSP_NEGOTIATE_SIGN | NTLMSSP_NEGOTIATE_NTLM |
                                  kNegotiateBit400 | NTLMSSP_NEGOTIATE_ALWAYS_SIGN |
                                  NTLMSSP_NEGOTIATE_EXTENDED_SESSIONSECURITY | NTLMSSP_NEGOTIATE_128 |
@@ -73,6 +74,8 @@ void put_field(ByteBuffer *b, size_t len, size_t offset)
 
 }  // namespace
 
+const uint32_t kNtlmType3Flags = kType3Flags;
+
 void ntlm_proof(const uint8_t v2_hash[16], const uint8_t server_challenge[8], const uint8_t *data, size_t len,
                 uint8_t out[16])
 {
@@ -125,13 +128,13 @@ uint64_t vnb_ntlm_filetime(uint64_t unix_time)
     return smb::filetime_from_unix(static_cast<int64_t>(unix_time));
 }
 
-int vnb_ntlm_build_type1(ByteBuffer *b)
+int vnb_ntlm_build_type1(ByteBuffer *b, bool ask_ess)
 {
     if (!b)
         return -1;
     vnb_buf_put(b, NTLMSSP_SIGNATURE, sizeof NTLMSSP_SIGNATURE);
     vnb_w32(b, 1);
-    vnb_w32(b, kType1Flags);
+    vnb_w32(b, ask_ess ? kType1Flags : kType1V1Flags);
     put_field(b, 0, 0);  // domain
     put_field(b, 0, 0);  // workstation
     return 0;
@@ -147,6 +150,7 @@ int vnb_ntlm_parse_type2(const uint8_t *msg, size_t len, NtlmChallenge *out)
     if (!sig || std::memcmp(sig, NTLMSSP_SIGNATURE, sizeof NTLMSSP_SIGNATURE) != 0 || r.u32_at(8) != 2)
         return -1;
     const uint8_t *challenge = r.at(24, 8);
+    uint32_t flags = r.u32_at(20);
     r.seek(40);  // TargetInfoFields
     uint32_t ti_len = r.u16();
     r.skip(2);
@@ -161,21 +165,17 @@ int vnb_ntlm_parse_type2(const uint8_t *msg, size_t len, NtlmChallenge *out)
         out->target_info_len = ti_len;
     }
     std::memcpy(out->server_challenge, challenge, 8);
+    out->flags = flags;
     return 0;
 }
 
-int vnb_ntlm_build_type3_at(const NtlmChallenge *ch, const char *domain, const char *user, const char *password,
-                            uint64_t filetime, const uint8_t client_challenge[8], ByteBuffer *b,
-                            uint8_t session_key[16])
+int ntlm_put_type3(ByteBuffer *b, std::span<const uint8_t> lm, std::span<const uint8_t> nt, const char *domain,
+                   const char *user, uint32_t flags)
 {
-    if (!session_key)
-        return -1;
-    std::memset(session_key, 0, 16);
-    if (!ch || !user || !password || !b || ch->target_info_len > sizeof ch->target_info)
+    if (!b || !user)
         return -1;
     if (!domain)
         domain = "";
-
     uint8_t dom16[258];
     uint8_t user16[258];
     uint8_t ws16[64];
@@ -187,6 +187,40 @@ int vnb_ntlm_build_type3_at(const NtlmChallenge *ch, const char *domain, const c
     if (vnb_utf8_to_utf16le(user, user16, sizeof user16, &user_len) != 0)
         return -1;
     if (vnb_utf8_to_utf16le(kWorkstation, ws16, sizeof ws16, &ws_len) != 0)
+        return -1;
+
+    const size_t lm_off = kType3Header;
+    const size_t nt_off = lm_off + lm.size();
+    const size_t dom_off = nt_off + nt.size();
+    const size_t user_off = dom_off + size_t(dom_len);
+    const size_t ws_off = user_off + size_t(user_len);
+    const size_t end = ws_off + size_t(ws_len);
+
+    vnb_buf_put(b, NTLMSSP_SIGNATURE, sizeof NTLMSSP_SIGNATURE);
+    vnb_w32(b, 3);
+    put_field(b, lm.size(), lm.empty() ? 0 : lm_off);
+    put_field(b, nt.size(), nt_off);
+    put_field(b, size_t(dom_len), dom_off);
+    put_field(b, size_t(user_len), user_off);
+    put_field(b, size_t(ws_len), ws_off);
+    put_field(b, 0, end);  // encrypted session key: none
+    vnb_w32(b, flags);
+    vnb_buf_put(b, lm.data(), lm.size());
+    vnb_buf_put(b, nt.data(), nt.size());
+    vnb_buf_put(b, dom16, uint64_t(dom_len));
+    vnb_buf_put(b, user16, uint64_t(user_len));
+    vnb_buf_put(b, ws16, uint64_t(ws_len));
+    return b->failed ? -1 : 0;
+}
+
+int vnb_ntlm_build_type3_at(const NtlmChallenge *ch, const char *domain, const char *user, const char *password,
+                            uint64_t filetime, const uint8_t client_challenge[8], ByteBuffer *b,
+                            uint8_t session_key[16])
+{
+    if (!session_key)
+        return -1;
+    std::memset(session_key, 0, 16);
+    if (!ch || !user || !password || !b || ch->target_info_len > sizeof ch->target_info)
         return -1;
 
     uint8_t drawn[8];
@@ -208,32 +242,16 @@ int vnb_ntlm_build_type3_at(const NtlmChallenge *ch, const char *domain, const c
     vnb_hmacmd5(v2_hash.v, 16, proof, 16, key.v);
 
     // Without a password the message is anonymous: no NT response, though the
-    // keys above are still computed.
+    // keys above are still computed. No LM response either way.
     const bool anonymous = password[0] == '\0';
-    const size_t nt_len = anonymous ? 0 : sizeof proof + blob.len;
-    const size_t nt_off = kType3Header;
-    const size_t dom_off = nt_off + nt_len;
-    const size_t user_off = dom_off + size_t(dom_len);
-    const size_t ws_off = user_off + size_t(user_len);
-    const size_t end = ws_off + size_t(ws_len);
-
-    vnb_buf_put(b, NTLMSSP_SIGNATURE, sizeof NTLMSSP_SIGNATURE);
-    vnb_w32(b, 3);
-    put_field(b, 0, 0);  // LM response: never sent
-    put_field(b, nt_len, nt_off);
-    put_field(b, size_t(dom_len), dom_off);
-    put_field(b, size_t(user_len), user_off);
-    put_field(b, size_t(ws_len), ws_off);
-    put_field(b, 0, end);  // encrypted session key: none
-    vnb_w32(b, anonymous ? kType3AnonymousFlags : kType3Flags);
+    uint8_t nt[sizeof proof + kBlobMax];
+    size_t nt_len = 0;
     if (!anonymous) {
-        vnb_buf_put(b, proof, sizeof proof);
-        vnb_buf_put(b, blob.bytes, blob.len);
+        std::memcpy(nt, proof, sizeof proof);
+        std::memcpy(nt + sizeof proof, blob.bytes, blob.len);
+        nt_len = sizeof proof + blob.len;
     }
-    vnb_buf_put(b, dom16, uint64_t(dom_len));
-    vnb_buf_put(b, user16, uint64_t(user_len));
-    vnb_buf_put(b, ws16, uint64_t(ws_len));
-    if (b->failed)
+    if (ntlm_put_type3(b, {}, {nt, nt_len}, domain, user, anonymous ? kType3AnonymousFlags : kType3Flags) != 0)
         return -1;
     std::memcpy(session_key, key.v, 16);
     return 0;

@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <span>
+
 #include "crypto/crypto.h"
+#include "util/bytebuf.h"
 
 // A fuzzing build fixes the client challenge and the time an NTLMv2 blob
 // carries, so that a harness can derive the session key of a logon and sign
@@ -39,6 +42,17 @@ struct NtlmSecret {
     NtlmSecret &operator=(const NtlmSecret &) = delete;
     ~NtlmSecret() { vnb_wipe(&v, sizeof v); }
 };
+
+// Appends an AUTHENTICATE message with the given responses (an empty LM
+// response gets offset 0), the domain, user and this client's workstation
+// name in UTF-16LE, and the flags. 0, or -1 for a user name that does not
+// convert or a growth failure.
+int ntlm_put_type3(ByteBuffer *b, std::span<const uint8_t> lm, std::span<const uint8_t> nt, const char *domain,
+                   const char *user, uint32_t flags);
+
+// The flags of an AUTHENTICATE message that carries a password's responses
+// (extended session security among them; ntlm.cpp).
+extern const uint32_t kNtlmType3Flags;
 
 // HMAC-MD5 keyed with the NTLMv2 hash over the server challenge followed by
 // `data`: the NTProofStr over a blob, or the LMv2 proof over a client challenge.

@@ -109,3 +109,31 @@ int vnb_ntlm_verify_type3(const uint8_t *msg, size_t len, const char *expected_u
     }
     return 0;
 }
+
+int vnb_ntlm_type3_fields(const uint8_t *msg, size_t len, NtlmType3Fields *out)
+{
+    if (!out)
+        return -1;
+    *out = NtlmType3Fields{};
+    LeReader r(msg, len);
+    if (len < kMinType3 || !r.peek(0, 8) || std::memcmp(msg, NTLMSSP_SIGNATURE, 8) != 0 || r.u32_at(8) != 3)
+        return -1;
+    r.seek(12);
+    const NtlmField lm = field(r);
+    const NtlmField nt = field(r);
+    const NtlmField dom = field(r);
+    const NtlmField usr = field(r);
+    field(r);  // workstation
+    field(r);  // session key
+    out->flags = r.u32();
+    if (r.failed || (lm.len && !lm.data) || (nt.len && !nt.data) || (dom.len && !dom.data) || (usr.len && !usr.data))
+        return -1;
+    if (vnb_utf16_to_utf8(usr.data, usr.len, out->user, sizeof out->user) < 0 ||
+        vnb_utf16_to_utf8(dom.data, dom.len, out->domain, sizeof out->domain) < 0)
+        return -1;
+    out->lm = lm.data;
+    out->lm_len = lm.len;
+    out->nt = nt.data;
+    out->nt_len = nt.len;
+    return 0;
+}

@@ -14,6 +14,7 @@
 #include "util/le_reader.h"
 #include "util/path.h"
 #include "util/status.h"
+#include "util/codepage.h"
 #include "util/text.h"
 #include "util/smb1_wire.h"
 
@@ -52,34 +53,12 @@ bool dot_name(const char *name)
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-// 8-bit OEM names are read as Latin-1. -1 for an embedded NUL or no room.
-int oem_to_utf8(const uint8_t *in, size_t len, char *out, size_t cap)
-{
-    size_t n = 0;
-    for (size_t i = 0; i < len; i++) {
-        uint8_t c = in[i];
-        if (c == 0)
-            return -1;
-        size_t need = c < 0x80 ? 1 : 2;
-        if (n + need >= cap)
-            return -1;
-        if (c < 0x80) {
-            out[n++] = static_cast<char>(c);
-        } else {
-            out[n++] = static_cast<char>(0xC0 | (c >> 6));
-            out[n++] = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    out[n] = '\0';
-    return 0;
-}
-
 // Appends the text NUL-terminated in the session's string form.
-int put_wire_text(ByteBuffer *b, const char *text, int unicode)
+int put_wire_text(ByteBuffer *b, const char *text, int unicode, CodePage cp)
 {
     uint8_t enc[kPatternArea];
     size_t len = 0;
-    if (vnb_utf8_to_wire(text, unicode != 0, enc, sizeof enc, &len) != 0)
+    if (vnb_utf8_to_wire(text, unicode != 0, cp, enc, sizeof enc, &len) != 0)
         return -1;
     vnb_buf_put(b, enc, len);
     if (unicode)
@@ -105,8 +84,9 @@ int32_t find_first_params(const char *pattern, const ListingWork *q, ByteBuffer 
     vnb_w16(p, smb::kFindCloseAtEos);
     vnb_w16(p, smb::kFindFileBothDirectoryInfo);
     vnb_w32(p, 0);  // SearchStorageType
-    if (put_wire_text(p, pattern, q->unicode) != 0)
-        return vnb_fail(-6, "the path %.200s cannot be sent in the server's character set", q->folder);
+    if (put_wire_text(p, pattern, q->unicode, q->code_page) != 0)
+        return vnb_fail(-6, "the path %.200s cannot be written in code page %s (the server has no Unicode)",
+                        q->folder, vnb_code_page_name(q->code_page));
     if (p->failed)
         return vnb_fail(-11, "out of memory");
     return 0;
@@ -163,6 +143,14 @@ int32_t beyond_limits(const ListingWork &q)
                     folder, static_cast<unsigned long long>(q.limits.entries_seen));
 }
 
+// A search the server refused: its status, worded with the folder.
+int32_t search_refused(Session &ses, const ParsedHeader &h, const char *what, const ListingWork *q)
+{
+    char label[256];
+    std::snprintf(label, sizeof label, "%s %.200s", what, q->folder[0] ? q->folder : "\\");
+    return fail_status(ses, h, label);
+}
+
 int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, ListingWork *q, SearchState *s)
 {
     SmbRequest first;
@@ -171,9 +159,13 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
         s->link_ok = false;
         return rc;
     }
-    // A folder without even "." (a drive's root) that holds nothing.
-    if (first.header.status_is_nt && first.header.status == smb::kStatusNoSuchFile)
+    // A folder without even "." (a drive's root) that holds nothing; a
+    // server without NT statuses may say so with ERRnofiles too.
+    const ParsedHeader &fh = first.header;
+    if (hdr_status_means(fh, smb::kStatusNoSuchFile) || (!fh.status_is_nt && hdr_status_means(fh, STATUS_NO_MORE_FILES)))
         return 0;
+    if (hdr_status_fails(fh))
+        return search_refused(ses, fh, "FIND_FIRST2", q);
     TransReply r;
     rc = vnb_trans_reply_take(ses, first, kFindFirstMinParams, "FIND_FIRST2", &r);
     bool end = find_take_params(r, kFindFirstMinParams, 4, true, q, s);
@@ -192,8 +184,10 @@ int32_t run_search(Session &ses, uint32_t tid, const ByteBuffer &first_params, L
             s->link_ok = false;
             return rc;
         }
-        if (next.header.status_is_nt && next.header.status == STATUS_NO_MORE_FILES)
+        if (hdr_status_means(next.header, STATUS_NO_MORE_FILES))
             return 0;
+        if (hdr_status_fails(next.header))
+            return search_refused(ses, next.header, "FIND_NEXT2", q);
         TransReply rn;
         rc = vnb_trans_reply_take(ses, next, kFindNextMinParams, "FIND_NEXT2", &rn);
         end = find_take_params(rn, kFindNextMinParams, 2, false, q, s);
@@ -262,7 +256,7 @@ int find_parse(const uint8_t *data, size_t len, uint32_t search_count, ListingWo
                 text_len--;
         char name[kMaxEntryName];
         int bad = q->unicode ? vnb_utf16_to_utf8(raw, text_len, name, sizeof name) < 0
-                             : oem_to_utf8(raw, text_len, name, sizeof name) != 0;
+                             : vnb_oem_to_utf8(q->code_page, raw, text_len, name, sizeof name) != 0;
         if (bad)
             name[0] = '\0';
         if (!q->seen.insert(SeenName{name_hash(raw, text_len)}).second)
@@ -323,6 +317,7 @@ int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid, 
     q->limits = limits;
     std::snprintf(q->folder, sizeof q->folder, "%.1024s", folder ? folder : "");
     q->unicode = vnb_sess_unicode(ses);
+    q->code_page = ses.code_page;
 
     // The wire wants backslashes; the pattern is the folder, "\", "*".
     char wire_path[2056];

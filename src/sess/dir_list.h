@@ -50,6 +50,7 @@ struct ListingWork {
     bool over_limit = false;     // an entry came past limits.items
     uint32_t sid = 0;
     int32_t unicode = 0;         // entry names are UTF-16LE (else 8-bit OEM)
+    CodePage code_page = kDefaultCodePage;  // of the 8-bit names
     uint64_t entries_seen = 0;   // every entry decoded, "." and ".." included
     uint8_t last_name[kMaxResumeName]{};  // raw name of the last entry decoded
     size_t last_name_len = 0;

@@ -17,11 +17,13 @@ constexpr uint8_t kLogoffWords[4] = {0xFF, 0x00, 0x00, 0x00};
 // ours: "<lead> to host:port (<text>)".
 int32_t open_transport(Session &s, const char *lead, size_t keep)
 {
+    // Port 0 leaves the default to the transport (the TCP kind falls back
+    // to 139 when 445 is refused).
     int port = s.port ? s.port : kDefaultPort;
     if (int32_t stop = sess_check_stop(s); stop != 0)
         return stop;
     bool by_limit = false;
-    int32_t opened = s.transport->open(s.host, port, sess_wait_ms(s, &by_limit));
+    int32_t opened = s.transport->open(s.host, s.port, sess_wait_ms(s, &by_limit));
     if (opened == 0) {
         s.transport_open = true;
         return 0;

@@ -18,13 +18,17 @@ int32_t do_negotiate(Session &s);
 int32_t negotiate_reply_read(Session &s, std::span<const uint8_t> reply);
 
 // Logs on: NTLMSSP in SPNEGO over as many legs as the server asks for (at
-// most six requests), or one non-extended NTLMv2 leg. -3 for every
-// authentication failure.
+// most six requests), or one non-extended leg. NTLMv2 unless the session's
+// LegacyAuth allows older responses; a server that offers no challenge gets
+// the plaintext password only when that is allowed (-8 naming the setting
+// otherwise); a share-level server gets the user name alone. Records the
+// kind of logon in s.logon. -3 for every authentication failure.
 int32_t do_session_setup(Session &s);
 
 // What a SESSION_SETUP reply said; the blob points into the reply.
 struct SetupReply {
-    uint32_t status;
+    uint32_t status;         // MORE_PROCESSING_REQUIRED also for its DOS form
+    bool status_is_nt;       // false: a DOS-form status
     int guest;
     const uint8_t *blob;
     size_t blob_len;
@@ -33,7 +37,9 @@ struct SetupReply {
 
 // Reads a SESSION_SETUP_ANDX reply message with header h: the status, the
 // guest bit, the security blob (when it lies inside the message) and the
-// UID, which the session takes when it is not 0. -2 for a DOS status.
+// UID, which the session takes when it is not 0. A DOS-form status is kept
+// as it is, but for ERRDOS/ERRmoredata, the interim leg of a server without
+// NT statuses, which reads as MORE_PROCESSING_REQUIRED.
 int32_t setup_reply_read(Session &s, const ParsedHeader &h, std::span<const uint8_t> reply, SetupReply *out);
 
 // The type-3 answer to one interim reply's CHALLENGE (SPNEGO negTokenResp

@@ -18,10 +18,10 @@ constexpr uint32_t kWordCount = 17;
 constexpr uint64_t kMinBody = 35;
 constexpr uint32_t kMinMaxBuffer = 1024;
 constexpr int32_t kLastNtDialect = 10;
-constexpr uint32_t kFlags2Extended = 0xC801;
-// Without extended security: NT status and long names, and Unicode strings
-// when the server takes them. The extended-security bit stays off, since
-// this session does not use it.
+// NT status and long names, with extended security when the session uses
+// it (the bit stays off otherwise), and Unicode strings only when the server
+// takes them: a server without CAP_UNICODE reads every name as 8-bit text.
+constexpr uint32_t kFlags2Extended = 0x4801;
 constexpr uint32_t kFlags2Basic = 0x4001;
 
 // Reply offsets (from the start of the SMB1 message).
@@ -37,9 +37,14 @@ constexpr size_t kOffBytes = 69;
 constexpr size_t kGuidLen = 16;
 constexpr size_t kChallengeLen = 8;
 
+uint32_t string_form(const Session &s)
+{
+    return (s.capabilities & smb::kCapUnicode) ? smb::kFlags2Unicode : 0;
+}
+
 uint32_t basic_flags2(const Session &s)
 {
-    return kFlags2Basic | ((s.capabilities & smb::kCapUnicode) ? smb::kFlags2Unicode : 0);
+    return kFlags2Basic | string_form(s);
 }
 
 void no_challenge(Session &s)
@@ -69,10 +74,16 @@ int32_t take_bytes_block(Session &s, LeReader &r)
         s.neg_blob_len = blob_len;
         s.have_challenge = 0;
         s.ext_security = 1;
-        s.flags2 = kFlags2Extended;
+        s.flags2 = kFlags2Extended | string_form(s);
         return 0;
     }
 
+    // A server that does not encrypt passwords sends no challenge; whatever
+    // its bytes block holds (its domain name) is none.
+    if (!(s.security_mode & smb::kSecEncryptPasswords)) {
+        no_challenge(s);
+        return 0;
+    }
     uint32_t challenge_len = r.u8_at(kOffChallengeLength);
     if (challenge_len > byte_count)
         return vnb_fail(-2, "NEGOTIATE ByteCount %u < ChallengeLength %u", byte_count, challenge_len);

@@ -8,6 +8,7 @@
 #include "sess/tree_file.h"
 #include "util/error.h"
 #include "util/le_reader.h"
+#include "util/codepage.h"
 #include "util/text.h"
 #include "util/smb1_wire.h"
 
@@ -32,16 +33,16 @@ constexpr size_t kOffLastWriteTime = 60;
 constexpr size_t kOffEndOfFile = 88;
 
 
-// The path in the session's string form (UTF-16LE, or Latin-1 for a server
-// without Unicode) with "/" turned into "\" (a separator either way on the
-// caller's side, only "\" on the wire), without terminator. -1 when it does
-// not convert.
-int wire_path(const char *path, bool unicode, uint8_t (&name)[kNameCap], size_t *n)
+// The path in the session's string form (UTF-16LE, or the code page for a
+// server without Unicode) with "/" turned into "\" (a separator either way
+// on the caller's side, only "\" on the wire), without terminator. -1 when
+// it does not convert.
+int wire_path(const char *path, bool unicode, CodePage cp, uint8_t (&name)[kNameCap], size_t *n)
 {
     *n = 0;
     if (!path || !*path)
         return 0;
-    if (vnb_utf8_to_wire(path, unicode, name, sizeof name, n) != 0)
+    if (vnb_utf8_to_wire(path, unicode, cp, name, sizeof name, n) != 0)
         return -1;
     size_t unit = unicode ? 2 : 1;
     for (size_t i = 0; i + unit <= *n; i += unit)
@@ -73,9 +74,11 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
     bool unicode = vnb_sess_unicode(s) != 0;
     uint8_t name[kNameCap];
     size_t name_len = 0;
-    if (wire_path(path, unicode, name, &name_len) != 0)
+    if (wire_path(path, unicode, s.code_page, name, &name_len) != 0)
         return unicode ? vnb_fail(-11, "out of memory")
-                       : vnb_fail(-8, "%s: the name cannot be sent to a server without Unicode", label);
+                       : vnb_fail(-8, "%s %.200s: the name cannot be written in code page %s (the server has no "
+                                      "Unicode)",
+                                  label, path, vnb_code_page_name(s.code_page));
 
     ByteBuffer words{};
     vnb_buf_byte(&words, 0xFF);  // AndXCommand: none

@@ -110,7 +110,7 @@ int32_t vnb_do_read(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uin
         return rc;
     const ParsedHeader &h = req.header;
     if (h.status != 0) {
-        if (h.status == STATUS_END_OF_FILE) {
+        if (hdr_status_means(h, STATUS_END_OF_FILE)) {
             remember_status(s, &h);
             return 0;
         }

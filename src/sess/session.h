@@ -11,6 +11,8 @@
 #include "net/call_signal.h"
 #include "net/msg_transport.h"
 #include "ntlm/ntlm.h"
+#include "sess/legacy_auth.h"
+#include "util/codepage.h"
 
 constexpr int kMaxTrees = 8;
 constexpr int kMaxFiles = 64;
@@ -114,6 +116,15 @@ struct Session {
     NtlmChallenge type2{};
     uint32_t uid = 0;
     int32_t guest = 0;
+
+    // Old servers. Settings: how far a logon may go below NTLMv2 and the
+    // code page of names on a server without Unicode. Then what the last
+    // logon used, and how a share-level server's TREE_CONNECT got the share
+    // password, for the session report.
+    LegacyAuth legacy_auth = LegacyAuth::none;
+    CodePage code_page = kDefaultCodePage;
+    LogonKind logon = LogonKind::none;
+    LogonKind tree_logon = LogonKind::none;
 
     // Signing.
     uint8_t signing_key[16]{};

@@ -1,5 +1,7 @@
-// SESSION_SETUP_ANDX: the extended-security logon (NTLMSSP in SPNEGO) and the
-// non-extended NTLMv2 logon.
+// SESSION_SETUP_ANDX: the extended-security logon (NTLMSSP in SPNEGO), the
+// non-extended logon (LMv2 and NTLMv2, or what the LegacyAuth setting
+// allows: NTLMv1, the LAN Manager response, the plaintext password) and the
+// session of a share-level server.
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +14,7 @@
 #include "sess/sess_sign.h"
 #include "sess/trace.h"
 #include "sess/trans.h"
+#include "util/codepage.h"
 #include "util/error.h"
 #include "util/le_reader.h"
 #include "util/status.h"
@@ -40,21 +43,19 @@ constexpr size_t kOffAction = 37;
 constexpr size_t kOffBlobLength = 39;
 
 // Appends a text for the SESSION_SETUP data bytes: UTF-16LE with a two-byte
-// terminator, or 8-bit with one NUL. A text that does not convert is left
-// out with its terminator (false).
-bool put_text(ByteBuffer *b, const char *text, bool unicode)
+// terminator, or in the session's code page with one NUL. A text that does
+// not convert is left out with its terminator (false).
+bool put_text(ByteBuffer *b, const char *text, bool unicode, CodePage cp)
 {
-    if (!unicode) {
-        vnb_buf_str(b, text);
-        vnb_buf_byte(b, 0);
-        return true;
-    }
     uint8_t area[kTextArea];
-    int32_t n = 0;
-    if (vnb_utf8_to_utf16le(text, area, sizeof area, &n) != 0)
+    size_t n = 0;
+    if (vnb_utf8_to_wire(text, unicode, cp, area, sizeof area, &n) != 0)
         return false;
-    vnb_buf_put(b, area, static_cast<uint64_t>(n));
-    vnb_w16(b, 0);
+    vnb_buf_put(b, area, n);
+    if (unicode)
+        vnb_w16(b, 0);
+    else
+        vnb_buf_byte(b, 0);
     return true;
 }
 
@@ -102,9 +103,6 @@ int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &by
 int32_t setup_reply_read(Session &s, const ParsedHeader &h, std::span<const uint8_t> reply, SetupReply *out)
 {
     *out = SetupReply{};
-    if (!h.status_is_nt)
-        return vnb_fail(-2, "SESSION_SETUP answered a DOS error (no NT status)");
-
     const size_t reply_len = reply.size();
     LeReader r(reply);
     uint32_t wc = r.u8_at(kOffWordCount);
@@ -119,10 +117,17 @@ int32_t setup_reply_read(Session &s, const ParsedHeader &h, std::span<const uint
         }
     }
     if (sess_trace_on())
-        std::fprintf(stderr, "[ss1] wc=%u uid_read=%u\n", wc, h.uid);
+        std::fprintf(stderr, "[ss1] wc=%u uid_read=%u nt=%d status=%08x\n", wc, h.uid, h.status_is_nt, h.status);
     if (h.uid != 0)
         s.uid = h.uid;
+    // A server without NT statuses answers in DOS form: success is 0, and an
+    // interim leg of extended security says ERRDOS/ERRmoredata.
     out->status = h.status;
+    out->status_is_nt = h.status_is_nt != 0;
+    if (!out->status_is_nt && hdr_status_means(h, STATUS_MORE_PROCESSING_REQUIRED)) {
+        out->status = STATUS_MORE_PROCESSING_REQUIRED;
+        out->status_is_nt = true;
+    }
     // Some servers sign the final reply without setting the Flags2 bit;
     // others fill an unsigned reply's field with the text "BSRSPYL ".
     static constexpr uint8_t kNoSignature[8] = {};
@@ -138,8 +143,8 @@ namespace {
 int32_t setup_refused(Session &s, const SetupReply &rep)
 {
     s.last_status = rep.status;
-    s.last_status_nt = 1;
-    s.last_code = st_map_nt(rep.status);
+    s.last_status_nt = rep.status_is_nt ? 1 : 0;
+    s.last_code = vnb_status_code(rep.status, s.last_status_nt);
     vnb_wipe(s.signing_key, sizeof s.signing_key);
     return vnb_fail(s.last_code != 0 ? s.last_code : -2, "SESSION_SETUP: %s", vnb_status_name(rep.status));
 }
@@ -161,8 +166,8 @@ int32_t setup_done(Session &s, std::span<const uint8_t> reply, const SetupReply 
     // The final SESSION_SETUP exchange took sequence numbers 0 and 1.
     s.sign_seq = 2;
     if (sess_trace_on())
-        std::fprintf(stderr, "[ss] uid=%u guest=%d extsec=%d legs=%d signing=%d\n", s.uid, s.guest,
-                     s.ext_security, legs, s.signing);
+        std::fprintf(stderr, "[ss] uid=%u guest=%d extsec=%d legs=%d signing=%d logon=%s\n", s.uid, s.guest,
+                     s.ext_security, legs, s.signing, vnb_logon_kind_name(s.logon));
     return 0;
 }
 
@@ -180,8 +185,17 @@ void build_extended(const Session &s, const ByteBuffer &token, ByteBuffer *words
     bool unicode = (request_flags2(s) & smb::kFlags2Unicode) != 0;
     if (unicode)
         pad_for_unicode(*words, bytes);
-    put_text(bytes, kNativeOs, unicode);
-    put_text(bytes, kNativeLanMan, unicode);
+    put_text(bytes, kNativeOs, unicode, s.code_page);
+    put_text(bytes, kNativeLanMan, unicode, s.code_page);
+}
+
+LogonKind kind_of(NtlmV1Form form)
+{
+    switch (form) {
+    case NtlmV1Form::ess: return LogonKind::ntlmv1_ess;
+    case NtlmV1Form::nt_and_lm: return LogonKind::lm;
+    default: return LogonKind::ntlmv1;
+    }
 }
 
 }  // namespace
@@ -204,8 +218,17 @@ int32_t setup_answer_challenge(Session &s, const SetupReply &rep, int leg, ByteB
     const char *user = s.anonymous ? "" : s.user;
     ByteBuffer type3{};
     uint8_t key[16];
-    int built = vnb_ntlm_build_type3(&s.type2, domain, user, s.password,
-                                     static_cast<uint64_t>(vnb_unix_now()), &type3, key);
+    int built = 0;
+    if (s.anonymous || s.legacy_auth == LegacyAuth::none) {
+        built = vnb_ntlm_build_type3(&s.type2, domain, user, s.password, static_cast<uint64_t>(vnb_unix_now()),
+                                     &type3, key);
+        s.logon = s.anonymous ? LogonKind::anonymous : LogonKind::ntlmv2;
+    } else {
+        NtlmV1Form form = NtlmV1Form::nt;
+        built = vnb_ntlm_build_type3_v1(&s.type2, domain, user, s.password, s.code_page,
+                                        s.legacy_auth >= LegacyAuth::lm, nullptr, &type3, key, &form);
+        s.logon = kind_of(form);
+    }
     if (built != 0 || type3.failed) {
         vnb_wipe(key, sizeof key);
         vnb_buf_free(&type3);
@@ -227,8 +250,11 @@ namespace {
 
 int32_t setup_extended(Session &s)
 {
+    // The LAN Manager response needs a CHALLENGE without extended session
+    // security, so that logon does not ask for it.
+    bool ask_ess = s.anonymous || s.legacy_auth < LegacyAuth::lm;
     ByteBuffer type1{};
-    if (vnb_ntlm_build_type1(&type1) != 0 || type1.failed) {
+    if (vnb_ntlm_build_type1(&type1, ask_ess) != 0 || type1.failed) {
         vnb_buf_free(&type1);
         return vnb_fail(-3, "cannot build the NTLM type-1");
     }
@@ -253,7 +279,7 @@ int32_t setup_extended(Session &s)
         vnb_buf_free(&bytes);
         if (rc != 0)
             break;
-        if (rep.status == STATUS_MORE_PROCESSING_REQUIRED) {
+        if (rep.status == STATUS_MORE_PROCESSING_REQUIRED && rep.status_is_nt) {
             rc = setup_answer_challenge(s, rep, leg, &token);
             if (rc != 0)
                 break;
@@ -271,9 +297,27 @@ int32_t setup_extended(Session &s)
     return rc;
 }
 
-// The LMv2 and NTLMv2 responses of a named non-extended logon, kept in the
-// session (the NT response is part of the MAC key).
-int32_t compute_basic_responses(Session &s)
+// Keeps a logon's two password fields in the session (the NT one is part
+// of the MAC key) and its signing key.
+void keep_responses(Session &s, const uint8_t *lm, size_t lm_len, const uint8_t *nt, size_t nt_len,
+                    const uint8_t key[16])
+{
+    vnb_wipe(s.lm_response, sizeof s.lm_response);
+    vnb_wipe(s.nt_response, sizeof s.nt_response);
+    if (lm_len)
+        std::memcpy(s.lm_response, lm, lm_len);
+    if (nt_len)
+        std::memcpy(s.nt_response, nt, nt_len);
+    s.lm_response_len = static_cast<uint32_t>(lm_len);
+    s.nt_response_len = static_cast<uint32_t>(nt_len);
+    if (key)
+        std::memcpy(s.signing_key, key, sizeof s.signing_key);
+    else
+        vnb_wipe(s.signing_key, sizeof s.signing_key);
+}
+
+// The LMv2 and NTLMv2 responses of a named non-extended logon.
+int32_t ntlmv2_responses(Session &s)
 {
     uint8_t lmv2[24];
     uint8_t key[16];
@@ -281,17 +325,13 @@ int32_t compute_basic_responses(Session &s)
     int rc = vnb_ntlm_v2_responses(s.domain, s.user, s.password, s.challenge,
                                    static_cast<uint64_t>(vnb_unix_now()), lmv2, &ntv2, key);
     int32_t result = 0;
-    if (rc != 0 || ntv2.failed) {
+    if (rc != 0 || ntv2.failed)
         result = vnb_fail(-3, "cannot build the NTLMv2 responses for this identity");
-    } else if (ntv2.len > kMaxNtResponse) {
+    else if (ntv2.len > kMaxNtResponse)
         result = vnb_fail(-7, "the NTLMv2 response overflows the frame");
-    } else {
-        std::memcpy(s.lm_response, lmv2, sizeof lmv2);
-        s.lm_response_len = sizeof lmv2;
-        std::memcpy(s.nt_response, ntv2.data, static_cast<size_t>(ntv2.len));
-        s.nt_response_len = static_cast<uint32_t>(ntv2.len);
-        std::memcpy(s.signing_key, key, sizeof key);
-    }
+    else
+        keep_responses(s, lmv2, sizeof lmv2, ntv2.data, static_cast<size_t>(ntv2.len), key);
+    s.logon = LogonKind::ntlmv2;
     vnb_wipe(lmv2, sizeof lmv2);
     vnb_wipe(key, sizeof key);
     vnb_wipe(ntv2.data, ntv2.len);
@@ -299,8 +339,47 @@ int32_t compute_basic_responses(Session &s)
     return result;
 }
 
-// The non-extended request: both responses, then account, domain and the
-// native texts in the session's string form. false when the account or
+// The NTLMv1 responses, with the LAN Manager one when the settings allow it.
+int32_t ntlmv1_responses(Session &s)
+{
+    NtlmV1Answer a;
+    NtlmV1Form asked = s.legacy_auth >= LegacyAuth::lm ? NtlmV1Form::nt_and_lm : NtlmV1Form::nt;
+    int32_t rc = 0;
+    if (vnb_ntlm_v1_answer(s.password, s.code_page, s.challenge, asked, nullptr, &a) != 0) {
+        rc = vnb_fail(-3, "cannot build the NTLMv1 responses for this identity");
+    } else {
+        keep_responses(s, a.lm, sizeof a.lm, a.nt, sizeof a.nt, a.session_key);
+        s.logon = kind_of(a.form);
+    }
+    vnb_wipe(&a, sizeof a);
+    return rc;
+}
+
+// The password itself for a server that offers no challenge, in the code
+// page with its NUL, in the OEM password field: servers read it from there
+// whatever their string form. An empty one (the anonymous logon) is the NUL
+// alone, which needs no opt-in: Samba refuses an empty field.
+int32_t plaintext_password(Session &s)
+{
+    const bool secret = !s.anonymous && s.password[0] != '\0';
+    if (secret && s.legacy_auth < LegacyAuth::plaintext)
+        return vnb_legacy_refusal("the password in plain text (it offers no challenge to answer)", LegacyAuth::plaintext);
+    if (secret && s.signing)
+        return vnb_fail(-8, "the server demands signatures, which a plaintext logon gives no key for");
+    uint8_t oem[sizeof s.password + 1];
+    size_t n = 0;
+    if (vnb_utf8_to_oem(s.code_page, secret ? s.password : "", oem, sizeof oem - 1, &n) != 0)
+        return vnb_fail(-8, "the password cannot be written in code page %s, which the server's plaintext logon needs",
+                        vnb_code_page_name(s.code_page));
+    oem[n] = 0;
+    keep_responses(s, oem, n + 1, nullptr, 0, nullptr);
+    vnb_wipe(oem, sizeof oem);
+    s.logon = s.anonymous ? LogonKind::anonymous : LogonKind::plaintext;
+    return 0;
+}
+
+// The non-extended request: both password fields, then account, domain and
+// the native texts in the session's string form. false when the account or
 // domain name cannot be sent in that form.
 bool build_basic(const Session &s, ByteBuffer *words, ByteBuffer *bytes)
 {
@@ -317,42 +396,58 @@ bool build_basic(const Session &s, ByteBuffer *words, ByteBuffer *bytes)
         pad_for_unicode(*words, bytes);
     const char *user = s.anonymous ? "" : s.user;
     const char *domain = s.anonymous ? "" : s.domain;
-    if (!put_text(bytes, user, unicode) || !put_text(bytes, domain, unicode))
+    if (!put_text(bytes, user, unicode, s.code_page) || !put_text(bytes, domain, unicode, s.code_page))
         return false;
-    put_text(bytes, kNativeOs, unicode);
-    put_text(bytes, kNativeLanMan, unicode);
+    put_text(bytes, kNativeOs, unicode, s.code_page);
+    put_text(bytes, kNativeLanMan, unicode, s.code_page);
     return true;
+}
+
+// The password fields of a non-extended logon, by what the server offers
+// and the settings allow.
+int32_t basic_responses(Session &s)
+{
+    if (!(s.security_mode & smb::kSecEncryptPasswords) && (s.security_mode & smb::kSecUserLevel))
+        return plaintext_password(s);
+    if (s.anonymous) {
+        keep_responses(s, nullptr, 0, nullptr, 0, nullptr);
+        s.logon = LogonKind::anonymous;
+        return 0;
+    }
+    if (!(s.security_mode & smb::kSecUserLevel)) {
+        // Share-level: the session carries the user name only; each
+        // TREE_CONNECT carries the share's password.
+        keep_responses(s, nullptr, 0, nullptr, 0, nullptr);
+        s.logon = LogonKind::share;
+        return 0;
+    }
+    if (!s.have_challenge)
+        return vnb_fail(-2, "the server offered no challenge and no extended security");
+    return s.legacy_auth == LegacyAuth::none ? ntlmv2_responses(s) : ntlmv1_responses(s);
 }
 
 int32_t setup_basic(Session &s)
 {
-    if (!s.have_challenge)
-        return vnb_fail(-2, "the server offered no challenge and no extended security");
-    if (s.anonymous) {
-        s.lm_response_len = 0;
-        s.nt_response_len = 0;
-        vnb_wipe(s.lm_response, sizeof s.lm_response);
-        vnb_wipe(s.nt_response, sizeof s.nt_response);
-        vnb_wipe(s.signing_key, sizeof s.signing_key);
-    } else {
-        int32_t rc = compute_basic_responses(s);
-        if (rc != 0)
-            return rc;
-    }
+    int32_t rc = basic_responses(s);
+    if (rc != 0)
+        return rc;
 
     ByteBuffer words{};
     ByteBuffer bytes{};
     SmbRequest req;
     SetupReply rep;
-    int32_t rc = build_basic(s, &words, &bytes)
-                     ? setup_exchange(s, words, bytes, req, &rep)
-                     : vnb_fail(-3, "cannot build the NTLMv2 responses for this identity");
+    rc = build_basic(s, &words, &bytes)
+             ? setup_exchange(s, words, bytes, req, &rep)
+             : vnb_fail(-8, "the user or domain name cannot be written in code page %s (the server has no Unicode)",
+                        vnb_code_page_name(s.code_page));
     vnb_buf_free(&words);
     vnb_wipe(bytes.data, bytes.len);
     vnb_buf_free(&bytes);
+    if (!(s.security_mode & smb::kSecEncryptPasswords))
+        keep_responses(s, nullptr, 0, nullptr, 0, nullptr);  // a plaintext password is not kept
     if (rc != 0)
         return rc;
-    if (rep.status == STATUS_MORE_PROCESSING_REQUIRED)
+    if (rep.status == STATUS_MORE_PROCESSING_REQUIRED && rep.status_is_nt)
         return vnb_fail(-2, "MORE_PROCESSING_REQUIRED on the non-extended leg");
     return rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req.message(), rep, 1);
 }
@@ -361,5 +456,7 @@ int32_t setup_basic(Session &s)
 
 int32_t do_session_setup(Session &s)
 {
+    s.logon = LogonKind::none;
+    s.tree_logon = LogonKind::none;
     return s.ext_security ? setup_extended(s) : setup_basic(s);
 }

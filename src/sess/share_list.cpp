@@ -19,11 +19,11 @@ constexpr uint32_t kPipeMaxParams = 1024;
 constexpr uint32_t kReadReplySlack = 64;  // READ_ANDX reply header, words and pad
 constexpr const char *kNotEnum = "srvsvc reply is not a level-1 NetShareEnumAll";
 
-// A message-mode pipe says STATUS_BUFFER_OVERFLOW when the message goes on
-// beyond what this reply carries: data, not a failure.
+// A message-mode pipe says STATUS_BUFFER_OVERFLOW (ERRDOS/ERRmoredata) when
+// the message goes on beyond what this reply carries: data, not a failure.
 bool status_ok_for_pipe(const ParsedHeader &h)
 {
-    return h.status == 0 || (h.status_is_nt && h.status == STATUS_BUFFER_OVERFLOW);
+    return h.status == 0 || hdr_status_means(h, STATUS_BUFFER_OVERFLOW);
 }
 
 // Closes the pipe; whatever the close meets leaves the error text and the

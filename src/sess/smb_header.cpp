@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "util/le_reader.h"
+#include "util/status.h"
 
 namespace {
 constexpr uint8_t kProtocol[4] = {0xFF, 'S', 'M', 'B'};
@@ -47,6 +48,17 @@ int vnb_hdr_parse(std::span<const uint8_t> msg, ParsedHeader *out)
     out->uid = r.u16_at(28);
     out->mid = r.u16_at(30);
     return 0;
+}
+
+bool hdr_status_fails(const ParsedHeader &h)
+{
+    if (h.status == 0)
+        return false;
+    // NT severity "error" is the top two bits; a DOS code fails when its
+    // row maps to a failure class.
+    if (h.status_is_nt)
+        return (h.status >> 30) == 3;
+    return vnb_status_code(h.status, 0) < 0;
 }
 
 const char *smb_command_name(uint32_t command)

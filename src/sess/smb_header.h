@@ -29,6 +29,17 @@ struct ParsedHeader {
     int32_t is_signed;     // Flags2 bit 0x0004
 };
 
+// Whether the reply's status says what the NT status nt says, in NT form or
+// in the DOS form of a server without NT statuses.
+inline bool hdr_status_means(const ParsedHeader &h, uint32_t nt)
+{
+    return smb::status_means(h.status, h.status_is_nt != 0, nt);
+}
+
+// Whether the reply's status is a failure rather than a success or a
+// warning (BUFFER_OVERFLOW, NO_MORE_FILES, ERRmoredata and the like).
+bool hdr_status_fails(const ParsedHeader &h);
+
 // Appends the header and the WordCount byte (low 8 bits of word_count).
 // Flags2 is the session's flags2, or 0xC801 while that is 0.
 void vnb_hdr_build(ByteBuffer *b, uint32_t flags2, uint32_t command, uint32_t tid, uint32_t uid, uint32_t mid,

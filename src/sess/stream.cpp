@@ -241,7 +241,7 @@ int32_t FileStream::settle(Session &s, ReadChunk &c)
         return rc;
     }
     const ParsedHeader &h = c.req.header;
-    if (h.status == STATUS_END_OF_FILE) {
+    if (hdr_status_means(h, STATUS_END_OF_FILE)) {
         remember_status(s, &h);
         c.data = {};
     } else if (h.status != 0) {

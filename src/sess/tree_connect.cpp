@@ -1,11 +1,16 @@
-// TREE_CONNECT_ANDX and the per-session cache of connected shares.
+// TREE_CONNECT_ANDX and the per-session cache of connected shares, with the
+// share password of a share-level server.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "crypto/crypto.h"
+#include "ntlm/ntlm.h"
 #include "sess/trans.h"
 #include "sess/tree_file.h"
+#include "util/codepage.h"
 #include "util/error.h"
+#include "util/smb1_wire.h"
 #include "util/text.h"
 
 namespace {
@@ -47,44 +52,101 @@ void unc_path(const Session &s, const char *share, bool ipc, char (&unc)[kUncCap
     unc[n] = '\0';
 }
 
+// The Password field. A user-level session sends one NUL; a share-level
+// server wants the share's password (IPC$ has none): as the LAN Manager (or NTLMv1)
+// response to the NEGOTIATE challenge, or in plain text in the code page
+// when it encrypts nothing, each as far as the settings allow.
+int32_t tree_password(Session &s, bool ipc, uint8_t (&out)[sizeof Session::password + 1], size_t *len)
+{
+    *len = 1;
+    out[0] = 0;
+    s.tree_logon = LogonKind::none;
+    if (s.logon != LogonKind::share || s.password[0] == '\0' || ipc)
+        return 0;
+    if (!(s.security_mode & smb::kSecEncryptPasswords)) {
+        if (s.legacy_auth < LegacyAuth::plaintext)
+            return vnb_legacy_refusal("the share password in plain text (share-level security without a challenge)",
+                                      LegacyAuth::plaintext);
+        size_t n = 0;
+        if (vnb_utf8_to_oem(s.code_page, s.password, out, sizeof out - 1, &n) != 0)
+            return vnb_fail(-8, "the share password cannot be written in code page %s",
+                            vnb_code_page_name(s.code_page));
+        out[n] = 0;
+        *len = n + 1;
+        s.tree_logon = LogonKind::plaintext;
+        return 0;
+    }
+    if (s.legacy_auth < LegacyAuth::ntlmv1)
+        return vnb_legacy_refusal("the share password as a LAN Manager response (share-level security)",
+                                  LegacyAuth::lm);
+    if (!s.have_challenge)
+        return vnb_fail(-2, "the share-level server offered no challenge for the share password");
+    NtlmV1Answer a;
+    NtlmV1Form asked = s.legacy_auth >= LegacyAuth::lm ? NtlmV1Form::nt_and_lm : NtlmV1Form::nt;
+    if (vnb_ntlm_v1_answer(s.password, s.code_page, s.challenge, asked, nullptr, &a) != 0) {
+        vnb_wipe(&a, sizeof a);
+        return vnb_fail(-3, "cannot build the response for the share password");
+    }
+    // One response goes: the LAN Manager one when there is one, which is
+    // what share-level servers check.
+    std::memcpy(out, a.form == NtlmV1Form::nt_and_lm ? a.lm : a.nt, 24);
+    *len = 24;
+    s.tree_logon = a.form == NtlmV1Form::nt_and_lm ? LogonKind::lm : LogonKind::ntlmv1;
+    vnb_wipe(&a, sizeof a);
+    return 0;
+}
+
 int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
 {
     bool unicode = vnb_sess_unicode(s) != 0;
     bool ipc = vnb_casecmp(share, "IPC$") == 0;
+
+    uint8_t password[sizeof Session::password + 1];
+    size_t password_len = 0;
+    int32_t rc = tree_password(s, ipc, password, &password_len);
+    if (rc != 0)
+        return rc;
 
     ByteBuffer words{};
     vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
     vnb_buf_byte(&words, 0);
     vnb_w16(&words, 0);
     vnb_w16(&words, unicode ? kTreeExtendedResponse : 0);
-    vnb_w16(&words, 1);  // PasswordLength
+    vnb_w16(&words, static_cast<uint32_t>(password_len));
 
     char unc[kUncCap];
     unc_path(s, share, ipc, unc);
-    ByteBuffer bytes{};
-    vnb_buf_byte(&bytes, 0);  // the empty password
-    bool not_text = false;
-    if (unicode) {
-        uint8_t wide[2 * kUncCap];
-        int32_t n = 0;
-        if (vnb_utf8_to_utf16le(unc, wide, sizeof wide, &n) != 0)
-            not_text = true;
-        vnb_buf_put(&bytes, wide, static_cast<uint64_t>(n));
-        vnb_w16(&bytes, 0);
-    } else {
-        vnb_buf_put(&bytes, unc, std::strlen(unc) + 1);
+    uint8_t wire[2 * kUncCap];
+    size_t wire_len = 0;
+    if (vnb_utf8_to_wire(unc, unicode, s.code_page, wire, sizeof wire, &wire_len) != 0) {
+        vnb_wipe(password, sizeof password);
+        vnb_buf_free(&words);
+        return unicode ? vnb_fail(-6, "the share or host name is not valid UTF-8")
+                       : vnb_fail(-8, "TREE_CONNECT %.80s: the name cannot be written in code page %s (the server "
+                                      "has no Unicode)",
+                                  share, vnb_code_page_name(s.code_page));
     }
+    ByteBuffer bytes{};
+    vnb_buf_put(&bytes, password, password_len);
+    vnb_wipe(password, sizeof password);
+    // The path starts at an even offset from the header when it is UTF-16.
+    constexpr size_t kBytesStart = smb::kHeaderLen + 1 + 8 + 2;
+    if (unicode && (kBytesStart + bytes.len) % 2 != 0)
+        vnb_buf_byte(&bytes, 0);
+    vnb_buf_put(&bytes, wire, wire_len);
+    if (unicode)
+        vnb_w16(&bytes, 0);
+    else
+        vnb_buf_byte(&bytes, 0);
     const char *service = ipc ? "IPC" : "A:";
     vnb_buf_put(&bytes, service, std::strlen(service) + 1);
 
-    int32_t rc = 0;
-    if (not_text)
-        rc = vnb_fail(-6, "the share or host name is not valid UTF-8");
-    else if (words.failed || bytes.failed)
+    if (words.failed || bytes.failed)
         rc = vnb_fail(-11, "out of memory");
     else
         rc = exchange(s, smb::TREE_CONNECT_ANDX, buf_span(words), buf_span(bytes), 0, true, req);
     vnb_buf_free(&words);
+    vnb_wipe(bytes.data, bytes.len);
     vnb_buf_free(&bytes);
     return rc;
 }

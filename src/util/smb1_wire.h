@@ -1,6 +1,6 @@
 // SMB1 wire constants shared by the client engine and the fake server:
 // header layout, command codes, flag and capability bits, the statuses that
-// util/status.h leaves out and the DOS form of statuses, FILETIME
+// util/status.h leaves out and the DOS forms of NT statuses, FILETIME
 // conversion and the hidden-name rule.
 #pragma once
 
@@ -140,19 +140,9 @@ inline constexpr uint32_t kStatusInfoLengthMismatch = 0xC0000004;
 inline constexpr uint32_t kStatusNoSuchFile = 0xC000000F;
 inline constexpr uint32_t kStatusPipeEmpty = 0xC00000D9;
 
-// The DOS form of a status: error class in the first byte of the status
-// field, the code in its upper half.
-inline constexpr uint8_t kErrClassDos = 1;
-inline constexpr uint8_t kErrClassSrv = 2;
-
-constexpr uint32_t dos_status(uint8_t err_class, uint16_t code)
-{
-    return err_class | (uint32_t{code} << 16);
-}
-
-// The DOS form a server without 32-bit statuses sends for an NT status;
-// ERRSRV/ERRerror for one without a closer match.
-constexpr uint32_t dos_form(uint32_t nt)
+// The DOS form a server without 32-bit statuses sends for an NT status, as
+// Samba maps them; 0 for an NT status that has none here.
+constexpr uint32_t dos_equivalent(uint32_t nt)
 {
     struct DosForm {
         uint32_t nt;
@@ -160,22 +150,45 @@ constexpr uint32_t dos_form(uint32_t nt)
         uint16_t code;
     };
     constexpr DosForm kForms[] = {
-        {STATUS_SUCCESS, 0, 0},
         {STATUS_BUFFER_OVERFLOW, kErrClassDos, 234},           // ERRmoredata
         {STATUS_MORE_PROCESSING_REQUIRED, kErrClassDos, 234},
         {STATUS_NO_MORE_FILES, kErrClassDos, 18},              // ERRnofiles
-        {STATUS_OBJECT_NAME_NOT_FOUND, kErrClassDos, 2},       // ERRbadfile
+        {kStatusNoSuchFile, kErrClassDos, 2},                  // ERRbadfile
+        {STATUS_OBJECT_NAME_NOT_FOUND, kErrClassDos, 2},
         {STATUS_OBJECT_PATH_NOT_FOUND, kErrClassDos, 3},       // ERRbadpath
         {STATUS_ACCESS_DENIED, kErrClassDos, 5},               // ERRnoaccess
         {STATUS_INVALID_HANDLE, kErrClassDos, 6},              // ERRbadfid
+        {STATUS_END_OF_FILE, kErrClassDos, 38},                // ERReof
+        {STATUS_INVALID_PARAMETER, kErrClassDos, 87},          // ERRinvalidparam
+        {STATUS_NOT_A_DIRECTORY, kErrClassDos, 267},           // ERRbaddirectory
         {STATUS_LOGON_FAILURE, kErrClassSrv, 2},               // ERRbadpw
+        {STATUS_NO_SUCH_USER, kErrClassSrv, 2},
         {STATUS_BAD_NETWORK_NAME, kErrClassSrv, 6},            // ERRinvnetname
         {STATUS_USER_SESSION_DELETED, kErrClassSrv, 91},       // ERRbaduid
     };
     for (const DosForm &f : kForms)
         if (f.nt == nt)
             return dos_status(f.err_class, f.code);
-    return dos_status(kErrClassSrv, 1);  // ERRerror
+    return 0;
+}
+
+// The DOS form of an NT status; ERRSRV/ERRerror for one without a closer
+// match.
+constexpr uint32_t dos_form(uint32_t nt)
+{
+    if (nt == STATUS_SUCCESS)
+        return 0;
+    uint32_t dos = dos_equivalent(nt);
+    return dos != 0 ? dos : dos_status(kErrClassSrv, 1);
+}
+
+// Whether a reply's status says what the NT status nt says: that value in
+// NT form, or its DOS equivalent in DOS form.
+constexpr bool status_means(uint32_t status, bool is_nt, uint32_t nt)
+{
+    if (is_nt)
+        return status == nt;
+    return nt == STATUS_SUCCESS ? status == 0 : status != 0 && status == dos_equivalent(nt);
 }
 
 // ---- FILETIME ----

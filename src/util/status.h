@@ -33,11 +33,35 @@ enum : uint32_t {
     STATUS_USER_SESSION_DELETED = 0xC0000203,
 };
 
+// The DOS form of a status, as servers without NT statuses send it: the
+// error class in the first byte of the status field, the code in its upper
+// half (the second byte is reserved).
+enum : uint8_t {
+    kErrClassSuccess = 0x00,
+    kErrClassDos = 0x01,  // ERRDOS: the operating system's errors
+    kErrClassSrv = 0x02,  // ERRSRV: the file server's own
+    kErrClassHrd = 0x03,  // ERRHRD: the disk's
+    kErrClassCmd = 0xFF,  // ERRCMD: not an SMB request at all
+};
+
+constexpr uint32_t dos_status(uint8_t err_class, uint16_t code)
+{
+    return err_class | (uint32_t{code} << 16);
+}
+constexpr uint8_t dos_class(uint32_t status)
+{
+    return static_cast<uint8_t>(status & 0xFF);
+}
+constexpr uint16_t dos_code(uint32_t status)
+{
+    return static_cast<uint16_t>(status >> 16);
+}
+
 // ResultCode of a status: the NT table when is_nt, else the DOS-form reading
-// (class = bits 0-7, code = bits 8-15).
+// (class = bits 0-7, code = bits 16-31).
 int32_t vnb_status_code(uint32_t status, int is_nt);
 // The NT column alone; statuses outside the table are -2.
 int32_t st_map_nt(uint32_t status);
 // Constant name, never NULL: the NT name when the value is in the NT table,
-// otherwise the name of the DOS-form reading of its two low bytes.
+// otherwise the name of its DOS-form reading ("ERRbadpw", "ERRbadfile").
 const char *vnb_status_name(uint32_t status);

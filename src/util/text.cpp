@@ -178,18 +178,6 @@ int vnb_utf8_to_latin1(const char *in, uint8_t *out, size_t cap, size_t *out_len
     return 0;
 }
 
-int vnb_utf8_to_wire(const char *in, bool unicode, uint8_t *out, size_t cap, size_t *out_len)
-{
-    if (!unicode)
-        return vnb_utf8_to_latin1(in, out, cap, out_len);
-    int32_t len = 0;
-    int32_t room = cap > INT32_MAX ? INT32_MAX : static_cast<int32_t>(cap);
-    if (out_len == nullptr || vnb_utf8_to_utf16le(in, out, room, &len) != 0)
-        return -1;
-    *out_len = static_cast<size_t>(len);
-    return 0;
-}
-
 int32_t vnb_casecmp(const char *a, const char *b)
 {
     return vnb_ncasecmp(a, b, SIZE_MAX);

@@ -21,9 +21,6 @@ int vnb_utf8_to_utf16le(const char *in, uint8_t *out, int32_t cap, int32_t *out_
 // of a server without Unicode. 0, or -1 for a character outside Latin-1, a
 // malformed sequence or no room.
 int vnb_utf8_to_latin1(const char *in, uint8_t *out, size_t cap, size_t *out_len);
-// A text in an SMB session's string form, without terminator: UTF-16LE when
-// unicode, else Latin-1. 0 or -1, as the two above.
-int vnb_utf8_to_wire(const char *in, bool unicode, uint8_t *out, size_t cap, size_t *out_len);
 
 int32_t vnb_casecmp(const char *a, const char *b);
 int32_t vnb_ncasecmp(const char *a, const char *b, size_t max);

@@ -22,7 +22,10 @@ TEST_F(SessionReport, NothingNegotiated)
     EXPECT_EQ(report(),
                  R"({"dialect":"none","dialect_index":"0x0000","security_mode":"0x00","signing":false,)"
                  R"("guest":false,"server_guid":"00000000000000000000000000000000","max_buffer":0,"max_raw":0,)"
-                 R"("max_mpx":0,"local_port":0,"shares":0,"frames":0})");
+                 R"("max_mpx":0,"local_port":0,"shares":0,)"
+                 R"("logon":"none","share_password":"none","unicode":false,"dos_errors":false,"code_page":"CP850",)"
+                 R"("legacy_auth":"none","connection":"",)"
+                 R"("frames":0})");
 }
 
 TEST_F(SessionReport, EveryFieldFromTheRecord)
@@ -43,7 +46,10 @@ TEST_F(SessionReport, EveryFieldFromTheRecord)
     EXPECT_EQ(report(),
                  R"({"dialect":"NT LM 0.12","dialect_index":"0x0000","security_mode":"0x0f","signing":true,)"
                  R"("guest":true,"server_guid":"0a1b2c3d4e5f708192a3b4c5d6e7f809","max_buffer":16644,)"
-                 R"("max_raw":65536,"max_mpx":50,"local_port":8137,"shares":3,"frames":12345678901234})");
+                 R"("max_raw":65536,"max_mpx":50,"local_port":8137,"shares":3,)"
+                 R"("logon":"none","share_password":"none","unicode":false,"dos_errors":false,"code_page":"CP850",)"
+                 R"("legacy_auth":"none","connection":"",)"
+                 R"("frames":12345678901234})");
 }
 
 TEST_F(SessionReport, ExtremeValues)
@@ -63,7 +69,44 @@ TEST_F(SessionReport, ExtremeValues)
                  R"({"dialect":"none","dialect_index":"0xffff","security_mode":"0xff","signing":true,)"
                  R"("guest":false,"server_guid":"ffffffffffffffffffffffffffffffff","max_buffer":4294967295,)"
                  R"("max_raw":4294967295,"max_mpx":4294967295,"local_port":99999,"shares":256,)"
+                 R"("logon":"none","share_password":"none","unicode":false,"dos_errors":false,"code_page":"CP850",)"
+                 R"("legacy_auth":"none","connection":"",)"
                  R"("frames":18446744073709551615})");
+}
+
+// What an old server settled: the logon used, the share password of a
+// share-level server, 8-bit names and DOS errors, and the settings.
+TEST_F(SessionReport, OldServerFields)
+{
+    s.negotiated = 1;
+    s.established = 1;
+    s.flags2 = 0x4001;            // no Unicode
+    s.capabilities = 0x00000010;  // no CAP_STATUS32
+    s.logon = LogonKind::share;
+    s.tree_logon = LogonKind::lm;
+    s.code_page = CodePage::cp1252;
+    s.legacy_auth = LegacyAuth::lm;
+    std::string r = report();
+    EXPECT_NE(r.find(R"("logon":"share-level","share_password":"lm","unicode":false,"dos_errors":true,)"
+                     R"("code_page":"CP1252","legacy_auth":"lm","connection":"",)"),
+              std::string::npos)
+        << r;
+
+    s.flags2 = 0xC801;
+    s.capabilities = 0x8000F3FD;
+    s.logon = LogonKind::ntlmv1_ess;
+    s.tree_logon = LogonKind::none;
+    r = report();
+    EXPECT_NE(r.find(R"("logon":"ntlmv1-ess","share_password":"none","unicode":true,"dos_errors":false,)"),
+              std::string::npos)
+        << r;
+
+    // Nothing is reported of a session that is not logged on.
+    s.established = 0;
+    r = report();
+    EXPECT_NE(r.find(R"("logon":"none","share_password":"none","unicode":false,"dos_errors":false,)"),
+              std::string::npos)
+        << r;
 }
 
 TEST_F(SessionReport, EachCallReplacesTheHeldText)

@@ -305,8 +305,10 @@ TEST_F(FakeSession, BasicLogonRejectsMalformedResponses)
     ASSERT_EQ(0, vnb_fake_fault("no_extsec", 1));
     c.flags2 = kOemFlags2;
     c.negotiate();
-    Bytes short_nt(24, 0x11);  // an NTLMv1-sized response
-    EXPECT_EQ(STATUS_INVALID_PARAMETER, c.send(session_setup_basic(Bytes(24, 0), short_nt, "bob", "")).status());
+    Bytes short_nt(24, 0x11);  // an NTLMv1 response, while NTLMv1 is off
+    EXPECT_EQ(STATUS_LOGON_FAILURE, c.send(session_setup_basic(Bytes(24, 0), short_nt, "bob", "")).status());
+    Bytes odd_nt(30, 0x11);    // neither NTLMv1 nor NTLMv2
+    EXPECT_EQ(STATUS_INVALID_PARAMETER, c.send(session_setup_basic(Bytes(24, 0), odd_nt, "bob", "")).status());
     Bytes not_v2(60, 0);       // no 01 01 blob header
     EXPECT_EQ(STATUS_INVALID_PARAMETER, c.send(session_setup_basic(Bytes(24, 0), not_v2, "bob", "")).status());
     Req lying = session_setup_basic(Bytes(24, 0), Bytes(60, 0), "bob", "");

@@ -27,7 +27,7 @@ struct SocketTransport {
     {
         return t.connect(t.context, host, port, timeout_ms);
     }
-    SockRecord r{-1, {}, 0};
+    SockRecord r{-1, {}, 0, 0};
     Transport t;
 };
 

@@ -251,7 +251,7 @@ TEST(TcpTransport, UnopenedOrRefusedFailsCleanly)
     EXPECT_STREQ(vnb_error(), "no NBSS header from the peer");
 
     vnb_set_error("untouched");
-    EXPECT_EQ(t->open("127.0.0.1", 0, 100), -1);
+    EXPECT_EQ(t->open("127.0.0.1", -1, 100), -1);
     EXPECT_STREQ(vnb_error(), "bad host or port");
     int port = closed_port(AF_INET);
     ASSERT_NE(port, 0);

@@ -275,10 +275,10 @@ TEST_F(Exchange, NoTraceWithoutTheSwitch)
 TEST_F(Exchange, RememberStatus)
 {
     ParsedHeader h{};
-    h.status = 0x00000201;  // ERRDOS/ERRbadfile
+    h.status = 0x00020001;  // ERRDOS/ERRbadfile: class in the low byte, code in the upper half
     h.status_is_nt = 0;
     EXPECT_EQ(remember_status(s, &h), -4);
-    EXPECT_EQ(s.last_status, 0x201u);
+    EXPECT_EQ(s.last_status, 0x00020001u);
     EXPECT_EQ(s.last_status_nt, 0);
     EXPECT_EQ(s.last_code, -4);
     EXPECT_EQ(remember_status(s, nullptr), 0);

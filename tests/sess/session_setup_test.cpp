@@ -194,10 +194,6 @@ TEST_F(Setup, ExtendedLegFailures)
         };
     };
     const ReplyCase cases[] = {
-        {"DOS error", [](const Bytes &req, int) { return sp::reply_to(req, 0x00050001, {}, {}, 0x8001); }, -2,
-         "SESSION_SETUP answered a DOS error (no NT status)"},
-        {"DOS success", [](const Bytes &req, int) { return sp::reply_to(req, 0, {}, {}, 0x8001); }, -2,
-         "SESSION_SETUP answered a DOS error (no NT status)"},
         {"interim without a token", mpr({}), -2, "MORE_PROCESSING_REQUIRED carried no token"},
         {"interim with 7 bytes", mpr(Bytes(7, 0xA1)), -2, "MORE_PROCESSING_REQUIRED carried no token"},
         {"interim with a SEQUENCE", mpr(Bytes{0x30, 0x06, 0, 0, 0, 0, 0, 0}), -2,
@@ -223,6 +219,51 @@ TEST_F(Setup, ExtendedLegFailures)
         EXPECT_EQ(do_session_setup(s), c.rc) << c.what;
         EXPECT_STREQ(vnb_error(), c.text) << c.what;
         EXPECT_EQ(s.established, 0) << c.what;
+    }
+}
+
+// A server without NT statuses: its interim leg says ERRDOS/ERRmoredata,
+// its refusals are DOS codes with their own classes, and success is 0.
+TEST_F(Setup, DosFormReplies)
+{
+    const uint8_t ch[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    constexpr uint16_t kDosFlags2 = 0x8801;  // Unicode, extended security, no NT status
+    struct Case {
+        const char *what;
+        uint32_t final_status;
+        int32_t rc;
+        const char *text;
+        uint32_t recorded;
+    } cases[] = {
+        {"success", 0, 0, nullptr, 0},
+        {"ERRSRV/ERRbadpw", 0x00020002, -3, "SESSION_SETUP: ERRbadpw", 0x00020002},
+        {"ERRDOS/ERRnoaccess", 0x00050001, -3, "SESSION_SETUP: ERRnoaccess", 0x00050001},
+        {"ERRSRV/ERRpasswordExpired", 0x08C20002, -3, "SESSION_SETUP: ERRpasswordExpired", 0x08C20002},
+        {"ERRSRV/ERRerror", 0x00010002, -2, "SESSION_SETUP: ERRerror", 0x00010002},
+    };
+    for (const Case &c : cases) {
+        sess_reset(s);
+        s.negotiated = 1;
+        s.ext_security = 1;
+        s.flags2 = 0xC801;
+        identity("", "u", "pw");
+        int leg = 0;
+        peer.respond = [&](const Bytes &req) {
+            Bytes r = ++leg == 1 ? sp::setup_reply_ext(req, 0x00EA0001, 0, sp::fake_challenge_token(ch), 0x4001,
+                                                        kDosFlags2)
+                                 : sp::setup_reply_ext(req, c.final_status, 0, sp::accept_completed(), 0x4001,
+                                                       kDosFlags2);
+            return std::vector<Bytes>{r};
+        };
+        EXPECT_EQ(do_session_setup(s), c.rc) << c.what << ": " << vnb_error();
+        EXPECT_EQ(leg, 2) << c.what;
+        EXPECT_EQ(s.established, c.rc == 0 ? 1 : 0) << c.what;
+        if (c.text) {
+            EXPECT_STREQ(vnb_error(), c.text) << c.what;
+            EXPECT_EQ(s.last_status, c.recorded) << c.what;
+            EXPECT_EQ(s.last_status_nt, 0) << c.what;
+            EXPECT_EQ(s.last_code, c.rc) << c.what;
+        }
     }
 }
 
@@ -446,6 +487,7 @@ TEST_F(Setup, NonExtendedFailures)
         s.negotiated = 1;
         s.ext_security = 0;
         s.flags2 = 0x4001;
+        s.security_mode = 0x03;  // user level, encrypted passwords
         s.have_challenge = c.have_challenge;
         identity("", c.user, c.password);
         peer.respond = [&c](const Bytes &req) {
@@ -476,8 +518,8 @@ TEST_F(Setup, TraceLines)
     testing::internal::CaptureStderr();
     ASSERT_EQ(do_session_setup(s), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "[ss1] wc=4 uid_read=16385\n[ss1] wc=4 uid_read=16385\n"
-              "[ss] uid=16385 guest=0 extsec=1 legs=2 signing=0\n");
+              "[ss1] wc=4 uid_read=16385 nt=1 status=c0000016\n[ss1] wc=4 uid_read=16385 nt=1 status=00000000\n"
+              "[ss] uid=16385 guest=0 extsec=1 legs=2 signing=0 logon=ntlmv2\n");
 }
 
 }  // namespace

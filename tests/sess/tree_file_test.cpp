@@ -338,9 +338,9 @@ TEST_F(TreeFile, FailuresLeaveEveryTreeSlotFree)
 TEST_F(TreeFile, OpenRequestLayout)
 {
     // The name follows the session's string form: UTF-16LE after a pad byte
-    // (even offset 84), or Latin-1 right after the words for a server
+    // (even offset 84), or the code page (CP850) right after the words for a server
     // without Unicode.
-    const Bytes latin1_name{'M', 'o', 'v', 'i', 'e', 's', '\\', 0xE9, 't', 0xE9};
+    const Bytes oem_name{'M', 'o', 'v', 'i', 'e', 's', '\\', 0x82, 't', 0x82};  // CP850
     struct Case {
         uint32_t flags2;
         const char *path;
@@ -352,7 +352,7 @@ TEST_F(TreeFile, OpenRequestLayout)
         {0xC801, "\xC3\xA9t\xC3\xA9", 0, Bytes{0xE9, 0, 't', 0, 0xE9, 0}},
         {0xC801, "", 1, {}},
         {0xC801, nullptr, 1, {}},
-        {0x4001, "Movies/\xC3\xA9t\xC3\xA9", 0, latin1_name},
+        {0x4001, "Movies/\xC3\xA9t\xC3\xA9", 0, oem_name},
         {0x4001, "", 1, {}},
     };
     answer([](const Bytes &req) { return create_reply(req, 0x4001, 0, 10); });
@@ -391,7 +391,8 @@ TEST_F(TreeFile, OpenRequestLayout)
     s.flags2 = 0x4001;
     peer.requests.clear();
     EXPECT_EQ(vnb_create_file(s, 1, "\xE6\x97\xA5.mkv", 0, nullptr, nullptr, nullptr, "OPEN FILE"), -8);
-    EXPECT_STREQ(vnb_error(), "OPEN FILE: the name cannot be sent to a server without Unicode");
+    EXPECT_STREQ(vnb_error(),
+                 "OPEN FILE \xE6\x97\xA5.mkv: the name cannot be written in code page CP850 (the server has no Unicode)");
     EXPECT_TRUE(peer.requests.empty());
 }
 

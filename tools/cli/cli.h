@@ -45,6 +45,9 @@ struct GlobalOptions {
     bool quiet = false;
     FakeFault fault;
     int64_t read_ahead = -1;  // bytes per open file; -1 leaves the library's default
+    // Old servers: --legacy-auth and --code-page, empty when not given.
+    std::string legacy_auth;
+    std::string code_page;
 };
 
 // A parsed smb:// URL with the credentials options and environment supply.

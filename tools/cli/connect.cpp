@@ -200,9 +200,18 @@ int open_session(const GlobalOptions &opt, const Target &t)
         return report_failure(-6);
     if (opt.timeout_s > 0 && vnsmb1c_set_timeout(static_cast<int>(opt.timeout_s * 1000 + 0.5)) != 0)
         return report_local("bad time-out");
+    if (!opt.legacy_auth.empty() && vnsmb1c_set_legacy_auth(opt.legacy_auth.c_str()) != 0)
+        return report_failure(-6);
+    if (!opt.code_page.empty() && vnsmb1c_set_code_page(opt.code_page.c_str()) != 0)
+        return report_failure(-6);
     int rc = vnsmb1c_connect(t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
-    if (rc != 0)
-        return report_failure(rc, t);
+    if (rc != 0) {
+        int code = report_failure(rc, t);
+        if (rc == VNSMB1C_EAUTH && opt.legacy_auth.empty() && !t.user.empty() && t.password_given)
+            std::fprintf(stderr, "vnsmb1c: if the password is right, the server may not take NTLMv2 logons "
+                                 "(older NAS boxes and routers): try --legacy-auth ntlmv1\n");
+        return code;
+    }
     g_session = OpenSession{true, opt.fake_tree, opt.relay, t.host, t.port, t.domain, t.user, t.password};
     if (!t.user.empty() && logged_on_as_guest()) {
         std::fprintf(stderr, "vnsmb1c: the server logged %s on as guest: it shows what guests may see\n",

@@ -38,10 +38,20 @@ constexpr StatusWords kStatusWords[] = {
     {"FILE_IS_A_DIRECTORY", 0xC00000BA, About::path, "is a folder, not a file", kExitUsage},
     {"OBJECT_NAME_INVALID", 0xC0000033, About::path, "the server does not accept this name", kExitInvalid},
     {"ACCESS_DENIED", 0xC0000022, About::path, "access denied", kExitRefused},
+    {"ERRnoaccess", 0, About::path, "access denied", kExitRefused},
     {"ERRaccess", 0, About::path, "access denied", kExitRefused},
     {"SHARING_VIOLATION", 0xC0000043, About::path, "in use by another program on the server", kExitRefused},
-    {"ERRshare", 0, About::path, "in use by another program on the server", kExitRefused},
+    {"ERRbadshare", 0, About::path, "in use by another program on the server", kExitRefused},
     {"ERRsharing", 0, About::path, "in use by another program on the server", kExitRefused},
+    {"ERRbaddirectory", 0, About::path, "is a file, not a folder", kExitUsage},
+    {"ERRinvalidname", 0, About::path, "the server does not accept this name", kExitInvalid},
+    {"ERRinvnetname", 0, About::share, "no such share on the server", kExitNotFound},
+    {"ERRnosuchshare", 0, About::share, "no such share on the server", kExitNotFound},
+    {"ERRbadpw", 0, About::user, "wrong user name or password", kExitRefused},
+    {"ERRpasswordExpired", 0, About::user, "the password has expired", kExitRefused},
+    {"ERRaccountExpired", 0, About::user, "the account has expired", kExitRefused},
+    {"ERRbadLogonTime", 0, About::user, "the account may not log on now", kExitRefused},
+    {"ERRbadClient", 0, About::user, "the account may not log on from this computer", kExitRefused},
     {"LOGON_FAILURE", 0xC000006D, About::user, "wrong user name or password", kExitRefused},
     {"NO_SUCH_USER", 0xC0000064, About::user, "no such user", kExitRefused},
     {"ACCOUNT_RESTRICTION", 0xC000006E, About::user, "the account may not log on now", kExitRefused},
@@ -123,7 +133,10 @@ int report_failure(int rc, const Target &t)
     if (name == kUnknownName)
         shown = std::string(w->name) + ", " + shown;
     std::string words(w->words);
-    switch (w->about) {
+    // A refusal of the logon is about the user whatever the status (servers
+    // without NT statuses say ERRnoaccess for a wrong password).
+    About about = text.rfind("SESSION_SETUP: ", 0) == 0 ? About::user : w->about;
+    switch (about) {
     case About::path:
         print_error(printable(t.path.empty() ? t.host : t.path) + ": " + words + " (" + shown + ")");
         break;

@@ -30,6 +30,8 @@ Credentials, each source filling what the ones before left open:
   a terminal. A password given on the command line is wiped from the process's
   arguments as soon as it is read (ps shows it only for that moment).
 Fake server: --fake TREE.json and the host "fake", e.g. smb://fake/Media/Movies
+Old servers: --legacy-auth ntlmv1|lm|plaintext allows older logons (see README);
+without a port, 139 (NetBIOS) is tried when 445 is refused.
 
 Exit codes:
    0  success
@@ -243,6 +245,15 @@ int main(int argc, char **argv)
     app.add_option("--read-ahead", opt.read_ahead, "Bytes each open file reads ahead of a sequential copy (0: off)")
         ->type_name("BYTES")
         ->check(CLI::Range(int64_t{0}, int64_t{1} << 30));
+    app.add_option("--legacy-auth", opt.legacy_auth,
+                   "Allow older logons for old servers: ntlmv1, lm, or plaintext (each allows the ones before it; "
+                   "default none: NTLMv2 only)")
+        ->type_name("LEVEL")
+        ->check(CLI::IsMember({"none", "ntlmv1", "lm", "plaintext"}, CLI::ignore_case));
+    app.add_option("--code-page", opt.code_page,
+                   "Code page of names on a server without Unicode: CP850 (default), CP437, CP858, CP1252, "
+                   "ISO-8859-1 or ISO-8859-15")
+        ->type_name("NAME");
     std::string fault;
     app.add_option("--fake-fault", fault,
                    "With --fake: set a fault switch of the fake server, before connecting or once a transfer has "

@@ -45,6 +45,7 @@ bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered)
         size_t len = (size_t{c.in[1]} << 16) | (size_t{c.in[2]} << 8) | c.in[3];
         if (c.in.size() < 4 + len)
             return true;
+        uint8_t type = c.in[0];
         std::vector<uint8_t> msg(c.in.begin() + 4, c.in.begin() + static_cast<long>(4 + len));
         c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(4 + len));
         if (silent) {
@@ -52,13 +53,19 @@ bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered)
             continue;
         }
         ByteBuffer out{};
+        bool keep = true;
         {
             FakeModelLock model;  // the fake server is shared with in-process sessions
-            vnb_fake_answer(c.connection, msg.data(), msg.size(), &out);
+            if (type != 0x00)
+                keep = vnb_fake_nbss_packet(c.connection, type, msg.data(), msg.size(), &out);
+            else if (vnb_fake_nbss_open(c.connection))
+                vnb_fake_answer(c.connection, msg.data(), msg.size(), &out);
+            else
+                keep = false;  // a port-139 server hangs up on a message before the session request
         }
         bool ok = out.len == 0 || send_all(c.fd, out.data, static_cast<size_t>(out.len));
         vnb_buf_free(&out);
-        if (!ok)
+        if (!ok || !keep)
             return false;
     }
     return true;

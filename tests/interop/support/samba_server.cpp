@@ -359,7 +359,7 @@ AssertionResult SambaServer::start()
         return AssertionFailure() << why;
     for (const auto &s : shares_)
         fix_tree(s);
-    port_ = free_loopback_port();
+    port_ = options_.port > 0 ? options_.port : free_loopback_port();
     if (port_ == 0)
         return AssertionFailure() << "no free loopback port";
     write_conf();
@@ -370,7 +370,7 @@ AssertionResult SambaServer::start()
     for (int attempt = 0; attempt < kPortAttempts; ++attempt) {
         bool exited = false;
         last = launch_smbd(&exited);
-        if (last || !exited)
+        if (last || !exited || options_.port > 0)
             break;
         // smbd gave up at once: most likely another process took the port
         // between our probe and its bind. Try another.
@@ -393,8 +393,11 @@ AssertionResult SambaServer::launch_smbd(bool *exited)
     if (running())
         return AssertionFailure() << "smbd is already running";
     fs::path smbd = find_program("smbd");
-    std::vector<std::string> argv = {smbd.string(), "-F", "--no-process-group", "--debug-stdout", "-d",
-                                     std::to_string(options_.log_level), "-s", conf_path().string()};
+    std::string level = std::to_string(options_.log_level);
+    if (!options_.debug_classes.empty())
+        level += " " + options_.debug_classes;
+    std::vector<std::string> argv = {smbd.string(), "-F", "--no-process-group", "--debug-stdout", "-d", level,
+                                     "-s", conf_path().string()};
     if (auto ok = spawn(smbd_, argv, "smbd.out"); !ok)
         return ok;
     AssertionResult up = wait_for_port(kWaitMs);

@@ -50,6 +50,8 @@ struct SambaOptions {
     std::string signing = "default";  // "server signing": default, auto, mandatory or disabled
     std::vector<std::string> global_params;  // further "name = value" lines for [global]
     int log_level = -1;  // smbd's debug level; -1: VNSMB1C_SAMBA_LOG_LEVEL, or 1
+    int port = 0;        // a fixed port (139 for the NetBIOS tests); 0 picks a free one
+    std::string debug_classes;  // debug classes beyond the level, e.g. "auth_audit:3"
 };
 
 struct SparseMarker {
