@@ -17,7 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets_all=(url settings fake_tree fake_server ntlm_challenge ntlm_authenticate spnego
-    negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client)
+    negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client
+    nbns_reply rap)
 which=${1:-all}
 seconds=${2:-60}
 runs=${3:-}

@@ -17,6 +17,7 @@ struct ThreadTexts {
     char *held = nullptr;  // malloc'ed: vnsmb1c_session_json, vnsmb1c_item_json
     std::array<std::string, kMaxShares> share_names;
     std::string listing_json;
+    std::string servers_json;  // vnsmb1c_servers_json
 };
 
 // The calling thread's texts, made on first use; NULL when there is no

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include <rapidjson/document.h>
+
 #include "fake/fake.h"
 #include "util/bytebuf.h"
 #include "util/le_reader.h"
@@ -71,6 +73,8 @@ struct FakeFaults {
     // USER_SESSION_DELETED and the logon is forgotten, as after a server
     // restart behind an address that kept the connection (then off again).
     int32_t forget_session;
+    int32_t no_srvsvc;  // opening \srvsvc fails as on a server without DCE/RPC
+    int32_t no_rap;     // \PIPE\LANMAN transactions are refused
 };
 
 struct FakeTree {
@@ -95,6 +99,11 @@ inline constexpr int64_t kDefaultMtime = 1700000000;
 inline constexpr uint64_t kServerFiletime = smb::filetime_from_unix(kDefaultMtime);
 inline constexpr int64_t kMaxGenerated = 200000;
 inline constexpr uint32_t kIpcTid = 0xFF01;
+
+// The tree's "netbios" object (absent: the server is no NetBIOS node): 0,
+// or -1 for an object it cannot take. The release drops the node.
+int fake_load_netbios(const rapidjson::Value &doc);
+void fake_release_netbios();
 
 // The byte at offset o of a file node.
 uint8_t fake_content_byte(const FakeNode *node, uint64_t o);
@@ -317,6 +326,11 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);
 // says whether the fragment goes on beyond what was handed out.
 size_t fake_pipe_take(FakeHandle *h, size_t max, const uint8_t **bytes, bool *more);
 bool fake_pipe_pending(const FakeHandle *h);
+
+// \PIPE\LANMAN (pipe_lanman.cpp): whether the transaction names it, and the
+// RAP answer to its parameters.
+bool fake_is_lanman(const FakeRequest &rq, const FakeTrans &tr);
+void fake_rap_answer(const FakeTrans &tr, FakeReply &rp);
 
 // Path walking shared by NT_CREATE and FIND_FIRST2: the node named by the
 // UTF-8 path below root, or NULL (missing component, "." or "..").

@@ -30,6 +30,8 @@ constexpr FaultName kFaults[] = {
     {"read_cap", &FakeFaults::read_cap},
     {"drop_at", &FakeFaults::drop_at},
     {"forget_session", &FakeFaults::forget_session},
+    {"no_srvsvc", &FakeFaults::no_srvsvc},
+    {"no_rap", &FakeFaults::no_rap},
 };
 
 }  // namespace

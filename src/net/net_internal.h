@@ -25,6 +25,9 @@ int sock_read(void *rec, uint8_t *buf, size_t cap, int timeout_ms);
 void sock_close_v(void *rec);
 // 1 ready, 0 not ready within ms, -1 error; direction kWaitRead or kWaitWrite.
 int wait_fd(intptr_t sock, int direction, int ms);
+// Starts Windows Sockets once per process (nothing to do elsewhere); false
+// when it cannot be started.
+bool vnb_sockets_start();
 
 // ---- NBSS framing ----
 

@@ -314,3 +314,8 @@ void sock_close_v(void *rec)
 {
     close_record_socket(static_cast<SockRecord *>(rec));
 }
+
+bool vnb_sockets_start()
+{
+    return start_sockets();
+}

@@ -13,12 +13,21 @@ constexpr int kDefaultPort = 445;
 // LOGOFF_ANDX carries the AndX block: no further command.
 constexpr uint8_t kLogoffWords[4] = {0xFF, 0x00, 0x00, 0x00};
 
-// Opens the transport; on failure the transport's own text is kept inside
-// ours: "<lead> to host:port (<text>)".
+// Resolves the host name (when the transport has a name service) and opens
+// the transport; on failure the transport's own text is kept inside ours:
+// "<lead> to host:port (<text>)", with " at <address>" after the port when
+// a name was resolved.
 int32_t open_transport(Session &s, const char *lead, size_t keep)
 {
     int port = s.port ? s.port : kDefaultPort;
-    if (s.transport->open(s.host, port, s.timeout_ms) == 0) {
+    const char *target = s.host;
+    s.resolved = ResolvedHost{};
+    if (s.name_service) {
+        if (vnb_resolve_host(s.host, s.names, s.name_service(), s.timeout_ms, &s.resolved) != 0)
+            return -1;
+        target = s.resolved.address.c_str();
+    }
+    if (s.transport->open(target, port, s.timeout_ms) == 0) {
         s.transport_open = true;
         return 0;
     }
@@ -28,6 +37,8 @@ int32_t open_transport(Session &s, const char *lead, size_t keep)
         n = keep;
     std::memcpy(cause, vnb_error(), n);
     cause[n] = '\0';
+    if (std::strcmp(target, s.host) != 0)
+        return vnb_fail(-1, "%s to %.200s:%d at %.64s (%.200s)", lead, s.host, port, target, cause);
     return vnb_fail(-1, "%s to %.200s:%d (%.200s)", lead, s.host, port, cause);
 }
 

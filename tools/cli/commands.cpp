@@ -49,6 +49,14 @@ std::string with_full_path(const std::string &json, const std::string &full_path
     return out.GetString();
 }
 
+// A host part that could name a workgroup: one label of at most 15 bytes,
+// no port, no user.
+bool may_be_workgroup(const Target &t)
+{
+    return t.port == 0 && t.user.empty() && !t.host.empty() && t.host.size() <= 15 &&
+           t.host.find_first_of(".:[]%") == std::string::npos;
+}
+
 }  // namespace
 
 int cmd_shares(const GlobalOptions &opt, const std::string &url, bool json)
@@ -75,8 +83,19 @@ int cmd_shares(const GlobalOptions &opt, const std::string &url, bool json)
 
 int cmd_ls(const GlobalOptions &opt, const std::string &url, const ListOptions &lo)
 {
+    bool tried = false;
+    if (url_names_network(url_from_unc(url)))
+        return list_network(opt, "", lo.json, &tried);
     Target t;
-    if (int rc = connect_to(opt, url, t); rc != 0)
+    if (int rc = resolve_target(url, opt, t); rc != 0)
+        return rc;
+    // smb://NAME/ without a share: NAME may be a workgroup.
+    if (t.path.empty() && may_be_workgroup(t)) {
+        int rc = list_network(opt, t.host, lo.json, &tried);
+        if (tried)
+            return rc;
+    }
+    if (int rc = open_session(opt, t); rc != 0)
         return rc;
     if (t.path.empty()) {
         std::fprintf(stderr, "vnsmb1c: the URL names no share; try: vnsmb1c shares %s\n", t.url.c_str());

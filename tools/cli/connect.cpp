@@ -147,6 +147,8 @@ int open_session(const GlobalOptions &opt, const Target &t)
         return report_failure(-6);
     if (opt.timeout_s > 0 && vnsmb1c_set_timeout(static_cast<int>(opt.timeout_s * 1000 + 0.5)) != 0)
         return report_local("bad time-out");
+    if (int rc = apply_name_options(opt); rc != 0)
+        return rc;
     int rc = vnsmb1c_connect(t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
     if (rc != 0)
         return report_failure(rc, t);

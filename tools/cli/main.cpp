@@ -20,6 +20,9 @@ Credentials: --user/--password/--domain override the URL; without a password
 in either, the environment variable VNSMB1C_PASSWORD is used, and on a
 terminal the password is asked for.
 Fake server: --fake TREE.json and the host "fake", e.g. smb://fake/Media/Movies
+Names: a host that is no address is found by NetBIOS (WINS, then a broadcast
+on this machine's networks) and by DNS; smb:// lists the network's servers,
+smb://WORKGROUP/ those of one workgroup (servers, ls).
 
 Exit codes:
    0  success
@@ -93,6 +96,11 @@ int main(int argc, char **argv)
     app.add_option("--read-ahead", opt.read_ahead, "Bytes each open file reads ahead of a sequential copy (0: off)")
         ->type_name("BYTES")
         ->check(CLI::Range(int64_t{0}, int64_t{1} << 30));
+    app.add_option("--name-resolve", opt.name_resolve,
+                   "How server names are found: netbios,dns (the default), dns,netbios, netbios or dns")
+        ->type_name("ORDER");
+    app.add_option("--wins", opt.wins, "The WINS server to ask for NetBIOS names")->type_name("ADDRESS");
+    app.add_flag("--no-broadcast", opt.no_broadcast, "Never broadcast (name look-ups and servers)");
     std::string fault;
     app.add_option("--fake-fault", fault,
                    "With --fake: set a fault switch of the fake server, before connecting or once a transfer has "
@@ -167,6 +175,15 @@ int main(int argc, char **argv)
         ->type_name("ADDR:PORT");
 #endif
 
+    ServersOptions so;
+    std::string network_url;
+    auto *servers = app.add_subcommand("servers", "List the SMB servers of the network (smb:// or smb://WORKGROUP/)");
+    servers->add_option("URL", network_url, "smb:// for every workgroup (the default), smb://WORKGROUP/ for one");
+    servers->add_flag("--json", so.json, "Print the servers as JSON");
+    servers->add_option("--within", so.within_s, "Seconds to look for servers (default 4)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.1, 60.0));
+
     auto *version = app.add_subcommand("version", "Print the library version");
     auto *selftest = app.add_subcommand("selftest", "Run the library's cryptographic self-test");
 
@@ -211,6 +228,19 @@ int main(int argc, char **argv)
     if (*serve)
         return cmd_serve(opt, url, listen);
 #endif
+    if (*servers) {
+        if (!network_url.empty() && !url_names_network(url_from_unc(network_url))) {
+            Target t;
+            if (int rc = resolve_target(network_url, opt, t); rc != 0)
+                return rc;
+            if (!t.path.empty() || t.port != 0) {
+                std::fprintf(stderr, "vnsmb1c: servers takes smb:// or smb://WORKGROUP/\n");
+                return kExitUsage;
+            }
+            so.workgroup = t.host;
+        }
+        return cmd_servers(opt, so);
+    }
     if (*version) {
         std::printf("vnsmb1c %s\n", vnsmb1c_version());
         return 0;
