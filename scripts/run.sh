@@ -31,6 +31,9 @@ show --fake "$tree" get "smb://fake/Media/Movies/Sintel (2010).mkv" "$out/"
 ls -l "$out"
 show --fake "$tree" cat smb://fake/Media/Music/playlist.m3u
 show --fake "$tree" host list smb://fake Media/Movies
+# The fake server's NetBIOS network: its browse list, and the server by name.
+show --fake "$tree" servers
+show --fake "$tree" ls smb://mediabox/Public
 
 # The HTTP gateway on a free loopback port: a folder page, its JSON and the
 # first bytes of a film, fetched with curl; then stopped by its PID.

@@ -123,7 +123,13 @@ int32_t vnb_rap_server_enum(Session &s, uint32_t server_type, std::string_view d
 
 int32_t vnb_share_enum(Session &s)
 {
-    int32_t rc = vnb_srvsvc_share_enum(s);
+    // Both listings need IPC$: a server that refuses it refuses both.
+    uint32_t tid = 0;
+    s.share_count = 0;
+    int32_t rc = vnb_tree_find_or_connect(s, "IPC$", &tid);
+    if (rc != 0)
+        return rc;
+    rc = vnb_srvsvc_share_enum(s);
     if (!srvsvc_refused(rc))
         return rc;
     std::string srvsvc_failure = vnb_error();

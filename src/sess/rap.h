@@ -28,7 +28,8 @@ int32_t vnb_rap_share_enum(Session &s);
 int32_t vnb_rap_server_enum(Session &s, uint32_t server_type, std::string_view domain, std::vector<RapServer> *out,
                             bool *more);
 
-// The share listing: \srvsvc, and RAP NetShareEnum when the server refuses
-// the DCE/RPC listing (no such pipe, access denied, a rejected bind or call).
+// The share listing: IPC$, then \srvsvc, and RAP NetShareEnum when the
+// server refuses the DCE/RPC listing (no such pipe, access denied, a
+// rejected bind or call).
 // When both fail the srvsvc failure is returned, with RAP's named in it.
 int32_t vnb_share_enum(Session &s);

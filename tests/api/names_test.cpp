@@ -216,3 +216,23 @@ TEST(NamesOverSockets, ANameResolvedBeforeTheTcpConnect)
 }
 
 }  // namespace
+
+namespace {
+
+// The request handler takes the same name keys in its settings.
+TEST(NamesInHostTables, RequestHandlerSettings)
+{
+    ASSERT_EQ(vnsmb1c_use_fake(kNetworkTree), 0);
+    const vnsmb1c_RequestHandler *rch = vnrch_get();
+    char out[4096];
+    EXPECT_EQ(rch->list(nullptr, R"({"FullUrl":"smb://mediabox","NameResolve":"netbios"})", "", out, sizeof out), 0)
+        << out;
+    EXPECT_NE(std::string(out).find("Public"), std::string::npos) << out;
+    EXPECT_EQ(rch->list(nullptr, R"({"FullUrl":"smb://mediabox","NameBroadcast":false})", "", out, sizeof out), -4)
+        << out;
+    EXPECT_NE(std::string(out).find("cannot resolve mediabox"), std::string::npos) << out;
+    EXPECT_EQ(rch->validate(nullptr, R"({"FullUrl":"smb://mediabox","WinsServer":"x"})", out, sizeof out), -8) << out;
+    vnsmb1c_use_sockets();
+}
+
+}  // namespace
