@@ -205,7 +205,8 @@ VNSMB1C_API int vnsmb1c_connect(const char *host, int port, const char *domain, 
 /*
  * Connects with a settings JSON object: FullUrl or HostName, ServerPort,
  * Port, DomainName, UserName, Password, Path, LocalPort, TimeoutMs, ReadAhead,
- * ReadAheadBudget, LegacyAuth, CodePage. Texts are JSON
+ * ReadAheadBudget, LegacyAuth, CodePage, NameResolve, WinsServer, NameBroadcast
+ * (see vnsmb1c_set_name_resolve). Texts are JSON
  * strings, the ports integers or strings of one (1..65535); null counts as
  * absent. A refused setting (a wrong type included) fails with -6 before
  * anything else happens, so the running session stays.
@@ -256,6 +257,49 @@ VNSMB1C_API void vnsmb1c_disconnect(void);
  * vnsmb1c_item_json.
  */
 VNSMB1C_API const char *vnsmb1c_session_json(void);
+
+/* ---- Names and discovery ---- */
+
+/*
+ * How the default session finds a server by name, from its next connection
+ * on (vnsmb1c_servers uses the same settings). A host part that is an
+ * address is used as it is; a name with a dot goes to the system's resolver
+ * first and then to NetBIOS; a single-label name is tried both ways, the
+ * first method of the order starting alone and the second joining 250 ms
+ * later, the first good answer winning. NetBIOS asks the WINS server when
+ * one is set, then broadcasts a name query (on the host's own IPv4
+ * networks only).
+ *   order:       "netbios,dns" (the default), "dns,netbios", "netbios" or
+ *                "dns"; NULL keeps the current order.
+ *   wins_server: an IPv4 address, "" for none (the default); NULL keeps it.
+ *   broadcast:   1 allows broadcasts (the default), 0 forbids every
+ *                broadcast, -1 keeps the current choice.
+ * -6 for a value it cannot take, and nothing changes. The settings keys
+ * "NameResolve", "WinsServer" and "NameBroadcast" (true or false) of
+ * vnsmb1c_connect_json and the host tables do the same.
+ */
+VNSMB1C_API int vnsmb1c_set_name_resolve(const char *order, const char *wins_server, int broadcast);
+/*
+ * Looks for the SMB servers of the local network within a bound: the browse
+ * list of each workgroup's local master browser (NetServerEnum2 over
+ * \PIPE\LANMAN) and the nodes that answer a broadcast name query with a
+ * node status. settings_json is NULL or an object with "Workgroup" (list
+ * only that workgroup), "DiscoveryMs" (the bound, 100 to 60,000; 4,000
+ * unless given), "UserName", "Password" and "DomainName" (for the browse
+ * list; anonymous unless given) and the name keys above (unless given, the
+ * default session's). Returns the number of servers found (0 included), or
+ * -6 for refused settings; the list is in vnsmb1c_servers_json.
+ */
+VNSMB1C_API int vnsmb1c_servers(const char *settings_json);
+/*
+ * The last list of vnsmb1c_servers on this thread: {"servers":[{"name",
+ * "workgroup","address","comment","found_by":[...]}],"workgroups":[{"name",
+ * "master","address"}],"notes":[...]}; found_by holds "browse" (a master
+ * browser listed it) and "broadcast" (it answered a name query and a node
+ * status); notes say what could not be asked. "{}" before the first call.
+ * Valid until the thread's next vnsmb1c_servers.
+ */
+VNSMB1C_API const char *vnsmb1c_servers_json(void);
 
 /* ---- Browse and read ---- */
 
@@ -395,6 +439,12 @@ VNSMB1C_API uint32_t vnsmb1c_s_last_status(vnsmb1c_session *session);
 VNSMB1C_API int vnsmb1c_s_use_sockets(vnsmb1c_session *session);
 VNSMB1C_API int vnsmb1c_s_use_io(vnsmb1c_session *session, const vnsmb1c_HostIo *io);
 VNSMB1C_API int vnsmb1c_s_use_fake(vnsmb1c_session *session, const char *fake_tree_json);
+/* Names and discovery on a session: its name settings and transport; the
+ * list stays valid until the thread's next vnsmb1c_s_servers on the session. */
+VNSMB1C_API int vnsmb1c_s_set_name_resolve(vnsmb1c_session *session, const char *order, const char *wins_server,
+                                           int broadcast);
+VNSMB1C_API int vnsmb1c_s_servers(vnsmb1c_session *session, const char *settings_json);
+VNSMB1C_API const char *vnsmb1c_s_servers_json(vnsmb1c_session *session);
 
 /* ---- Folder-access backend ---- */
 

@@ -10,7 +10,9 @@ set -euo pipefail
 # The sets, one line each, so that a package moves or goes in one place.
 build_packages=(cmake ninja-build g++ pkg-config libgtest-dev rapidjson-dev libcli11-dev libboost-dev libcpp-httplib-dev)
 demo_packages=(curl)                               # the main job fetches from the gateway
-test_packages=(samba smbclient curl ffmpeg chromium)  # the interop suite's server and the gateway's clients
+# The interop suite's server, the gateway's clients, and iproute2 for the
+# network namespaces of the NetBIOS interop tests.
+test_packages=(samba smbclient iproute2 curl ffmpeg chromium)
 
 packages=("${build_packages[@]}")
 only_build=0

@@ -34,6 +34,9 @@ show --fake "$tree" get -r -u "smb://fake/Media/TV" "$out/"
 ls -lR "$out"
 show --fake "$tree" cat smb://fake/Media/Music/playlist.m3u
 show --fake "$tree" host list smb://fake Media/Movies
+# The fake server's NetBIOS network: its browse list, and the server by name.
+show --fake "$tree" servers
+show --fake "$tree" ls smb://mediabox/Public
 
 # The HTTP gateway on a free loopback port: a folder page, its JSON and the
 # first bytes of a film, fetched with curl; then stopped by its PID.

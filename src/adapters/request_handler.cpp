@@ -134,6 +134,9 @@ int parse_and_connect(RchScope &scope, const TransportChoice &kind, const char *
         return put_err(kRchBadRequest, "settings: not an object", out, capacity);
     Settings s;
     const char *failure = read_settings(doc, s);
+    // NameResolve, WinsServer and NameBroadcast, as vnsmb1c_connect_json takes them.
+    if (failure == nullptr && vnb_read_name_keys(doc, &scope.session.names) != 0)
+        failure = vnb_error();
     if (failure == nullptr) {
         cut_copy(scope.host, sizeof scope.host, s.host);
         scope.port = s.port;

@@ -13,6 +13,7 @@
 #include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "sess/dir_list.h"
+#include "sess/rap.h"
 #include "sess/share_list.h"
 #include "sess/tree_file.h"
 #include "util/error.h"
@@ -78,7 +79,7 @@ int32_t vnb_shares(Session &s)
     return vnb_resilient(s, [&s] {
         int32_t rc = vnb_require_session(s);
         if (rc == 0)
-            rc = vnb_srvsvc_share_enum(s);
+            rc = vnb_share_enum(s);
         return rc != 0 ? rc : s.share_count;
     });
 }

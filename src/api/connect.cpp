@@ -10,12 +10,14 @@
 #include <rapidjson/document.h>
 
 #include "api/host_name.h"
+#include "api/name_service.h"
 #include "api/session_handle.h"
 #include "api/session_ops.h"
 #include "crypto/crypto.h"
 #include "sess/lifecycle.h"
 #include "util/error.h"
 #include "util/json.h"
+#include "util/text.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -65,6 +67,7 @@ struct SettingsKey {
     const char *name;
     bool number_too;         // an integer number is taken as well as a string
     const char *wrong_type;  // the error text for any other type
+    bool bool_too = false;   // true and false are taken as well as a string
 };
 
 constexpr SettingsKey kSettingsKeys[] = {
@@ -82,6 +85,9 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"TimeoutMs", true, "settings: TimeoutMs must be an integer or a string"},
     {"LegacyAuth", false, "settings: LegacyAuth must be a string"},
     {"CodePage", false, "settings: CodePage must be a string"},
+    {"NameResolve", false, "settings: NameResolve must be a string"},
+    {"WinsServer", false, "settings: WinsServer must be a string"},
+    {"NameBroadcast", false, "settings: NameBroadcast must be true, false or a string", true},
 };
 
 // The value of key as text: a string as it is, an integer as its decimal
@@ -229,6 +235,34 @@ int32_t read_old_server_keys(const rapidjson::Value &obj, ConnectSettings *out)
     return 0;
 }
 
+// NameResolve, WinsServer and NameBroadcast; each one only when given.
+int32_t read_name_settings(const rapidjson::Value &obj, ConnectSettings *out)
+{
+    char scratch[512];
+    NameSettings names;
+    if (const char *order = sval(obj, "NameResolve", scratch); order != nullptr && order[0] != '\0') {
+        if (vnb_name_order_parse(order, &names) != 0)
+            return vnb_fail(-6, "settings: NameResolve takes netbios and dns in the order wanted (e.g. \"netbios,dns\")");
+        out->has_name_order = 1;
+        out->name_order_count = names.count;
+        out->name_order[0] = static_cast<uint8_t>(names.order[0]);
+        out->name_order[1] = static_cast<uint8_t>(names.order[1]);
+    }
+    if (const char *wins = sval(obj, "WinsServer", scratch); wins != nullptr) {
+        if (vnb_name_server_parse(wins, &out->wins) != 0)
+            return vnb_fail(-6, "settings: WinsServer must be an IPv4 address");
+        out->has_wins = 1;
+    }
+    auto it = obj.FindMember("NameBroadcast");
+    if (it != obj.MemberEnd() && !it->value.IsNull()) {
+        int on = it->value.IsBool() ? (it->value.GetBool() ? 1 : 0) : vnb_switch_parse(it->value.GetString());
+        if (on < 0)
+            return vnb_fail(-6, "settings: NameBroadcast must be true or false");
+        out->broadcast = on;
+    }
+    return 0;
+}
+
 int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
 {
     if (const char *wrong = vnb_settings_type_error(obj))
@@ -255,7 +289,9 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         return budget;
     if ((rc = read_old_server_keys(obj, out)) != 0)
         return rc;
-    return read_read_ahead(obj, &out->read_ahead);
+    if ((rc = read_read_ahead(obj, &out->read_ahead)) != 0)
+        return rc;
+    return read_name_settings(obj, out);
 }
 
 }  // namespace
@@ -267,10 +303,22 @@ const char *vnb_settings_type_error(const rapidjson::Value &obj)
         if (it == obj.MemberEnd())
             continue;
         const rapidjson::Value &v = it->value;
-        if (!v.IsNull() && !v.IsString() && !(key.number_too && (v.IsInt64() || v.IsUint64())))
+        if (!v.IsNull() && !v.IsString() && !(key.number_too && (v.IsInt64() || v.IsUint64())) &&
+            !(key.bool_too && v.IsBool()))
             return key.wrong_type;
     }
     return nullptr;
+}
+
+int32_t vnb_read_name_keys(const rapidjson::Value &obj, NameSettings *names)
+{
+    ConnectSettings c;
+    std::memset(&c, 0, sizeof c);
+    c.broadcast = -1;
+    int32_t rc = read_name_settings(obj, &c);
+    if (rc == 0)
+        vnb_apply_name_settings(c, names);
+    return rc;
 }
 
 int32_t read_settings(const char *json, ConnectSettings *out)
@@ -279,6 +327,7 @@ int32_t read_settings(const char *json, ConnectSettings *out)
     out->local_port = kDefaultLocalPort;
     out->read_ahead = -1;
     out->read_ahead_budget = -1;
+    out->broadcast = -1;
     if (json == nullptr)
         return vnb_fail(-6, "settings: NULL");
     // Parsed in place in a padded copy of our own, so that the password text the
@@ -309,6 +358,45 @@ int32_t read_settings(const char *json, ConnectSettings *out)
     if (out->host[0] == '\0')
         return vnb_fail(-6, "settings: HostName is required");
     return 0;
+}
+
+int vnb_switch_parse(const char *text)
+{
+    static constexpr const char *kOn[] = {"true", "on", "yes", "1"};
+    static constexpr const char *kOff[] = {"false", "off", "no", "0"};
+    for (const char *word : kOn)
+        if (vnb_casecmp(text, word) == 0)
+            return 1;
+    for (const char *word : kOff)
+        if (vnb_casecmp(text, word) == 0)
+            return 0;
+    return -1;
+}
+
+int vnb_name_server_parse(const char *text, uint32_t *out)
+{
+    if (text[0] == '\0') {
+        *out = 0;
+        return 0;
+    }
+    uint32_t ip = 0;
+    if (!vnb_ipv4_parse(text, &ip) || ip == 0 || ip >= 0xE0000000u)
+        return -1;
+    *out = ip;
+    return 0;
+}
+
+void vnb_apply_name_settings(const ConnectSettings &c, NameSettings *names)
+{
+    if (c.has_name_order) {
+        names->count = c.name_order_count;
+        names->order[0] = static_cast<NameMethod>(c.name_order[0]);
+        names->order[1] = static_cast<NameMethod>(c.name_order[1]);
+    }
+    if (c.has_wins)
+        names->wins = c.wins;
+    if (c.broadcast >= 0)
+        names->broadcast = c.broadcast != 0;
 }
 
 int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, int port, const char *domain,
@@ -343,6 +431,7 @@ int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, i
     if (!s.transport)
         return -11;
     s.transport->watch(&s.signal);
+    s.name_service = vnb_name_service_for(kind);
     return vnb_sess_ensure(s);
 }
 
@@ -357,6 +446,7 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
             s.legacy_auth = c.legacy_auth;
         if (c.code_page_given)
             s.code_page = c.code_page;
+        vnb_apply_name_settings(c, &s.names);
         rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
         if (rc == 0)
             s.local_port = c.local_port;

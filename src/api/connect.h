@@ -7,6 +7,7 @@
 
 #include "sess/legacy_auth.h"
 #include "util/codepage.h"
+#include "net/name_resolve.h"
 
 struct ConnectSettings {
     char host[256];
@@ -26,6 +27,14 @@ struct ConnectSettings {
     LegacyAuth legacy_auth;
     bool code_page_given;
     CodePage code_page;
+
+    // Name resolution; each part applies only when given.
+    int32_t has_name_order;
+    uint8_t name_order[2];  // NameMethod values
+    uint8_t name_order_count;
+    int32_t has_wins;
+    uint32_t wins;          // 0: no WINS server
+    int32_t broadcast;      // -1 when not given
 };
 
 // The largest ReadAhead the settings accept (1 GiB).
@@ -41,6 +50,19 @@ int32_t read_settings(const char *json, ConnectSettings *out);
 // cannot have (texts want a string, ports an integer or a string; null
 // always counts as absent), or NULL when every key present is well typed.
 const char *vnb_settings_type_error(const rapidjson::Value &settings);
+
+// The parts of the settings that say how names are resolved, applied to a
+// session's (or discovery's) name settings.
+void vnb_apply_name_settings(const ConnectSettings &c, NameSettings *names);
+// The name keys of a settings object (NameResolve, WinsServer,
+// NameBroadcast; their JSON types checked before), applied to names: 0, or
+// -6 with the error text and names untouched.
+int32_t vnb_read_name_keys(const rapidjson::Value &obj, NameSettings *names);
+// "true", "on", "yes", "1" (1); "false", "off", "no", "0" (0); -1 otherwise.
+int vnb_switch_parse(const char *text);
+// A WINS server's address: an IPv4 unicast address, or "" for none (0).
+// 0, or -1.
+int vnb_name_server_parse(const char *text, uint32_t *out);
 
 // The longest time-out a session takes: one hour.
 inline constexpr int32_t kMaxTimeoutMs = 3600000;

@@ -26,6 +26,7 @@ struct ThreadTexts {
     // and the count of freed sessions it has seen.
     std::map<uint64_t, std::unique_ptr<ThreadTexts>> others;
     uint64_t frees_seen = 0;
+    std::string servers_json;  // vnsmb1c_servers_json
 };
 
 // The calling thread's texts of a session, made on first use; NULL when

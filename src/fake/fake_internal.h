@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include <rapidjson/document.h>
+
 #include "fake/fake.h"
 #include "util/bytebuf.h"
 #include "util/codepage.h"
@@ -85,6 +87,10 @@ struct FakeFaults {
     // *SMBSERVER is "not present"; 2 every called name is.
     int32_t nbss_refuse_name;
     int32_t nbss_required;  // a session message before the session request ends the connection
+
+    // Servers without DCE/RPC or RAP.
+    int32_t no_srvsvc;  // opening \srvsvc fails as on a server without DCE/RPC
+    int32_t no_rap;     // \PIPE\LANMAN transactions are refused
 };
 
 struct FakeTree {
@@ -112,6 +118,11 @@ inline constexpr uint32_t kIpcTid = 0xFF01;
 // The 8-bit character set of names for a client without Unicode, as Samba's
 // default "dos charset".
 inline constexpr CodePage kFakeCodePage = CodePage::cp850;
+
+// The tree's "netbios" object (absent: the server is no NetBIOS node): 0,
+// or -1 for an object it cannot take. The release drops the node.
+int fake_load_netbios(const rapidjson::Value &doc);
+void fake_release_netbios();
 
 // The byte at offset o of a file node.
 uint8_t fake_content_byte(const FakeNode *node, uint64_t o);
@@ -337,6 +348,11 @@ void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);
 // says whether the fragment goes on beyond what was handed out.
 size_t fake_pipe_take(FakeHandle *h, size_t max, const uint8_t **bytes, bool *more);
 bool fake_pipe_pending(const FakeHandle *h);
+
+// \PIPE\LANMAN (pipe_lanman.cpp): whether the transaction names it, and the
+// RAP answer to its parameters.
+bool fake_is_lanman(const FakeRequest &rq, const FakeTrans &tr);
+void fake_rap_answer(const FakeTrans &tr, FakeReply &rp);
 
 // Path walking shared by NT_CREATE and FIND_FIRST2: the node named by the
 // UTF-8 path below root, or NULL (missing component, "." or "..").

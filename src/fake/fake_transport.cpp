@@ -7,6 +7,7 @@
 
 #include "fake/fake_internal.h"
 #include "fake/fake_lock.h"
+#include "fake/fake_netbios.h"
 #include "net/answer_queue.h"
 #include "net/frame_dump.h"
 #include "util/error.h"
@@ -20,13 +21,14 @@ class FakeTransport final : public MsgTransport {
 public:
     ~FakeTransport() override { close(); }
 
-    // Port and time-out mean nothing here. Without a tree the open fails
+    // Port and time-out mean nothing here: "fake" and the address the fake
+    // server's NetBIOS name gives reach it. Without a tree the open fails
     // without a text of its own.
     int32_t open(const char *host, int, int) override
     {
         FakeModelLock model;
         close();
-        if (host == nullptr || vnb_casecmp(host, "fake") != 0)
+        if (!vnb_fake_is_own_host(host))
             return vnb_fail(-1, "no fake server for %.200s", host ? host : "");
         connection_ = vnb_fake_open();
         return connection_ ? 0 : -1;

@@ -37,6 +37,8 @@ constexpr FaultName kFaults[] = {
     {"ntlm_ess", &FakeFaults::ntlm_ess},
     {"nbss_refuse_name", &FakeFaults::nbss_refuse_name},
     {"nbss_required", &FakeFaults::nbss_required},
+    {"no_srvsvc", &FakeFaults::no_srvsvc},
+    {"no_rap", &FakeFaults::no_rap},
 };
 
 }  // namespace

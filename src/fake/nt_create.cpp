@@ -94,7 +94,8 @@ void open_pipe(const FakeRequest &rq, FakeReply &rp, const char *name)
 {
     const char *last = last_component(name);
     fake_trace("[open] ipc name='%s' last='%s'\n", name, last);
-    FakeHandle *h = vnb_casecmp(last, "srvsvc") == 0 ? fake_handle_new(rq.st, rq.tid) : nullptr;
+    bool served = vnb_casecmp(last, "srvsvc") == 0 && !F.faults.no_srvsvc;
+    FakeHandle *h = served ? fake_handle_new(rq.st, rq.tid) : nullptr;
     if (!h) {
         rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
         return;

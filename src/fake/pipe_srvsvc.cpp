@@ -261,6 +261,13 @@ void fake_cmd_transaction(const FakeRequest &rq, FakeReply &rp)
         rp_error(rp, STATUS_INVALID_PARAMETER);
         return;
     }
+    if (tr.setup_count == 0 && fake_is_lanman(rq, tr)) {
+        if (rq.tid != kIpcTid)
+            rp_error(rp, STATUS_OBJECT_NAME_NOT_FOUND);
+        else
+            fake_rap_answer(tr, rp);
+        return;
+    }
     LeReader setup(tr.setup);
     uint16_t function = tr.setup_count >= 2 ? setup.u16_at(0) : 0;
     fake_trace("[trans-out] setup_count=%u sw=0x%04x\n", tr.setup_count, function);

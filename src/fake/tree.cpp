@@ -316,6 +316,8 @@ int load(const char *json)
         F.guest_allowed = g->GetBool() ? 1 : 0;
     }
 
+    if (fake_load_netbios(doc) != 0)
+        return -1;
     F.loaded = 1;
     memcpy(F.challenge, kChallenge, sizeof kChallenge);
     memcpy(g_fake_challenge, kChallenge, sizeof kChallenge);
@@ -330,6 +332,7 @@ void fake_tree_release()
         node_free(F.shares[i].root);
     free(F.shares);
     free(F.users);
+    fake_release_netbios();
     uint64_t generation = F.generation;
     memset(&F, 0, sizeof F);
     F.generation = generation + 1;

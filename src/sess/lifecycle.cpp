@@ -13,8 +13,10 @@ constexpr int kDefaultPort = 445;
 // LOGOFF_ANDX carries the AndX block: no further command.
 constexpr uint8_t kLogoffWords[4] = {0xFF, 0x00, 0x00, 0x00};
 
-// Opens the transport; on failure the transport's own text is kept inside
-// ours: "<lead> to host:port (<text>)".
+// Resolves the host name (when the transport has a name service) and opens
+// the transport; on failure the transport's own text is kept inside ours:
+// "<lead> to host:port (<text>)", with " at <address>" after the port when
+// a name was resolved.
 int32_t open_transport(Session &s, const char *lead, size_t keep)
 {
     // Port 0 leaves the default to the transport (the TCP kind falls back
@@ -23,7 +25,14 @@ int32_t open_transport(Session &s, const char *lead, size_t keep)
     if (int32_t stop = sess_check_stop(s); stop != 0)
         return stop;
     bool by_limit = false;
-    int32_t opened = s.transport->open(s.host, s.port, sess_wait_ms(s, &by_limit));
+    const char *target = s.host;
+    s.resolved = ResolvedHost{};
+    if (s.name_service) {
+        if (vnb_resolve_host(s.host, s.names, s.name_service(), sess_wait_ms(s, &by_limit), &s.resolved) != 0)
+            return -1;
+        target = s.resolved.address.c_str();
+    }
+    int32_t opened = s.transport->open(target, s.port, sess_wait_ms(s, &by_limit));
     if (opened == 0) {
         s.transport_open = true;
         return 0;
@@ -38,6 +47,8 @@ int32_t open_transport(Session &s, const char *lead, size_t keep)
         n = keep;
     std::memcpy(cause, vnb_error(), n);
     cause[n] = '\0';
+    if (std::strcmp(target, s.host) != 0)
+        return vnb_fail(-1, "%s to %.200s:%d at %.64s (%.200s)", lead, s.host, port, target, cause);
     return vnb_fail(-1, "%s to %.200s:%d (%.200s)", lead, s.host, port, cause);
 }
 

@@ -4,12 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "net/call_signal.h"
 #include "net/msg_transport.h"
+#include "net/name_resolve.h"
 #include "ntlm/ntlm.h"
 #include "sess/legacy_auth.h"
 #include "util/codepage.h"
@@ -91,6 +93,12 @@ struct Session {
     int32_t local_port = 0;
     int64_t read_ahead = kDefaultReadAhead;  // bytes per open file; 0 turns it off
     int64_t read_ahead_budget = kDefaultReadAheadBudget;  // bytes for all open files together
+
+    // Finding the host by name: the settings, and the name service of the
+    // transport (none: the host name goes to the transport as it is).
+    NameSettings names;
+    std::function<NameService()> name_service;
+    ResolvedHost resolved;  // what the last connection's host name gave
 
     // What NEGOTIATE and SESSION_SETUP settled.
     int32_t negotiated = 0;

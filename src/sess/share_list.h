@@ -45,6 +45,10 @@ int srvsvc_join_fragments(const uint8_t *answer, size_t len, uint32_t call_id, B
 // NULL only checks the layout. false for any count or offset that lies.
 bool ndr_str(const uint8_t *bytes, size_t len, size_t *pos, char *out, size_t cap);
 
+// Whether a share name is one an administrator uses (IPC$, ADMIN$, C$,
+// print$), which listings leave out.
+bool vnb_is_admin_share(const char *name);
+
 // Checks and decodes a NetShareEnumAll level-1 response PDU, filling the
 // session's share table (administrative names left out) before it looks at
 // the status word. 0; -7 (with the error text) for more shares than the

@@ -52,15 +52,15 @@ void patch_frag_length(ByteBuffer *b)
     b->data[kOffFragLength + 1] = static_cast<uint8_t>(b->len >> 8);
 }
 
-bool is_admin_share(const char *name)
+}  // namespace
+
+bool vnb_is_admin_share(const char *name)
 {
     for (const char *admin : kAdminShares)
         if (std::strcmp(name, admin) == 0)
             return true;
     return false;
 }
-
-}  // namespace
 
 void d_u8(ByteBuffer *b, uint32_t v)
 {
@@ -200,7 +200,7 @@ int srvsvc_parse_enum(Session &s, const uint8_t *bytes, size_t len)
             char name[81];
             if (!ndr_str(bytes, len, &p, name, sizeof name) || !ndr_str(bytes, len, &p, nullptr, 0))
                 return -1;
-            if (is_admin_share(name))
+            if (vnb_is_admin_share(name))
                 continue;
             if (kept >= kMaxShares) {
                 s.share_count = 0;

@@ -22,6 +22,18 @@ inline uint64_t vnb_r64(const uint8_t *p)
     return p ? uint64_t{vnb_r32(p)} | (uint64_t{vnb_r32(p + 4)} << 32) : 0;
 }
 
+// The big-endian value at p (the NetBIOS name service is big-endian); 0 for
+// a NULL pointer.
+inline uint16_t vnb_r16be(const uint8_t *p)
+{
+    return p ? static_cast<uint16_t>((p[0] << 8) | p[1]) : 0;
+}
+
+inline uint32_t vnb_r32be(const uint8_t *p)
+{
+    return p ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]} : 0;
+}
+
 // A cursor over a byte span. A read that would run past the end reads
 // nothing, returns 0 and sets `failed`; once set, every later read returns 0,
 // so a parser can read a whole layout and check `failed` once.
@@ -69,6 +81,8 @@ struct LeReader {
     uint16_t u16() { return vnb_r16(take(2)); }
     uint32_t u32() { return vnb_r32(take(4)); }
     uint64_t u64() { return vnb_r64(take(8)); }
+    uint16_t u16be() { return vnb_r16be(take(2)); }
+    uint32_t u32be() { return vnb_r32be(take(4)); }
 
     // Reads at an absolute offset without moving the cursor.
     uint8_t u8_at(size_t offset)

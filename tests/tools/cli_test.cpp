@@ -52,9 +52,54 @@ TEST_F(CliTest, CommandsOnTheMediaLibrary)
         {"ls smb://fake/Media/NoSuchFolder", 14, "", "NOT_FOUND"},
         {"stat smb://fake/Media/Movies/missing.mkv", 14, "", "Media/Movies/missing.mkv: no such file or folder"},
         {"ls smb://fake:99999/Media", 16, "", "port"},
-        {"ls smb://", 16, "", "vnsmb1c: "},
+        {"ls smb://", 0, "MEDIABOX         HOME             127.0.0.1", ""},
         {"ls smb://fake", 2, "", "names no share"},
         {"cat smb://fake/Public", 2, "", "names no file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome r = fake(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+    }
+}
+
+// The network the fake server stands in: its name, its workgroup and the
+// browse list it keeps, found without a single datagram leaving the process.
+TEST_F(CliTest, ServersOfTheFakeNetwork)
+{
+    struct Case {
+        const char *args;
+        int code;
+        const char *out_has;
+        const char *err_has;
+    };
+    const Case cases[] = {
+        {"servers", 0,
+         "SERVER           WORKGROUP        ADDRESS          FOUND BY          COMMENT\n"
+         "LIVINGROOM-PC    HOME             -                browse            Living room\n"
+         "MEDIABOX         HOME             127.0.0.1        browse,broadcast  Media library\n"
+         "OLDNAS           HOME             -                browse            Backups (SMB1 only)\n"
+         "3 servers\n",
+         ""},
+        {"servers --json smb://", 0,
+         R"({"name":"MEDIABOX","workgroup":"HOME","address":"127.0.0.1","comment":"Media library",)"
+         R"("mac":"02:00:5e:10:00:01","found_by":["browse","broadcast"]})",
+         ""},
+        {"servers smb://home/", 0, "3 servers\n", ""},
+        {"servers smb://OFFICE/", 14, "0 servers\n", "no SMB server of workgroup OFFICE was found"},
+        {"--no-broadcast servers", 14, "0 servers\n", "broadcasts are switched off and no WINS server is set"},
+        {"--no-broadcast --wins 127.0.0.1 servers", 14, "0 servers\n", "only the WINS server was asked"},
+        {"servers smb://fake/Media", 2, "", "servers takes smb:// or smb://WORKGROUP/"},
+        {"--name-resolve wins servers", 2, "", "name resolve order takes netbios and dns"},
+        {"--wins nas.local ls smb://fake/Media", 2, "", "the WINS server must be an IPv4 address"},
+        {"ls smb://HOME/", 0, "MEDIABOX", ""},
+        {"ls --json smb://", 0, R"("workgroups":[{"name":"HOME","master":"MEDIABOX","address":"127.0.0.1"}])", ""},
+        {"ls smb://MediaBox/Public", 0, "notes.txt", ""},
+        {"--name-resolve dns ls smb://MediaBox/Public", 11, "", "cannot resolve MediaBox: tried dns (not found)"},
+        {"shares smb://mediabox", 0, "Media\nPublic\n", ""},
+        {"--fake-fault no_srvsvc=1 shares smb://mediabox", 0, "Media\nPublic\n", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);

@@ -48,6 +48,10 @@ struct GlobalOptions {
     // Old servers: --legacy-auth and --code-page, empty when not given.
     std::string legacy_auth;
     std::string code_page;
+    // How server names are found (vnsmb1c_set_name_resolve); empty: as they are.
+    std::string name_resolve;
+    std::string wins;
+    bool no_broadcast = false;
 };
 
 // A parsed smb:// URL with the credentials options and environment supply.
@@ -192,6 +196,22 @@ struct ServeArgs {
 };
 // Serves the server's shares over HTTP until the process is stopped.
 int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs &args);
+// The SMB servers of the network (of one workgroup when not empty), found
+// within `within_s` seconds (0: the library's default).
+struct ServersOptions {
+    std::string workgroup;
+    double within_s = 0;
+    bool json = false;
+};
+int cmd_servers(const GlobalOptions &opt, const ServersOptions &so);
+// A URL without a host ("smb://") names the whole network; "smb://NAME/"
+// may name a workgroup. True when the URL has no host.
+bool url_names_network(const std::string &url);
+// ls of smb:// (no host) or smb://WORKGROUP/: the servers; with `tried`
+// false when NAME turned out to be no workgroup (nothing printed).
+int list_network(const GlobalOptions &opt, const std::string &workgroup, bool json, bool *tried);
+// Applies --name-resolve, --wins and --no-broadcast; 0 or an exit code.
+int apply_name_options(const GlobalOptions &opt);
 
 // One "host" request: the request handler (validate, list, stream) or the
 // folder-access backend (list, stat, locator).

@@ -26,6 +26,14 @@ void split_last(const std::string &path, std::string &folder, std::string &name)
     }
 }
 
+// A host part that could name a workgroup: one label of at most 15 bytes,
+// no port, no user.
+bool may_be_workgroup(const Target &t)
+{
+    return t.port == 0 && t.user.empty() && !t.host.empty() && t.host.size() <= 15 &&
+           t.host.find_first_of(".:[]%") == std::string::npos;
+}
+
 void print_table(const std::vector<Item> &items, int hidden, bool all)
 {
     std::printf("%-4s  %10s  %-16s  %s\n", "TYPE", "SIZE", "MODIFIED (UTC)", "NAME");
@@ -102,8 +110,25 @@ void list_tree(ListRun &run, const Target &t, const std::string &path, int depth
 
 void ls_one(ListRun &run, const GlobalOptions &opt, const std::string &url)
 {
+    bool tried = false;
+    if (url_names_network(url_from_unc(url))) {
+        run.result.add(list_network(opt, "", run.lo->json, &tried));
+        return;
+    }
     Target t;
-    if (int rc = connect_to(opt, url, t); rc != 0) {
+    if (int rc = resolve_target(url, opt, t); rc != 0) {
+        run.result.add(rc);
+        return;
+    }
+    // smb://NAME/ without a share: NAME may be a workgroup.
+    if (t.path.empty() && may_be_workgroup(t)) {
+        int rc = list_network(opt, t.host, run.lo->json, &tried);
+        if (tried) {
+            run.result.add(rc);
+            return;
+        }
+    }
+    if (int rc = open_session(opt, t); rc != 0) {
         run.result.add(rc);
         return;
     }

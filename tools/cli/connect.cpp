@@ -204,6 +204,8 @@ int open_session(const GlobalOptions &opt, const Target &t)
         return report_failure(-6);
     if (!opt.code_page.empty() && vnsmb1c_set_code_page(opt.code_page.c_str()) != 0)
         return report_failure(-6);
+    if (int rc = apply_name_options(opt); rc != 0)
+        return rc;
     int rc = vnsmb1c_connect(t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
     if (rc != 0) {
         int code = report_failure(rc, t);

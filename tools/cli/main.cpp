@@ -32,6 +32,9 @@ Credentials, each source filling what the ones before left open:
 Fake server: --fake TREE.json and the host "fake", e.g. smb://fake/Media/Movies
 Old servers: --legacy-auth ntlmv1|lm|plaintext allows older logons (see README);
 without a port, 139 (NetBIOS) is tried when 445 is refused.
+Names: a host that is no address is found by NetBIOS (WINS, then a broadcast
+on this machine's networks) and by DNS; smb:// lists the network's servers,
+smb://WORKGROUP/ those of one workgroup (servers, ls).
 
 Exit codes:
    0  success
@@ -254,6 +257,11 @@ int main(int argc, char **argv)
                    "Code page of names on a server without Unicode: CP850 (default), CP437, CP858, CP1252, "
                    "ISO-8859-1 or ISO-8859-15")
         ->type_name("NAME");
+    app.add_option("--name-resolve", opt.name_resolve,
+                   "How server names are found: netbios,dns (the default), dns,netbios, netbios or dns")
+        ->type_name("ORDER");
+    app.add_option("--wins", opt.wins, "The WINS server to ask for NetBIOS names")->type_name("ADDRESS");
+    app.add_flag("--no-broadcast", opt.no_broadcast, "Never broadcast (name look-ups and servers)");
     std::string fault;
     app.add_option("--fake-fault", fault,
                    "With --fake: set a fault switch of the fake server, before connecting or once a transfer has "
@@ -364,6 +372,16 @@ int main(int argc, char **argv)
     add_connection_options(serve, opt, ids);
 #endif
 
+    ServersOptions so;
+    std::string network_url;
+    auto *servers = add_command(app, "servers", "List the SMB servers of the network (smb:// or smb://WORKGROUP/)");
+    servers->add_option("URL", network_url, "smb:// for every workgroup (the default), smb://WORKGROUP/ for one");
+    servers->add_flag("--json", so.json, "Print the servers as JSON");
+    servers->add_option("--within", so.within_s, "Seconds to look for servers (default 4)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.1, 60.0));
+    add_connection_options(servers, opt, ids);
+
     auto *version = add_command(app, "version", "Print the library version");
     auto *selftest = add_command(app, "selftest", "Run the library's cryptographic self-test");
     // Set last: commands take the short footer, the program the long one.
@@ -430,6 +448,19 @@ int main(int argc, char **argv)
     if (*serve)
         return cmd_serve(opt, serve_url, serve_args);
 #endif
+    if (*servers) {
+        if (!network_url.empty() && !url_names_network(url_from_unc(network_url))) {
+            Target t;
+            if (int rc = resolve_target(network_url, opt, t); rc != 0)
+                return rc;
+            if (!t.path.empty() || t.port != 0) {
+                std::fprintf(stderr, "vnsmb1c: servers takes smb:// or smb://WORKGROUP/\n");
+                return kExitUsage;
+            }
+            so.workgroup = t.host;
+        }
+        return cmd_servers(opt, so);
+    }
     if (*version) {
         std::printf("vnsmb1c %s\n", vnsmb1c_version());
         return 0;
