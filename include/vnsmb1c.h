@@ -360,6 +360,20 @@ VNSMB1C_API int vnsmb1c_list_hidden_count(void);
 /* 1 when the name begins with '$', '.' or '@', else 0 (also for NULL). */
 VNSMB1C_API int vnsmb1c_is_hidden_name(const char *name);
 /*
+ * One file or folder as a record: an item of a listing (vnsmb1c_entry) or
+ * the answer about one path (vnsmb1c_stat). name and path are UTF-8 texts
+ * the session holds; the call that fills the record says how long they stay
+ * valid. The layout is fixed (64-bit offsets below).
+ */
+typedef struct vnsmb1c_Entry {
+    int64_t size;      /* bytes; -1 for a folder */
+    int64_t mtime_ms;  /* Unix milliseconds, -1 when not available */
+    const char *name;  /* the last part of the path */
+    const char *path;  /* share-qualified ("Media/Movies/a.mkv") */
+    int32_t folder;    /* 1 for a folder, else 0 */
+    int32_t hidden;    /* 1 when the name counts as hidden, else 0 */
+} vnsmb1c_Entry;
+/*
  * Opens an existing file for reading: file is relative to path, so
  * ("Media", "Movies/a.mkv"), ("Media/Movies", "a.mkv") and
  * ("Media/Movies/a.mkv", NULL) are the same file. A folder fails with -6
@@ -553,6 +567,12 @@ VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, list) == 40);
 VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, stat) == 48);
 VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, locator) == 56);
 VNSMB1C_FFA_PIN(offsetof(vnsmb1c_FolderBackend, close) == 64);
+VNSMB1C_FFA_PIN(sizeof(vnsmb1c_Entry) == 40);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_Entry, mtime_ms) == 8);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_Entry, name) == 16);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_Entry, path) == 24);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_Entry, folder) == 32);
+VNSMB1C_FFA_PIN(offsetof(vnsmb1c_Entry, hidden) == 36);
 #  undef VNSMB1C_FFA_PIN
 #endif
 
