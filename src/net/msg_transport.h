@@ -53,6 +53,10 @@ public:
     // ("port 445", "port 139, NetBIOS session as *SMBSERVER"); "" when the
     // kind has nothing to say.
     virtual const char *connected_via() const { return ""; }
+    // The name the server is known by when open() is given its address (a
+    // NetBIOS session request calls the server by it); NULL or "": the
+    // host given to open.
+    virtual void call_as(const char *) {}
 };
 
 // NULL only when it cannot be allocated. Port 0 asks for the default: 445,

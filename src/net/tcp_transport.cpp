@@ -60,6 +60,11 @@ public:
 
     const char *connected_via() const override { return via_; }
 
+    void call_as(const char *name) override
+    {
+        std::snprintf(call_as_, sizeof call_as_, "%s", name != nullptr ? name : "");
+    }
+
     int32_t send(std::span<const uint8_t> msg) override
     {
         dump_frame("VNSMB1C_DUMP", msg.data(), msg.size());
@@ -134,7 +139,7 @@ private:
     int32_t connect_netbios(const char *host, int port, int timeout_ms)
     {
         char called[kNetbiosNameChars + 1];
-        vnb_netbios_called_name(host, called);
+        vnb_netbios_called_name(call_as_[0] != '\0' ? call_as_ : host, called);
         for (int attempt = 0; attempt < 2; attempt++) {
             if (sock_connect(&socket_, host, port, timeout_ms) != 0)
                 return -1;
@@ -211,6 +216,7 @@ private:
     Failure failure_ = Failure::none;
     Transport stream_;  // the byte-stream view that the NBSS reader and writer drive
     char via_[80] = {};
+    char call_as_[256] = {};
 };
 
 }  // namespace

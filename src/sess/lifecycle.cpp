@@ -32,6 +32,7 @@ int32_t open_transport(Session &s, const char *lead, size_t keep)
             return -1;
         target = s.resolved.address.c_str();
     }
+    s.transport->call_as(s.host);
     int32_t opened = s.transport->open(target, s.port, sess_wait_ms(s, &by_limit));
     if (opened == 0) {
         s.transport_open = true;

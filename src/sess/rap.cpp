@@ -22,10 +22,11 @@ int32_t rap_status_failure(uint16_t status, const char *what)
 }
 
 // Whether a failed \srvsvc listing leaves the connection usable for RAP:
-// not after a network failure, a lost session or a failed allocation.
+// not after a network failure, a lost session, a failed allocation, a
+// cancel, or a server with more shares than the library holds.
 bool srvsvc_refused(int32_t rc)
 {
-    return rc != -1 && rc != -5 && rc != -11 && rc != 0;
+    return rc != 0 && rc != -1 && rc != -5 && rc != -7 && rc != -11 && rc != -12;
 }
 
 }  // namespace

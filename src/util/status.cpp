@@ -91,7 +91,7 @@ constexpr DosEntry kDosTable[] = {
     {kErrClassDos, 233, "ERRnotconnected", -2},
     {kErrClassDos, 234, "ERRmoredata", 0},
     {kErrClassDos, 255, "ERRbadealist", -2},
-    {kErrClassDos, 267, "ERRbaddirectory", -2},
+    {kErrClassDos, 267, "ERRbaddirectory", -6},
     {kErrClassDos, 275, "ERReasdidntfit", -2},
     {kErrClassDos, 282, "ERReasnotsupported", -8},
     {kErrClassDos, 994, "ERReaaccessdenied", -3},

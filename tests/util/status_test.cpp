@@ -49,7 +49,7 @@ TEST(StatusCodes, TableRows)
         {0x00EA0001, 0, 0, "ERRmoredata"},
         {0x007C0001, 0, -8, "ERRunknownlevel"},
         {0x00430001, 0, -4, "ERRnosuchshare"},
-        {0x010B0001, 0, -2, "ERRbaddirectory"},
+        {0x010B0001, 0, -6, "ERRbaddirectory"},
         {0x00000201, 0, -2, "ERRDOS"},  // the reserved byte is no code: class 1, code 0
         {0x12340001, 0, -2, "ERRDOS"},
         {0x00010002, 0, -2, "ERRerror"},
