@@ -369,6 +369,12 @@ int main(int argc, char **argv)
     serve->add_option("--send-timeout", serve_args.send_timeout_s,
                       "Seconds a client may take no byte of an answer before it is dropped (default 30)")
         ->check(positive);
+    serve->add_option("--max-sessions", serve_args.max_sessions,
+                      "Sessions to the server at once, one per stream or page being answered (default 8)")
+        ->check(CLI::Range(1, 64));
+    serve->add_option("--session-idle", serve_args.session_idle_s,
+                      "Seconds an unused session stays logged on (default 60)")
+        ->check(positive);
     add_connection_options(serve, opt, ids);
 #endif
 

@@ -16,6 +16,7 @@ namespace {
 struct Pair {
     int client;
     int server;
+    bool frozen = false;
 };
 
 int connect_target(int port)
@@ -92,10 +93,17 @@ void DropProxy::run(int listener)
 {
     std::vector<Pair> pairs;
     while (!stop_) {
+        if (freeze_.exchange(false))
+            for (Pair &p : pairs)
+                p.frozen = true;
+        if (thaw_.exchange(false))
+            for (Pair &p : pairs)
+                p.frozen = false;
         std::vector<pollfd> fds{{listener, POLLIN, 0}};
         for (const Pair &p : pairs) {
-            fds.push_back({p.client, POLLIN, 0});
-            fds.push_back({p.server, POLLIN, 0});
+            // A frozen pair is not watched (fd -1): its bytes wait.
+            fds.push_back({p.frozen ? -1 : p.client, POLLIN, 0});
+            fds.push_back({p.frozen ? -1 : p.server, POLLIN, 0});
         }
         if (poll(fds.data(), fds.size(), 20) <= 0)
             continue;

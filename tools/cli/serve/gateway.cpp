@@ -32,7 +32,9 @@ using Clock = std::chrono::steady_clock;
 
 // Worker threads: they run the handler and read file bodies. A slow or
 // idle client holds none of them.
-constexpr int kWorkers = 8;
+// Each session of the pool may hold one, and a few more stay free for
+// pages and quick answers.
+constexpr int kSpareWorkers = 4;
 // File answers look their entry up in a listing of its folder, kept this
 // long so that a player's many range requests cost one listing.
 constexpr auto kListingLife = std::chrono::seconds(5);
@@ -46,26 +48,34 @@ struct Failure {
     std::string text;
 };
 
-// An open file, read in order from its first byte to be sent; the handle
-// closes when the server lets the stream go.
+// An open file, read in order from its first byte to be sent, on the
+// session the stream holds. When the server lets the stream go, a file that
+// read without fault stays open on that session for the player's next range.
 class FileSource : public BodySource {
 public:
-    FileSource(int handle, int64_t first) : handle_(handle), at_(first) {}
-    ~FileSource() override { vnsmb1c_close(handle_); }
+    FileSource(Lease lease, int64_t first) : lease_(std::move(lease)), at_(first) {}
+    ~FileSource() override
+    {
+        if (!failed_)
+            lease_.keep(lease_.file());
+    }
     FileSource(const FileSource &) = delete;
     FileSource &operator=(const FileSource &) = delete;
 
     int read(char *buffer, int max) override
     {
-        int n = vnsmb1c_read_at(handle_, at_, buffer, max);
+        int n = vnsmb1c_s_read_at(lease_.session(), lease_.file().handle, at_, buffer, max);
         if (n > 0)
             at_ += n;
+        else if (n < 0)
+            failed_ = true;
         return n;
     }
 
 private:
-    int handle_;
+    Lease lease_;
     int64_t at_;
+    bool failed_ = false;
 };
 
 bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidden)
@@ -103,7 +113,10 @@ bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidde
 
 class Gateway {
 public:
-    explicit Gateway(const GatewayOptions &options) : options_(options) {}
+    Gateway(const GatewayOptions &options, SessionPool::Connect connect)
+        : options_(options), pool_(options.pool, std::move(connect), [this](const std::string &line) { note(line); })
+    {
+    }
 
     int run(const std::string &server_name);
 
@@ -113,6 +126,9 @@ private:
     void serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path, const std::string &format);
     void serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path);
     void log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const;
+    void note(const std::string &line) const;
+    // A session for a request; an empty lease with the failure to answer.
+    Lease session_for(SessionPool::Use use, const std::string &path, Failure &failure);
 
     // Lists the folder (hidden names too); 0 or a failure.
     Failure list(const std::string &folder, std::vector<DirEntry> &out);
@@ -130,9 +146,9 @@ private:
     };
 
     GatewayOptions options_;
+    SessionPool pool_;
     int port_ = 0;
-    // Listings live in the session until the next one replaces them, so
-    // listing and reading back go together; the cache shares the lock.
+    // Guards the cache alone, never held across a call to the server.
     std::mutex listing_mutex_;
     std::map<std::string, CachedListing> listings_;
 };
@@ -163,14 +179,30 @@ void Gateway::redirect(HttpResponse &res, const std::string &location)
     res.set_body("301 Moved Permanently: " + location + "\n", "text/plain; charset=utf-8");
 }
 
+Lease Gateway::session_for(SessionPool::Use use, const std::string &path, Failure &failure)
+{
+    std::string why;
+    bool retry = false;
+    Lease lease = pool_.acquire(use, path, why, retry);
+    if (!lease)
+        failure = retry ? Failure{503, why} : Failure{502, "cannot reach the server: " + printable(why)};
+    return lease;
+}
+
 Failure Gateway::list(const std::string &folder, std::vector<DirEntry> &out)
 {
+    {
+        Failure f;
+        Lease lease = session_for(SessionPool::Use::page, "", f);
+        if (!lease)
+            return f;
+        int n = vnsmb1c_s_list_all(lease.session(), folder.c_str(), nullptr);
+        if (n < 0)
+            return library_failure(n);
+        if (!parse_listing(vnsmb1c_s_list_json(lease.session()), out, true))
+            return {502, "the listing could not be read"};
+    }
     std::lock_guard<std::mutex> lock(listing_mutex_);
-    int n = vnsmb1c_list_all(folder.c_str(), nullptr);
-    if (n < 0)
-        return library_failure(n);
-    if (!parse_listing(vnsmb1c_list_json(), out, true))
-        return {502, "the listing could not be read"};
     if (listings_.size() >= kListingsKept)
         listings_.clear();
     listings_[folder] = {Clock::now(), out};
@@ -266,14 +298,17 @@ void Gateway::serve_root(HttpResponse &res, const std::string &format)
         return redirect(res, encode_path({options_.start_share}, true));
     std::vector<std::string> shares;
     {
-        std::lock_guard<std::mutex> lock(listing_mutex_);
-        int n = vnsmb1c_shares();
+        Failure f;
+        Lease lease = session_for(SessionPool::Use::page, "", f);
+        if (!lease)
+            return answer_text(res, f.status, f.text);
+        int n = vnsmb1c_s_shares(lease.session());
         if (n < 0) {
-            Failure f = library_failure(n);
+            f = library_failure(n);
             return answer_text(res, f.status, f.text);
         }
         for (int i = 0; i < n; i++)
-            shares.emplace_back(vnsmb1c_share_name(i));
+            shares.emplace_back(vnsmb1c_s_share_name(lease.session(), i));
     }
     if (format == "json")
         res.set_body(shares_json(shares), "application/json");
@@ -316,25 +351,40 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
     if (entry.folder)
         return redirect(res, encode_path(path.segments, true));
 
-    int handle = vnsmb1c_open(folder.c_str(), name.c_str());
-    if (handle < 0) {
-        Failure f = library_failure(handle);
-        return answer_text(res, f.status, f.text);
+    // The player's previous range of this file may have left it open.
+    const std::string key = folder + "/" + name;
+    Failure failure;
+    Lease lease = session_for(SessionPool::Use::stream, key, failure);
+    if (!lease)
+        return answer_text(res, failure.status, failure.text);
+    KeptFile &file = lease.file();
+    if (file.handle >= 0 && (file.size != entry.size || file.mtime_ms != entry.mtime_ms)) {
+        // Changed since: opened afresh.
+        vnsmb1c_s_close(lease.session(), file.handle);
+        file = {};
     }
-    int64_t size = vnsmb1c_size(handle);
-    if (size < 0) {
-        Failure f = library_failure(static_cast<int>(size));
-        vnsmb1c_close(handle);
-        return answer_text(res, f.status, f.text);
+    if (file.handle < 0) {
+        int handle = vnsmb1c_s_open(lease.session(), folder.c_str(), name.c_str());
+        if (handle < 0) {
+            Failure f = library_failure(handle);
+            return answer_text(res, f.status, f.text);
+        }
+        // Kept for the next range while the listing says the same size
+        // and time.
+        file = {key, handle, vnsmb1c_s_size(lease.session(), handle), entry.mtime_ms, {}};
+        if (file.size < 0) {
+            Failure f = library_failure(static_cast<int>(file.size));
+            return answer_text(res, f.status, f.text);
+        }
     }
-
+    const int64_t size = file.size;
     const std::string tag = entity_tag(size, entry.mtime_ms);
     res.set("Accept-Ranges", "bytes");
     res.set("ETag", tag);
     if (entry.mtime_ms > 0)
         res.set("Last-Modified", http_date(entry.mtime_ms));
     if (not_modified(req.header("If-None-Match"), req.header("If-Modified-Since"), tag, entry.mtime_ms)) {
-        vnsmb1c_close(handle);
+        lease.keep(file);
         res.status = 304;
         return;
     }
@@ -344,7 +394,7 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
                             ? resolve_range(req.header("Range"), size)
                             : resolve_range("", size);
     if (range.kind == RangeAnswer::Kind::unsatisfiable) {
-        vnsmb1c_close(handle);
+        lease.keep(file);
         res.set("Content-Range", content_range(range, size));
         return answer_text(res, 416, "the range lies outside the file of " + std::to_string(size) + " bytes");
     }
@@ -362,11 +412,11 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
     res.length = length;
     if (length == 0 || req.method == "HEAD") {
         // The headers alone: HEAD sends no body, and an empty file has none.
-        vnsmb1c_close(handle);
+        lease.keep(file);
         return;
     }
     // A failed read or a client that went away ends the answer.
-    res.source = std::make_shared<FileSource>(handle, first);
+    res.source = std::make_shared<FileSource>(std::move(lease), first);
 }
 
 void Gateway::log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const
@@ -390,10 +440,16 @@ void Gateway::log(const HttpRequest *req, const std::string &client, int status,
                  static_cast<long long>(bytes));
 }
 
+void Gateway::note(const std::string &line) const
+{
+    if (!options_.quiet)
+        std::fprintf(stderr, "vnsmb1c: %s\n", line.c_str());
+}
+
 int Gateway::run(const std::string &server_name)
 {
     HttpServer server(
-        options_.limits, kWorkers, [this](const HttpRequest &req, HttpResponse &res) { route(req, res); },
+        options_.limits, options_.pool.max_sessions + kSpareWorkers, [this](const HttpRequest &req, HttpResponse &res) { route(req, res); },
         [this](const HttpRequest *req, const std::string &client, int status, int64_t bytes) {
             if (!options_.quiet)
                 log(req, client, status, bytes);
@@ -418,9 +474,9 @@ int Gateway::run(const std::string &server_name)
 
 }  // namespace
 
-int run_gateway(const GatewayOptions &options, const std::string &server_name)
+int run_gateway(const GatewayOptions &options, const std::string &server_name, SessionPool::Connect connect)
 {
-    Gateway gateway(options);
+    Gateway gateway(options, std::move(connect));
     return gateway.run(server_name);
 }
 

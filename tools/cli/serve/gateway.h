@@ -7,6 +7,7 @@
 
 #include "http_message.h"
 #include "listen_address.h"
+#include "session_pool.h"
 
 namespace serve {
 
@@ -16,10 +17,12 @@ struct GatewayOptions {
     bool quiet = false;       // no line per request
     std::vector<std::string> allowed_hosts;  // names served besides localhost and the address itself
     HttpLimits limits;
+    PoolOptions pool;
 };
 
 // Binds the address, prints the start line and serves until the process
 // ends. Returns an exit code when it cannot listen.
-int run_gateway(const GatewayOptions &options, const std::string &server_name);
+// Every request works on a session of the pool, which connect makes.
+int run_gateway(const GatewayOptions &options, const std::string &server_name, SessionPool::Connect connect);
 
 }  // namespace serve

@@ -1,0 +1,259 @@
+#include "session_pool.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "vnsmb1c.h"
+
+namespace serve {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kSweepEvery = std::chrono::milliseconds(250);
+
+}  // namespace
+
+Lease &Lease::operator=(Lease &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        pool_ = std::exchange(other.pool_, nullptr);
+        id_ = other.id_;
+        session_ = std::exchange(other.session_, nullptr);
+        file_ = std::exchange(other.file_, KeptFile{});
+        keep_ = std::exchange(other.keep_, KeptFile{});
+    }
+    return *this;
+}
+
+void Lease::release()
+{
+    if (session_ == nullptr)
+        return;
+    // A file the request opened or took over and did not keep closes while
+    // the session is still this lease's.
+    if (file_.handle >= 0 && file_.handle != keep_.handle)
+        vnsmb1c_s_close(session_, file_.handle);
+    pool_->give_back(id_, std::move(keep_));
+    session_ = nullptr;
+    pool_ = nullptr;
+    file_ = {};
+    keep_ = {};
+}
+
+SessionPool::SessionPool(const PoolOptions &options, Connect connect, Note note)
+    : options_(options), connect_(std::move(connect)), note_(std::move(note))
+{
+    options_.max_sessions = std::max(1, options_.max_sessions);
+    sweeper_ = std::thread([this] { sweep(); });
+}
+
+SessionPool::~SessionPool()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    sweeper_.join();
+    for (Slot &s : slots_)
+        vnsmb1c_session_free(s.session);
+}
+
+SessionPool::Slot *SessionPool::find(size_t id)
+{
+    for (Slot &s : slots_)
+        if (s.id == id)
+            return &s;
+    return nullptr;
+}
+
+int SessionPool::size() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(slots_.size());
+}
+
+Lease SessionPool::acquire(Use use, const std::string &path, std::string &why, bool &retry)
+{
+    retry = false;
+    const bool stream = use == Use::stream;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto deadline = Clock::now() + options_.wait;
+    for (;;) {
+        if (stopping_) {
+            why = "the gateway is stopping";
+            return {};
+        }
+        // Streams leave one session of the bound to pages.
+        const bool may = !stream || options_.max_sessions < 2 || streams_ < options_.max_sessions - 1;
+        if (may) {
+            Slot *pick = nullptr;
+            size_t file_at = 0;
+            for (Slot &s : slots_) {
+                if (s.busy || path.empty())
+                    continue;
+                auto f = std::find_if(s.files.begin(), s.files.end(), [&](const KeptFile &k) { return k.path == path; });
+                if (f != s.files.end()) {
+                    pick = &s;
+                    file_at = static_cast<size_t>(f - s.files.begin());
+                    break;
+                }
+            }
+            if (pick == nullptr) {
+                // The session used last: its connection is the warmest.
+                for (Slot &s : slots_)
+                    if (!s.busy && (pick == nullptr || s.idle_since > pick->idle_since))
+                        pick = &s;
+                file_at = pick != nullptr ? pick->files.size() : 0;
+            }
+            if (pick != nullptr) {
+                pick->busy = true;
+                pick->stream = stream;
+                streams_ += stream ? 1 : 0;
+                Lease lease(this, pick->id, pick->session);
+                if (file_at < pick->files.size()) {
+                    lease.file() = std::move(pick->files[file_at]);
+                    pick->files.erase(pick->files.begin() + static_cast<std::ptrdiff_t>(file_at));
+                }
+                return lease;
+            }
+            if (static_cast<int>(slots_.size()) + connecting_ < options_.max_sessions) {
+                connecting_++;
+                streams_ += stream ? 1 : 0;
+                lock.unlock();
+                vnsmb1c_session *session = connect_(why);
+                lock.lock();
+                connecting_--;
+                if (session == nullptr) {
+                    streams_ -= stream ? 1 : 0;
+                    changed_.notify_all();
+                    return {};
+                }
+                Slot s;
+                s.id = next_id_++;
+                s.session = session;
+                s.busy = true;
+                s.stream = stream;
+                slots_.push_back(s);
+                const std::string line = "session " + std::to_string(s.id) + " logged on (" +
+                                         std::to_string(slots_.size()) + " of at most " +
+                                         std::to_string(options_.max_sessions) + ")";
+                lock.unlock();
+                if (note_)
+                    note_(line);
+                return Lease(this, s.id, session);
+            }
+        }
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            why = "all " + std::to_string(options_.max_sessions) + " sessions to the server are busy";
+            retry = true;
+            return {};
+        }
+    }
+}
+
+void SessionPool::give_back(size_t id, KeptFile keep)
+{
+    std::vector<KeptFile> excess;
+    vnsmb1c_session *session = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Slot *s = find(id);
+        if (s == nullptr)
+            return;
+        streams_ -= s->stream ? 1 : 0;
+        s->stream = false;
+        if (keep.handle >= 0) {
+            keep.kept_at = Clock::now();
+            s->files.push_back(std::move(keep));
+        }
+        // The oldest files beyond the bound close before the session is free.
+        while (static_cast<int>(s->files.size()) > options_.files_kept) {
+            excess.push_back(std::move(s->files.front()));
+            s->files.erase(s->files.begin());
+        }
+        session = s->session;
+        if (excess.empty()) {
+            s->busy = false;
+            s->idle_since = Clock::now();
+        }
+    }
+    if (excess.empty()) {
+        changed_.notify_all();
+        return;
+    }
+    for (const KeptFile &f : excess)
+        vnsmb1c_s_close(session, f.handle);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (Slot *s = find(id)) {
+            s->busy = false;
+            s->idle_since = Clock::now();
+        }
+    }
+    changed_.notify_all();
+}
+
+void SessionPool::sweep()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        changed_.wait_for(lock, kSweepEvery);
+        if (stopping_)
+            break;
+        const auto now = Clock::now();
+        struct Closing {
+            size_t id;
+            vnsmb1c_session *session;
+            std::vector<KeptFile> files;
+        };
+        std::vector<Closing> closing;
+        std::vector<std::pair<size_t, vnsmb1c_session *>> leaving;
+        for (Slot &s : slots_) {
+            if (s.busy)
+                continue;
+            Closing c{s.id, s.session, {}};
+            std::erase_if(s.files, [&](KeptFile &f) {
+                if (now - f.kept_at < options_.file_linger)
+                    return false;
+                c.files.push_back(std::move(f));
+                return true;
+            });
+            if (!c.files.empty()) {
+                s.busy = true;
+                closing.push_back(std::move(c));
+            } else if (s.files.empty() && now - s.idle_since >= options_.idle_logoff) {
+                leaving.emplace_back(s.id, s.session);
+                s.session = nullptr;
+            }
+        }
+        std::erase_if(slots_, [](const Slot &s) { return s.session == nullptr; });
+        if (closing.empty() && leaving.empty())
+            continue;
+        lock.unlock();
+        for (const Closing &c : closing)
+            for (const KeptFile &f : c.files)
+                vnsmb1c_s_close(c.session, f.handle);
+        for (const auto &[id, session] : leaving) {
+            vnsmb1c_session_free(session);
+            if (note_)
+                note_("session " + std::to_string(id) + " logged off after " +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.idle_logoff).count()) +
+                      " s idle");
+        }
+        lock.lock();
+        for (const Closing &c : closing)
+            if (Slot *s = find(c.id)) {
+                s->busy = false;
+                s->idle_since = std::max(s->idle_since, now);
+            }
+        lock.unlock();
+        changed_.notify_all();
+        lock.lock();
+    }
+}
+
+}  // namespace serve
