@@ -35,6 +35,8 @@ using Clock = std::chrono::steady_clock;
 // Each session of the pool may hold one, and a few more stay free for
 // pages and quick answers.
 constexpr int kSpareWorkers = 4;
+// Sessions logged on at start.
+constexpr int kWarmSessions = 2;
 // File answers look their entry up in a listing of its folder, kept this
 // long so that a player's many range requests cost one listing.
 constexpr auto kListingLife = std::chrono::seconds(5);
@@ -466,6 +468,8 @@ int Gateway::run(const std::string &server_name)
         std::fprintf(stderr, "vnsmb1c: warning: listening on %s, which other machines can reach; anyone who "
                              "reaches it reads the shares as this user\n",
                      host_port(l.host, port_).c_str());
+    // A page and a player's first ranges find their sessions logged on.
+    pool_.warm(kWarmSessions);
     std::printf("vnsmb1c: serving %s on http://%s/\n", printable(server_name).c_str(), host_port(l.host, port_).c_str());
     std::fflush(stdout);
     server.run();

@@ -70,6 +70,32 @@ SessionPool::Slot *SessionPool::find(size_t id)
     return nullptr;
 }
 
+int SessionPool::warm(int n)
+{
+    int made = 0;
+    for (; made < std::min(n, options_.max_sessions); made++) {
+        std::string why;
+        vnsmb1c_session *session = connect_(why);
+        if (session == nullptr)
+            break;
+        std::string line;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            Slot s;
+            s.id = next_id_++;
+            s.session = session;
+            s.idle_since = Clock::now();
+            slots_.push_back(s);
+            line = "session " + std::to_string(s.id) + " logged on (" + std::to_string(slots_.size()) +
+                   " of at most " + std::to_string(options_.max_sessions) + ")";
+        }
+        if (note_)
+            note_(line);
+    }
+    changed_.notify_all();
+    return made;
+}
+
 int SessionPool::size() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

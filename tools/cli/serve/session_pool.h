@@ -97,6 +97,11 @@ public:
     // the reason in why and retry set when the pool was only busy.
     Lease acquire(Use use, const std::string &path, std::string &why, bool &retry);
 
+    // Logs up to n sessions on ahead of the first requests (within the
+    // bound), so that a player's first requests pay no logon. The number
+    // logged on.
+    int warm(int n);
+
     // Sessions logged on now (busy and idle).
     int size() const;
 
