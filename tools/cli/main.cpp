@@ -348,7 +348,7 @@ int main(int argc, char **argv)
     ServeArgs serve_args;
     std::string serve_url;
     auto *serve = add_command(app, "serve", "Serve the server's shares over HTTP (read-only) until stopped (--listen)");
-    serve->add_option("URL", serve_url, "smb://host[/share] (a share picks the page / leads to)")->required();
+    serve->add_option("URL", serve_url, "smb://host[/share] (/ lists the shares; a share is named on start)")->required();
     serve->add_option("--listen", serve_args.listen,
                       "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
         ->type_name("ADDR:PORT");

@@ -1,6 +1,8 @@
 #include "gateway.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <algorithm>
 #include <chrono>
@@ -138,7 +140,10 @@ private:
     Failure look_up(const std::string &folder, const std::string &name, DirEntry &out);
     std::string origin(const HttpRequest &req) const;
 
-    static Failure library_failure(int rc);
+    // The library's failure in plain words about `what` ("folder",
+    // "file", ...), its own text kept in parentheses.
+    static Failure library_failure(int rc, const std::string &what);
+    static void answer_json(HttpResponse &res, const Failure &f);
     static void answer_text(HttpResponse &res, int status, const std::string &text);
     static void redirect(HttpResponse &res, const std::string &location);
 
@@ -155,12 +160,46 @@ private:
     std::map<std::string, CachedListing> listings_;
 };
 
-Failure Gateway::library_failure(int rc)
+Failure Gateway::library_failure(int rc, const std::string &what)
 {
     std::string text = vnsmb1c_last_error();
     if (text.empty())
         text = vnsmb1c_strerror(rc);
-    return {http_status_for(rc, text), printable(text)};
+    const int status = http_status_for(rc, text);
+    std::string plain;
+    if (rc == VNSMB1C_ELIMIT && what == "folder")
+        plain = "This folder holds more entries than can be listed";
+    else if (status == 403)
+        plain = "You may not open this " + what;
+    else if (status == 404)
+        plain = "There is no such " + what;
+    else if (status == 504)
+        plain = "The server did not answer in time";
+    else if (status == 502)
+        plain = "The server cannot be reached";
+    else if (status == 503)
+        plain = "The server is busy; try again in a moment";
+    else if (status == 400)
+        plain = "The server does not take this name";
+    else
+        plain = "The server could not answer for this " + what;
+    return {rc == VNSMB1C_ELIMIT && what == "folder" ? 507 : status, plain + " (" + printable(text) + ")"};
+}
+
+void Gateway::answer_json(HttpResponse &res, const Failure &f)
+{
+    res.status = f.status;
+    if (f.status == 503)
+        res.set("Retry-After", "1");
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    w.StartObject();
+    w.Key("status");
+    w.Int(f.status);
+    w.Key("error");
+    w.String(f.text.c_str(), static_cast<rapidjson::SizeType>(f.text.size()));
+    w.EndObject();
+    res.set_body(std::string(buf.GetString(), buf.GetSize()) + "\n", "application/json");
 }
 
 void Gateway::answer_text(HttpResponse &res, int status, const std::string &text)
@@ -200,7 +239,7 @@ Failure Gateway::list(const std::string &folder, std::vector<DirEntry> &out)
             return f;
         int n = vnsmb1c_s_list_all(lease.session(), folder.c_str(), nullptr);
         if (n < 0)
-            return library_failure(n);
+            return library_failure(n, "folder");
         if (!parse_listing(vnsmb1c_s_list_json(lease.session()), out, true))
             return {502, "the listing could not be read"};
     }
@@ -296,8 +335,6 @@ void Gateway::route(const HttpRequest &req, HttpResponse &res)
 
 void Gateway::serve_root(HttpResponse &res, const std::string &format)
 {
-    if (!options_.start_share.empty() && format.empty())
-        return redirect(res, encode_path({options_.start_share}, true));
     std::vector<std::string> shares;
     {
         Failure f;
@@ -306,7 +343,7 @@ void Gateway::serve_root(HttpResponse &res, const std::string &format)
             return answer_text(res, f.status, f.text);
         int n = vnsmb1c_s_shares(lease.session());
         if (n < 0) {
-            f = library_failure(n);
+            f = library_failure(n, "list of shares");
             return answer_text(res, f.status, f.text);
         }
         for (int i = 0; i < n; i++)
@@ -330,7 +367,9 @@ void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const Requ
         if (f.status != 404 && path.segments.size() > 1 &&
             look_up(join_path(path.segments, path.segments.size() - 1), path.segments.back(), entry).status == 0 &&
             !entry.folder)
-            return answer_text(res, 404, "\"" + printable(path.segments.back()) + "\" is a file, not a folder");
+            f = {404, "\"" + printable(path.segments.back()) + "\" is a file, not a folder"};
+        if (format == "json")
+            return answer_json(res, f);
         return answer_text(res, f.status, f.text);
     }
     std::erase_if(entries, [](const DirEntry &e) { return vnsmb1c_is_hidden_name(e.name.c_str()) != 0; });
@@ -368,14 +407,14 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
     if (file.handle < 0) {
         int handle = vnsmb1c_s_open(lease.session(), folder.c_str(), name.c_str());
         if (handle < 0) {
-            Failure f = library_failure(handle);
+            Failure f = library_failure(handle, "file");
             return answer_text(res, f.status, f.text);
         }
         // Kept for the next range while the listing says the same size
         // and time.
         file = {key, handle, vnsmb1c_s_size(lease.session(), handle), entry.mtime_ms, {}};
         if (file.size < 0) {
-            Failure f = library_failure(static_cast<int>(file.size));
+            Failure f = library_failure(static_cast<int>(file.size), "file");
             return answer_text(res, f.status, f.text);
         }
     }
@@ -471,6 +510,9 @@ int Gateway::run(const std::string &server_name)
     // A page and a player's first ranges find their sessions logged on.
     pool_.warm(kWarmSessions);
     std::printf("vnsmb1c: serving %s on http://%s/\n", printable(server_name).c_str(), host_port(l.host, port_).c_str());
+    if (!options_.start_share.empty())
+        std::printf("vnsmb1c: the share %s is at http://%s%s\n", printable(options_.start_share).c_str(),
+                    host_port(l.host, port_).c_str(), encode_path({options_.start_share}, true).c_str());
     std::fflush(stdout);
     server.run();
     return 0;

@@ -13,7 +13,7 @@ namespace serve {
 
 struct GatewayOptions {
     ListenAddress listen;
-    std::string start_share;  // where "/" leads; "" lists the shares there
+    std::string start_share;  // the share of the URL, named on start; "/" lists the shares
     bool quiet = false;       // no line per request
     std::vector<std::string> allowed_hosts;  // names served besides localhost and the address itself
     HttpLimits limits;

@@ -62,6 +62,8 @@ std::string_view reason_phrase(int status)
         return "Gateway Timeout";
     case 505:
         return "HTTP Version Not Supported";
+    case 507:
+        return "Insufficient Storage";
     default:
         return "Internal Server Error";
     }
