@@ -52,23 +52,29 @@ struct Failure {
     std::string text;
 };
 
-// An open file, read in order from its first byte to be sent, on the
-// session the stream holds. When the server lets the stream go, a file that
-// read without fault stays open on that session for the player's next range.
+// An open file, read in order from its first byte to be sent. The file
+// stays open on its session for the stream's life; each read takes that
+// session for the read alone. When the server lets the stream go, a file
+// that read without fault stays open there for the player's next range.
 class FileSource : public BodySource {
 public:
-    FileSource(Lease lease, int64_t first) : lease_(std::move(lease)), at_(first) {}
-    ~FileSource() override
+    FileSource(SessionPool &pool, size_t slot_id, const KeptFile &file, int64_t first)
+        : pool_(pool), slot_id_(slot_id), file_(file), at_(first)
     {
-        if (!failed_)
-            lease_.keep(lease_.file());
     }
+    ~FileSource() override { pool_.let_go(slot_id_, file_, !failed_); }
     FileSource(const FileSource &) = delete;
     FileSource &operator=(const FileSource &) = delete;
 
     int read(char *buffer, int max) override
     {
-        int n = vnsmb1c_s_read_at(lease_.session(), lease_.file().handle, at_, buffer, max);
+        std::string why;
+        Lease lease = pool_.read_lease(slot_id_, why);
+        if (!lease) {
+            failed_ = true;
+            return -1;
+        }
+        int n = vnsmb1c_s_read_at(lease.session(), file_.handle, at_, buffer, max);
         if (n > 0)
             at_ += n;
         else if (n < 0)
@@ -77,7 +83,9 @@ public:
     }
 
 private:
-    Lease lease_;
+    SessionPool &pool_;
+    size_t slot_id_;
+    KeptFile file_;
     int64_t at_;
     bool failed_ = false;
 };
@@ -457,7 +465,9 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
         return;
     }
     // A failed read or a client that went away ends the answer.
-    res.source = std::make_shared<FileSource>(std::move(lease), first);
+    const KeptFile streamed = file;
+    pool_.hold(lease);
+    res.source = std::make_shared<FileSource>(pool_, lease.slot_id(), streamed, first);
 }
 
 void Gateway::log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const

@@ -96,6 +96,54 @@ int SessionPool::warm(int n)
     return made;
 }
 
+void SessionPool::hold(Lease &lease)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Slot *s = find(lease.id_))
+        s->streams_held++;
+    // The file is the stream's now: the lease lets the session go without
+    // closing it.
+    lease.file_ = {};
+    lease.keep_ = {};
+}
+
+Lease SessionPool::read_lease(size_t slot_id, std::string &why)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto deadline = Clock::now() + options_.wait;
+    for (;;) {
+        Slot *s = find(slot_id);
+        if (s == nullptr || stopping_) {
+            why = "the session is gone";
+            return {};
+        }
+        if (!s->busy) {
+            s->busy = true;
+            return Lease(this, s->id, s->session);
+        }
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            why = "the session stayed busy";
+            return {};
+        }
+    }
+}
+
+void SessionPool::let_go(size_t slot_id, const KeptFile &file, bool keep_open)
+{
+    std::string why;
+    Lease lease = read_lease(slot_id, why);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (Slot *s = find(slot_id))
+            s->streams_held--;
+    }
+    if (!lease)
+        return;
+    lease.file() = file;
+    if (keep_open)
+        lease.keep(file);
+}
+
 int SessionPool::size() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -129,10 +177,24 @@ Lease SessionPool::acquire(Use use, const std::string &path, std::string &why, b
                 }
             }
             if (pick == nullptr) {
-                // The session used last: its connection is the warmest.
+                // A session no stream holds a file on (a new stream's reads
+                // then wait for no other's), the one used last first: its
+                // connection is the warmest.
+                auto better = [](const Slot &a, const Slot *b) {
+                    if (b == nullptr)
+                        return true;
+                    if ((a.streams_held == 0) != (b->streams_held == 0))
+                        return a.streams_held == 0;
+                    return a.idle_since > b->idle_since;
+                };
                 for (Slot &s : slots_)
-                    if (!s.busy && (pick == nullptr || s.idle_since > pick->idle_since))
+                    if (!s.busy && better(s, pick))
                         pick = &s;
+                // A new stream rather shares no session while one more may
+                // be made.
+                if (pick != nullptr && pick->streams_held > 0 && stream &&
+                    static_cast<int>(slots_.size()) + connecting_ < options_.max_sessions - 1)
+                    pick = nullptr;
                 file_at = pick != nullptr ? pick->files.size() : 0;
             }
             if (pick != nullptr) {
@@ -146,7 +208,9 @@ Lease SessionPool::acquire(Use use, const std::string &path, std::string &why, b
                 }
                 return lease;
             }
-            if (static_cast<int>(slots_.size()) + connecting_ < options_.max_sessions) {
+            // Pages may make the last session of the bound, streams not.
+            const int room = options_.max_sessions - (stream && options_.max_sessions > 1 ? 1 : 0);
+            if (static_cast<int>(slots_.size()) + connecting_ < room) {
                 connecting_++;
                 streams_ += stream ? 1 : 0;
                 lock.unlock();
@@ -251,7 +315,7 @@ void SessionPool::sweep()
             if (!c.files.empty()) {
                 s.busy = true;
                 closing.push_back(std::move(c));
-            } else if (s.files.empty() && now - s.idle_since >= options_.idle_logoff) {
+            } else if (s.files.empty() && s.streams_held == 0 && now - s.idle_since >= options_.idle_logoff) {
                 leaving.emplace_back(s.id, s.session);
                 s.session = nullptr;
             }

@@ -45,7 +45,8 @@ struct KeptFile {
 
 class SessionPool;
 
-// One session, held by one request until the lease goes away.
+// One session, held by one request (or one read of a stream) until the
+// lease goes away.
 class Lease {
 public:
     Lease() = default;
@@ -60,6 +61,7 @@ public:
     Lease &operator=(const Lease &) = delete;
 
     explicit operator bool() const { return session_ != nullptr; }
+    size_t slot_id() const { return id_; }
     vnsmb1c_session *session() const { return session_; }
     // The file asked for, when this session still had it open (handle -1
     // otherwise); taking it makes the lease its owner.
@@ -70,6 +72,7 @@ public:
     void keep(const KeptFile &f) { keep_ = f; }
 
 private:
+    friend class SessionPool;
     SessionPool *pool_ = nullptr;
     size_t id_ = 0;
     vnsmb1c_session *session_ = nullptr;
@@ -102,6 +105,17 @@ public:
     // logged on.
     int warm(int n);
 
+    // A stream's file stays open on the lease's session while the stream
+    // lasts; the stream takes the session for each read (read_lease) and
+    // gives the file back with let_go. Between reads the session serves
+    // other requests, so a client that stops reading holds no session.
+    void hold(Lease &lease);
+    // The session holding a stream's file, once it is free.
+    Lease read_lease(size_t slot_id, std::string &why);
+    // The stream ended: its file stays open for the next range when
+    // keep_open, else it closes.
+    void let_go(size_t slot_id, const KeptFile &file, bool keep_open);
+
     // Sessions logged on now (busy and idle).
     int size() const;
 
@@ -114,6 +128,7 @@ private:
         bool stream = false;
         std::chrono::steady_clock::time_point idle_since{};
         std::vector<KeptFile> files;
+        int streams_held = 0;  // files of streams under way
     };
 
     void give_back(size_t id, KeptFile keep);
