@@ -43,6 +43,11 @@ constexpr int kWarmSessions = 2;
 // long so that a player's many range requests cost one listing.
 constexpr auto kListingLife = std::chrono::seconds(5);
 constexpr size_t kListingsKept = 64;
+// A recursive playlist lists at most this deep and this many folders, and
+// names at most this many files; a cut playlist says so.
+constexpr size_t kPlaylistDepth = 8;
+constexpr size_t kPlaylistFolders = 1000;
+constexpr size_t kPlaylistFiles = 20000;
 constexpr int kShareCapacity = 82;
 constexpr int kRestCapacity = 1026;
 constexpr int kExitCannotListen = 3;
@@ -137,6 +142,9 @@ private:
     void serve_root(HttpResponse &res, const std::string &format);
     void serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path, const std::string &format);
     void serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path);
+    // The playlist of a folder and the folders below it, bounded.
+    std::string recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
+                              std::vector<DirEntry> entries);
     void log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const;
     void note(const std::string &line) const;
     // A session for a request; an empty lease with the failure to answer.
@@ -382,8 +390,13 @@ void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const Requ
     }
     std::erase_if(entries, [](const DirEntry &e) { return vnsmb1c_is_hidden_name(e.name.c_str()) != 0; });
     sort_entries(entries);
+    std::string_view target = req.target;
+    const bool recursive = target.find('?') != std::string_view::npos &&
+                           query_value(target.substr(target.find('?') + 1), "recursive") == "1";
     if (format == "json")
         res.set_body(folder_json(path.segments, entries), "application/json");
+    else if (format == "m3u" && recursive)
+        res.set_body(recursive_m3u(origin(req), path.segments, std::move(entries)), "audio/x-mpegurl");
     else if (format == "m3u")
         res.set_body(folder_m3u(origin(req), path.segments, entries), "audio/x-mpegurl");
     else
@@ -468,6 +481,70 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
     const KeptFile streamed = file;
     pool_.hold(lease);
     res.source = std::make_shared<FileSource>(pool_, lease.slot_id(), streamed, first);
+}
+
+std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
+                                   std::vector<DirEntry> entries)
+{
+    struct Folder {
+        std::vector<std::string> segments;
+        std::vector<DirEntry> entries;  // sorted, hidden names left out
+    };
+    std::string out = "#EXTM3U\n";
+    std::string cut;
+    bool too_deep = false;
+    size_t files = 0;
+    size_t folders = 1;
+    // Depth first, each folder's files before its subfolders, in page order.
+    std::vector<Folder> stack;
+    stack.push_back({top, std::move(entries)});
+    while (!stack.empty() && cut.empty()) {
+        Folder f = std::move(stack.back());
+        stack.pop_back();
+        std::vector<DirEntry> here;
+        for (const DirEntry &e : f.entries)
+            if (!e.folder) {
+                if (files == kPlaylistFiles) {
+                    cut = "more than " + std::to_string(kPlaylistFiles) + " files";
+                    break;
+                }
+                here.push_back(e);
+                files++;
+            }
+        std::string part = folder_m3u(origin, f.segments, here);
+        out.append(part, part.find('\n') + 1, std::string::npos);
+        if (!cut.empty())
+            break;
+        const size_t depth = f.segments.size() - top.size();
+        for (auto e = f.entries.rbegin(); e != f.entries.rend(); ++e) {
+            if (!e->folder)
+                continue;
+            if (depth + 1 > kPlaylistDepth) {
+                too_deep = true;
+                continue;
+            }
+            if (folders == kPlaylistFolders) {
+                cut = "more than " + std::to_string(kPlaylistFolders) + " folders";
+                break;
+            }
+            std::vector<std::string> below = f.segments;
+            below.push_back(e->name);
+            std::vector<DirEntry> listed;
+            folders++;
+            // A folder that cannot be listed (access denied) is left out.
+            if (list(join_path(below, below.size()), listed).status != 0)
+                continue;
+            std::erase_if(listed, [](const DirEntry &d) { return vnsmb1c_is_hidden_name(d.name.c_str()) != 0; });
+            sort_entries(listed);
+            stack.push_back({std::move(below), std::move(listed)});
+        }
+    }
+    if (too_deep)
+        cut += (cut.empty() ? "" : "; ") + std::string("folders deeper than ") + std::to_string(kPlaylistDepth) +
+               " levels left out";
+    if (!cut.empty())
+        out += "# the playlist was cut: " + cut + "\n";
+    return out;
 }
 
 void Gateway::log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const
