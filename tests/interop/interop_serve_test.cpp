@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -432,25 +433,31 @@ TEST_F(ServeInterop, AStalledStreamHoldsUpNoPage)
                       std::to_string(relay.port());
     ASSERT_TRUE(g.start(VNSMB1C_CLI_PATH, {"--timeout", "25", "serve", url, "--listen", "127.0.0.1:0"}, log_))
         << read_all(log_);
-    // One session, which now knows the folder and keeps the file open.
+    // A session that now keeps the file open (the folder's listing is
+    // remembered): its connection stops answering.
     auto warm = g.client().Get("/public/Streams/big.bin", {{"Range", "bytes=0-0"}});
     ASSERT_TRUE(warm);
     ASSERT_EQ(warm->status, 206);
-    relay.freeze_open();
+    usleep(200000);
+    relay.freeze_last_active();
 
     int stream_status = 0;
     std::string stream_body;
+    std::atomic<bool> stream_done{false};
     std::thread stream([&] {
         if (auto r = g.client().Get("/public/Streams/big.bin", {{"Range", "bytes=1000000-2999999"}})) {
             stream_status = r->status;
             stream_body = r->body;
         }
+        stream_done = true;
     });
     // The stream takes the frozen session first.
     usleep(1000000);
     const auto asked = std::chrono::steady_clock::now();
     auto page = g.client().Get("/public/Films/?format=json");
     const double page_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+    // The stream was stalled all along.
+    EXPECT_FALSE(stream_done.load());
     relay.thaw();
     stream.join();
     ASSERT_TRUE(page);
