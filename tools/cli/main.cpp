@@ -372,6 +372,9 @@ int main(int argc, char **argv)
     serve->add_option("--max-sessions", serve_args.max_sessions,
                       "Sessions to the server at once, one per stream or page being answered (default 8)")
         ->check(CLI::Range(1, 64));
+    serve->add_option("--auth-file", serve_args.auth_file,
+                      "Ask every client for the user and password in FILE (smbclient's -A format, or USER:PASSWORD)")
+        ->type_name("FILE");
     serve->add_option("--session-idle", serve_args.session_idle_s,
                       "Seconds an unused session stays logged on (default 60)")
         ->check(positive);

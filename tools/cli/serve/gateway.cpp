@@ -313,6 +313,10 @@ void Gateway::route(const HttpRequest &req, HttpResponse &res)
                                              " (add it with --allow-host)");
     }
 
+    if (options_.auth && !basic_auth_admits(req.header("Authorization"), *options_.auth)) {
+        res.set("WWW-Authenticate", "Basic realm=\"vnsmb1c\", charset=\"UTF-8\"");
+        return answer_text(res, 401, "this gateway asks for a user name and password");
+    }
     std::string_view target = req.target;
     std::string_view query;
     if (auto q = target.find('?'); q != std::string_view::npos) {
@@ -590,7 +594,11 @@ int Gateway::run(const std::string &server_name)
         std::fprintf(stderr, "vnsmb1c: cannot listen on %s: %s\n", host_port(l.host, l.port).c_str(), why.c_str());
         return kExitCannotListen;
     }
-    if (!is_loopback(l.host))
+    if (!is_loopback(l.host) && options_.auth)
+        std::fprintf(stderr, "vnsmb1c: listening on %s, which other machines can reach; clients must give the "
+                             "user name and password of the authentication file (sent in the clear over HTTP)\n",
+                     host_port(l.host, port_).c_str());
+    else if (!is_loopback(l.host))
         std::fprintf(stderr, "vnsmb1c: warning: listening on %s, which other machines can reach; anyone who "
                              "reaches it reads the shares as this user\n",
                      host_port(l.host, port_).c_str());

@@ -2,9 +2,11 @@
 // read-only.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "basic_auth.h"
 #include "http_message.h"
 #include "listen_address.h"
 #include "session_pool.h"
@@ -18,6 +20,7 @@ struct GatewayOptions {
     std::vector<std::string> allowed_hosts;  // names served besides localhost and the address itself
     HttpLimits limits;
     PoolOptions pool;
+    std::optional<BasicAuth> auth;  // when set, every request must carry it
 };
 
 // Binds the address, prints the start line and serves until the process

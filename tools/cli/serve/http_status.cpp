@@ -40,6 +40,8 @@ std::string_view reason_phrase(int status)
         return "Not Modified";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 403:
         return "Forbidden";
     case 404:

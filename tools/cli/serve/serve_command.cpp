@@ -1,4 +1,5 @@
 // vnsmb1c serve: the connected server's shares over HTTP.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -84,6 +85,21 @@ int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs 
         std::fprintf(stderr, "vnsmb1c: --listen takes ADDRESS:PORT with a numeric address, e.g. 127.0.0.1:8080 "
                              "or [::1]:8080\n");
         return kExitUsage;
+    }
+    if (!args.auth_file.empty()) {
+        std::string text;
+        serve::BasicAuth auth;
+        if (!read_text_file(args.auth_file, text))
+            return report_local("cannot read the authentication file " + printable(args.auth_file));
+        const bool ok = serve::parse_auth_file(text, auth);
+        std::fill(text.begin(), text.end(), '\0');
+        if (!ok) {
+            std::fprintf(stderr, "vnsmb1c: the authentication file %s names no user and password (lines "
+                                 "\"username = NAME\" and \"password = WORD\", or one line NAME:WORD)\n",
+                         printable(args.auth_file).c_str());
+            return kExitUsage;
+        }
+        go.auth = std::move(auth);
     }
     Target t;
     if (int rc = connect_to(opt, url, t); rc != 0)
