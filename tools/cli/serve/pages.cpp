@@ -23,6 +23,16 @@ constexpr char kStyle[] =
     "td.s{text-align:right;font-variant-numeric:tabular-nums}th{border-bottom:1px solid #ccc}"
     "a{text-decoration:none}a:hover{text-decoration:underline}";
 
+// The UTC fields of t; false when t has none.
+bool utc_fields(std::time_t t, std::tm &out)
+{
+#ifdef _WIN32
+    return gmtime_s(&out, &t) == 0;
+#else
+    return gmtime_r(&t, &out) != nullptr;
+#endif
+}
+
 std::string page_head(const std::string &title, const std::string &heading)
 {
     return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
@@ -57,7 +67,7 @@ std::string utc_minutes(int64_t mtime_ms)
         return "";
     std::time_t t = static_cast<std::time_t>(mtime_ms / 1000);
     std::tm tm{};
-    if (gmtime_r(&t, &tm) == nullptr)
+    if (!utc_fields(t, tm))
         return "";
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
@@ -234,7 +244,7 @@ std::string http_date(int64_t mtime_ms)
     static constexpr const char *kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     std::time_t t = static_cast<std::time_t>(mtime_ms / 1000);
     std::tm tm{};
-    if (gmtime_r(&t, &tm) == nullptr)
+    if (!utc_fields(t, tm))
         return "";
     char buf[40];
     std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7], tm.tm_mday,
