@@ -7,7 +7,14 @@
 // Prints the figures; asserts nothing.
 //
 //   serve_bench [--size-mib N] [--entries N] [--runs N] [--rtt-ms 1,3]
-//               [--links 1:1000,3:300]
+//               [--links 1:1000,3:300] [--player-mib N] [--only players,video]
+//
+// Players: 1, 4 and 8 curl streams at once through one gateway whose SMB
+// side is at +20 ms (each stream --player-mib MiB of the film from its own
+// offset): their aggregate MiB/s and a folder page's time meanwhile. Video:
+// ffprobe cold and warm and `ffmpeg -ss 12 -i URL -frames:v 1` of a 20 s
+// MKV through a gateway at +100 ms, in round trips. --only runs just those
+// parts.
 //
 // --rtt-ms: round trips added by the delay proxy, bandwidth unbounded (on two
 // cores smbd, the proxy, the gateway and curl then compete for the
@@ -59,6 +66,9 @@ struct Options {
     int runs = 2;
     std::vector<int> rtt_ms = {1, 3};  // streaming again through the delay proxy
     std::vector<std::pair<int, int>> links = {{1, 1000}, {3, 300}};  // ms, Mbit/s
+    int player_mib = 128;
+    std::string only;  // "" for everything, else a list of parts
+    bool runs_part(const std::string &part) const { return only.empty() || only.find(part) != std::string::npos; }
 };
 
 // "1:1000,3:300" as pairs; false when a pair is malformed.
@@ -100,6 +110,10 @@ bool parse_options(int argc, char **argv, Options &o)
             o.rtt_ms = int_list(argv[++i]);
             continue;
         }
+        if (a == "--only") {
+            o.only = argv[++i];
+            continue;
+        }
         if (a == "--links") {
             if (!link_list(argv[++i], o.links))
                 return false;
@@ -114,6 +128,8 @@ bool parse_options(int argc, char **argv, Options &o)
             o.entries = static_cast<int>(v);
         else if (a == "--runs")
             o.runs = static_cast<int>(v);
+        else if (a == "--player-mib")
+            o.player_mib = static_cast<int>(v);
         else
             return false;
     }
@@ -369,6 +385,130 @@ void under_attack(const std::string &smb, const std::string &log)
 
 }  // namespace
 
+constexpr char kVideo[] = "clip.mkv";
+
+// A gateway in front of the server behind a delay proxy of rtt_ms.
+struct FarGateway {
+    bench::DelayProxy proxy;
+    serve_test::Gateway gateway;
+    FarGateway(SambaServer &server, int rtt_ms, const std::string &log) : proxy(server.port(), rtt_ms * 1000)
+    {
+        const std::string smb = "smb://" + std::string(kUser) + ":" + kPassword + "@" + SambaServer::kHost + ":" +
+                                std::to_string(proxy.port());
+        if (proxy.port() == 0 || !gateway.start(VNSMB1C_CLI_PATH, {"serve", smb, "--listen", "127.0.0.1:0"}, log))
+            std::fprintf(stderr, "the gateway at +%d ms did not start: %s\n", rtt_ms, gateway.start_line().c_str());
+    }
+    bool ok() const { return gateway.port() > 0; }
+    std::string http(const std::string &rest) const
+    {
+        return "http://127.0.0.1:" + std::to_string(gateway.port()) + "/" + kShare + "/" + rest;
+    }
+};
+
+// 1, 4 and 8 players at once, each streaming its own part of the film.
+bool concurrent_players(SambaServer &server, const Options &o)
+{
+    constexpr int kRttMs = 20;
+    FarGateway far(server, kRttMs, (server.root() / "gateway-players.log").string());
+    if (!far.ok())
+        return false;
+    const uint64_t part = static_cast<uint64_t>(o.player_mib) << 20;
+    const uint64_t film = o.size_mib << 20;
+    std::printf("\nplayers at once through one gateway, SMB at +%d ms (%d MiB each)\n", kRttMs, o.player_mib);
+    double one = 0;
+    for (int players : {1, 4, 8}) {
+        std::vector<std::thread> streams;
+        std::vector<double> took(static_cast<size_t>(players), -1);
+        const auto t0 = Clock::now();
+        for (int i = 0; i < players; i++) {
+            streams.emplace_back([&, i] {
+                uint64_t first = film > part ? (static_cast<uint64_t>(i) * part) % (film - part + 1) : 0;
+                uint64_t last = std::min(film, first + part) - 1;
+                took[static_cast<size_t>(i)] =
+                    shell_seconds("curl -s -f --max-time 600 -o /dev/null -r " + std::to_string(first) + "-" +
+                                  std::to_string(last) + " " + quoted(far.http(kFile)));
+            });
+        }
+        // A folder page while they stream (after they have begun).
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        double page = shell_seconds("curl -s -f -o /dev/null " + quoted(far.http("")));
+        for (auto &t : streams)
+            t.join();
+        const double wall = seconds_since(t0);
+        if (std::any_of(took.begin(), took.end(), [](double t) { return t <= 0; })) {
+            std::fprintf(stderr, "a player's stream failed\n");
+            return false;
+        }
+        const double rate = static_cast<double>(players) * static_cast<double>(o.player_mib) / wall;
+        if (players == 1)
+            one = rate;
+        std::printf("  %d player%s  %8.1f MiB/s together  (%.2fx one player%s)  page meanwhile %6.3f s\n", players,
+                    players == 1 ? " " : "s", rate, rate / one, players == 4 ? "; target >= 1.5x" : "", page);
+        std::fflush(stdout);
+    }
+    return true;
+}
+
+// The seconds a command took, the best of runs (each run after a fresh
+// gateway when cold).
+bool video_at_100ms(SambaServer &server, const Options &o)
+{
+    constexpr int kRttMs = 100;
+    if (run_process({"ffprobe", "-version"}).exit_code != 0) {
+        std::fprintf(stderr, "ffprobe is not installed: no video figures\n");
+        return true;
+    }
+    double cold = 1e9;
+    double warm = 1e9;
+    double seek = 1e9;
+    for (int r = 0; r < std::max(2, o.runs); r++) {
+        FarGateway far(server, kRttMs, (server.root() / "gateway-video.log").string());
+        if (!far.ok())
+            return false;
+        const std::string url = quoted(far.http(kVideo));
+        const std::string probe = "ffprobe -v error -show_format -show_streams " + url + " >/dev/null";
+        cold = std::min(cold, shell_seconds(probe));
+        warm = std::min(warm, shell_seconds(probe));
+        FarGateway far2(server, kRttMs, (server.root() / "gateway-video2.log").string());
+        if (!far2.ok())
+            return false;
+        seek = std::min(seek, shell_seconds("ffmpeg -nostdin -v error -ss 12 -i " + quoted(far2.http(kVideo)) +
+                                            " -frames:v 1 -f null -"));
+    }
+    const double rtt = kRttMs / 1000.0;
+    std::printf("\na 20 s MKV through the gateway, SMB at +%d ms (best of %d; each on a fresh gateway)\n", kRttMs,
+                std::max(2, o.runs));
+    struct Row {
+        const char *what;
+        double s;
+        double before;
+    };
+    for (const Row &row : {Row{"ffprobe, cold        ", cold, 0.83}, Row{"ffprobe, warm        ", warm, 0.29},
+                           Row{"ffmpeg -ss 12 1 frame", seek, 1.50}})
+        std::printf("  %s %6.3f s  %5.1f RTT  (%.2fx of %.2f s before; target <= 0.50x)\n", row.what, row.s,
+                    row.s / rtt, row.s / row.before, row.before);
+    std::fflush(stdout);
+    return true;
+}
+
+// Makes the 20-second test video with ffmpeg into the share; false when
+// ffmpeg is missing or fails.
+bool make_video(SambaServer &server)
+{
+    const std::string out = (server.root() / "clip-source.mkv").string();
+    ProcessResult r = run_process({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                   "testsrc=duration=20:size=640x360:rate=25", "-f", "lavfi", "-i",
+                                   "sine=duration=20", "-c:v", "mpeg4", "-q:v", "5", "-g", "50", "-c:a", "aac",
+                                   "-shortest", out},
+                                  {}, 300000);
+    if (r.exit_code != 0)
+        return false;
+    std::ifstream in(out, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    server.write_file(kShare, kVideo, bytes);
+    return true;
+}
+
 int main(int argc, char **argv)
 {
     Options o;
@@ -397,6 +537,7 @@ int main(int argc, char **argv)
     server.write_random_file(kShare, kFile, o.size_mib * 1024 * 1024, 7);
     server.make_dir(kShare, kFolder);
     server.make_entries(kShare, kFolder, o.entries);
+    const bool video = o.runs_part("video") && make_video(server);
     if (!server.start()) {
         std::fprintf(stderr, "Samba did not start:\n%s\n", server.log_tail().c_str());
         return 1;
@@ -411,6 +552,12 @@ int main(int argc, char **argv)
     }
     const std::string http = "http://127.0.0.1:" + std::to_string(gateway.port()) + "/" + kShare + "/";
     const std::string cli = quoted(VNSMB1C_CLI_PATH);
+    if (o.runs_part("players") && !concurrent_players(server, o))
+        return 1;
+    if (video && !video_at_100ms(server, o))
+        return 1;
+    if (!o.only.empty())
+        return 0;
 
     // Streaming: the best of the runs of each, alternating, directly and
     // through the delay proxy.

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "interop/support/drop_proxy.h"
 #include "interop/support/run_process.h"
 #include "interop/support/samba_fixture.h"
 #include "tools/serve_fixture.h"
@@ -411,6 +414,59 @@ TEST_F(ServeInterop, ServerStallsThenTimesOut)
     }
     EXPECT_EQ(status, 206);
     EXPECT_TRUE(body == std::string(big().begin() + 5000, big().begin() + 5100));
+}
+
+// A stream whose session's server stops answering (its connection frozen in
+// a relay) holds up no folder page: the page gets a session of its own and
+// is answered while the stream waits; once the connection runs again the
+// stream ends with the file's bytes.
+TEST_F(ServeInterop, AStalledStreamHoldsUpNoPage)
+{
+    DropProxy relay(server().port());
+    ASSERT_TRUE(relay.start());
+    struct Thaw {
+        DropProxy &relay;
+        ~Thaw() { relay.thaw(); }
+    } thaw{relay};
+    serve_test::Gateway g;
+    std::string url = "smb://" + std::string(kReader) + ":" + kReaderPassword + "@" + SambaServer::kHost + ":" +
+                      std::to_string(relay.port());
+    ASSERT_TRUE(g.start(VNSMB1C_CLI_PATH, {"--timeout", "25", "serve", url, "--listen", "127.0.0.1:0"}, log_))
+        << read_all(log_);
+    // A session that now keeps the file open (the folder's listing is
+    // remembered): its connection stops answering.
+    auto warm = g.client().Get("/public/Streams/big.bin", {{"Range", "bytes=0-0"}});
+    ASSERT_TRUE(warm);
+    ASSERT_EQ(warm->status, 206);
+    usleep(200000);
+    relay.freeze_last_active();
+
+    int stream_status = 0;
+    std::string stream_body;
+    std::atomic<bool> stream_done{false};
+    std::thread stream([&] {
+        if (auto r = g.client().Get("/public/Streams/big.bin", {{"Range", "bytes=1000000-2999999"}})) {
+            stream_status = r->status;
+            stream_body = r->body;
+        }
+        stream_done = true;
+    });
+    // The stream takes the frozen session first.
+    usleep(1000000);
+    const auto asked = std::chrono::steady_clock::now();
+    auto page = g.client().Get("/public/Films/?format=json");
+    const double page_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+    // The stream was stalled all along.
+    EXPECT_FALSE(stream_done.load());
+    relay.thaw();
+    stream.join();
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200) << page->body;
+    EXPECT_NE(page->body.find("Sintel.srt"), std::string::npos) << page->body;
+    // Far below the stalled stream's time-out of 25 s.
+    EXPECT_LT(page_s, 15.0);
+    EXPECT_EQ(stream_status, 206) << stream_body.substr(0, 200);
+    EXPECT_TRUE(stream_body == std::string(big().begin() + 1000000, big().begin() + 3000000));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "basic_auth.h"
 #include "byte_range.h"
 #include "conditional.h"
 #include "http_head.h"
@@ -597,3 +598,63 @@ TEST(ServeConditional, ValidatorsOfAFile)
 }
 
 }  // namespace
+
+// The authentication file's two forms, and the Authorization header: only
+// the exact pair is admitted.
+TEST(ServeBasicAuth, FileAndHeader)
+{
+    struct FileCase {
+        const char *text;
+        bool ok;
+        const char *user;
+        const char *password;
+    };
+    const FileCase files[] = {
+        {"username = alice\npassword = s3cret word\n", true, "alice", "s3cret word"},
+        {"Username=alice\r\nPASSWORD=p=q:r\r\ndomain = HOME\n", true, "alice", "p=q:r"},
+        {"alice:pa:ss\n", true, "alice", "pa:ss"},
+        {"# a comment\n  bob:x  \n", true, "bob", "x"},
+        {"username = alice\n", false, "", ""},
+        {"password = x\n", false, "", ""},
+        {"alice:\n", false, "", ""},
+        {":x\n", false, "", ""},
+        {"", false, "", ""},
+    };
+    for (const FileCase &c : files) {
+        SCOPED_TRACE(c.text);
+        serve::BasicAuth auth;
+        EXPECT_EQ(serve::parse_auth_file(c.text, auth), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(auth.user, c.user);
+            EXPECT_EQ(auth.password, c.password);
+        }
+    }
+    const serve::BasicAuth auth{"alice", "open sesame"};
+    struct HeaderCase {
+        const char *header;
+        bool admitted;
+    };
+    const HeaderCase headers[] = {
+        {"Basic YWxpY2U6b3BlbiBzZXNhbWU=", true},    // alice:open sesame
+        {"basic   YWxpY2U6b3BlbiBzZXNhbWU=  ", true},
+        {"Basic YWxpY2U6b3BlbiBzZXNhbWY=", false},   // alice:open sesamf
+        {"Basic YWxpY2U6b3BlbiBzZXNhbWVz", false},   // alice:open sesames
+        {"Basic YWxpY2U6", false},                   // alice:
+        {"Basic YWxpY2U6b3BlbiBzZXNhbWU", false},    // unpadded
+        {"Basic YWxpY2U6b3Blb!BzZXNhbWU=", false},   // not base64
+        {"Bearer YWxpY2U6b3BlbiBzZXNhbWU=", false},
+        {"", false},
+        {"Basic ", false},
+    };
+    for (const HeaderCase &c : headers) {
+        SCOPED_TRACE(c.header);
+        EXPECT_EQ(serve::basic_auth_admits(c.header, auth), c.admitted);
+    }
+    std::string decoded;
+    EXPECT_TRUE(serve::base64_decode("TWE=", decoded));
+    EXPECT_EQ(decoded, "Ma");
+    EXPECT_TRUE(serve::base64_decode("TQ==", decoded));
+    EXPECT_EQ(decoded, "M");
+    EXPECT_FALSE(serve::base64_decode("T===", decoded));
+    EXPECT_FALSE(serve::base64_decode("TQ==TWE=", decoded));
+}

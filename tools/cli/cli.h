@@ -193,6 +193,9 @@ struct ServeArgs {
     int head_timeout_s = 0;
     int idle_timeout_s = 0;
     int send_timeout_s = 0;
+    int max_sessions = 0;    // sessions to the server at once
+    int session_idle_s = 0;  // seconds before an unused session logs off
+    std::string auth_file;   // HTTP Basic authentication: the user and password asked of clients
 };
 // Serves the server's shares over HTTP until the process is stopped.
 int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs &args);

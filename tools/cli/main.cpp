@@ -348,7 +348,7 @@ int main(int argc, char **argv)
     ServeArgs serve_args;
     std::string serve_url;
     auto *serve = add_command(app, "serve", "Serve the server's shares over HTTP (read-only) until stopped (--listen)");
-    serve->add_option("URL", serve_url, "smb://host[/share] (a share picks the page / leads to)")->required();
+    serve->add_option("URL", serve_url, "smb://host[/share] (/ lists the shares; a share is named on start)")->required();
     serve->add_option("--listen", serve_args.listen,
                       "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
         ->type_name("ADDR:PORT");
@@ -368,6 +368,15 @@ int main(int argc, char **argv)
         ->check(positive);
     serve->add_option("--send-timeout", serve_args.send_timeout_s,
                       "Seconds a client may take no byte of an answer before it is dropped (default 30)")
+        ->check(positive);
+    serve->add_option("--max-sessions", serve_args.max_sessions,
+                      "Sessions to the server at once, one per stream or page being answered (default 8)")
+        ->check(CLI::Range(1, 64));
+    serve->add_option("--auth-file", serve_args.auth_file,
+                      "Ask every client for the user and password in FILE (smbclient's -A format, or USER:PASSWORD)")
+        ->type_name("FILE");
+    serve->add_option("--session-idle", serve_args.session_idle_s,
+                      "Seconds an unused session stays logged on (default 60)")
         ->check(positive);
     add_connection_options(serve, opt, ids);
 #endif

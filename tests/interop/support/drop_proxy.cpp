@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace {
 struct Pair {
     int client;
     int server;
+    bool frozen = false;
+    uint64_t last_active = 0;  // the relay's count of passes when bytes last went through
 };
 
 int connect_target(int port)
@@ -91,11 +94,25 @@ void DropProxy::stop()
 void DropProxy::run(int listener)
 {
     std::vector<Pair> pairs;
+    uint64_t passes = 0;
     while (!stop_) {
+        if (freeze_last_.exchange(false)) {
+            auto last = std::max_element(pairs.begin(), pairs.end(),
+                                         [](const Pair &a, const Pair &b) { return a.last_active < b.last_active; });
+            if (last != pairs.end())
+                last->frozen = true;
+        }
+        if (freeze_.exchange(false))
+            for (Pair &p : pairs)
+                p.frozen = true;
+        if (thaw_.exchange(false))
+            for (Pair &p : pairs)
+                p.frozen = false;
         std::vector<pollfd> fds{{listener, POLLIN, 0}};
         for (const Pair &p : pairs) {
-            fds.push_back({p.client, POLLIN, 0});
-            fds.push_back({p.server, POLLIN, 0});
+            // A frozen pair is not watched (fd -1): its bytes wait.
+            fds.push_back({p.frozen ? -1 : p.client, POLLIN, 0});
+            fds.push_back({p.frozen ? -1 : p.server, POLLIN, 0});
         }
         if (poll(fds.data(), fds.size(), 20) <= 0)
             continue;
@@ -118,8 +135,10 @@ void DropProxy::run(int listener)
             short from_client = fds[1 + 2 * i].revents;
             short from_server = fds[2 + 2 * i].revents;
             bool keep = true;
-            if (from_client & (POLLIN | POLLHUP | POLLERR))
+            if (from_client & (POLLIN | POLLHUP | POLLERR)) {
                 keep = pass(p.client, p.server);
+                p.last_active = ++passes;
+            }
             if (keep && (from_server & (POLLIN | POLLHUP | POLLERR)))
                 keep = pass(p.server, p.client);
             if (!keep) {

@@ -21,6 +21,13 @@ public:
     bool start();
     // Closes the listener and every relayed connection.
     void stop();
+    // Stops relaying the connections open now (they stay open, and their
+    // bytes wait), while later connections pass: one session's server
+    // stalling while another's answers. thaw() relays them again.
+    void freeze_open() { freeze_ = true; }
+    // The same for the one connection that carried bytes last.
+    void freeze_last_active() { freeze_last_ = true; }
+    void thaw() { thaw_ = true; }
     int port() const { return port_; }
     int accepts() const { return accepts_.load(); }
 
@@ -30,6 +37,9 @@ private:
     int port_ = 0;
     std::atomic<int> accepts_{0};
     std::atomic<bool> stop_{false};
+    std::atomic<bool> freeze_{false};
+    std::atomic<bool> freeze_last_{false};
+    std::atomic<bool> thaw_{false};
     std::thread thread_;
 };
 

@@ -1,6 +1,8 @@
 #include "gateway.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,11 +34,20 @@ using Clock = std::chrono::steady_clock;
 
 // Worker threads: they run the handler and read file bodies. A slow or
 // idle client holds none of them.
-constexpr int kWorkers = 8;
+// Each session of the pool may hold one, and a few more stay free for
+// pages and quick answers.
+constexpr int kSpareWorkers = 4;
+// Sessions logged on at start.
+constexpr int kWarmSessions = 2;
 // File answers look their entry up in a listing of its folder, kept this
 // long so that a player's many range requests cost one listing.
 constexpr auto kListingLife = std::chrono::seconds(5);
 constexpr size_t kListingsKept = 64;
+// A recursive playlist lists at most this deep and this many folders, and
+// names at most this many files; a cut playlist says so.
+constexpr size_t kPlaylistDepth = 8;
+constexpr size_t kPlaylistFolders = 1000;
+constexpr size_t kPlaylistFiles = 20000;
 constexpr int kShareCapacity = 82;
 constexpr int kRestCapacity = 1026;
 constexpr int kExitCannotListen = 3;
@@ -46,26 +57,42 @@ struct Failure {
     std::string text;
 };
 
-// An open file, read in order from its first byte to be sent; the handle
-// closes when the server lets the stream go.
+// An open file, read in order from its first byte to be sent. The file
+// stays open on its session for the stream's life; each read takes that
+// session for the read alone. When the server lets the stream go, a file
+// that read without fault stays open there for the player's next range.
 class FileSource : public BodySource {
 public:
-    FileSource(int handle, int64_t first) : handle_(handle), at_(first) {}
-    ~FileSource() override { vnsmb1c_close(handle_); }
+    FileSource(SessionPool &pool, size_t slot_id, const KeptFile &file, int64_t first)
+        : pool_(pool), slot_id_(slot_id), file_(file), at_(first)
+    {
+    }
+    ~FileSource() override { pool_.let_go(slot_id_, file_, !failed_); }
     FileSource(const FileSource &) = delete;
     FileSource &operator=(const FileSource &) = delete;
 
     int read(char *buffer, int max) override
     {
-        int n = vnsmb1c_read_at(handle_, at_, buffer, max);
+        std::string why;
+        Lease lease = pool_.read_lease(slot_id_, why);
+        if (!lease) {
+            failed_ = true;
+            return -1;
+        }
+        int n = vnsmb1c_s_read_at(lease.session(), file_.handle, at_, buffer, max);
         if (n > 0)
             at_ += n;
+        else if (n < 0)
+            failed_ = true;
         return n;
     }
 
 private:
-    int handle_;
+    SessionPool &pool_;
+    size_t slot_id_;
+    KeptFile file_;
     int64_t at_;
+    bool failed_ = false;
 };
 
 bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidden)
@@ -103,7 +130,10 @@ bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidde
 
 class Gateway {
 public:
-    explicit Gateway(const GatewayOptions &options) : options_(options) {}
+    Gateway(const GatewayOptions &options, SessionPool::Connect connect)
+        : options_(options), pool_(options.pool, std::move(connect), [this](const std::string &line) { note(line); })
+    {
+    }
 
     int run(const std::string &server_name);
 
@@ -112,7 +142,13 @@ private:
     void serve_root(HttpResponse &res, const std::string &format);
     void serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path, const std::string &format);
     void serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path);
+    // The playlist of a folder and the folders below it, bounded.
+    std::string recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
+                              std::vector<DirEntry> entries);
     void log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const;
+    void note(const std::string &line) const;
+    // A session for a request; an empty lease with the failure to answer.
+    Lease session_for(SessionPool::Use use, const std::string &path, Failure &failure);
 
     // Lists the folder (hidden names too); 0 or a failure.
     Failure list(const std::string &folder, std::vector<DirEntry> &out);
@@ -120,7 +156,10 @@ private:
     Failure look_up(const std::string &folder, const std::string &name, DirEntry &out);
     std::string origin(const HttpRequest &req) const;
 
-    static Failure library_failure(int rc);
+    // The library's failure in plain words about `what` ("folder",
+    // "file", ...), its own text kept in parentheses.
+    static Failure library_failure(int rc, const std::string &what);
+    static void answer_json(HttpResponse &res, const Failure &f);
     static void answer_text(HttpResponse &res, int status, const std::string &text);
     static void redirect(HttpResponse &res, const std::string &location);
 
@@ -130,19 +169,53 @@ private:
     };
 
     GatewayOptions options_;
+    SessionPool pool_;
     int port_ = 0;
-    // Listings live in the session until the next one replaces them, so
-    // listing and reading back go together; the cache shares the lock.
+    // Guards the cache alone, never held across a call to the server.
     std::mutex listing_mutex_;
     std::map<std::string, CachedListing> listings_;
 };
 
-Failure Gateway::library_failure(int rc)
+Failure Gateway::library_failure(int rc, const std::string &what)
 {
     std::string text = vnsmb1c_last_error();
     if (text.empty())
         text = vnsmb1c_strerror(rc);
-    return {http_status_for(rc, text), printable(text)};
+    const int status = http_status_for(rc, text);
+    std::string plain;
+    if (rc == VNSMB1C_ELIMIT && what == "folder")
+        plain = "This folder holds more entries than can be listed";
+    else if (status == 403)
+        plain = "You may not open this " + what;
+    else if (status == 404)
+        plain = "There is no such " + what;
+    else if (status == 504)
+        plain = "The server did not answer in time";
+    else if (status == 502)
+        plain = "The server cannot be reached";
+    else if (status == 503)
+        plain = "The server is busy; try again in a moment";
+    else if (status == 400)
+        plain = "The server does not take this name";
+    else
+        plain = "The server could not answer for this " + what;
+    return {rc == VNSMB1C_ELIMIT && what == "folder" ? 507 : status, plain + " (" + printable(text) + ")"};
+}
+
+void Gateway::answer_json(HttpResponse &res, const Failure &f)
+{
+    res.status = f.status;
+    if (f.status == 503)
+        res.set("Retry-After", "1");
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    w.StartObject();
+    w.Key("status");
+    w.Int(f.status);
+    w.Key("error");
+    w.String(f.text.c_str(), static_cast<rapidjson::SizeType>(f.text.size()));
+    w.EndObject();
+    res.set_body(std::string(buf.GetString(), buf.GetSize()) + "\n", "application/json");
 }
 
 void Gateway::answer_text(HttpResponse &res, int status, const std::string &text)
@@ -163,14 +236,30 @@ void Gateway::redirect(HttpResponse &res, const std::string &location)
     res.set_body("301 Moved Permanently: " + location + "\n", "text/plain; charset=utf-8");
 }
 
+Lease Gateway::session_for(SessionPool::Use use, const std::string &path, Failure &failure)
+{
+    std::string why;
+    bool retry = false;
+    Lease lease = pool_.acquire(use, path, why, retry);
+    if (!lease)
+        failure = retry ? Failure{503, why} : Failure{502, "cannot reach the server: " + printable(why)};
+    return lease;
+}
+
 Failure Gateway::list(const std::string &folder, std::vector<DirEntry> &out)
 {
+    {
+        Failure f;
+        Lease lease = session_for(SessionPool::Use::page, "", f);
+        if (!lease)
+            return f;
+        int n = vnsmb1c_s_list_all(lease.session(), folder.c_str(), nullptr);
+        if (n < 0)
+            return library_failure(n, "folder");
+        if (!parse_listing(vnsmb1c_s_list_json(lease.session()), out, true))
+            return {502, "the listing could not be read"};
+    }
     std::lock_guard<std::mutex> lock(listing_mutex_);
-    int n = vnsmb1c_list_all(folder.c_str(), nullptr);
-    if (n < 0)
-        return library_failure(n);
-    if (!parse_listing(vnsmb1c_list_json(), out, true))
-        return {502, "the listing could not be read"};
     if (listings_.size() >= kListingsKept)
         listings_.clear();
     listings_[folder] = {Clock::now(), out};
@@ -224,6 +313,10 @@ void Gateway::route(const HttpRequest &req, HttpResponse &res)
                                              " (add it with --allow-host)");
     }
 
+    if (options_.auth && !basic_auth_admits(req.header("Authorization"), *options_.auth)) {
+        res.set("WWW-Authenticate", "Basic realm=\"vnsmb1c\", charset=\"UTF-8\"");
+        return answer_text(res, 401, "this gateway asks for a user name and password");
+    }
     std::string_view target = req.target;
     std::string_view query;
     if (auto q = target.find('?'); q != std::string_view::npos) {
@@ -262,18 +355,19 @@ void Gateway::route(const HttpRequest &req, HttpResponse &res)
 
 void Gateway::serve_root(HttpResponse &res, const std::string &format)
 {
-    if (!options_.start_share.empty() && format.empty())
-        return redirect(res, encode_path({options_.start_share}, true));
     std::vector<std::string> shares;
     {
-        std::lock_guard<std::mutex> lock(listing_mutex_);
-        int n = vnsmb1c_shares();
+        Failure f;
+        Lease lease = session_for(SessionPool::Use::page, "", f);
+        if (!lease)
+            return answer_text(res, f.status, f.text);
+        int n = vnsmb1c_s_shares(lease.session());
         if (n < 0) {
-            Failure f = library_failure(n);
+            f = library_failure(n, "list of shares");
             return answer_text(res, f.status, f.text);
         }
         for (int i = 0; i < n; i++)
-            shares.emplace_back(vnsmb1c_share_name(i));
+            shares.emplace_back(vnsmb1c_s_share_name(lease.session(), i));
     }
     if (format == "json")
         res.set_body(shares_json(shares), "application/json");
@@ -293,13 +387,20 @@ void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const Requ
         if (f.status != 404 && path.segments.size() > 1 &&
             look_up(join_path(path.segments, path.segments.size() - 1), path.segments.back(), entry).status == 0 &&
             !entry.folder)
-            return answer_text(res, 404, "\"" + printable(path.segments.back()) + "\" is a file, not a folder");
+            f = {404, "\"" + printable(path.segments.back()) + "\" is a file, not a folder"};
+        if (format == "json")
+            return answer_json(res, f);
         return answer_text(res, f.status, f.text);
     }
     std::erase_if(entries, [](const DirEntry &e) { return vnsmb1c_is_hidden_name(e.name.c_str()) != 0; });
     sort_entries(entries);
+    std::string_view target = req.target;
+    const bool recursive = target.find('?') != std::string_view::npos &&
+                           query_value(target.substr(target.find('?') + 1), "recursive") == "1";
     if (format == "json")
         res.set_body(folder_json(path.segments, entries), "application/json");
+    else if (format == "m3u" && recursive)
+        res.set_body(recursive_m3u(origin(req), path.segments, std::move(entries)), "audio/x-mpegurl");
     else if (format == "m3u")
         res.set_body(folder_m3u(origin(req), path.segments, entries), "audio/x-mpegurl");
     else
@@ -316,25 +417,40 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
     if (entry.folder)
         return redirect(res, encode_path(path.segments, true));
 
-    int handle = vnsmb1c_open(folder.c_str(), name.c_str());
-    if (handle < 0) {
-        Failure f = library_failure(handle);
-        return answer_text(res, f.status, f.text);
+    // The player's previous range of this file may have left it open.
+    const std::string key = folder + "/" + name;
+    Failure failure;
+    Lease lease = session_for(SessionPool::Use::stream, key, failure);
+    if (!lease)
+        return answer_text(res, failure.status, failure.text);
+    KeptFile &file = lease.file();
+    if (file.handle >= 0 && (file.size != entry.size || file.mtime_ms != entry.mtime_ms)) {
+        // Changed since: opened afresh.
+        vnsmb1c_s_close(lease.session(), file.handle);
+        file = {};
     }
-    int64_t size = vnsmb1c_size(handle);
-    if (size < 0) {
-        Failure f = library_failure(static_cast<int>(size));
-        vnsmb1c_close(handle);
-        return answer_text(res, f.status, f.text);
+    if (file.handle < 0) {
+        int handle = vnsmb1c_s_open(lease.session(), folder.c_str(), name.c_str());
+        if (handle < 0) {
+            Failure f = library_failure(handle, "file");
+            return answer_text(res, f.status, f.text);
+        }
+        // Kept for the next range while the listing says the same size
+        // and time.
+        file = {key, handle, vnsmb1c_s_size(lease.session(), handle), entry.mtime_ms, {}};
+        if (file.size < 0) {
+            Failure f = library_failure(static_cast<int>(file.size), "file");
+            return answer_text(res, f.status, f.text);
+        }
     }
-
+    const int64_t size = file.size;
     const std::string tag = entity_tag(size, entry.mtime_ms);
     res.set("Accept-Ranges", "bytes");
     res.set("ETag", tag);
     if (entry.mtime_ms > 0)
         res.set("Last-Modified", http_date(entry.mtime_ms));
     if (not_modified(req.header("If-None-Match"), req.header("If-Modified-Since"), tag, entry.mtime_ms)) {
-        vnsmb1c_close(handle);
+        lease.keep(file);
         res.status = 304;
         return;
     }
@@ -344,7 +460,7 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
                             ? resolve_range(req.header("Range"), size)
                             : resolve_range("", size);
     if (range.kind == RangeAnswer::Kind::unsatisfiable) {
-        vnsmb1c_close(handle);
+        lease.keep(file);
         res.set("Content-Range", content_range(range, size));
         return answer_text(res, 416, "the range lies outside the file of " + std::to_string(size) + " bytes");
     }
@@ -362,11 +478,77 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
     res.length = length;
     if (length == 0 || req.method == "HEAD") {
         // The headers alone: HEAD sends no body, and an empty file has none.
-        vnsmb1c_close(handle);
+        lease.keep(file);
         return;
     }
     // A failed read or a client that went away ends the answer.
-    res.source = std::make_shared<FileSource>(handle, first);
+    const KeptFile streamed = file;
+    pool_.hold(lease);
+    res.source = std::make_shared<FileSource>(pool_, lease.slot_id(), streamed, first);
+}
+
+std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
+                                   std::vector<DirEntry> entries)
+{
+    struct Folder {
+        std::vector<std::string> segments;
+        std::vector<DirEntry> entries;  // sorted, hidden names left out
+    };
+    std::string out = "#EXTM3U\n";
+    std::string cut;
+    bool too_deep = false;
+    size_t files = 0;
+    size_t folders = 1;
+    // Depth first, each folder's files before its subfolders, in page order.
+    std::vector<Folder> stack;
+    stack.push_back({top, std::move(entries)});
+    while (!stack.empty() && cut.empty()) {
+        Folder f = std::move(stack.back());
+        stack.pop_back();
+        std::vector<DirEntry> here;
+        for (const DirEntry &e : f.entries)
+            if (!e.folder) {
+                if (files == kPlaylistFiles) {
+                    cut = "more than " + std::to_string(kPlaylistFiles) + " files";
+                    break;
+                }
+                here.push_back(e);
+                files++;
+            }
+        std::string part = folder_m3u(origin, f.segments, here);
+        out.append(part, part.find('\n') + 1, std::string::npos);
+        if (!cut.empty())
+            break;
+        const size_t depth = f.segments.size() - top.size();
+        for (auto e = f.entries.rbegin(); e != f.entries.rend(); ++e) {
+            if (!e->folder)
+                continue;
+            if (depth + 1 > kPlaylistDepth) {
+                too_deep = true;
+                continue;
+            }
+            if (folders == kPlaylistFolders) {
+                cut = "more than " + std::to_string(kPlaylistFolders) + " folders";
+                break;
+            }
+            std::vector<std::string> below = f.segments;
+            below.push_back(e->name);
+            std::vector<DirEntry> listed;
+            folders++;
+            // A folder that cannot be listed (access denied) is left out.
+            if (list(join_path(below, below.size()), listed).status != 0)
+                continue;
+            std::erase_if(listed, [](const DirEntry &d) { return vnsmb1c_is_hidden_name(d.name.c_str()) != 0; });
+            sort_entries(listed);
+            stack.push_back({std::move(below), std::move(listed)});
+        }
+    }
+    if (too_deep)
+        cut += (cut.empty() ? "" : "; ") + std::string("folders deeper than ") + std::to_string(kPlaylistDepth) +
+               " levels left out";
+    if (!cut.empty())
+        out += "# the playlist was cut: " + cut + "\n";
+    return out;
 }
 
 void Gateway::log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const
@@ -390,10 +572,16 @@ void Gateway::log(const HttpRequest *req, const std::string &client, int status,
                  static_cast<long long>(bytes));
 }
 
+void Gateway::note(const std::string &line) const
+{
+    if (!options_.quiet)
+        std::fprintf(stderr, "vnsmb1c: %s\n", line.c_str());
+}
+
 int Gateway::run(const std::string &server_name)
 {
     HttpServer server(
-        options_.limits, kWorkers, [this](const HttpRequest &req, HttpResponse &res) { route(req, res); },
+        options_.limits, options_.pool.max_sessions + kSpareWorkers, [this](const HttpRequest &req, HttpResponse &res) { route(req, res); },
         [this](const HttpRequest *req, const std::string &client, int status, int64_t bytes) {
             if (!options_.quiet)
                 log(req, client, status, bytes);
@@ -406,11 +594,20 @@ int Gateway::run(const std::string &server_name)
         std::fprintf(stderr, "vnsmb1c: cannot listen on %s: %s\n", host_port(l.host, l.port).c_str(), why.c_str());
         return kExitCannotListen;
     }
-    if (!is_loopback(l.host))
+    if (!is_loopback(l.host) && options_.auth)
+        std::fprintf(stderr, "vnsmb1c: listening on %s, which other machines can reach; clients must give the "
+                             "user name and password of the authentication file (sent in the clear over HTTP)\n",
+                     host_port(l.host, port_).c_str());
+    else if (!is_loopback(l.host))
         std::fprintf(stderr, "vnsmb1c: warning: listening on %s, which other machines can reach; anyone who "
                              "reaches it reads the shares as this user\n",
                      host_port(l.host, port_).c_str());
+    // A page and a player's first ranges find their sessions logged on.
+    pool_.warm(kWarmSessions);
     std::printf("vnsmb1c: serving %s on http://%s/\n", printable(server_name).c_str(), host_port(l.host, port_).c_str());
+    if (!options_.start_share.empty())
+        std::printf("vnsmb1c: the share %s is at http://%s%s\n", printable(options_.start_share).c_str(),
+                    host_port(l.host, port_).c_str(), encode_path({options_.start_share}, true).c_str());
     std::fflush(stdout);
     server.run();
     return 0;
@@ -418,9 +615,9 @@ int Gateway::run(const std::string &server_name)
 
 }  // namespace
 
-int run_gateway(const GatewayOptions &options, const std::string &server_name)
+int run_gateway(const GatewayOptions &options, const std::string &server_name, SessionPool::Connect connect)
 {
-    Gateway gateway(options);
+    Gateway gateway(options, std::move(connect));
     return gateway.run(server_name);
 }
 

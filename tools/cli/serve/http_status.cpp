@@ -40,6 +40,8 @@ std::string_view reason_phrase(int status)
         return "Not Modified";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 403:
         return "Forbidden";
     case 404:
@@ -62,6 +64,8 @@ std::string_view reason_phrase(int status)
         return "Gateway Timeout";
     case 505:
         return "HTTP Version Not Supported";
+    case 507:
+        return "Insufficient Storage";
     default:
         return "Internal Server Error";
     }

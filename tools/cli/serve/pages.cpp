@@ -10,6 +10,7 @@
 
 #include "http_text.h"
 #include "mime_types.h"
+#include "name_order.h"
 #include "request_path.h"
 
 namespace serve {
@@ -22,27 +23,42 @@ constexpr char kStyle[] =
     "td.s{text-align:right;font-variant-numeric:tabular-nums}th{border-bottom:1px solid #ccc}"
     "a{text-decoration:none}a:hover{text-decoration:underline}";
 
-char fold(char c)
+// The UTC fields of t; false when t has none.
+bool utc_fields(std::time_t t, std::tm &out)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+#ifdef _WIN32
+    return gmtime_s(&out, &t) == 0;
+#else
+    return gmtime_r(&t, &out) != nullptr;
+#endif
 }
 
-bool name_less(const std::string &a, const std::string &b)
+std::string page_head(const std::string &title, const std::string &heading)
 {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; i++)
-        if (fold(a[i]) != fold(b[i]))
-            return static_cast<unsigned char>(fold(a[i])) < static_cast<unsigned char>(fold(b[i]));
-    if (a.size() != b.size())
-        return a.size() < b.size();
-    return a < b;
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+           "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>" +
+           title + "</title><style>" + kStyle + "</style></head><body>\n<h1>" + heading + "</h1>\n";
 }
 
 std::string page_head(const std::string &title)
 {
-    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-           "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>" +
-           title + "</title><style>" + kStyle + "</style></head><body>\n<h1>" + title + "</h1>\n";
+    return page_head(title, title);
+}
+
+// "Shares / Media / Movies /": each step a link but the folder itself.
+std::string breadcrumbs(const std::vector<std::string> &folder)
+{
+    std::string out = folder.empty() ? "Shares" : "<a href=\"/\">Shares</a>";
+    for (size_t i = 0; i < folder.size(); i++) {
+        out += " / ";
+        if (i + 1 < folder.size()) {
+            std::vector<std::string> up(folder.begin(), folder.begin() + static_cast<std::ptrdiff_t>(i + 1));
+            out += "<a href=\"" + html_escape(encode_path(up, true)) + "\">" + html_escape(folder[i]) + "</a>";
+        } else {
+            out += html_escape(folder[i]);
+        }
+    }
+    return out + " /";
 }
 
 std::string utc_minutes(int64_t mtime_ms)
@@ -51,7 +67,7 @@ std::string utc_minutes(int64_t mtime_ms)
         return "";
     std::time_t t = static_cast<std::time_t>(mtime_ms / 1000);
     std::tm tm{};
-    if (gmtime_r(&t, &tm) == nullptr)
+    if (!utc_fields(t, tm))
         return "";
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
@@ -110,14 +126,14 @@ void sort_entries(std::vector<DirEntry> &entries)
     std::stable_sort(entries.begin(), entries.end(), [](const DirEntry &a, const DirEntry &b) {
         if (a.folder != b.folder)
             return a.folder;
-        return name_less(a.name, b.name);
+        return name_order::compare(a.name, b.name) < 0;
     });
 }
 
 std::string folder_html(const std::vector<std::string> &folder, const std::vector<DirEntry> &entries)
 {
     std::string title = html_escape("/" + join_path(folder, folder.size()) + "/");
-    std::string out = page_head(title);
+    std::string out = page_head(title, breadcrumbs(folder));
     out.reserve(out.size() + entries.size() * 160);
     std::vector<std::string> parent(folder.begin(), folder.end() - (folder.empty() ? 0 : 1));
     out += "<table>\n<tr><th>Name</th><th>Size</th><th>Modified (UTC)</th></tr>\n";
@@ -161,7 +177,7 @@ std::string folder_json(const std::vector<std::string> &folder, const std::vecto
         w.Key("folder");
         w.Bool(e.folder);
         w.Key("size");
-        w.Int64(e.folder ? 0 : e.size);
+        w.Int64(e.folder ? -1 : e.size);  // as the library's item JSON
         w.Key("mtime_ms");
         w.Int64(e.mtime_ms);
         w.Key("url");
@@ -228,7 +244,7 @@ std::string http_date(int64_t mtime_ms)
     static constexpr const char *kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     std::time_t t = static_cast<std::time_t>(mtime_ms / 1000);
     std::tm tm{};
-    if (gmtime_r(&t, &tm) == nullptr)
+    if (!utc_fields(t, tm))
         return "";
     char buf[40];
     std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7], tm.tm_mday,

@@ -18,7 +18,7 @@ struct DirEntry {
 
 // & < > " ' as character references; every other byte as it is.
 std::string html_escape(std::string_view text);
-// Folders first, then names without regard to ASCII case.
+// Folders first, then names in natural order (Episode 9 before Episode 10).
 void sort_entries(std::vector<DirEntry> &entries);
 
 // folder: the decoded segments of the listed folder, share first.

@@ -1,10 +1,58 @@
 // vnsmb1c serve: the connected server's shares over HTTP.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "cli.h"
 #include "gateway.h"
 #include "listen_address.h"
+#include "vnsmb1c.h"
+
+namespace {
+
+// A new session to t's server with the command's settings, as the tool's
+// own session was made; null with the library's reason.
+vnsmb1c_session *new_session(const GlobalOptions &opt, const Target &t, std::string &why)
+{
+    vnsmb1c_session *s = vnsmb1c_session_new();
+    if (s == nullptr) {
+        why = "out of memory";
+        return nullptr;
+    }
+    int rc = 0;
+    if (!opt.fake_tree.empty()) {
+        // The fake tree the tool loaded for its first session.
+        rc = vnsmb1c_s_use_fake(s, nullptr);
+        if (rc == 0 && opt.relay)
+            rc = vnsmb1c_s_use_io(s, vnsmb1c_io_fake());
+    } else if (opt.relay) {
+        rc = vnsmb1c_s_use_io(s, vnsmb1c_io_socket());
+    }
+    if (rc == 0 && opt.read_ahead >= 0)
+        rc = vnsmb1c_s_set_read_ahead(s, opt.read_ahead);
+    if (rc == 0 && opt.timeout_s > 0)
+        rc = vnsmb1c_s_set_timeout(s, static_cast<int>(opt.timeout_s * 1000 + 0.5));
+    if (rc == 0 && !opt.legacy_auth.empty())
+        rc = vnsmb1c_s_set_legacy_auth(s, opt.legacy_auth.c_str());
+    if (rc == 0 && !opt.code_page.empty())
+        rc = vnsmb1c_s_set_code_page(s, opt.code_page.c_str());
+    if (rc == 0 && (!opt.name_resolve.empty() || !opt.wins.empty() || opt.no_broadcast))
+        rc = vnsmb1c_s_set_name_resolve(s, opt.name_resolve.empty() ? nullptr : opt.name_resolve.c_str(),
+                                        opt.wins.empty() ? nullptr : opt.wins.c_str(), opt.no_broadcast ? 0 : -1);
+    if (rc == 0)
+        rc = vnsmb1c_s_connect(s, t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
+    if (rc != 0) {
+        why = vnsmb1c_last_error();
+        if (why.empty())
+            why = vnsmb1c_strerror(rc);
+        vnsmb1c_session_free(s);
+        return nullptr;
+    }
+    return s;
+}
+
+}  // namespace
 
 int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs &args)
 {
@@ -27,10 +75,31 @@ int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs 
     set(l.head_timeout_s, args.head_timeout_s);
     set(l.idle_timeout_s, args.idle_timeout_s);
     set(l.send_timeout_s, args.send_timeout_s);
+    set(go.pool.max_sessions, args.max_sessions);
+    if (args.session_idle_s > 0)
+        go.pool.idle_logoff = std::chrono::seconds(args.session_idle_s);
+    // A request waits for a busy pool about as long as for an answer.
+    if (opt.timeout_s > 0)
+        go.pool.wait = std::chrono::milliseconds(static_cast<int64_t>(opt.timeout_s * 1000 + 0.5));
     if (!args.listen.empty() && !serve::parse_listen_address(args.listen, go.listen)) {
         std::fprintf(stderr, "vnsmb1c: --listen takes ADDRESS:PORT with a numeric address, e.g. 127.0.0.1:8080 "
                              "or [::1]:8080\n");
         return kExitUsage;
+    }
+    if (!args.auth_file.empty()) {
+        std::string text;
+        serve::BasicAuth auth;
+        if (!read_text_file(args.auth_file, text))
+            return report_local("cannot read the authentication file " + printable(args.auth_file));
+        const bool ok = serve::parse_auth_file(text, auth);
+        std::fill(text.begin(), text.end(), '\0');
+        if (!ok) {
+            std::fprintf(stderr, "vnsmb1c: the authentication file %s names no user and password (lines "
+                                 "\"username = NAME\" and \"password = WORD\", or one line NAME:WORD)\n",
+                         printable(args.auth_file).c_str());
+            return kExitUsage;
+        }
+        go.auth = std::move(auth);
     }
     Target t;
     if (int rc = connect_to(opt, url, t); rc != 0)
@@ -40,5 +109,8 @@ int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs 
     std::string name = "smb://" + (t.host.find(':') != std::string::npos ? "[" + t.host + "]" : t.host);
     if (t.port > 0)
         name += ":" + std::to_string(t.port);
-    return serve::run_gateway(go, name);
+    // The tool's session showed that the server takes this logon; the
+    // gateway's requests run on sessions of their own.
+    close_session();
+    return serve::run_gateway(go, name, [opt, t](std::string &why) { return new_session(opt, t, why); });
 }
