@@ -37,8 +37,11 @@ int main(void)
         return 1;
     }
     int n = vnsmb1c_list("Media/Movies", NULL);
-    for (int i = 0; i < n; i++)
-        puts(vnsmb1c_item_json(i));
+    for (int i = 0; i < n; i++) {
+        vnsmb1c_Entry e;
+        if (vnsmb1c_entry(i, &e) == 0)
+            printf("%-6s %10lld  %s\n", e.folder ? "folder" : "file", (long long)e.size, e.path);
+    }
 
     int h = vnsmb1c_open("Media/Movies", "Sintel (2010).srt");
     unsigned char buf[4096];

@@ -23,7 +23,9 @@
  * hands out (vnsmb1c_session_json, vnsmb1c_item_json, vnsmb1c_share_name,
  * vnsmb1c_list_json and their vnsmb1c_s_ forms) are the calling thread's own
  * copies for that session: calls made on other threads never invalidate
- * them; a session's texts end when it is freed.
+ * them; a session's texts end when it is freed. The texts of the records
+ * vnsmb1c_entry fills are not copies: they belong to the session's listing
+ * (see there).
  *
  * Host callbacks (a HostIo's http_post, a Transport's functions) run inside
  * the call that needs them. They may call any function on other sessions,
@@ -374,6 +376,27 @@ typedef struct vnsmb1c_Entry {
     int32_t hidden;    /* 1 when the name counts as hidden, else 0 */
 } vnsmb1c_Entry;
 /*
+ * Fills *out with the index-th item of the last listing (vnsmb1c_list or
+ * vnsmb1c_list_all), the item vnsmb1c_item_json(index) describes.
+ * 0, or -6 for a NULL out, an index outside 0 .. count-1, or no listing
+ * held (before the session's first successful listing, and after a connect
+ * or disconnect: "no listing held"); *out is left as it was on failure.
+ * path is the share as the listing named it, "/", and the item's path in
+ * the share ("media/Movies/a.mkv" after vnsmb1c_list("media", "Movies")),
+ * ready for vnsmb1c_open(path, NULL); the item JSON's "path" leaves the
+ * share out.
+ * name and path point into the listing the session holds, not into copies
+ * of the calling thread: they stay valid until that listing is replaced or
+ * dropped, by the session's next successful vnsmb1c_list or
+ * vnsmb1c_list_all (a failed one keeps the listing), its vnsmb1c_connect,
+ * vnsmb1c_connect_json (unless the settings are refused),
+ * vnsmb1c_disconnect, vnsmb1c_use_sockets, vnsmb1c_use_io or
+ * vnsmb1c_use_fake, or vnsmb1c_session_free; such a call on another thread
+ * ends them as well. Copy them before letting another thread list on the
+ * same session.
+ */
+VNSMB1C_API int vnsmb1c_entry(int index, vnsmb1c_Entry *out);
+/*
  * Opens an existing file for reading: file is relative to path, so
  * ("Media", "Movies/a.mkv"), ("Media/Movies", "a.mkv") and
  * ("Media/Movies/a.mkv", NULL) are the same file. A folder fails with -6
@@ -438,6 +461,7 @@ VNSMB1C_API int vnsmb1c_s_list(vnsmb1c_session *session, const char *path, const
 VNSMB1C_API int vnsmb1c_s_list_all(vnsmb1c_session *session, const char *path, const char *sub);
 VNSMB1C_API const char *vnsmb1c_s_list_json(vnsmb1c_session *session);
 VNSMB1C_API const char *vnsmb1c_s_item_json(vnsmb1c_session *session, int index);
+VNSMB1C_API int vnsmb1c_s_entry(vnsmb1c_session *session, int index, vnsmb1c_Entry *out);
 VNSMB1C_API int vnsmb1c_s_list_hidden_count(vnsmb1c_session *session);
 VNSMB1C_API int vnsmb1c_s_open(vnsmb1c_session *session, const char *path, const char *file);
 VNSMB1C_API int64_t vnsmb1c_s_size(vnsmb1c_session *session, int handle);

@@ -120,6 +120,7 @@ int32_t list_folder(Session &s, const char *path, const char *sub, bool with_hid
             return vnb_fail(rc, "OPEN DIR: %s/%s is a file, not a folder: NOT_A_DIRECTORY", share, folder);
         return rc;
     }
+    s.listing.share = share;
     return static_cast<int>(s.listing.items.size());
 }
 

@@ -14,23 +14,11 @@ struct Sha256Ctx {
     uint64_t fill;       // bytes waiting in block
 };
 
-struct Md5State {
+struct Md5Ctx {
     uint32_t h[4];
-    uint64_t total;
+    uint64_t total;      // message bytes fed so far
     uint8_t block[64];
-    uint64_t fill;
-};
-
-struct Hmac256Ctx {
-    Sha256Ctx inner;     // already fed with key ^ 0x36
-    Sha256Ctx outer;     // set up by the final step
-    uint8_t opad[64];    // key ^ 0x5c
-};
-
-struct HmacMd5Ctx {
-    uint8_t opad[64];
-    Md5State inner;
-    Md5State outer;
+    uint64_t fill;       // bytes waiting in block
 };
 
 struct Rc4State {
@@ -39,22 +27,53 @@ struct Rc4State {
     uint8_t j;
 };
 
+// The hashes, each in the same three steps (init, any number of updates,
+// final) and in one call.
 void vnb_sha256_init(Sha256Ctx *c);
 void vnb_sha256_update(Sha256Ctx *c, const void *bytes, uint64_t len);
 void vnb_sha256_final(Sha256Ctx *c, uint8_t out[32]);
 void vnb_sha256(const void *bytes, uint64_t len, uint8_t out[32]);
 
+void vnb_md5_init(Md5Ctx *c);
+void vnb_md5_update(Md5Ctx *c, const void *bytes, uint64_t len);
+void vnb_md5_final(Md5Ctx *c, uint8_t out[16]);
+void vnb_md5(const void *bytes, uint64_t len, uint8_t out[16]);
+
+void vnb_md4(const void *bytes, uint64_t len, uint8_t out[16]);
+
+// A hash as HMAC takes it: its state, its block and digest sizes, its steps.
+struct Sha256Hash {
+    using Ctx = Sha256Ctx;
+    static constexpr size_t kBlock = 64;
+    static constexpr size_t kDigest = 32;
+    static constexpr void (*init)(Ctx *) = vnb_sha256_init;
+    static constexpr void (*update)(Ctx *, const void *, uint64_t) = vnb_sha256_update;
+    static constexpr void (*final)(Ctx *, uint8_t *) = vnb_sha256_final;
+};
+
+struct Md5Hash {
+    using Ctx = Md5Ctx;
+    static constexpr size_t kBlock = 64;
+    static constexpr size_t kDigest = 16;
+    static constexpr void (*init)(Ctx *) = vnb_md5_init;
+    static constexpr void (*update)(Ctx *, const void *, uint64_t) = vnb_md5_update;
+    static constexpr void (*final)(Ctx *, uint8_t *) = vnb_md5_final;
+};
+
+// HMAC (RFC 2104) over a hash, in the hash's steps.
+template <typename Hash>
+struct HmacCtx {
+    typename Hash::Ctx inner;    // fed with key ^ 0x36 from init on
+    typename Hash::Ctx outer;    // set up by the final step
+    uint8_t opad[Hash::kBlock];  // key ^ 0x5c
+};
+using Hmac256Ctx = HmacCtx<Sha256Hash>;
+using HmacMd5Ctx = HmacCtx<Md5Hash>;
+
 void vnb_hmac256_init(Hmac256Ctx *c, const void *key, uint64_t key_len);
 void vnb_hmac256_update(Hmac256Ctx *c, const void *bytes, uint64_t len);
 void vnb_hmac256_final(Hmac256Ctx *c, uint8_t out[32]);
 void vnb_hmac256(const void *key, uint64_t key_len, const void *msg, uint64_t msg_len, uint8_t out[32]);
-
-void vnb_md5(const void *bytes, uint64_t len, uint8_t out[16]);
-// Streaming MD5: init, any number of updates, final.
-void vnb_md5_init(Md5State *s);
-void vnb_md5_update(Md5State *s, const void *bytes, uint64_t len);
-void vnb_md5_final(Md5State *s, uint8_t out[16]);
-void vnb_md4(const void *bytes, uint64_t len, uint8_t out[16]);
 
 void vnb_hmacmd5_init(HmacMd5Ctx *c, const void *key, uint64_t key_len);
 void vnb_hmacmd5_update(HmacMd5Ctx *c, const void *bytes, uint64_t len);

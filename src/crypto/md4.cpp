@@ -1,25 +1,20 @@
-// MD4 (RFC 1320), one-shot only: whole blocks are read straight from the
-// input, the tail and the padding go through a local two-block area.
+// MD4 (RFC 1320), in one call.
 #include "crypto/crypto.h"
+#include "crypto/block_digest.h"
 
 #include <cstring>
 
 namespace {
 
+// The running state, in the shape block_digest.h works on.
+struct Md4Ctx {
+    uint32_t h[4];
+    uint64_t total;
+    uint8_t block[64];
+    uint64_t fill;
+};
+
 constexpr uint32_t rotl(uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
-
-uint32_t load_le32(const uint8_t *p)
-{
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-void store_le32(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // Word order of rounds 2 and 3; round 1 takes the words in order.
 constexpr unsigned ORDER2[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
@@ -60,26 +55,11 @@ void md4_block(uint32_t h[4], const uint8_t block[64])
 
 void vnb_md4(const void *bytes, uint64_t len, uint8_t out[16])
 {
-    uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    const auto *p = static_cast<const uint8_t *>(bytes);
-    uint64_t bits = len * 8;
-    for (; len >= 64; p += 64, len -= 64)
-        md4_block(h, p);
-
-    // Tail, 0x80, zeros, then the bit length as 64-bit little-endian.
-    uint8_t tail[128] = {};
-    if (len > 0)
-        std::memcpy(tail, p, len);
-    tail[len] = 0x80;
-    uint64_t tail_len = len < 56 ? 64 : 128;
-    store_le32(tail + tail_len - 8, static_cast<uint32_t>(bits));
-    store_le32(tail + tail_len - 4, static_cast<uint32_t>(bits >> 32));
-    md4_block(h, tail);
-    if (tail_len == 128)
-        md4_block(h, tail + 64);
-
+    Md4Ctx c{{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}, 0, {}, 0};
+    block_digest_update<Md4Ctx, md4_block>(&c, bytes, len);
+    block_digest_pad<Md4Ctx, md4_block>(&c, put_bits_le);
     for (int i = 0; i < 4; i++)
-        store_le32(out + 4 * i, h[i]);
+        store_le32(out + 4 * i, c.h[i]);
     // The input is often a password.
-    vnb_wipe(tail, sizeof tail);
+    vnb_wipe(&c, sizeof c);
 }

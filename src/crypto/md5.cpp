@@ -1,5 +1,6 @@
-// MD5 (RFC 1321), one-shot and streaming, and HMAC-MD5 (RFC 2104).
+// MD5 (RFC 1321), in steps and in one call.
 #include "crypto/crypto.h"
+#include "crypto/block_digest.h"
 
 #include <cstring>
 
@@ -21,19 +22,6 @@ constexpr uint32_t T[64] = {
 constexpr unsigned SHIFT[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
 constexpr uint32_t rotl(uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
-
-uint32_t load_le32(const uint8_t *p)
-{
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-void store_le32(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 void md5_block(uint32_t h[4], const uint8_t block[64])
 {
@@ -63,128 +51,35 @@ void md5_block(uint32_t h[4], const uint8_t block[64])
     h[3] += d;
 }
 
-void md5_start(Md5State *s)
-{
-    s->h[0] = 0x67452301;
-    s->h[1] = 0xefcdab89;
-    s->h[2] = 0x98badcfe;
-    s->h[3] = 0x10325476;
-    s->total = 0;
-    std::memset(s->block, 0, sizeof s->block);
-    s->fill = 0;
-}
-
-void md5_feed(Md5State *s, const void *bytes, uint64_t len)
-{
-    if (len == 0)
-        return;
-    const auto *p = static_cast<const uint8_t *>(bytes);
-    s->total += len;
-    if (s->fill > 0) {
-        uint64_t take = 64 - s->fill < len ? 64 - s->fill : len;
-        std::memcpy(s->block + s->fill, p, take);
-        s->fill += take;
-        p += take;
-        len -= take;
-        if (s->fill < 64)
-            return;
-        md5_block(s->h, s->block);
-        s->fill = 0;
-    }
-    for (; len >= 64; p += 64, len -= 64)
-        md5_block(s->h, p);
-    if (len > 0) {
-        std::memcpy(s->block, p, len);
-        s->fill = len;
-    }
-}
-
-void md5_finish(Md5State *s, uint8_t out[16])
-{
-    // 0x80, zeros up to 56 bytes mod 64, then the bit length as 64-bit little-endian.
-    uint64_t bits = s->total * 8;
-    s->block[s->fill++] = 0x80;
-    if (s->fill > 56) {
-        std::memset(s->block + s->fill, 0, 64 - s->fill);
-        md5_block(s->h, s->block);
-        s->fill = 0;
-    }
-    std::memset(s->block + s->fill, 0, 56 - s->fill);
-    store_le32(s->block + 56, static_cast<uint32_t>(bits));
-    store_le32(s->block + 60, static_cast<uint32_t>(bits >> 32));
-    md5_block(s->h, s->block);
-    s->fill = 0;
-    for (int i = 0; i < 4; i++)
-        store_le32(out + 4 * i, s->h[i]);
-}
-
 } // namespace
 
-void vnb_md5_init(Md5State *s)
+void vnb_md5_init(Md5Ctx *c)
 {
-    md5_start(s);
+    c->h[0] = 0x67452301;
+    c->h[1] = 0xefcdab89;
+    c->h[2] = 0x98badcfe;
+    c->h[3] = 0x10325476;
+    c->total = 0;
+    std::memset(c->block, 0, sizeof c->block);
+    c->fill = 0;
 }
 
-void vnb_md5_update(Md5State *s, const void *bytes, uint64_t len)
+void vnb_md5_update(Md5Ctx *c, const void *bytes, uint64_t len)
 {
-    md5_feed(s, bytes, len);
+    block_digest_update<Md5Ctx, md5_block>(c, bytes, len);
 }
 
-void vnb_md5_final(Md5State *s, uint8_t out[16])
+void vnb_md5_final(Md5Ctx *c, uint8_t out[16])
 {
-    md5_finish(s, out);
+    block_digest_pad<Md5Ctx, md5_block>(c, put_bits_le);
+    for (int i = 0; i < 4; i++)
+        store_le32(out + 4 * i, c->h[i]);
 }
 
 void vnb_md5(const void *bytes, uint64_t len, uint8_t out[16])
 {
-    Md5State s;
-    md5_start(&s);
-    md5_feed(&s, bytes, len);
-    md5_finish(&s, out);
-}
-
-void vnb_hmacmd5_init(HmacMd5Ctx *c, const void *key, uint64_t key_len)
-{
-    uint8_t key_block[64] = {};
-    if (key_len > 64)
-        vnb_md5(key, key_len, key_block);
-    else if (key_len > 0)
-        std::memcpy(key_block, key, key_len);
-
-    uint8_t ipad[64];
-    for (int i = 0; i < 64; i++) {
-        ipad[i] = key_block[i] ^ 0x36;
-        c->opad[i] = key_block[i] ^ 0x5c;
-    }
-    md5_start(&c->inner);
-    md5_feed(&c->inner, ipad, 64);
-    md5_start(&c->outer);
-
-    vnb_wipe(key_block, sizeof key_block);
-    vnb_wipe(ipad, sizeof ipad);
-}
-
-void vnb_hmacmd5_update(HmacMd5Ctx *c, const void *bytes, uint64_t len)
-{
-    md5_feed(&c->inner, bytes, len);
-}
-
-void vnb_hmacmd5_final(HmacMd5Ctx *c, uint8_t out[16])
-{
-    uint8_t inner_digest[16];
-    md5_finish(&c->inner, inner_digest);
-    md5_start(&c->outer);
-    md5_feed(&c->outer, c->opad, 64);
-    md5_feed(&c->outer, inner_digest, 16);
-    md5_finish(&c->outer, out);
-    vnb_wipe(inner_digest, sizeof inner_digest);
-}
-
-void vnb_hmacmd5(const void *key, uint64_t key_len, const void *msg, uint64_t msg_len, uint8_t out[16])
-{
-    HmacMd5Ctx c;
-    vnb_hmacmd5_init(&c, key, key_len);
-    vnb_hmacmd5_update(&c, msg, msg_len);
-    vnb_hmacmd5_final(&c, out);
-    vnb_wipe(&c, sizeof c);
+    Md5Ctx c;
+    vnb_md5_init(&c);
+    vnb_md5_update(&c, bytes, len);
+    vnb_md5_final(&c, out);
 }

@@ -1,5 +1,6 @@
 // SHA-256 (FIPS 180-4).
 #include "crypto/crypto.h"
+#include "crypto/block_digest.h"
 
 #include <cstring>
 
@@ -21,19 +22,6 @@ constexpr uint32_t H0[8] = {
 };
 
 constexpr uint32_t rotr(uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
-
-uint32_t load_be32(const uint8_t *p)
-{
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-void store_be32(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 void sha256_block(uint32_t h[8], const uint8_t block[64])
 {
@@ -85,44 +73,12 @@ void vnb_sha256_init(Sha256Ctx *c)
 
 void vnb_sha256_update(Sha256Ctx *c, const void *bytes, uint64_t len)
 {
-    if (len == 0)
-        return;
-    const auto *p = static_cast<const uint8_t *>(bytes);
-    c->total += len;
-    if (c->fill > 0) {
-        uint64_t take = 64 - c->fill < len ? 64 - c->fill : len;
-        std::memcpy(c->block + c->fill, p, take);
-        c->fill += take;
-        p += take;
-        len -= take;
-        if (c->fill < 64)
-            return;
-        sha256_block(c->h, c->block);
-        c->fill = 0;
-    }
-    for (; len >= 64; p += 64, len -= 64)
-        sha256_block(c->h, p);
-    if (len > 0) {
-        std::memcpy(c->block, p, len);
-        c->fill = len;
-    }
+    block_digest_update<Sha256Ctx, sha256_block>(c, bytes, len);
 }
 
 void vnb_sha256_final(Sha256Ctx *c, uint8_t out[32])
 {
-    // 0x80, zeros up to 56 bytes mod 64, then the bit length as 64-bit big-endian.
-    uint64_t bits = c->total * 8;
-    c->block[c->fill++] = 0x80;
-    if (c->fill > 56) {
-        std::memset(c->block + c->fill, 0, 64 - c->fill);
-        sha256_block(c->h, c->block);
-        c->fill = 0;
-    }
-    std::memset(c->block + c->fill, 0, 56 - c->fill);
-    store_be32(c->block + 56, static_cast<uint32_t>(bits >> 32));
-    store_be32(c->block + 60, static_cast<uint32_t>(bits));
-    sha256_block(c->h, c->block);
-    c->fill = 0;
+    block_digest_pad<Sha256Ctx, sha256_block>(c, put_bits_be);
     for (int i = 0; i < 8; i++)
         store_be32(out + 4 * i, c->h[i]);
 }

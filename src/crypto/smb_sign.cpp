@@ -27,7 +27,7 @@ void signature_of(const uint8_t *key, size_t key_len, uint32_t seq, const uint8_
     field[3] = static_cast<uint8_t>(seq >> 24);
     std::memset(field + 4, 0, 4);
 
-    Md5State md5;
+    Md5Ctx md5;
     vnb_md5_init(&md5);
     vnb_md5_update(&md5, key, key_len);
     vnb_md5_update(&md5, head, sizeof head);

@@ -65,6 +65,8 @@ struct Listing {
     std::vector<DirEntry> items;
     uint32_t hidden = 0;          // hidden names, left out unless asked for
     std::string text;             // its JSON form, once the C interface asked for it
+    std::string share;            // the share listed, as the caller named it ("" when unknown)
+    std::vector<std::string> qualified;  // share-qualified paths, made as records are asked for
 };
 
 struct SmbRequest;

@@ -16,6 +16,12 @@ int main(void)
         return 1;
     if (vnsmb1c_selftest() != 0)
         return 1;
+    /* The listing record, from C: nothing is listed yet. */
+    vnsmb1c_Entry entry = {7, 7, NULL, NULL, 0, 0};
+    if (vnsmb1c_entry(0, &entry) != VNSMB1C_EINVAL || entry.size != 7 || entry.name != NULL)
+        return 1;
+    if (vnsmb1c_s_entry(vnsmb1c_default_session(), 0, NULL) != VNSMB1C_EINVAL)
+        return 1;
     printf("ok\n");
     return 0;
 }

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "listing.h"
+
 // Exit codes: 0 success, 2 usage (also a folder where a file is wanted and
 // the other way round), 3 local file, 4 destination exists, 10 +
 // |ResultCode| for a library failure (11 network ... 21 out of memory), 22
@@ -108,28 +110,8 @@ int open_session(const GlobalOptions &opt, const Target &t);
 int connect_to(const GlobalOptions &opt, const std::string &url, Target &t);
 // Logs off the session open_session opened, if any.
 void close_session();
-// Resolves %XX escapes.
-std::string percent_decode(const std::string &s);
 bool read_text_file(const std::string &path, std::string &out);
 
-// One entry of a folder listing.
-struct Item {
-    std::string name;
-    bool folder = false;
-    bool hidden = false;
-    int64_t size = 0;
-    int64_t mtime_ms = 0;
-    std::string json;  // the library's item JSON
-};
-// Lists the share-qualified folder into out, hidden names too with
-// with_hidden; the count, or a negative ResultCode.
-int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false);
-
-enum class SortKey { name, size, time, none };
-// Folders first, then by the key (names in natural order, see
-// name_order.h; the largest and the newest first); reverse turns each
-// group around.
-void sort_items(std::vector<Item> &items, SortKey key, bool reverse);
 struct ListOptions {
     bool all = false;  // hidden names too
     bool json = false;
@@ -146,12 +128,6 @@ struct GetOptions {
     bool skip_existing = false;  // -n: leave existing files alone
 };
 
-// A pattern (with * or ?) in the last part of a share-qualified path.
-bool has_pattern(const std::string &path);
-// Whether name matches the pattern: * any run of characters, ? one, letters
-// without regard to ASCII case (as the server compares names). A hidden
-// name matches only a pattern that starts with its first character.
-bool name_matches(const std::string &pattern, const std::string &name);
 // One share-qualified path a URL stands for, with its entry when a listing
 // gave it.
 struct RemotePath {

@@ -13,20 +13,10 @@
 #include <vector>
 
 #include "cli.h"
+#include "percent.h"
 #include "vnsmb1c.h"
 
 namespace {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::string trim_slashes(std::string p)
 {
@@ -73,24 +63,6 @@ bool logged_on_as_guest()
 }
 
 }  // namespace
-
-// The library hands URL parts back undecoded; %XX escapes (spaces in share
-// and file names, '@' or ':' in passwords) are resolved here.
-std::string percent_decode(const std::string &s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        int hi = -1;
-        int lo = -1;
-        if (s[i] == '%' && i + 2 < s.size() && (hi = hex_value(s[i + 1])) >= 0 && (lo = hex_value(s[i + 2])) >= 0) {
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
 
 bool read_text_file(const std::string &path, std::string &out)
 {

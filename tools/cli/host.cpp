@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "percent.h"
 #include "vnsmb1c.h"
 
 namespace {

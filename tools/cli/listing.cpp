@@ -1,6 +1,4 @@
-// Folder listings as the tool shows them: parsed items, sorted.
-#include <rapidjson/document.h>
-
+// Folder listings as the tool shows them: the library's records, sorted.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,33 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "listing.h"
+
 #include "cli.h"
 #include "name_order.h"
 #include "vnsmb1c.h"
 
 namespace {
-
-bool parse_item(const char *json, Item &out)
-{
-    rapidjson::Document doc;
-    doc.Parse(json, std::strlen(json));
-    if (doc.HasParseError() || !doc.IsObject())
-        return false;
-    auto name = doc.FindMember("name");
-    if (name == doc.MemberEnd() || !name->value.IsString())
-        return false;
-    out.name.assign(name->value.GetString(), name->value.GetStringLength());
-    if (auto f = doc.FindMember("folder"); f != doc.MemberEnd() && f->value.IsBool())
-        out.folder = f->value.GetBool();
-    if (auto s = doc.FindMember("size"); s != doc.MemberEnd() && s->value.IsInt64())
-        out.size = s->value.GetInt64();
-    if (auto m = doc.FindMember("mtime_ms"); m != doc.MemberEnd() && m->value.IsInt64())
-        out.mtime_ms = m->value.GetInt64();
-    if (auto h = doc.FindMember("hidden"); h != doc.MemberEnd() && h->value.IsBool())
-        out.hidden = h->value.GetBool();
-    out.json = json;
-    return true;
-}
 
 // <0 when a comes before b by the key alone, names breaking ties.
 int compare_by(const Item &a, const std::string &a_key, const Item &b, const std::string &b_key, SortKey key)
@@ -106,11 +84,12 @@ int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidde
         return n;
     out.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
-        Item it;
-        if (parse_item(vnsmb1c_item_json(i), it))
-            out.push_back(std::move(it));
+        vnsmb1c_Entry e;
+        if (int rc = vnsmb1c_entry(i, &e); rc != 0)
+            return rc;
+        out.push_back(Item{e.name, e.folder != 0, e.hidden != 0, e.size, e.mtime_ms, vnsmb1c_item_json(i)});
     }
-    return static_cast<int>(out.size());
+    return n;
 }
 
 void sort_items(std::vector<Item> &items, SortKey key, bool reverse)

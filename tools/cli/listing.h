@@ -1,0 +1,33 @@
+// Folder listings as the tool reads them: one entry type, filled from the
+// library's records, sorted and matched against patterns.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One entry of a folder listing.
+struct Item {
+    std::string name;
+    bool folder = false;
+    bool hidden = false;
+    int64_t size = -1;      // -1 for a folder
+    int64_t mtime_ms = -1;  // Unix milliseconds, -1 when unknown
+    std::string json;       // the library's item JSON, for --json
+};
+// Lists the share-qualified folder into out, hidden names too with
+// with_hidden; the count, or a negative ResultCode.
+int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false);
+
+enum class SortKey { name, size, time, none };
+// Folders first, then by the key (names in natural order, see
+// name_order.h; the largest and the newest first); reverse turns each
+// group around.
+void sort_items(std::vector<Item> &items, SortKey key, bool reverse);
+
+// A pattern (with * or ?) in the last part of a share-qualified path.
+bool has_pattern(const std::string &path);
+// Whether name matches the pattern: * any run of characters, ? one, letters
+// without regard to ASCII case (as the server compares names). A hidden
+// name matches only a pattern that starts with its first character.
+bool name_matches(const std::string &pattern, const std::string &name);
