@@ -374,6 +374,20 @@ typedef struct vnsmb1c_Entry {
     int32_t hidden;    /* 1 when the name counts as hidden, else 0 */
 } vnsmb1c_Entry;
 /*
+ * One file, folder or share by its share-qualified path, as the record
+ * above: for a file its size and last-write time, for a folder size -1 (and
+ * its time where the server gives one); a share alone ("Media") is a folder
+ * with mtime_ms -1. Asks the server about the one path in one round trip
+ * (once the share's tree is connected); a server that does not answer such a
+ * query is asked with a search for the one name instead, from then on for
+ * the session. name is the last part of the path, path the canonical
+ * share-qualified path ("Media/Movies/a.mkv"); both stay valid until the
+ * calling thread's next vnsmb1c_stat on that session (and end with the
+ * session). 0; -4 when there is no such file, folder or share; -6 for a
+ * NULL out or a bad path; *out is written only on success.
+ */
+VNSMB1C_API int vnsmb1c_stat(const char *path, vnsmb1c_Entry *out);
+/*
  * Opens an existing file for reading: file is relative to path, so
  * ("Media", "Movies/a.mkv"), ("Media/Movies", "a.mkv") and
  * ("Media/Movies/a.mkv", NULL) are the same file. A folder fails with -6
@@ -439,6 +453,7 @@ VNSMB1C_API int vnsmb1c_s_list_all(vnsmb1c_session *session, const char *path, c
 VNSMB1C_API const char *vnsmb1c_s_list_json(vnsmb1c_session *session);
 VNSMB1C_API const char *vnsmb1c_s_item_json(vnsmb1c_session *session, int index);
 VNSMB1C_API int vnsmb1c_s_list_hidden_count(vnsmb1c_session *session);
+VNSMB1C_API int vnsmb1c_s_stat(vnsmb1c_session *session, const char *path, vnsmb1c_Entry *out);
 VNSMB1C_API int vnsmb1c_s_open(vnsmb1c_session *session, const char *path, const char *file);
 VNSMB1C_API int64_t vnsmb1c_s_size(vnsmb1c_session *session, int handle);
 VNSMB1C_API int vnsmb1c_s_read_at(vnsmb1c_session *session, int handle, int64_t offset, void *buffer, int length);
