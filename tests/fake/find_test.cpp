@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fake_client.h"
+#include "util/smb1_wire.h"
 
 using namespace fk;
 
