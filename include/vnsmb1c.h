@@ -249,7 +249,9 @@ VNSMB1C_API int vnsmb1c_set_code_page(const char *name);
  * -6 for a value out of range.
  */
 VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds);
-/* Logs off and closes the connection; the settings but the password stay stored. */
+/* Logs off and closes the connection; the settings but the password stay
+ * stored. TREE_DISCONNECT and LOGOFF go out without waiting for the server's
+ * replies (over a host relay, each waits 0.5 s to 2 s at the most). */
 VNSMB1C_API void vnsmb1c_disconnect(void);
 /*
  * Compact JSON report of the negotiated session. Never NULL; owned by the
@@ -426,7 +428,8 @@ VNSMB1C_API int vnsmb1c_set_read_ahead(int64_t bytes);
  * outside 0 .. 1 GiB.
  */
 VNSMB1C_API int vnsmb1c_set_read_ahead_budget(int64_t bytes);
-/* Closes the handle; unknown, closed and ended handles are ignored. */
+/* Closes the handle; unknown, closed and ended handles are ignored. The
+ * CLOSE goes out without waiting for the server's reply. */
 VNSMB1C_API void vnsmb1c_close(int handle);
 
 /* ---- The same calls on a given session ---- */
