@@ -251,7 +251,9 @@ VNSMB1C_API int vnsmb1c_set_code_page(const char *name);
  * -6 for a value out of range.
  */
 VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds);
-/* Logs off and closes the connection; the settings but the password stay stored. */
+/* Logs off and closes the connection; the settings but the password stay
+ * stored. TREE_DISCONNECT and LOGOFF go out without waiting for the server's
+ * replies (over a host relay, each waits 0.5 s to 2 s at the most). */
 VNSMB1C_API void vnsmb1c_disconnect(void);
 /*
  * Compact JSON report of the negotiated session. Never NULL; owned by the
@@ -397,6 +399,20 @@ typedef struct vnsmb1c_Entry {
  */
 VNSMB1C_API int vnsmb1c_entry(int index, vnsmb1c_Entry *out);
 /*
+ * One file, folder or share by its share-qualified path, as the record
+ * above: for a file its size and last-write time, for a folder size -1 (and
+ * its time where the server gives one); a share alone ("Media") is a folder
+ * with mtime_ms -1. Asks the server about the one path in one round trip
+ * (once the share's tree is connected); a server that does not answer such a
+ * query is asked with a search for the one name instead, from then on for
+ * the session. name is the last part of the path, path the canonical
+ * share-qualified path ("Media/Movies/a.mkv"); both stay valid until the
+ * calling thread's next vnsmb1c_stat on that session (and end with the
+ * session). 0; -4 when there is no such file, folder or share; -6 for a
+ * NULL out or a bad path; *out is written only on success.
+ */
+VNSMB1C_API int vnsmb1c_stat(const char *path, vnsmb1c_Entry *out);
+/*
  * Opens an existing file for reading: file is relative to path, so
  * ("Media", "Movies/a.mkv"), ("Media/Movies", "a.mkv") and
  * ("Media/Movies/a.mkv", NULL) are the same file. A folder fails with -6
@@ -435,7 +451,8 @@ VNSMB1C_API int vnsmb1c_set_read_ahead(int64_t bytes);
  * outside 0 .. 1 GiB.
  */
 VNSMB1C_API int vnsmb1c_set_read_ahead_budget(int64_t bytes);
-/* Closes the handle; unknown, closed and ended handles are ignored. */
+/* Closes the handle; unknown, closed and ended handles are ignored. The
+ * CLOSE goes out without waiting for the server's reply. */
 VNSMB1C_API void vnsmb1c_close(int handle);
 
 /* ---- The same calls on a given session ---- */
@@ -463,6 +480,7 @@ VNSMB1C_API const char *vnsmb1c_s_list_json(vnsmb1c_session *session);
 VNSMB1C_API const char *vnsmb1c_s_item_json(vnsmb1c_session *session, int index);
 VNSMB1C_API int vnsmb1c_s_entry(vnsmb1c_session *session, int index, vnsmb1c_Entry *out);
 VNSMB1C_API int vnsmb1c_s_list_hidden_count(vnsmb1c_session *session);
+VNSMB1C_API int vnsmb1c_s_stat(vnsmb1c_session *session, const char *path, vnsmb1c_Entry *out);
 VNSMB1C_API int vnsmb1c_s_open(vnsmb1c_session *session, const char *path, const char *file);
 VNSMB1C_API int64_t vnsmb1c_s_size(vnsmb1c_session *session, int handle);
 VNSMB1C_API int vnsmb1c_s_read_at(vnsmb1c_session *session, int handle, int64_t offset, void *buffer, int length);

@@ -332,32 +332,40 @@ int f_stat(void *context, const char *path, vnsmb1c_FolderEntry *entry)
     if (location[0] == '\0')
         return stat_folder(f, f.share, path, entry);
 
-    int handle = 0;
-    int64_t size = file_size(f, location, &handle);
-    if (handle > 0) {
-        if (size < 0)
-            return to_status(size);
-        release_stat_copies(f);
-        char text[2112];
-        compose_locator(f, location, text);
-        f.stat_name = dup_text(after_last_slash(location));
-        f.stat_path = dup_text(path);
-        f.stat_locator = dup_text(text);
-        if (f.stat_name == nullptr || f.stat_path == nullptr || f.stat_locator == nullptr)
-            return VNSMB1C_FFA_NOMEM;
-        entry->name = f.stat_name;
-        entry->path = f.stat_path;
-        entry->is_folder = 0;
-        entry->locator = f.stat_locator;
-        entry->flags = VNSMB1C_FFA_SIZE_VALID | VNSMB1C_FFA_LOCATOR_VALID;
-        entry->size = size;
-        entry->mtime_ms = -1;
-        return VNSMB1C_FFA_OK;
-    }
-    int rc = vnb_list(f.session, f.share, location);
+    // One query about the path (the share's tree connected once).
+    DirEntry e;
+    std::string full = std::string(f.share) + "/" + location;
+    int rc = vnb_stat(f.session, full.c_str(), &e);
     if (rc < 0)
         return to_status(rc);
-    return stat_folder(f, after_last_slash(location), path, entry);
+    if (e.folder) {
+        int status = stat_folder(f, after_last_slash(location), path, entry);
+        if (status == VNSMB1C_FFA_OK && e.mtime_ms >= 0) {
+            entry->mtime_ms = e.mtime_ms;
+            entry->flags |= VNSMB1C_FFA_MTIME_VALID;
+        }
+        return status;
+    }
+    release_stat_copies(f);
+    char text[2112];
+    compose_locator(f, location, text);
+    f.stat_name = dup_text(after_last_slash(location));
+    f.stat_path = dup_text(path);
+    f.stat_locator = dup_text(text);
+    if (f.stat_name == nullptr || f.stat_path == nullptr || f.stat_locator == nullptr)
+        return VNSMB1C_FFA_NOMEM;
+    entry->name = f.stat_name;
+    entry->path = f.stat_path;
+    entry->is_folder = 0;
+    entry->locator = f.stat_locator;
+    entry->flags = VNSMB1C_FFA_SIZE_VALID | VNSMB1C_FFA_LOCATOR_VALID;
+    entry->size = e.size;
+    entry->mtime_ms = -1;
+    if (e.mtime_ms >= 0) {
+        entry->mtime_ms = e.mtime_ms;
+        entry->flags |= VNSMB1C_FFA_MTIME_VALID;
+    }
+    return VNSMB1C_FFA_OK;
 }
 
 int f_locator(void *context, const char *path, char *buffer, size_t capacity)

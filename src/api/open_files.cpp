@@ -165,7 +165,7 @@ void vnb_close(Session &s, int handle)
     // A broken session's server holds nothing of ours to close; nor does one
     // that could not open the file again.
     if (s.established && !s.broken && closed.reopened != Reopened::gone)
-        vnb_do_close(s, closed.tid, closed.fid);
+        vnb_post_close(s, closed.tid, closed.fid);
 }
 
 extern "C" {

@@ -27,6 +27,9 @@ struct ThreadTexts {
     std::map<uint64_t, std::unique_ptr<ThreadTexts>> others;
     uint64_t frees_seen = 0;
     std::string servers_json;  // vnsmb1c_servers_json
+    // The name and path of the record vnsmb1c_stat filled last.
+    std::string stat_name;
+    std::string stat_path;
 };
 
 // The calling thread's texts of a session, made on first use; NULL when

@@ -47,6 +47,10 @@ const char *vnb_share_name(const Session &s, int index);
 // with with_hidden. The item count, or a negative ResultCode.
 int32_t vnb_list(Session &s, const char *path, const char *sub, bool with_hidden = false);
 
+// One file, folder or share by its share-qualified path: e.path comes back
+// share-qualified, e.name is its last part. 0, or a negative ResultCode.
+int32_t vnb_stat(Session &s, const char *path, DirEntry *e);
+
 int32_t vnb_open(Session &s, const char *path, const char *file);
 int64_t vnb_size(Session &s, int handle);
 int32_t vnb_read_at(Session &s, int handle, int64_t offset, void *buffer, int length);

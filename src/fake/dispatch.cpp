@@ -323,6 +323,9 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
     } else {
         dispatch(rq, rp);
     }
+    // A server that does what a client leaving asks but never says so.
+    if (F.faults.silent_leave && (rq.command == CLOSE || rq.command == TREE_DISCONNECT || rq.command == LOGOFF_ANDX))
+        rp.send = false;
 
     // Every message of the reply is finished alike; the secondary responses
     // of a transaction carry the same signing sequence number.

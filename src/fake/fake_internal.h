@@ -91,6 +91,10 @@ struct FakeFaults {
     // Servers without DCE/RPC or RAP.
     int32_t no_srvsvc;  // opening \srvsvc fails as on a server without DCE/RPC
     int32_t no_rap;     // \PIPE\LANMAN transactions are refused
+
+    // Fewer round trips.
+    int32_t no_path_info;  // QUERY_PATH_INFORMATION is refused with NOT_SUPPORTED
+    int32_t silent_leave;  // CLOSE, TREE_DISCONNECT and LOGOFF are done but never answered
 };
 
 struct FakeTree {
@@ -342,6 +346,8 @@ void fake_trans_reply(FakeReply &rp, const uint8_t *params, size_t param_len, co
 // FIND subcommands (find.cpp).
 void fake_find_first2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);
 void fake_find_next2(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);
+// QUERY_PATH_INFORMATION (path_info.cpp).
+void fake_query_path_info(const FakeRequest &rq, const FakeTrans &tr, FakeReply &rp);
 
 // Reading the srvsvc pipe (pipe_srvsvc.cpp): hands out the next part of the
 // queued answer, at most max bytes, never across a fragment boundary. *more

@@ -39,6 +39,8 @@ constexpr FaultName kFaults[] = {
     {"nbss_required", &FakeFaults::nbss_required},
     {"no_srvsvc", &FakeFaults::no_srvsvc},
     {"no_rap", &FakeFaults::no_rap},
+    {"no_path_info", &FakeFaults::no_path_info},
+    {"silent_leave", &FakeFaults::silent_leave},
 };
 
 }  // namespace

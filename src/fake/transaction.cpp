@@ -185,6 +185,7 @@ void fake_cmd_transaction2(const FakeRequest &rq, FakeReply &rp)
     switch (sub) {
     case TRANS2_FIND_FIRST2: fake_find_first2(rq, tr, rp); break;
     case TRANS2_FIND_NEXT2: fake_find_next2(rq, tr, rp); break;
+    case TRANS2_QUERY_PATH_INFORMATION: fake_query_path_info(rq, tr, rp); break;
     default: rp_error(rp, STATUS_REQUEST_NOT_SUPPORTED); break;
     }
 }

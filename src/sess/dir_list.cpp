@@ -346,7 +346,7 @@ int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid, 
     // a failed listing they leave the recorded status alone too.
     if (s.link_ok) {
         KeepOutcome keep(ses, rc != 0);
-        vnb_do_close(ses, tid, fid);
+        vnb_post_close(ses, tid, fid);
         if (s.open)
             find_close2(ses, tid, q->sid);
     }
@@ -357,5 +357,52 @@ int32_t vnb_query_directory_all(Session &ses, const char *folder, uint32_t tid, 
     ses.listing.held = true;
     ses.listing.items = std::move(q->items);
     ses.listing.hidden = q->hidden;
+    return 0;
+}
+
+int32_t vnb_find_entry(Session &ses, uint32_t tid, const char *path, DirEntry *out)
+{
+    auto q = std::make_unique<ListingWork>();
+    q->keep_hidden = true;
+    const char *slash = std::strrchr(path, '/');
+    const char *name = slash != nullptr ? slash + 1 : path;
+    const int folder_len = slash != nullptr ? static_cast<int>(slash - path) : 0;
+    std::snprintf(q->folder, sizeof q->folder, "%.*s", folder_len < 1024 ? folder_len : 1024, path);
+    q->unicode = vnb_sess_unicode(ses);
+    q->code_page = ses.code_page;
+
+    // The pattern is the path itself: the server answers with that one
+    // entry (or, for a name holding wildcards, the entries it matches).
+    char pattern[1025];
+    std::snprintf(pattern, sizeof pattern, "%.1024s", path);
+    to_backslashes(pattern);
+    ByteBuffer first_params{};
+    int32_t rc = find_first_params(pattern, q.get(), &first_params);
+    SearchState s;
+    if (rc == 0)
+        rc = run_search(ses, tid, first_params, q.get(), &s);
+    vnb_buf_free(&first_params);
+    if (s.link_ok && s.open) {
+        KeepOutcome keep(ses, rc != 0);
+        find_close2(ses, tid, q->sid);
+    }
+    if (rc != 0)
+        return rc;
+
+    const DirEntry *hit = nullptr;
+    for (const DirEntry &e : q->items)
+        if (e.name == name) {
+            hit = &e;
+            break;
+        }
+    for (size_t i = 0; hit == nullptr && i < q->items.size(); i++)
+        if (vnb_casecmp(q->items[i].name.c_str(), name) == 0)
+            hit = &q->items[i];
+    if (hit == nullptr)
+        return vnb_fail(-4, "%.200s: no such file or folder", path);
+    out->folder = hit->folder;
+    out->size = hit->size;
+    out->mtime_ms = hit->mtime_ms;
+    out->hidden = hit->hidden;
     return 0;
 }

@@ -102,3 +102,11 @@ int find_take_page(const TransReply &r, size_t count_at, bool end, ListingWork *
 // them; marks q over its limit instead of appending an entry past
 // q->limits.items; otherwise appends one entry to q->items.
 void qd_feed(const char *name, int64_t size, int64_t mtime_ms, int is_folder, ListingWork *q);
+
+// The entry of one path (canonical, "/"-separated, relative to the share on
+// tid, not empty) from a search for its name alone, for servers that do not
+// answer a query about one path: out->name and out->path are set by the
+// caller, the rest comes from the entry whose name is the path's last part
+// (compared exactly, then ignoring case). 0, -4 when the folder has no such
+// entry, or another ResultCode.
+int32_t vnb_find_entry(Session &s, uint32_t tid, const char *path, DirEntry *out);

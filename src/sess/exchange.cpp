@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "net/clock.h"
 #include "sess/lifecycle.h"
@@ -316,6 +317,27 @@ int32_t exchange(Session &s, uint32_t command, std::span<const uint8_t> words, s
     if (rc != 0)
         forget(s, req);
     return rc;
+}
+
+int32_t req_post(Session &s, uint32_t command, std::span<const uint8_t> words, uint32_t tid)
+{
+    // Records whose replies came (or whose connection ended) go first.
+    std::erase_if(s.posted, [](const std::unique_ptr<SmbRequest> &r) { return r->session == nullptr; });
+    while (s.posted.size() >= kMaxPosted) {
+        SmbRequest &oldest = *s.posted.front();
+        if (int32_t rc = req_await(s, oldest); rc != 0)
+            return rc;
+        s.posted.erase(s.posted.begin());
+    }
+    // The server takes no more requests at once than it said.
+    while (!s.in_flight.empty() && s.in_flight.size() >= sess_window(s))
+        if (int32_t rc = req_take_one(s); rc != 0)
+            return rc;
+    auto req = std::make_unique<SmbRequest>();
+    if (int32_t rc = req_send(s, command, words, {}, tid, true, *req); rc != 0)
+        return rc;
+    s.posted.push_back(std::move(req));
+    return 0;
 }
 
 int32_t remember_status(Session &s, const ParsedHeader *h)

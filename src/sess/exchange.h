@@ -95,6 +95,14 @@ size_t sess_window(const Session &s);
 int32_t exchange(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
                  uint32_t tid, bool sign, SmbRequest &req);
 
+// Sends one signed request whose reply nobody waits for: its record stays
+// with the session (Session::posted) until the reply has come with the
+// replies of later calls, or the connection ends. At most kMaxPosted
+// records wait at a time: beyond, the oldest reply is awaited first.
+// 0, or the sending's ResultCode.
+inline constexpr size_t kMaxPosted = 8;
+int32_t req_post(Session &s, uint32_t command, std::span<const uint8_t> words, uint32_t tid);
+
 // The bytes of a buffer, for the exchange.
 inline std::span<const uint8_t> buf_span(const ByteBuffer &b)
 {

@@ -82,6 +82,7 @@ void sess_reset(Session &s)
     s.broken = false;
     s.broken_by = Failure::none;
     s.backoff_ms = 0;
+    s.path_info_refused = false;
 }
 
 void sess_close_connection(Session &s)
@@ -132,13 +133,31 @@ int32_t vnb_sess_ensure(Session &s)
 
 void vnb_sess_drop(Session &s)
 {
-    if (s.established)
-        cmd_ok(s, smb::LOGOFF_ANDX, kLogoffWords, 0, "LOGOFF");
-    for (TreeSlot &tree : s.trees) {
-        if (tree.in_use != 1)
-            continue;
-        tree.in_use = 0;
-        cmd_ok(s, smb::TREE_DISCONNECT, {}, tree.tid, "TREE_DISCONNECT");
+    if (s.transport_open) {
+        // Leaving: no reply matters any more. Over a connection that carries
+        // requests back to back they go out without waiting (the connection
+        // closes right after, taking any late reply with it); otherwise each
+        // waits a probe's bound at the most. Trees first, then the logon
+        // they belong to.
+        const bool post = s.transport && s.transport->pipelines();
+        const int32_t cap = s.wait_cap_ms;
+        s.wait_cap_ms = sess_probe_ms(s);
+        for (TreeSlot &tree : s.trees) {
+            if (tree.in_use != 1)
+                continue;
+            tree.in_use = 0;
+            if (post)
+                req_post(s, smb::TREE_DISCONNECT, {}, tree.tid);
+            else
+                cmd_ok(s, smb::TREE_DISCONNECT, {}, tree.tid, "TREE_DISCONNECT");
+        }
+        if (s.established) {
+            if (post)
+                req_post(s, smb::LOGOFF_ANDX, kLogoffWords, 0);
+            else
+                cmd_ok(s, smb::LOGOFF_ANDX, kLogoffWords, 0, "LOGOFF");
+        }
+        s.wait_cap_ms = cap;
     }
     sess_reset(s);
 }

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr size_t kNameCap = 2052;
 constexpr uint32_t kMinCreateWords = 34;
 
 constexpr uint32_t kDesiredAccess = 0x00000089;  // read data, read EA, read attributes
@@ -33,24 +32,6 @@ constexpr size_t kOffLastWriteTime = 60;
 constexpr size_t kOffEndOfFile = 88;
 
 
-// The path in the session's string form (UTF-16LE, or the code page for a
-// server without Unicode) with "/" turned into "\" (a separator either way
-// on the caller's side, only "\" on the wire), without terminator. -1 when
-// it does not convert.
-int wire_path(const char *path, bool unicode, CodePage cp, uint8_t (&name)[kNameCap], size_t *n)
-{
-    *n = 0;
-    if (!path || !*path)
-        return 0;
-    if (vnb_utf8_to_wire(path, unicode, cp, name, sizeof name, n) != 0)
-        return -1;
-    size_t unit = unicode ? 2 : 1;
-    for (size_t i = 0; i + unit <= *n; i += unit)
-        if (name[i] == '/' && (!unicode || name[i + 1] == 0))
-            name[i] = '\\';
-    return 0;
-}
-
 void trace_create_reply(std::span<const uint8_t> reply, uint32_t wc)
 {
     if (!sess_trace_on())
@@ -66,15 +47,29 @@ void trace_create_reply(std::span<const uint8_t> reply, uint32_t wc)
 
 }  // namespace
 
+int vnb_wire_path(const char *path, bool unicode, CodePage cp, uint8_t (&name)[kWireNameCap], size_t *n)
+{
+    *n = 0;
+    if (!path || !*path)
+        return 0;
+    if (vnb_utf8_to_wire(path, unicode, cp, name, sizeof name, n) != 0)
+        return -1;
+    size_t unit = unicode ? 2 : 1;
+    for (size_t i = 0; i + unit <= *n; i += unit)
+        if (name[i] == '/' && (!unicode || name[i + 1] == 0))
+            name[i] = '\\';
+    return 0;
+}
+
 int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
                         int64_t *mtime_ms, const char *label)
 {
     if (!label)
         label = "NT_CREATE";
     bool unicode = vnb_sess_unicode(s) != 0;
-    uint8_t name[kNameCap];
+    uint8_t name[kWireNameCap];
     size_t name_len = 0;
-    if (wire_path(path, unicode, s.code_page, name, &name_len) != 0)
+    if (vnb_wire_path(path, unicode, s.code_page, name, &name_len) != 0)
         return unicode ? vnb_fail(-11, "out of memory")
                        : vnb_fail(-8, "%s %.200s: the name cannot be written in code page %s (the server has no "
                                       "Unicode)",
@@ -154,4 +149,10 @@ int32_t vnb_do_close(Session &s, uint32_t tid, uint32_t fid)
     // FID, then LastTimeModified 0xFFFFFFFF: leave the time as it is.
     const uint8_t words[6] = {static_cast<uint8_t>(fid), static_cast<uint8_t>(fid >> 8), 0xFF, 0xFF, 0xFF, 0xFF};
     return cmd_ok(s, smb::CLOSE, words, tid, "CLOSE");
+}
+
+int32_t vnb_post_close(Session &s, uint32_t tid, uint32_t fid)
+{
+    const uint8_t words[6] = {static_cast<uint8_t>(fid), static_cast<uint8_t>(fid >> 8), 0xFF, 0xFF, 0xFF, 0xFF};
+    return req_post(s, smb::CLOSE, words, tid);
 }

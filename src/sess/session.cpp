@@ -30,6 +30,7 @@ void Session::discard_in_flight()
     for (SmbRequest *req : in_flight)
         req->session = nullptr;
     in_flight.clear();
+    posted.clear();
 }
 
 void Session::wipe_secrets()

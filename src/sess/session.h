@@ -135,6 +135,9 @@ struct Session {
     CodePage code_page = kDefaultCodePage;
     LogonKind logon = LogonKind::none;
     LogonKind tree_logon = LogonKind::none;
+    // The server refused QUERY_PATH_INFORMATION: paths are looked up with a
+    // search for their name instead.
+    bool path_info_refused = false;
 
     // Signing.
     uint8_t signing_key[16]{};
@@ -159,6 +162,10 @@ struct Session {
     // Requests.
     uint64_t mid_counter = 0;
     std::vector<SmbRequest *> in_flight;  // sent, reply not yet taken
+    // Requests sent without waiting for their replies (a CLOSE, say): the
+    // session keeps their records, so that a late reply is filed with its
+    // own request and dropped, never taken for another's.
+    std::vector<std::unique_ptr<SmbRequest>> posted;
     std::unique_ptr<MsgTransport> transport;
     bool transport_open = false;
     uint64_t connection = 0;  // counts connections ended, so stale state tells itself apart

@@ -31,7 +31,7 @@ bool status_ok_for_pipe(const ParsedHeader &h)
 void close_quietly(Session &s, uint32_t tid, uint32_t fid)
 {
     KeepOutcome keep(s);
-    vnb_do_close(s, tid, fid);
+    vnb_post_close(s, tid, fid);
 }
 
 // Reads the pipe until the answer ends with its last fragment, then joins

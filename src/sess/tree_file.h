@@ -10,6 +10,7 @@
 #include "sess/exchange.h"
 #include "sess/session.h"
 #include "sess/smb_header.h"
+#include "util/codepage.h"
 
 // Largest READ_ANDX chunk: what fits a server buffer below 64 KiB.
 inline constexpr uint32_t kMaxReadChunk = 65280;
@@ -28,6 +29,13 @@ int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid);
 // is recorded and worded) and the TID its header assigns. 0, or a negative
 // ResultCode.
 int32_t tree_connect_reply(Session &s, std::span<const uint8_t> reply, const char *share, uint32_t *tid);
+
+// The path in the session's string form (UTF-16LE, or the code page for a
+// server without Unicode) with "/" turned into "\" (a separator either way
+// on the caller's side, only "\" on the wire), without terminator; NULL or
+// "" gives no bytes. -1 when it does not convert.
+inline constexpr size_t kWireNameCap = 2052;
+int vnb_wire_path(const char *path, bool unicode, CodePage cp, uint8_t (&name)[kWireNameCap], size_t *n);
 
 // Opens an existing file (is_folder 0) or folder for reading. path is UTF-8
 // relative to the share, "\" or "/" separated; NULL or "" is the share's
@@ -49,6 +57,9 @@ int32_t create_reply_read(std::span<const uint8_t> reply, uint32_t *fid, uint64_
 
 // CLOSE of a file, folder or pipe handle.
 int32_t vnb_do_close(Session &s, uint32_t tid, uint32_t fid);
+// The same CLOSE without waiting for its reply (see req_post): for a handle
+// whose closing nothing depends on. 0, or the sending's ResultCode.
+int32_t vnb_post_close(Session &s, uint32_t tid, uint32_t fid);
 
 // ---- READ_ANDX pieces shared with the pipe reader of the share listing ----
 

@@ -83,6 +83,7 @@ enum Trans2 : uint16_t {
     TRANS2_FIND_FIRST2 = 0x0001,
     TRANS2_FIND_NEXT2 = 0x0002,
     TRANS2_SET_FS_INFORMATION = 0x0004,
+    TRANS2_QUERY_PATH_INFORMATION = 0x0005,
     TRANS2_SET_PATH_INFORMATION = 0x0006,
     TRANS2_SET_FILE_INFORMATION = 0x0008,
     TRANS2_CREATE_DIRECTORY = 0x000D,
@@ -125,6 +126,17 @@ inline constexpr uint16_t kFindContinueFromLast = 0x0008;
 inline constexpr uint16_t kFindFileBothDirectoryInfo = 0x0104;
 inline constexpr size_t kFindBothDirectoryInfoFixed = 94;
 
+// ---- one path's attributes ----
+
+// QUERY_PATH_INFORMATION level SMB_QUERY_FILE_ALL_INFO: times, attributes,
+// sizes, then counts and the name. The offsets its readers need, and the
+// bytes up to the end of EndOfFile.
+inline constexpr uint16_t kQueryFileAllInfo = 0x0107;
+inline constexpr size_t kAllInfoLastWrite = 16;
+inline constexpr size_t kAllInfoAttributes = 32;
+inline constexpr size_t kAllInfoEndOfFile = 48;
+inline constexpr size_t kAllInfoLeast = 56;
+
 // File attributes.
 inline constexpr uint32_t kAttrReadOnly = 0x01;
 inline constexpr uint32_t kAttrHidden = 0x02;
@@ -139,6 +151,8 @@ inline constexpr uint32_t kStatusPending = 0x00000103;
 inline constexpr uint32_t kStatusInfoLengthMismatch = 0xC0000004;
 inline constexpr uint32_t kStatusNoSuchFile = 0xC000000F;
 inline constexpr uint32_t kStatusPipeEmpty = 0xC00000D9;
+inline constexpr uint32_t kStatusNotImplemented = 0xC0000002;
+inline constexpr uint32_t kStatusInvalidLevel = 0xC0000148;
 
 // The DOS form a server without 32-bit statuses sends for an NT status, as
 // Samba maps them; 0 for an NT status that has none here.
@@ -165,6 +179,8 @@ constexpr uint32_t dos_equivalent(uint32_t nt)
         {STATUS_NO_SUCH_USER, kErrClassSrv, 2},
         {STATUS_BAD_NETWORK_NAME, kErrClassSrv, 6},            // ERRinvnetname
         {STATUS_USER_SESSION_DELETED, kErrClassSrv, 91},       // ERRbaduid
+        {STATUS_NOT_SUPPORTED, kErrClassSrv, 0xFFFF},          // ERRnosupport
+        {kStatusInvalidLevel, kErrClassDos, 124},              // ERRunknownlevel
     };
     for (const DosForm &f : kForms)
         if (f.nt == nt)

@@ -404,16 +404,38 @@ TEST_F(FolderBackend, StatWithShareSelected)
         EXPECT_EQ(e.is_folder, c.is_folder);
         EXPECT_STREQ(e.name, c.name);
         EXPECT_STREQ(e.path, c.path[0] == '\0' ? "/" : c.path);
-        EXPECT_EQ(e.mtime_ms, -1);
         if (c.is_folder == 1) {
-            EXPECT_EQ(e.flags, 0u);
+            // A folder's time where the server gives one (a share has none).
+            EXPECT_EQ(e.flags, e.mtime_ms >= 0 ? uint32_t{VNSMB1C_FFA_MTIME_VALID} : 0u);
             EXPECT_EQ(e.size, -1);
             EXPECT_EQ(e.locator, nullptr) << "left as the host set it";
         } else {
-            EXPECT_EQ(e.flags, 0x21u);
+            // One query gives the size and the last-write time.
+            EXPECT_EQ(e.flags, 0x23u);
+            EXPECT_EQ(e.mtime_ms, 1500000000000);
             EXPECT_EQ(e.size, 1000);
             EXPECT_STREQ(e.locator, c.locator);
         }
+    }
+}
+
+// Once the share's tree is connected a stat is one request, on a server that
+// answers the query about one path and on one that refuses it (a search
+// for the name in its place, from the second stat on).
+TEST_F(FolderBackend, StatIsOneRequest)
+{
+    for (int refused : {0, 1}) {
+        SCOPED_TRACE(refused);
+        ASSERT_EQ(vnsmb1c_fake_set_fault("no_path_info", refused), 0);
+        ASSERT_EQ(open(R"({"HostName":"fake","UserName":"alice","Password":"pw","Path":"Media"})"), 0)
+            << vnsmb1c_last_error();
+        vnsmb1c_FolderEntry e = host_entry();
+        ASSERT_EQ(t->stat(t->context, "Media/Movies", &e), 0) << vnsmb1c_last_error();
+        const uint64_t frames = vnsmb1c_frame_count();
+        ASSERT_EQ(t->stat(t->context, "Media/Movies/a.mkv", &e), 0) << vnsmb1c_last_error();
+        EXPECT_EQ(vnsmb1c_frame_count() - frames, 1u);
+        EXPECT_EQ(e.size, 1000);
+        EXPECT_EQ(e.mtime_ms, 1500000000000);
     }
 }
 

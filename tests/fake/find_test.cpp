@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fake_client.h"
+#include "util/smb1_wire.h"
 
 using namespace fk;
 
@@ -298,7 +299,8 @@ TEST_F(FakeFind, BadFindFirstRequests)
     EXPECT_EQ(STATUS_INVALID_PARAMETER, c.send(trans2_req(tid, 1, lone)).status());
     EXPECT_EQ(STATUS_INVALID_HANDLE, c.send(trans2_req(9, 1, find_first_params("*"))).status());
     EXPECT_EQ(STATUS_INVALID_HANDLE, c.send(trans2_req(kIpcTree, 1, find_first_params("*"))).status());
-    EXPECT_EQ(STATUS_REQUEST_NOT_SUPPORTED, c.send(trans2_req(tid, 5, Bytes(8, 0))).status());
+    EXPECT_EQ(STATUS_REQUEST_NOT_SUPPORTED, c.send(trans2_req(tid, 3, Bytes(8, 0))).status());
+    EXPECT_EQ(smb::kStatusInvalidLevel, c.send(trans2_req(tid, 5, Bytes(8, 0))).status()) << "a query at level 0";
     // A name without its terminator runs to the end of the parameters.
     Bytes unterminated = find_first_params("docs\\c.mkv");
     unterminated.resize(unterminated.size() - 2);

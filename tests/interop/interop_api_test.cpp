@@ -307,6 +307,69 @@ TEST_P(ApiTest, FolderOf60000ListsWhole)
     EXPECT_EQ(listed, names_on_disk(bulk_tree().root() / "Big60000"));
 }
 
+// vnsmb1c_stat: one request on a held session, the same size and time the
+// listing gives, folders, shares, and what is not there.
+TEST_P(ApiTest, StatFilesFoldersSharesAndMissingPaths)
+{
+    connect_reader();
+    ASSERT_GE(vnsmb1c_list(kPublicShare, nullptr), 0) << vnsmb1c_last_error();
+    // Last-write times as the listing gives them.
+    std::map<std::string, int64_t> listed;
+    rapidjson::Document doc;
+    doc.Parse(vnsmb1c_list_json());
+    ASSERT_TRUE(doc.IsObject() && doc.HasMember("items"));
+    for (const auto &it : doc["items"].GetArray())
+        listed[it["name"].GetString()] = it["mtime_ms"].GetInt64();
+    ASSERT_EQ(listed.count(kHelloName), 1u);
+
+    vnsmb1c_Entry e{};
+    const std::string hello = std::string(kPublicShare) + "/" + kHelloName;
+    const uint64_t frames = vnsmb1c_frame_count();
+    ASSERT_EQ(vnsmb1c_stat(hello.c_str(), &e), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_frame_count() - frames, 1u) << "one request once the tree is connected";
+    EXPECT_STREQ(e.name, kHelloName);
+    EXPECT_EQ(e.path, hello);
+    EXPECT_EQ(e.folder, 0);
+    EXPECT_EQ(e.size, static_cast<int64_t>(std::strlen(kHelloText)));
+    EXPECT_EQ(e.mtime_ms, listed[kHelloName]);
+
+    ASSERT_EQ(vnsmb1c_stat("public/Movies/", &e), 0) << vnsmb1c_last_error();
+    EXPECT_STREQ(e.path, "public/Movies");
+    EXPECT_EQ(e.folder, 1);
+    EXPECT_EQ(e.size, -1);
+    EXPECT_EQ(e.mtime_ms, listed["Movies"]);
+
+    ASSERT_EQ(vnsmb1c_stat(kPublicShare, &e), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(e.folder, 1);
+    EXPECT_STREQ(e.name, kPublicShare);
+
+    for (const char *missing : {"public/no-such-file", "public/NoSuchFolder/x.bin", "no-such-share",
+                                "no-such-share/x.bin"}) {
+        SCOPED_TRACE(missing);
+        EXPECT_EQ(vnsmb1c_stat(missing, &e), VNSMB1C_ENOTFOUND) << vnsmb1c_last_error();
+    }
+}
+
+// A session left without waiting for the server's replies connects again,
+// and its new connection gets only its own replies.
+TEST_P(ApiTest, DisconnectThenConnectAgain)
+{
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        connect_reader();
+        int h = vnsmb1c_open(kPublicShare, kHelloName);
+        ASSERT_GT(h, 0) << vnsmb1c_last_error();
+        char buf[64] = {};
+        ASSERT_EQ(vnsmb1c_read_at(h, 0, buf, sizeof buf - 1), static_cast<int>(std::strlen(kHelloText)));
+        EXPECT_STREQ(buf, kHelloText);
+        vnsmb1c_close(h);
+        vnsmb1c_Entry e{};
+        ASSERT_EQ(vnsmb1c_stat("public/Movies/clip.bin", &e), 0) << vnsmb1c_last_error();
+        EXPECT_EQ(e.size, 100000);
+        vnsmb1c_disconnect();
+    }
+}
+
 TEST_P(ApiTest, AwkwardNamesRoundTrip)
 {
     ASSERT_EQ(connect("", ""), 0) << vnsmb1c_last_error();

@@ -9,6 +9,7 @@
 #include "sess/lifecycle.h"
 #include "sess/support/logon_server.h"
 #include "sess/support/sess_fixture.h"
+#include "util/error.h"
 
 namespace {
 
@@ -213,7 +214,9 @@ TEST_F(Lifecycle, AnonymousRetryReopensTheTransport)
 
 // ---- drop ----
 
-TEST_F(Lifecycle, DropLogsOffThenDisconnectsTreesThenCloses)
+// The drop disconnects the trees, then logs off, and closes the connection
+// without waiting for a reply (this server never sends one).
+TEST_F(Lifecycle, DropDisconnectsTreesThenLogsOffWithoutWaiting)
 {
     server.security_mode = 0x0F;  // the drop requests are signed
     server.password = "pw";
@@ -224,18 +227,25 @@ TEST_F(Lifecycle, DropLogsOffThenDisconnectsTreesThenCloses)
     s.files[3].in_use = 1;
     s.open_files = 1;
     size_t before = peer.requests.size();
+    auto answer = peer.respond;
+    peer.respond = [answer](const Bytes &r) {
+        const uint8_t command = sp::command_of(r);
+        return command == 0x71 || command == 0x74 ? std::vector<Bytes>{} : answer(r);
+    };
+    vnb_fail(-6, "before the drop");
 
     vnb_sess_drop(s);
+    EXPECT_STREQ(vnb_error(), "before the drop") << "nothing was waited for";
     std::vector<Bytes> drop(peer.requests.begin() + static_cast<std::ptrdiff_t>(before), peer.requests.end());
     ASSERT_EQ(drop.size(), 3u);
-    EXPECT_EQ(sp::command_of(drop[0]), 0x74);
-    EXPECT_EQ(sp::tid_of(drop[0]), 0);
-    EXPECT_EQ(drop[0][32], 2) << "LOGOFF_ANDX carries its AndX block";
-    EXPECT_EQ(drop[0][33], 0xFF);
+    EXPECT_EQ(sp::command_of(drop[0]), 0x71);
+    EXPECT_EQ(sp::tid_of(drop[0]), 7);
     EXPECT_EQ(sp::command_of(drop[1]), 0x71);
-    EXPECT_EQ(sp::tid_of(drop[1]), 7);
-    EXPECT_EQ(sp::command_of(drop[2]), 0x71);
-    EXPECT_EQ(sp::tid_of(drop[2]), 9);
+    EXPECT_EQ(sp::tid_of(drop[1]), 9);
+    EXPECT_EQ(sp::command_of(drop[2]), 0x74);
+    EXPECT_EQ(sp::tid_of(drop[2]), 0);
+    EXPECT_EQ(drop[2][32], 2) << "LOGOFF_ANDX carries its AndX block";
+    EXPECT_EQ(drop[2][33], 0xFF);
     for (const Bytes &r : drop) {
         EXPECT_EQ(sp::uid_of(r), 0x4001) << "still the old UID";
     }
@@ -243,10 +253,31 @@ TEST_F(Lifecycle, DropLogsOffThenDisconnectsTreesThenCloses)
     EXPECT_EQ(peer.closes, 1);
     EXPECT_FALSE(s.transport_open);
     EXPECT_EQ(s.established, 0);
+    EXPECT_TRUE(s.in_flight.empty());
+    EXPECT_TRUE(s.posted.empty());
     EXPECT_EQ(s.trees[1].in_use, 0);
     EXPECT_EQ(s.trees[4].in_use, 0);
     EXPECT_EQ(s.files[3].in_use, 0);
     EXPECT_EQ(s.open_files, 0u);
+}
+
+// Over a transport that answers each request before the next, the drop
+// waits for each reply, but no longer than a probe's bound.
+TEST_F(Lifecycle, DropWithoutPipeliningWaitsBriefly)
+{
+    identity("", "u", "pw");
+    server.password = "pw";
+    ASSERT_EQ(vnb_sess_ensure(s), 0) << vnb_error();
+    peer.pipelines = false;
+    s.trees[0] = TreeSlot{7, "media", 1, 0};
+    size_t before = peer.requests.size();
+    vnb_sess_drop(s);
+    std::vector<uint8_t> sent;
+    for (size_t i = before; i < peer.requests.size(); i++)
+        sent.push_back(sp::command_of(peer.requests[i]));
+    EXPECT_EQ(sent, (std::vector<uint8_t>{0x71, 0x74}));
+    EXPECT_EQ(s.wait_cap_ms, 0) << "the bound ends with the drop";
+    EXPECT_FALSE(s.transport_open);
 }
 
 TEST_F(Lifecycle, DropWithoutSession)

@@ -50,6 +50,8 @@ TEST(Smb1Wire, DosForms)
         {STATUS_BUFFER_OVERFLOW, 0x00EA0001},        // ERRDOS/ERRmoredata
         {STATUS_LOGON_FAILURE, 0x00020002},          // ERRSRV/ERRbadpw
         {STATUS_USER_SESSION_DELETED, 0x005B0002},   // ERRSRV/ERRbaduid
+        {STATUS_NOT_SUPPORTED, 0xFFFF0002},          // ERRSRV/ERRnosupport
+        {kStatusInvalidLevel, 0x007C0001},           // ERRDOS/ERRunknownlevel
         {STATUS_REQUEST_NOT_SUPPORTED, 0x00010002},  // no closer match: ERRSRV/ERRerror
         {kStatusPipeEmpty, 0x00010002},
     };

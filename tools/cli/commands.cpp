@@ -160,6 +160,26 @@ void ls_one(ListRun &run, const GlobalOptions &opt, const std::string &url)
         std::printf("{\"items\":[%s]}\n", run.json_items.c_str());
 }
 
+// The item of a stat record, with its item JSON as ls --json lists it:
+// "path" inside the share.
+Item item_of_entry(const vnsmb1c_Entry &e)
+{
+    Item it;
+    it.name = e.name;
+    it.folder = e.folder != 0;
+    it.hidden = e.hidden != 0;
+    it.size = e.size;
+    it.mtime_ms = e.mtime_ms;
+    std::string path = e.path;
+    auto slash = path.find('/');
+    std::string in_share = slash == std::string::npos ? "" : path.substr(slash + 1);
+    it.json = "{\"name\":" + json_quote(it.name) + ",\"path\":" + json_quote(in_share) +
+              ",\"folder\":" + (it.folder ? "true" : "false") + ",\"size\":" + std::to_string(it.size) +
+              ",\"mtime_ms\":" + std::to_string(it.mtime_ms) + ",\"hidden\":" + (it.hidden ? "true" : "false") +
+              "}";
+    return it;
+}
+
 // One file, folder or share at the share-qualified path; the entry when a
 // listing gave it already. 0 or an exit code.
 int stat_one(const Target &t, const RemotePath &rp, bool json, bool first)
@@ -185,24 +205,18 @@ int stat_one(const Target &t, const RemotePath &rp, bool json, bool first)
         return 0;
     }
     Item found;
-    bool known = rp.listed;
-    if (known) {
+    if (rp.listed) {
         found = rp.item;
     } else {
-        std::vector<Item> items;
-        int n = list_folder(folder, items, true);
-        if (n < 0)
-            return report_failure(n, here);
-        for (Item &it : items)
-            if (it.name == name) {
-                found = std::move(it);
-                known = true;
-                break;
-            }
-    }
-    if (!known) {
-        std::fprintf(stderr, "vnsmb1c: %s: no such file or folder\n", printable(rp.path).c_str());
-        return exit_code_for(VNSMB1C_ENOTFOUND);
+        vnsmb1c_Entry e{};
+        int rc = vnsmb1c_stat(rp.path.c_str(), &e);
+        if (rc == VNSMB1C_ENOTFOUND) {
+            std::fprintf(stderr, "vnsmb1c: %s: no such file or folder\n", printable(rp.path).c_str());
+            return exit_code_for(VNSMB1C_ENOTFOUND);
+        }
+        if (rc < 0)
+            return report_failure(rc, here);
+        found = item_of_entry(e);
     }
     if (json) {
         // The library's item JSON as ls --json prints it: "path" inside the share.

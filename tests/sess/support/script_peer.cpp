@@ -150,7 +150,12 @@ public:
         p_.out.pop_front();
         return 0;
     }
-    void close() override { p_.closes++; }
+    // Replies still on their way go with the connection, as over TCP.
+    void close() override
+    {
+        p_.closes++;
+        p_.out.clear();
+    }
     bool pipelines() const override { return p_.pipelines; }
     bool one_message_per_reply() const override { return p_.one_message_per_reply; }
 

@@ -69,8 +69,9 @@ struct ScriptPeer {
     void feed(const Bytes &msg);
 };
 
-// A message transport over the peer, which the test owns (close only
-// counts). Nothing waiting when the client receives counts as a time-out.
+// A message transport over the peer, which the test owns (close counts,
+// and drops the replies still waiting). Nothing waiting when the client
+// receives counts as a time-out.
 std::unique_ptr<MsgTransport> transport_for(ScriptPeer &peer);
 
 // A loopback TCP server that serves connections one after another with the
