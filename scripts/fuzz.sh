@@ -88,22 +88,24 @@ cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)" --target "${targets
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-status=0
-summary=()
-for t in "${targets[@]}"; do
-    corpus=$root/$t
-    findings=$corpus/findings
+# One target per core at a time; each writes its line of the summary to a
+# file of its own, printed in the targets' order at the end.
+parallel=${VNSMB1C_FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
+lines=$(mktemp -d)
+trap 'rm -rf "$lines"' EXIT
+run_target() {
+    local t=$1 corpus=$root/$1
+    local findings=$corpus/findings
     mkdir -p "$corpus" "$findings"
-    log=$findings/last-run.log
-    dict=()
+    local log=$findings/last-run.log
+    local dict=()
     [ -f "fuzz/dict/$t.dict" ] && dict=(-dict="fuzz/dict/$t.dict")
     echo "== fuzz_$t: ${seconds}s, corpus $corpus"
-    set +e
+    local rc=0
     # The first folder takes what the run adds; the committed seeds are read only.
     "build-fuzz/fuzz/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 \
-        -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "fuzz/corpus/$t" >"$log" 2>&1
-    rc=$?
-    set -e
+        -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "fuzz/corpus/$t" >"$log" 2>&1 || rc=$?
+    local execs rate last cov ft corp result artifact
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
@@ -113,15 +115,30 @@ for t in "${targets[@]}"; do
     if [ $rc -eq 0 ]; then
         result="no findings"
     else
-        status=1
         artifact=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | tail -1)
         result="FOUND (exit $rc) ${artifact:-see $log}"
         grep -E 'ERROR: |runtime error|invariant broken|SUMMARY' "$log" | head -5 || true
     fi
-    summary+=("$(printf '%-18s execs %-10s exec/s %-7s cov %-6s ft %-6s corpus %-12s %s' \
-        "$t" "${execs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "${corp:-?}" "$result")")
+    printf '%-18s execs %-10s exec/s %-7s cov %-6s ft %-6s corpus %-12s %s\n' \
+        "$t" "${execs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "${corp:-?}" "$result" >"$lines/$t"
+    return $rc
+}
+
+status=0
+running=0
+for t in "${targets[@]}"; do
+    if ((running >= parallel)); then
+        wait -n || status=1
+        running=$((running - 1))
+    fi
+    run_target "$t" &
+    running=$((running + 1))
+done
+while ((running > 0)); do
+    wait -n || status=1
+    running=$((running - 1))
 done
 
 echo "== fuzz summary (${seconds}s per target)"
-printf '%s\n' "${summary[@]}"
+for t in "${targets[@]}"; do cat "$lines/$t"; done
 exit $status
