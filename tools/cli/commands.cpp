@@ -6,7 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "commands.h"
+#include "connect.h"
+#include "errors.h"
+#include "exit_codes.h"
+#include "listing.h"
+#include "options.h"
+#include "output.h"
+#include "servers.h"
 #include "vnsmb1c.h"
 
 namespace {

@@ -12,7 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "cli.h"
+#include "connect.h"
+#include "errors.h"
+#include "options.h"
+#include "output.h"
+#include "servers.h"
+#include "terminal.h"
 #include "percent.h"
 #include "vnsmb1c.h"
 

@@ -6,7 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "cli.h"
+#include "connect.h"
+#include "credentials.h"
+#include "errors.h"
+#include "options.h"
+#include "output.h"
 
 namespace {
 

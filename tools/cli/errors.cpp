@@ -6,7 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "cli.h"
+#include "errors.h"
+#include "exit_codes.h"
+#include "options.h"
+#include "output.h"
+#include "terminal.h"
 #include "vnsmb1c.h"
 
 namespace {

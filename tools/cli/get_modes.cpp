@@ -13,6 +13,9 @@
 #include <cstring>
 #include <vector>
 
+#include "errors.h"
+#include "output.h"
+#include "terminal.h"
 #include "vnsmb1c.h"
 
 namespace {

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "cli.h"
+#include "listing.h"
+#include "options.h"
+#include "transfer.h"
 #include "local_file.h"
 
 enum class ExistingPlan {

@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "connect.h"
+#include "errors.h"
+#include "host.h"
+#include "options.h"
+#include "output.h"
 #include "percent.h"
 #include "vnsmb1c.h"
 

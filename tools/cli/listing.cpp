@@ -9,7 +9,11 @@
 
 #include "listing.h"
 
-#include "cli.h"
+#include "errors.h"
+#include "exit_codes.h"
+#include "options.h"
+#include "output.h"
+#include "terminal.h"
 #include "name_order.h"
 #include "vnsmb1c.h"
 

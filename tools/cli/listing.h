@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "options.h"
+
 // One entry of a folder listing.
 struct Item {
     std::string name;
@@ -31,3 +33,15 @@ bool has_pattern(const std::string &path);
 // without regard to ASCII case (as the server compares names). A hidden
 // name matches only a pattern that starts with its first character.
 bool name_matches(const std::string &pattern, const std::string &name);
+
+// One share-qualified path a URL stands for, with its entry when a listing
+// gave it.
+struct RemotePath {
+    std::string path;
+    bool listed = false;
+    Item item;
+};
+// The paths t.path stands for: itself, or the entries of its folder that its
+// last part matches (in name order, hidden ones only for a pattern that
+// starts like them). 0, or an exit code after a message (14: no match).
+int expand_target(const Target &t, std::vector<RemotePath> &out);

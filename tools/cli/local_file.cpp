@@ -17,7 +17,10 @@
 #include <string>
 #include <string_view>
 
-#include "cli.h"
+#include "errors.h"
+#include "exit_codes.h"
+#include "output.h"
+#include "terminal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli.h"
+#include "output.h"
 #include "vnsmb1c.h"
 
 std::string human_size(int64_t bytes)

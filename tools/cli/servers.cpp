@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "connect.h"
+#include "errors.h"
+#include "exit_codes.h"
+#include "options.h"
+#include "output.h"
+#include "servers.h"
 #include "vnsmb1c.h"
 
 namespace {

@@ -13,7 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "cli.h"
+#include "exit_codes.h"
+#include "terminal.h"
 
 namespace {
 

@@ -10,7 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "cli.h"
+#include "connect.h"
+#include "errors.h"
+#include "exit_codes.h"
+#include "listing.h"
+#include "options.h"
+#include "output.h"
+#include "terminal.h"
+#include "transfer.h"
 #include "get_modes.h"
 #include "local_file.h"
 #include "vnsmb1c.h"

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "byte_range.h"
-#include "cli.h"
 #include "conditional.h"
 #include "http_server.h"
 #include "http_status.h"
 #include "listen_address.h"
 #include "mime_types.h"
+#include "output.h"
 #include "pages.h"
 #include "request_path.h"
 #include "vnsmb1c.h"

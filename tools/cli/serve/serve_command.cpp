@@ -4,9 +4,14 @@
 #include <cstdio>
 #include <string>
 
-#include "cli.h"
+#include "connect.h"
+#include "errors.h"
+#include "exit_codes.h"
 #include "gateway.h"
 #include "listen_address.h"
+#include "options.h"
+#include "output.h"
+#include "serve_command.h"
 #include "vnsmb1c.h"
 
 namespace {
