@@ -273,12 +273,20 @@ TEST(ServePages, HtmlEscape)
 TEST(ServePages, FolderPagesEscapeEveryName)
 {
     const std::vector<std::string> folder = {"Me<d>ia", "a&b"};
-    std::vector<serve::DirEntry> entries = {
-        {"zeta.mkv", false, 1536, 1696160400000},
-        {"<img src=x onerror=alert(1)>.mp3", false, 10, 0},
-        {"Alpha \"dir\"", true, 0, 1696160400000},
-        {"line\nbreak.mkv", false, 5, 0},
-        {"notes.txt", false, 3, 0},
+    auto item = [](const char *name, bool folder, int64_t size, int64_t mtime_ms) {
+        Item it;
+        it.name = name;
+        it.folder = folder;
+        it.size = size;
+        it.mtime_ms = mtime_ms;
+        return it;
+    };
+    std::vector<Item> entries = {
+        item("zeta.mkv", false, 1536, 1696160400000),
+        item("<img src=x onerror=alert(1)>.mp3", false, 10, 0),
+        item("Alpha \"dir\"", true, -1, 1696160400000),
+        item("line\nbreak.mkv", false, 5, 0),
+        item("notes.txt", false, 3, 0),
     };
     serve::sort_entries(entries);
     ASSERT_EQ(entries.front().name, "Alpha \"dir\"");  // folders first

@@ -78,16 +78,24 @@ std::string last_part(const std::string &path)
 
 int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden)
 {
+    return list_folder(vnsmb1c_default_session(), path, out, with_hidden, true);
+}
+
+int list_folder(vnsmb1c_session *session, const std::string &path, std::vector<Item> &out, bool with_hidden,
+                bool with_json)
+{
     out.clear();
-    int n = with_hidden ? vnsmb1c_list_all(path.c_str(), nullptr) : vnsmb1c_list(path.c_str(), nullptr);
+    int n = with_hidden ? vnsmb1c_s_list_all(session, path.c_str(), nullptr)
+                        : vnsmb1c_s_list(session, path.c_str(), nullptr);
     if (n < 0)
         return n;
     out.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
         vnsmb1c_Entry e;
-        if (int rc = vnsmb1c_entry(i, &e); rc != 0)
+        if (int rc = vnsmb1c_s_entry(session, i, &e); rc != 0)
             return rc;
-        out.push_back(Item{e.name, e.folder != 0, e.hidden != 0, e.size, e.mtime_ms, vnsmb1c_item_json(i)});
+        out.push_back(Item{e.name, e.folder != 0, e.hidden != 0, e.size, e.mtime_ms,
+                           with_json ? vnsmb1c_s_item_json(session, i) : std::string()});
     }
     return n;
 }

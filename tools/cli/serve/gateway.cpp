@@ -1,6 +1,5 @@
 #include "gateway.h"
 
-#include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -20,6 +19,7 @@
 #include "conditional.h"
 #include "http_server.h"
 #include "http_status.h"
+#include "listing.h"
 #include "listen_address.h"
 #include "mime_types.h"
 #include "pages.h"
@@ -95,39 +95,6 @@ private:
     bool failed_ = false;
 };
 
-bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidden)
-{
-    rapidjson::Document doc;
-    doc.Parse(json);
-    if (doc.HasParseError() || !doc.IsObject())
-        return false;
-    auto items = doc.FindMember("items");
-    if (items == doc.MemberEnd() || !items->value.IsArray())
-        return false;
-    out.clear();
-    out.reserve(items->value.Size());
-    for (const auto &v : items->value.GetArray()) {
-        if (!v.IsObject())
-            continue;
-        auto name = v.FindMember("name");
-        if (name == v.MemberEnd() || !name->value.IsString())
-            continue;
-        if (auto h = v.FindMember("hidden"); !with_hidden && h != v.MemberEnd() && h->value.IsBool() &&
-                                             h->value.GetBool())
-            continue;
-        DirEntry e;
-        e.name.assign(name->value.GetString(), name->value.GetStringLength());
-        if (auto f = v.FindMember("folder"); f != v.MemberEnd() && f->value.IsBool())
-            e.folder = f->value.GetBool();
-        if (auto s = v.FindMember("size"); s != v.MemberEnd() && s->value.IsInt64())
-            e.size = s->value.GetInt64();
-        if (auto m = v.FindMember("mtime_ms"); m != v.MemberEnd() && m->value.IsInt64())
-            e.mtime_ms = m->value.GetInt64();
-        out.push_back(std::move(e));
-    }
-    return true;
-}
-
 class Gateway {
 public:
     Gateway(const GatewayOptions &options, SessionPool::Connect connect)
@@ -144,16 +111,16 @@ private:
     void serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path);
     // The playlist of a folder and the folders below it, bounded.
     std::string recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
-                              std::vector<DirEntry> entries);
+                              std::vector<Item> entries);
     void log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const;
     void note(const std::string &line) const;
     // A session for a request; an empty lease with the failure to answer.
     Lease session_for(SessionPool::Use use, const std::string &path, Failure &failure);
 
     // Lists the folder (hidden names too); 0 or a failure.
-    Failure list(const std::string &folder, std::vector<DirEntry> &out);
+    Failure list(const std::string &folder, std::vector<Item> &out);
     // The entry name in folder, from a listing at most kListingLife old.
-    Failure look_up(const std::string &folder, const std::string &name, DirEntry &out);
+    Failure look_up(const std::string &folder, const std::string &name, Item &out);
     std::string origin(const HttpRequest &req) const;
 
     // The library's failure in plain words about `what` ("folder",
@@ -165,7 +132,7 @@ private:
 
     struct CachedListing {
         Clock::time_point at;
-        std::vector<DirEntry> entries;
+        std::vector<Item> entries;
     };
 
     GatewayOptions options_;
@@ -246,18 +213,15 @@ Lease Gateway::session_for(SessionPool::Use use, const std::string &path, Failur
     return lease;
 }
 
-Failure Gateway::list(const std::string &folder, std::vector<DirEntry> &out)
+Failure Gateway::list(const std::string &folder, std::vector<Item> &out)
 {
     {
         Failure f;
         Lease lease = session_for(SessionPool::Use::page, "", f);
         if (!lease)
             return f;
-        int n = vnsmb1c_s_list_all(lease.session(), folder.c_str(), nullptr);
-        if (n < 0)
+        if (int n = list_folder(lease.session(), folder, out, true, false); n < 0)
             return library_failure(n, "folder");
-        if (!parse_listing(vnsmb1c_s_list_json(lease.session()), out, true))
-            return {502, "the listing could not be read"};
     }
     std::lock_guard<std::mutex> lock(listing_mutex_);
     if (listings_.size() >= kListingsKept)
@@ -266,9 +230,9 @@ Failure Gateway::list(const std::string &folder, std::vector<DirEntry> &out)
     return {};
 }
 
-Failure Gateway::look_up(const std::string &folder, const std::string &name, DirEntry &out)
+Failure Gateway::look_up(const std::string &folder, const std::string &name, Item &out)
 {
-    std::vector<DirEntry> entries;
+    std::vector<Item> entries;
     {
         std::lock_guard<std::mutex> lock(listing_mutex_);
         auto it = listings_.find(folder);
@@ -279,7 +243,7 @@ Failure Gateway::look_up(const std::string &folder, const std::string &name, Dir
         if (Failure f = list(folder, entries); f.status != 0)
             return f;
     }
-    for (DirEntry &e : entries) {
+    for (Item &e : entries) {
         if (e.name == name) {
             out = std::move(e);
             return {};
@@ -380,10 +344,10 @@ void Gateway::serve_root(HttpResponse &res, const std::string &format)
 void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path,
                            const std::string &format)
 {
-    std::vector<DirEntry> entries;
+    std::vector<Item> entries;
     if (Failure f = list(join_path(path.segments, path.segments.size()), entries); f.status != 0) {
         // A file asked for as a folder is not found as one.
-        DirEntry entry;
+        Item entry;
         if (f.status != 404 && path.segments.size() > 1 &&
             look_up(join_path(path.segments, path.segments.size() - 1), path.segments.back(), entry).status == 0 &&
             !entry.folder)
@@ -392,7 +356,7 @@ void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const Requ
             return answer_json(res, f);
         return answer_text(res, f.status, f.text);
     }
-    std::erase_if(entries, [](const DirEntry &e) { return vnsmb1c_is_hidden_name(e.name.c_str()) != 0; });
+    std::erase_if(entries, [](const Item &e) { return e.hidden; });
     sort_entries(entries);
     std::string_view target = req.target;
     const bool recursive = target.find('?') != std::string_view::npos &&
@@ -411,7 +375,7 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
 {
     std::string folder = join_path(path.segments, path.segments.size() - 1);
     const std::string &name = path.segments.back();
-    DirEntry entry;
+    Item entry;
     if (Failure f = look_up(folder, name, entry); f.status != 0)
         return answer_text(res, f.status, f.text);
     if (entry.folder)
@@ -488,11 +452,11 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
 }
 
 std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
-                                   std::vector<DirEntry> entries)
+                                   std::vector<Item> entries)
 {
     struct Folder {
         std::vector<std::string> segments;
-        std::vector<DirEntry> entries;  // sorted, hidden names left out
+        std::vector<Item> entries;  // sorted, hidden names left out
     };
     std::string out = "#EXTM3U\n";
     std::string cut;
@@ -505,8 +469,8 @@ std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<
     while (!stack.empty() && cut.empty()) {
         Folder f = std::move(stack.back());
         stack.pop_back();
-        std::vector<DirEntry> here;
-        for (const DirEntry &e : f.entries)
+        std::vector<Item> here;
+        for (const Item &e : f.entries)
             if (!e.folder) {
                 if (files == kPlaylistFiles) {
                     cut = "more than " + std::to_string(kPlaylistFiles) + " files";
@@ -533,12 +497,12 @@ std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<
             }
             std::vector<std::string> below = f.segments;
             below.push_back(e->name);
-            std::vector<DirEntry> listed;
+            std::vector<Item> listed;
             folders++;
             // A folder that cannot be listed (access denied) is left out.
             if (list(join_path(below, below.size()), listed).status != 0)
                 continue;
-            std::erase_if(listed, [](const DirEntry &d) { return vnsmb1c_is_hidden_name(d.name.c_str()) != 0; });
+            std::erase_if(listed, [](const Item &d) { return d.hidden; });
             sort_entries(listed);
             stack.push_back({std::move(below), std::move(listed)});
         }

@@ -121,16 +121,16 @@ std::string html_escape(std::string_view text)
     return out;
 }
 
-void sort_entries(std::vector<DirEntry> &entries)
+void sort_entries(std::vector<Item> &entries)
 {
-    std::stable_sort(entries.begin(), entries.end(), [](const DirEntry &a, const DirEntry &b) {
+    std::stable_sort(entries.begin(), entries.end(), [](const Item &a, const Item &b) {
         if (a.folder != b.folder)
             return a.folder;
         return name_order::compare(a.name, b.name) < 0;
     });
 }
 
-std::string folder_html(const std::vector<std::string> &folder, const std::vector<DirEntry> &entries)
+std::string folder_html(const std::vector<std::string> &folder, const std::vector<Item> &entries)
 {
     std::string title = html_escape("/" + join_path(folder, folder.size()) + "/");
     std::string out = page_head(title, breadcrumbs(folder));
@@ -140,7 +140,7 @@ std::string folder_html(const std::vector<std::string> &folder, const std::vecto
     out += "<tr><td><a href=\"" + html_escape(encode_path(parent, true)) + "\">../</a></td><td></td><td></td></tr>\n";
     std::vector<std::string> path = folder;
     path.emplace_back();
-    for (const DirEntry &e : entries) {
+    for (const Item &e : entries) {
         path.back() = e.name;
         out += "<tr><td><a href=\"";
         out += html_escape(encode_path(path, e.folder));
@@ -158,7 +158,7 @@ std::string folder_html(const std::vector<std::string> &folder, const std::vecto
     return out;
 }
 
-std::string folder_json(const std::vector<std::string> &folder, const std::vector<DirEntry> &entries)
+std::string folder_json(const std::vector<std::string> &folder, const std::vector<Item> &entries)
 {
     rapidjson::StringBuffer buf;
     JsonWriter w(buf);
@@ -169,7 +169,7 @@ std::string folder_json(const std::vector<std::string> &folder, const std::vecto
     w.StartArray();
     std::vector<std::string> path = folder;
     path.emplace_back();
-    for (const DirEntry &e : entries) {
+    for (const Item &e : entries) {
         path.back() = e.name;
         w.StartObject();
         w.Key("name");
@@ -194,12 +194,12 @@ std::string folder_json(const std::vector<std::string> &folder, const std::vecto
 }
 
 std::string folder_m3u(std::string_view origin, const std::vector<std::string> &folder,
-                       const std::vector<DirEntry> &entries)
+                       const std::vector<Item> &entries)
 {
     std::string out = "#EXTM3U\n";
     std::vector<std::string> path = folder;
     path.emplace_back();
-    for (const DirEntry &e : entries) {
+    for (const Item &e : entries) {
         if (e.folder || !is_playable(mime_type_for(e.name).kind))
             continue;
         path.back() = e.name;

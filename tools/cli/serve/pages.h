@@ -7,27 +7,24 @@
 #include <string_view>
 #include <vector>
 
+#include "listing.h"
+
 namespace serve {
 
-struct DirEntry {
-    std::string name;
-    bool folder = false;
-    int64_t size = 0;
-    int64_t mtime_ms = 0;  // Unix milliseconds, 0 when unknown
-};
+// The pages show the tool's listing entries (Item, listing.h).
 
 // & < > " ' as character references; every other byte as it is.
 std::string html_escape(std::string_view text);
 // Folders first, then names in natural order (Episode 9 before Episode 10).
-void sort_entries(std::vector<DirEntry> &entries);
+void sort_entries(std::vector<Item> &entries);
 
 // folder: the decoded segments of the listed folder, share first.
-std::string folder_html(const std::vector<std::string> &folder, const std::vector<DirEntry> &entries);
-std::string folder_json(const std::vector<std::string> &folder, const std::vector<DirEntry> &entries);
+std::string folder_html(const std::vector<std::string> &folder, const std::vector<Item> &entries);
+std::string folder_json(const std::vector<std::string> &folder, const std::vector<Item> &entries);
 // "#EXTM3U" and the video and audio files, each as an absolute URL under
 // origin ("http://host:port").
 std::string folder_m3u(std::string_view origin, const std::vector<std::string> &folder,
-                       const std::vector<DirEntry> &entries);
+                       const std::vector<Item> &entries);
 std::string shares_html(const std::vector<std::string> &shares);
 std::string shares_json(const std::vector<std::string> &shares);
 
