@@ -348,7 +348,10 @@ int main(int argc, char **argv)
     ServeArgs serve_args;
     std::string serve_url;
     auto *serve = add_command(app, "serve", "Serve the server's shares over HTTP (read-only) until stopped (--listen)");
-    serve->add_option("URL", serve_url, "smb://host[/share] (/ lists the shares; a share is named on start)")->required();
+    serve->add_option("URL", serve_url,
+                      "smb://host[/share] (/ lists the shares; a share is named on start), or smb:// (/ lists the "
+                      "network's servers)")
+        ->required();
     serve->add_option("--listen", serve_args.listen,
                       "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
         ->type_name("ADDR:PORT");
@@ -378,6 +381,10 @@ int main(int argc, char **argv)
     serve->add_option("--session-idle", serve_args.session_idle_s,
                       "Seconds an unused session stays logged on (default 60)")
         ->check(positive);
+    serve->add_option("--within", serve_args.within_s,
+                      "With smb://: seconds to look for the network's servers (default 4)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.1, 60.0));
     add_connection_options(serve, opt, ids);
 #endif
 
