@@ -76,9 +76,9 @@ std::string last_part(const std::string &path)
 
 }  // namespace
 
-int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden)
+int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden, bool with_json)
 {
-    return list_folder(vnsmb1c_default_session(), path, out, with_hidden, true);
+    return list_folder(vnsmb1c_default_session(), path, out, with_hidden, with_json);
 }
 
 int list_folder(vnsmb1c_session *session, const std::string &path, std::vector<Item> &out, bool with_hidden,
@@ -154,7 +154,8 @@ int expand_target(const Target &t, std::vector<RemotePath> &out)
         return kExitUsage;
     }
     std::vector<Item> items;
-    int n = list_folder(folder, items, true);
+    // stat --json prints the items a pattern matched as their JSON.
+    int n = list_folder(folder, items, true, true);
     if (n < 0) {
         Target where = t;
         where.path = folder;

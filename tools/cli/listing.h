@@ -19,8 +19,9 @@ struct Item {
     std::string json;       // the library's item JSON, for --json (when asked for)
 };
 // Lists the share-qualified folder into out, hidden names too with
-// with_hidden; the count, or a negative ResultCode.
-int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false);
+// with_hidden, each item's JSON too with with_json; the count, or a
+// negative ResultCode.
+int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false, bool with_json = false);
 // The same on a session of its own; with_json fills each item's JSON too.
 int list_folder(vnsmb1c_session *session, const std::string &path, std::vector<Item> &out, bool with_hidden,
                 bool with_json);
