@@ -1,10 +1,13 @@
 // The gateway's parts on their own: ranges, request paths, content types,
-// escaping, addresses, statuses and conditional requests.
+// escaping, addresses, statuses, conditional requests and the network's
+// server list.
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "basic_auth.h"
@@ -16,6 +19,7 @@
 #include "mime_types.h"
 #include "pages.h"
 #include "request_path.h"
+#include "server_list.h"
 #include "vnsmb1c.h"
 
 namespace {
@@ -273,12 +277,20 @@ TEST(ServePages, HtmlEscape)
 TEST(ServePages, FolderPagesEscapeEveryName)
 {
     const std::vector<std::string> folder = {"Me<d>ia", "a&b"};
-    std::vector<serve::DirEntry> entries = {
-        {"zeta.mkv", false, 1536, 1696160400000},
-        {"<img src=x onerror=alert(1)>.mp3", false, 10, 0},
-        {"Alpha \"dir\"", true, 0, 1696160400000},
-        {"line\nbreak.mkv", false, 5, 0},
-        {"notes.txt", false, 3, 0},
+    auto item = [](const char *name, bool folder, int64_t size, int64_t mtime_ms) {
+        Item it;
+        it.name = name;
+        it.folder = folder;
+        it.size = size;
+        it.mtime_ms = mtime_ms;
+        return it;
+    };
+    std::vector<Item> entries = {
+        item("zeta.mkv", false, 1536, 1696160400000),
+        item("<img src=x onerror=alert(1)>.mp3", false, 10, 0),
+        item("Alpha \"dir\"", true, -1, 1696160400000),
+        item("line\nbreak.mkv", false, 5, 0),
+        item("notes.txt", false, 3, 0),
     };
     serve::sort_entries(entries);
     ASSERT_EQ(entries.front().name, "Alpha \"dir\"");  // folders first
@@ -657,4 +669,120 @@ TEST(ServeBasicAuth, FileAndHeader)
     EXPECT_EQ(decoded, "M");
     EXPECT_FALSE(serve::base64_decode("T===", decoded));
     EXPECT_FALSE(serve::base64_decode("TQ==TWE=", decoded));
+}
+
+// The network's pages: each server and share a link under the server's
+// name, every name escaped.
+TEST(ServePages, NetworkPagesLinkEachServer)
+{
+    NetServers found;
+    found.servers = {{"MEDIABOX", "HOME", "127.0.0.1", "Media <library>", "browse"},
+                     {"A&B", "W\"G", "", "it's", "broadcast"}};
+    found.notes = {"no <answer> from WINS"};
+    std::string html = serve::servers_html(found);
+    EXPECT_NE(html.find("<a href=\"/MEDIABOX/\">MEDIABOX/</a></td><td>HOME</td><td>Media &lt;library&gt;</td>"),
+              std::string::npos)
+        << html;
+    EXPECT_NE(html.find("<a href=\"/A%26B/\">A&amp;B/</a></td><td>W&quot;G</td><td>it&#39;s</td>"),
+              std::string::npos)
+        << html;
+    EXPECT_NE(html.find("<p>no &lt;answer&gt; from WINS</p>"), std::string::npos);
+    EXPECT_EQ(serve::servers_json(found),
+              R"({"servers":[{"name":"MEDIABOX","workgroup":"HOME","comment":"Media <library>","url":"/MEDIABOX/"},)"
+              R"({"name":"A&B","workgroup":"W\"G","comment":"it's","url":"/A%26B/"}],"notes":["no <answer> from WINS"]})"
+              "\n");
+    EXPECT_NE(serve::servers_html({}).find("No SMB server was found."), std::string::npos);
+
+    EXPECT_EQ(serve::shares_json({"Media"}, {"A&B"}), R"({"shares":[{"name":"Media","url":"/A%26B/Media/"}]})"
+                                                      "\n");
+    std::string shares = serve::shares_html({"Media"}, {"A&B"});
+    EXPECT_NE(shares.find("<title>A&amp;B</title>"), std::string::npos) << shares;
+    EXPECT_NE(shares.find("<h1><a href=\"/\">Network</a> / A&amp;B /</h1>"), std::string::npos) << shares;
+    EXPECT_NE(shares.find("<a href=\"/A%26B/Media/\">Media/</a>"), std::string::npos) << shares;
+    std::string folder = serve::folder_html({"A&B", "Media"}, {}, serve::Root::network);
+    EXPECT_NE(folder.find("<h1><a href=\"/\">Network</a> / <a href=\"/A%26B/\">A&amp;B</a> / Media /</h1>"),
+              std::string::npos)
+        << folder;
+}
+
+// Discovery's list: kept for its life, one discovery at a time, and the only
+// names it gives back are those discovery listed.
+TEST(ServeServerList, FindsOnlyListedNamesAndKeepsTheListForAWhile)
+{
+    int runs = 0;
+    bool fail = false;
+    auto discover = [&](NetServers &found, std::string &why) {
+        runs++;
+        if (fail) {
+            why = "no network";
+            return false;
+        }
+        found.servers = {{"MEDIABOX", "HOME", "192.0.2.10", "", "broadcast"}, {"OLDNAS", "HOME", "", "", "browse"}};
+        return true;
+    };
+    serve::ServerList kept(discover, std::chrono::minutes(1));
+    struct Case {
+        const char *name;
+        serve::ServerList::Found found;
+        const char *address;
+    };
+    const Case cases[] = {
+        {"MEDIABOX", serve::ServerList::Found::yes, "192.0.2.10"},
+        {"mediabox", serve::ServerList::Found::yes, "192.0.2.10"},
+        {"OldNas", serve::ServerList::Found::yes, ""},
+        {"192.0.2.10", serve::ServerList::Found::not_listed, ""},
+        {"MEDIABOX.", serve::ServerList::Found::not_listed, ""},
+        {"MEDIABO", serve::ServerList::Found::not_listed, ""},
+        {"", serve::ServerList::Found::not_listed, ""},
+        {"localhost", serve::ServerList::Found::not_listed, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        NetServer s;
+        std::string why;
+        ASSERT_EQ(kept.find(c.name, s, why), c.found);
+        if (c.found == serve::ServerList::Found::yes) {
+            EXPECT_EQ(s.address, c.address);
+        }
+    }
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(kept.runs(), 1);
+
+    // A list past its life is looked for again; a failed discovery says why
+    // and is tried again by the next request.
+    serve::ServerList brief(discover, std::chrono::milliseconds(0));
+    runs = 0;
+    NetServers found;
+    std::string why;
+    EXPECT_TRUE(brief.servers(found, why));
+    EXPECT_TRUE(brief.servers(found, why));
+    EXPECT_EQ(runs, 2);
+    fail = true;
+    NetServer s;
+    EXPECT_EQ(brief.find("MEDIABOX", s, why), serve::ServerList::Found::failed);
+    EXPECT_EQ(why, "no network");
+    EXPECT_EQ(runs, 3);
+
+    // Requests that come while a discovery runs take its list.
+    fail = false;
+    int slow_runs = 0;
+    serve::ServerList shared(
+        [&](NetServers &f, std::string &) {
+            slow_runs++;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            f.servers = {{"MEDIABOX", "HOME", "192.0.2.10", "", "broadcast"}};
+            return true;
+        },
+        std::chrono::minutes(1));
+    std::vector<std::thread> requests;
+    for (int i = 0; i < 4; i++)
+        requests.emplace_back([&shared] {
+            NetServers f;
+            std::string w;
+            EXPECT_TRUE(shared.servers(f, w));
+            EXPECT_EQ(f.servers.size(), 1u);
+        });
+    for (std::thread &t : requests)
+        t.join();
+    EXPECT_EQ(slow_runs, 1);
 }

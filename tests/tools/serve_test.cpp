@@ -305,6 +305,21 @@ TEST_F(ServeTest, NamesAreEscapedAndEmptyFilesServed)
     EXPECT_NE(page->body.find("href=\"/Odd/Sub%20%3Cdir%3E/\""), std::string::npos);
     EXPECT_EQ(page->body.find("secret"), std::string::npos);
 
+    // The folder's JSON byte for byte, every value as the library's listing
+    // records give it (a folder's size -1, the hidden name left out).
+    auto json = client.Get("/Odd/?format=json");
+    ASSERT_TRUE(json);
+    EXPECT_EQ(json->body,
+              R"({"path":"/Odd/","items":[)"
+              R"({"name":"Sub <dir>","folder":true,"size":-1,"mtime_ms":1700000000000,"url":"/Odd/Sub%20%3Cdir%3E/"},)"
+              R"({"name":"<b>bold</b> & co.mkv","folder":false,"size":1000,"mtime_ms":1700000000000,)"
+              R"("url":"/Odd/%3Cb%3Ebold%3C%2Fb%3E%20%26%20co.mkv","type":"video/x-matroska"},)"
+              R"({"name":"empty.bin","folder":false,"size":0,"mtime_ms":1700000000000,"url":"/Odd/empty.bin",)"
+              R"("type":"application/octet-stream"},)"
+              R"({"name":"it's \"quoted\".mp3","folder":false,"size":2000,"mtime_ms":1700000000000,)"
+              R"("url":"/Odd/it%27s%20%22quoted%22.mp3","type":"audio/mpeg"}]})"
+              "\n");
+
     auto sub = client.Get("/Odd/Sub%20%3Cdir%3E/x.txt");
     ASSERT_TRUE(sub);
     EXPECT_EQ(sub->status, 400);  // '<' and '>' are never asked of the server
@@ -313,6 +328,8 @@ TEST_F(ServeTest, NamesAreEscapedAndEmptyFilesServed)
     EXPECT_EQ(empty->status, 200);
     EXPECT_EQ(empty->get_header_value("Content-Length"), "0");
     EXPECT_EQ(empty->get_header_value("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(empty->get_header_value("ETag"), "\"0-18bcfe56800\"");
+    EXPECT_EQ(empty->get_header_value("Last-Modified"), "Tue, 14 Nov 2023 22:13:20 GMT");
     auto empty_range = client.Get("/Odd/empty.bin", {{"Range", "bytes=0-"}});
     ASSERT_TRUE(empty_range);
     EXPECT_EQ(empty_range->status, 416);

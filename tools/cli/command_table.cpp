@@ -181,7 +181,10 @@ Command add_serve(CLI::App &app, CommonOptions &common)
     auto a = std::make_shared<Args>();
     ServeArgs &s = a->serve;
     CLI::App *cmd = add_command(app, "serve", "Serve the server's shares over HTTP (read-only) until stopped (--listen)");
-    cmd->add_option("URL", a->url, "smb://host[/share] (/ lists the shares; a share is named on start)")->required();
+    cmd->add_option("URL", a->url,
+                    "smb://host[/share] (/ lists the shares; a share is named on start), or smb:// (/ lists the "
+                    "network's servers)")
+        ->required();
     cmd->add_option("--listen", s.listen, "Address and port to listen on (default 127.0.0.1:8080; port 0: any free one)")
         ->type_name("ADDR:PORT");
     cmd->add_option("--allow-host", s.allow_hosts,
@@ -208,6 +211,9 @@ Command add_serve(CLI::App &app, CommonOptions &common)
         ->type_name("FILE");
     cmd->add_option("--session-idle", s.session_idle_s, "Seconds an unused session stays logged on (default 60)")
         ->check(positive);
+    cmd->add_option("--within", s.within_s, "With smb://: seconds to look for the network's servers (default 4)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.1, 60.0));
     add_connection_options(cmd, common);
     return {cmd, [a](const GlobalOptions &opt) { return cmd_serve(opt, a->url, a->serve); }};
 }

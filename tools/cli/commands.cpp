@@ -99,7 +99,7 @@ void list_tree(ListRun &run, const Target &t, const std::string &path, int depth
         return;
     }
     std::vector<Item> items;
-    int n = list_folder(path, items, run.lo->all);
+    int n = list_folder(path, items, run.lo->all, run.lo->json);
     if (n < 0) {
         run.result.add(report_failure(n, here));
         return;

@@ -80,18 +80,26 @@ std::string last_part(const std::string &path)
 
 }  // namespace
 
-int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden)
+int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden, bool with_json)
+{
+    return list_folder(vnsmb1c_default_session(), path, out, with_hidden, with_json);
+}
+
+int list_folder(vnsmb1c_session *session, const std::string &path, std::vector<Item> &out, bool with_hidden,
+                bool with_json)
 {
     out.clear();
-    int n = with_hidden ? vnsmb1c_list_all(path.c_str(), nullptr) : vnsmb1c_list(path.c_str(), nullptr);
+    int n = with_hidden ? vnsmb1c_s_list_all(session, path.c_str(), nullptr)
+                        : vnsmb1c_s_list(session, path.c_str(), nullptr);
     if (n < 0)
         return n;
     out.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
         vnsmb1c_Entry e;
-        if (int rc = vnsmb1c_entry(i, &e); rc != 0)
+        if (int rc = vnsmb1c_s_entry(session, i, &e); rc != 0)
             return rc;
-        out.push_back(Item{e.name, e.folder != 0, e.hidden != 0, e.size, e.mtime_ms, vnsmb1c_item_json(i)});
+        out.push_back(Item{e.name, e.folder != 0, e.hidden != 0, e.size, e.mtime_ms,
+                           with_json ? vnsmb1c_s_item_json(session, i) : std::string()});
     }
     return n;
 }
@@ -150,7 +158,8 @@ int expand_target(const Target &t, std::vector<RemotePath> &out)
         return kExitUsage;
     }
     std::vector<Item> items;
-    int n = list_folder(folder, items, true);
+    // stat --json prints the items a pattern matched as their JSON.
+    int n = list_folder(folder, items, true, true);
     if (n < 0) {
         Target where = t;
         where.path = folder;

@@ -8,18 +8,25 @@
 
 #include "options.h"
 
-// One entry of a folder listing.
+struct vnsmb1c_session;
+
+// One entry of a folder listing, as the library's record gives it; the
+// tool's commands and the gateway's pages both work on it.
 struct Item {
     std::string name;
     bool folder = false;
     bool hidden = false;
     int64_t size = -1;      // -1 for a folder
     int64_t mtime_ms = -1;  // Unix milliseconds, -1 when unknown
-    std::string json;       // the library's item JSON, for --json
+    std::string json;       // the library's item JSON, for --json (when asked for)
 };
 // Lists the share-qualified folder into out, hidden names too with
-// with_hidden; the count, or a negative ResultCode.
-int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false);
+// with_hidden, each item's JSON too with with_json; the count, or a
+// negative ResultCode.
+int list_folder(const std::string &path, std::vector<Item> &out, bool with_hidden = false, bool with_json = false);
+// The same on a session of its own; with_json fills each item's JSON too.
+int list_folder(vnsmb1c_session *session, const std::string &path, std::vector<Item> &out, bool with_hidden,
+                bool with_json);
 
 enum class SortKey { name, size, time, none };
 // Folders first, then by the key (names in natural order, see

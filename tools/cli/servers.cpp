@@ -16,22 +16,90 @@
 
 namespace {
 
-struct Row {
-    std::string name;
-    std::string workgroup;
-    std::string address;
-    std::string comment;
-    std::string found_by;
-};
-
 std::string member_text(const rapidjson::Value &v, const char *key)
 {
     auto it = v.FindMember(key);
     return it != v.MemberEnd() && it->value.IsString() ? it->value.GetString() : "";
 }
 
-// The discovery settings the options give.
-std::string settings_json(const GlobalOptions &opt, const ServersOptions &so)
+// Runs discovery; the count of servers, or an exit code (negative count
+// turned into one) through *exit_code.
+int discover(const GlobalOptions &opt, const ServersOptions &so, NetServers &found, int *exit_code)
+{
+    *exit_code = 0;
+    if (int rc = select_transport(opt); rc != 0) {
+        *exit_code = rc;
+        return -1;
+    }
+    if (int rc = apply_name_options(opt); rc != 0) {
+        *exit_code = rc;
+        return -1;
+    }
+    int n = vnsmb1c_servers(discovery_settings(opt, so).c_str());
+    if (n < 0) {
+        *exit_code = report_failure(n);
+        return -1;
+    }
+    found = read_servers(vnsmb1c_servers_json());
+    return n;
+}
+
+void print_table(const NetServers &found, bool quiet)
+{
+    const std::vector<NetServer> &rows = found.servers;
+    if (!rows.empty()) {
+        std::printf("%-15s  %-15s  %-15s  %-16s  %s\n", "SERVER", "WORKGROUP", "ADDRESS", "FOUND BY", "COMMENT");
+        for (const NetServer &r : rows)
+            std::printf("%-15s  %-15s  %-15s  %-16s  %s\n", printable(r.name).c_str(), printable(r.workgroup).c_str(),
+                        r.address.empty() ? "-" : printable(r.address).c_str(), r.found_by.c_str(),
+                        printable(r.comment).c_str());
+    }
+    std::printf("%zu server%s\n", rows.size(), rows.size() == 1 ? "" : "s");
+    if (!quiet)
+        for (const std::string &n : found.notes)
+            std::fprintf(stderr, "vnsmb1c: %s\n", printable(n).c_str());
+}
+
+}  // namespace
+
+NetServers read_servers(const char *json)
+{
+    NetServers out;
+    rapidjson::Document doc;
+    doc.Parse(json == nullptr ? "" : json);
+    if (doc.HasParseError() || !doc.IsObject())
+        return out;
+    auto array = [&doc](const char *key) -> const rapidjson::Value * {
+        auto it = doc.FindMember(key);
+        return it != doc.MemberEnd() && it->value.IsArray() ? &it->value : nullptr;
+    };
+    if (const rapidjson::Value *servers = array("servers")) {
+        for (const rapidjson::Value &s : servers->GetArray()) {
+            if (!s.IsObject())
+                continue;
+            NetServer r{member_text(s, "name"), member_text(s, "workgroup"), member_text(s, "address"),
+                        member_text(s, "comment"), ""};
+            if (r.name.empty())
+                continue;
+            if (auto f = s.FindMember("found_by"); f != s.MemberEnd() && f->value.IsArray())
+                for (const rapidjson::Value &how : f->value.GetArray())
+                    if (how.IsString())
+                        r.found_by += (r.found_by.empty() ? "" : ",") + std::string(how.GetString());
+            out.servers.push_back(std::move(r));
+        }
+    }
+    if (const rapidjson::Value *workgroups = array("workgroups"))
+        for (const rapidjson::Value &w : workgroups->GetArray())
+            if (w.IsObject())
+                out.workgroups.push_back(member_text(w, "name"));
+    if (const rapidjson::Value *notes = array("notes"))
+        for (const rapidjson::Value &n : notes->GetArray())
+            if (n.IsString())
+                out.notes.emplace_back(n.GetString());
+    return out;
+}
+
+std::string discovery_settings(const GlobalOptions &opt, const ServersOptions &so)
 {
     std::string json = "{";
     auto add = [&json](const char *key, const std::string &value) {
@@ -50,58 +118,6 @@ std::string settings_json(const GlobalOptions &opt, const ServersOptions &so)
     return json + "}";
 }
 
-// Runs discovery; the count of servers, or an exit code (negative count
-// turned into one) through *exit_code.
-int discover(const GlobalOptions &opt, const ServersOptions &so, rapidjson::Document &doc, int *exit_code)
-{
-    *exit_code = 0;
-    if (int rc = select_transport(opt); rc != 0) {
-        *exit_code = rc;
-        return -1;
-    }
-    if (int rc = apply_name_options(opt); rc != 0) {
-        *exit_code = rc;
-        return -1;
-    }
-    int n = vnsmb1c_servers(settings_json(opt, so).c_str());
-    if (n < 0) {
-        *exit_code = report_failure(n);
-        return -1;
-    }
-    doc.Parse(vnsmb1c_servers_json());
-    return n;
-}
-
-void print_table(const rapidjson::Document &doc, bool quiet)
-{
-    std::vector<Row> rows;
-    if (doc.IsObject() && doc.HasMember("servers") && doc["servers"].IsArray()) {
-        for (const rapidjson::Value &s : doc["servers"].GetArray()) {
-            Row r{member_text(s, "name"), member_text(s, "workgroup"), member_text(s, "address"),
-                  member_text(s, "comment"), ""};
-            if (s.HasMember("found_by") && s["found_by"].IsArray())
-                for (const rapidjson::Value &f : s["found_by"].GetArray())
-                    if (f.IsString())
-                        r.found_by += (r.found_by.empty() ? "" : ",") + std::string(f.GetString());
-            rows.push_back(r);
-        }
-    }
-    if (!rows.empty()) {
-        std::printf("%-15s  %-15s  %-15s  %-16s  %s\n", "SERVER", "WORKGROUP", "ADDRESS", "FOUND BY", "COMMENT");
-        for (const Row &r : rows)
-            std::printf("%-15s  %-15s  %-15s  %-16s  %s\n", printable(r.name).c_str(), printable(r.workgroup).c_str(),
-                        r.address.empty() ? "-" : printable(r.address).c_str(), r.found_by.c_str(),
-                        printable(r.comment).c_str());
-    }
-    std::printf("%zu server%s\n", rows.size(), rows.size() == 1 ? "" : "s");
-    if (!quiet && doc.IsObject() && doc.HasMember("notes") && doc["notes"].IsArray())
-        for (const rapidjson::Value &n : doc["notes"].GetArray())
-            if (n.IsString())
-                std::fprintf(stderr, "vnsmb1c: %s\n", printable(n.GetString()).c_str());
-}
-
-}  // namespace
-
 int apply_name_options(const GlobalOptions &opt)
 {
     const char *order = opt.name_resolve.empty() ? nullptr : opt.name_resolve.c_str();
@@ -116,15 +132,15 @@ int apply_name_options(const GlobalOptions &opt)
 
 int cmd_servers(const GlobalOptions &opt, const ServersOptions &so)
 {
-    rapidjson::Document doc;
+    NetServers found;
     int exit_code = 0;
-    int n = discover(opt, so, doc, &exit_code);
+    int n = discover(opt, so, found, &exit_code);
     if (n < 0)
         return exit_code;
     if (so.json)
         std::printf("%s\n", vnsmb1c_servers_json());
     else
-        print_table(doc, opt.quiet);
+        print_table(found, opt.quiet);
     if (n == 0) {
         if (!so.json)
             std::fprintf(stderr, "vnsmb1c: no SMB server %s\n",
@@ -150,15 +166,13 @@ int list_network(const GlobalOptions &opt, const std::string &workgroup, bool js
     ServersOptions so;
     so.workgroup = workgroup;
     so.json = json;
-    rapidjson::Document doc;
+    NetServers found;
     int exit_code = 0;
-    int n = discover(opt, so, doc, &exit_code);
+    int n = discover(opt, so, found, &exit_code);
     *tried = true;
     if (n < 0)
         return exit_code;
-    bool known_workgroup = workgroup.empty() || n > 0 ||
-                           (doc.IsObject() && doc.HasMember("workgroups") && doc["workgroups"].IsArray() &&
-                            !doc["workgroups"].Empty());
+    bool known_workgroup = workgroup.empty() || n > 0 || !found.workgroups.empty();
     if (!known_workgroup) {
         *tried = false;
         return 0;
@@ -166,6 +180,6 @@ int list_network(const GlobalOptions &opt, const std::string &workgroup, bool js
     if (json)
         std::printf("%s\n", vnsmb1c_servers_json());
     else
-        print_table(doc, opt.quiet);
+        print_table(found, opt.quiet);
     return n > 0 ? 0 : exit_code_for(VNSMB1C_ENOTFOUND);
 }

@@ -1,6 +1,5 @@
 #include "gateway.h"
 
-#include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -19,11 +18,13 @@
 #include "conditional.h"
 #include "http_server.h"
 #include "http_status.h"
+#include "listing.h"
 #include "listen_address.h"
 #include "mime_types.h"
 #include "output.h"
 #include "pages.h"
 #include "request_path.h"
+#include "server_list.h"
 #include "vnsmb1c.h"
 
 namespace serve {
@@ -51,6 +52,10 @@ constexpr size_t kPlaylistFiles = 20000;
 constexpr int kShareCapacity = 82;
 constexpr int kRestCapacity = 1026;
 constexpr int kExitCannotListen = 3;
+// On the network: the servers discovery found are listed again after this
+// long, and at most this many of them get sessions.
+constexpr auto kServerListLife = std::chrono::seconds(30);
+constexpr size_t kServersServed = 64;
 
 struct Failure {
     int status = 0;
@@ -95,85 +100,102 @@ private:
     bool failed_ = false;
 };
 
-bool parse_listing(const char *json, std::vector<DirEntry> &out, bool with_hidden)
-{
-    rapidjson::Document doc;
-    doc.Parse(json);
-    if (doc.HasParseError() || !doc.IsObject())
-        return false;
-    auto items = doc.FindMember("items");
-    if (items == doc.MemberEnd() || !items->value.IsArray())
-        return false;
-    out.clear();
-    out.reserve(items->value.Size());
-    for (const auto &v : items->value.GetArray()) {
-        if (!v.IsObject())
-            continue;
-        auto name = v.FindMember("name");
-        if (name == v.MemberEnd() || !name->value.IsString())
-            continue;
-        if (auto h = v.FindMember("hidden"); !with_hidden && h != v.MemberEnd() && h->value.IsBool() &&
-                                             h->value.GetBool())
-            continue;
-        DirEntry e;
-        e.name.assign(name->value.GetString(), name->value.GetStringLength());
-        if (auto f = v.FindMember("folder"); f != v.MemberEnd() && f->value.IsBool())
-            e.folder = f->value.GetBool();
-        if (auto s = v.FindMember("size"); s != v.MemberEnd() && s->value.IsInt64())
-            e.size = s->value.GetInt64();
-        if (auto m = v.FindMember("mtime_ms"); m != v.MemberEnd() && m->value.IsInt64())
-            e.mtime_ms = m->value.GetInt64();
-        out.push_back(std::move(e));
+struct CachedListing {
+    Clock::time_point at;
+    std::vector<Item> entries;
+};
+
+// One server the gateway reaches: its sessions and the listings lately read
+// from it.
+struct Place {
+    Place(const PoolOptions &options, SessionPool::Connect connect, SessionPool::Note note,
+          std::vector<std::string> server)
+        : pool(options, std::move(connect), std::move(note)), above(std::move(server))
+    {
     }
-    return true;
-}
+    SessionPool pool;
+    // The URL's segments before the share: none for the one server served,
+    // the server's name on the network.
+    std::vector<std::string> above;
+    // Guards the cache alone, never held across a call to the server.
+    std::mutex listing_mutex;
+    std::map<std::string, CachedListing> listings;
+};
+
+// What a request names on a server: the server and the share-qualified path.
+struct Where {
+    Place *place = nullptr;
+    std::vector<std::string> segments;  // the share first
+
+    // The segments as the gateway's URLs name them.
+    std::vector<std::string> page_path() const
+    {
+        std::vector<std::string> out = place->above;
+        out.insert(out.end(), segments.begin(), segments.end());
+        return out;
+    }
+};
 
 class Gateway {
 public:
-    Gateway(const GatewayOptions &options, SessionPool::Connect connect)
-        : options_(options), pool_(options.pool, std::move(connect), [this](const std::string &line) { note(line); })
+    Gateway(const GatewayOptions &options, Upstream upstream)
+        : options_(options), upstream_(std::move(upstream)),
+          servers_([this](NetServers &found, std::string &why) { return discover(found, why); },
+                   std::chrono::duration_cast<std::chrono::milliseconds>(kServerListLife))
     {
+        if (!network())
+            one_ = std::make_unique<Place>(options_.pool, upstream_.connect,
+                                           [this](const std::string &line) { note(line); },
+                                           std::vector<std::string>{});
     }
 
     int run(const std::string &server_name);
 
 private:
+    bool network() const { return !upstream_.connect; }
+    Root root() const { return network() ? Root::network : Root::shares; }
     void route(const HttpRequest &req, HttpResponse &res);
-    void serve_root(HttpResponse &res, const std::string &format);
-    void serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path, const std::string &format);
-    void serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path);
+    void serve_servers(HttpResponse &res, const std::string &format);
+    void serve_shares(HttpResponse &res, const Where &where, const std::string &format);
+    void serve_folder(const HttpRequest &req, HttpResponse &res, const Where &where, const std::string &format);
+    void serve_file(const HttpRequest &req, HttpResponse &res, const Where &where);
     // The playlist of a folder and the folders below it, bounded.
-    std::string recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
-                              std::vector<DirEntry> entries);
+    std::string recursive_m3u(const std::string &origin, const Where &top, std::vector<Item> entries);
     void log(const HttpRequest *req, const std::string &client, int status, int64_t bytes) const;
     void note(const std::string &line) const;
+    // Runs the network's discovery, with a log line.
+    bool discover(NetServers &found, std::string &why) const;
+    // The server a request names on the network, from discovery's list
+    // alone; null with the failure to answer.
+    Place *place_on_network(const std::string &name, Failure &failure);
     // A session for a request; an empty lease with the failure to answer.
-    Lease session_for(SessionPool::Use use, const std::string &path, Failure &failure);
+    static Lease session_for(Place &place, SessionPool::Use use, const std::string &path, Failure &failure);
 
     // Lists the folder (hidden names too); 0 or a failure.
-    Failure list(const std::string &folder, std::vector<DirEntry> &out);
+    Failure list(Place &place, const std::string &folder, std::vector<Item> &out);
     // The entry name in folder, from a listing at most kListingLife old.
-    Failure look_up(const std::string &folder, const std::string &name, DirEntry &out);
+    Failure look_up(Place &place, const std::string &folder, const std::string &name, Item &out);
     std::string origin(const HttpRequest &req) const;
 
     // The library's failure in plain words about `what` ("folder",
     // "file", ...), its own text kept in parentheses.
     static Failure library_failure(int rc, const std::string &what);
+    static void answer(HttpResponse &res, const Failure &f, const std::string &format);
     static void answer_json(HttpResponse &res, const Failure &f);
     static void answer_text(HttpResponse &res, int status, const std::string &text);
     static void redirect(HttpResponse &res, const std::string &location);
 
-    struct CachedListing {
-        Clock::time_point at;
-        std::vector<DirEntry> entries;
-    };
-
     GatewayOptions options_;
-    SessionPool pool_;
+    Upstream upstream_;
     int port_ = 0;
-    // Guards the cache alone, never held across a call to the server.
-    std::mutex listing_mutex_;
-    std::map<std::string, CachedListing> listings_;
+    // The one server served, or none on the network.
+    std::unique_ptr<Place> one_;
+    // On the network: the servers discovery lists, and those reached so
+    // far by their upper-case names (each kept for the gateway's life:
+    // leases and streams point at their pools).
+    ServerList servers_;
+    std::mutex places_mutex_;
+    std::map<std::string, std::unique_ptr<Place>> places_;
 };
 
 Failure Gateway::library_failure(int rc, const std::string &what)
@@ -200,6 +222,13 @@ Failure Gateway::library_failure(int rc, const std::string &what)
     else
         plain = "The server could not answer for this " + what;
     return {rc == VNSMB1C_ELIMIT && what == "folder" ? 507 : status, plain + " (" + printable(text) + ")"};
+}
+
+void Gateway::answer(HttpResponse &res, const Failure &f, const std::string &format)
+{
+    if (format == "json")
+        return answer_json(res, f);
+    answer_text(res, f.status, f.text);
 }
 
 void Gateway::answer_json(HttpResponse &res, const Failure &f)
@@ -236,50 +265,91 @@ void Gateway::redirect(HttpResponse &res, const std::string &location)
     res.set_body("301 Moved Permanently: " + location + "\n", "text/plain; charset=utf-8");
 }
 
-Lease Gateway::session_for(SessionPool::Use use, const std::string &path, Failure &failure)
+bool Gateway::discover(NetServers &found, std::string &why) const
+{
+    if (!upstream_.discover(found, why)) {
+        note("looking for the servers of the network failed: " + printable(why));
+        return false;
+    }
+    note("the servers of the network looked for: " + std::to_string(found.servers.size()) + " found");
+    return true;
+}
+
+Place *Gateway::place_on_network(const std::string &name, Failure &failure)
+{
+    NetServer server;
+    std::string why;
+    switch (servers_.find(name, server, why)) {
+    case ServerList::Found::failed:
+        failure = {502, "cannot look for the servers of the network: " + printable(why)};
+        return nullptr;
+    case ServerList::Found::not_listed:
+        failure = {404, "no server \"" + printable(name) + "\" was found on the network"};
+        return nullptr;
+    case ServerList::Found::yes:
+        break;
+    }
+    std::string key = server.name;
+    for (char &c : key)
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    std::lock_guard<std::mutex> lock(places_mutex_);
+    auto it = places_.find(key);
+    if (it != places_.end())
+        return it->second.get();
+    if (places_.size() >= kServersServed) {
+        failure = {503, "the gateway serves " + std::to_string(kServersServed) + " servers at most"};
+        return nullptr;
+    }
+    // The sessions reach the server as discovery found it, never by a name
+    // the request gave.
+    const std::string prefix = printable(server.name) + ": ";
+    auto place = std::make_unique<Place>(
+        options_.pool, upstream_.connect_to(server), [this, prefix](const std::string &line) { note(prefix + line); },
+        std::vector<std::string>{server.name});
+    return places_.emplace(key, std::move(place)).first->second.get();
+}
+
+Lease Gateway::session_for(Place &place, SessionPool::Use use, const std::string &path, Failure &failure)
 {
     std::string why;
     bool retry = false;
-    Lease lease = pool_.acquire(use, path, why, retry);
+    Lease lease = place.pool.acquire(use, path, why, retry);
     if (!lease)
         failure = retry ? Failure{503, why} : Failure{502, "cannot reach the server: " + printable(why)};
     return lease;
 }
 
-Failure Gateway::list(const std::string &folder, std::vector<DirEntry> &out)
+Failure Gateway::list(Place &place, const std::string &folder, std::vector<Item> &out)
 {
     {
         Failure f;
-        Lease lease = session_for(SessionPool::Use::page, "", f);
+        Lease lease = session_for(place, SessionPool::Use::page, "", f);
         if (!lease)
             return f;
-        int n = vnsmb1c_s_list_all(lease.session(), folder.c_str(), nullptr);
-        if (n < 0)
+        if (int n = list_folder(lease.session(), folder, out, true, false); n < 0)
             return library_failure(n, "folder");
-        if (!parse_listing(vnsmb1c_s_list_json(lease.session()), out, true))
-            return {502, "the listing could not be read"};
     }
-    std::lock_guard<std::mutex> lock(listing_mutex_);
-    if (listings_.size() >= kListingsKept)
-        listings_.clear();
-    listings_[folder] = {Clock::now(), out};
+    std::lock_guard<std::mutex> lock(place.listing_mutex);
+    if (place.listings.size() >= kListingsKept)
+        place.listings.clear();
+    place.listings[folder] = {Clock::now(), out};
     return {};
 }
 
-Failure Gateway::look_up(const std::string &folder, const std::string &name, DirEntry &out)
+Failure Gateway::look_up(Place &place, const std::string &folder, const std::string &name, Item &out)
 {
-    std::vector<DirEntry> entries;
+    std::vector<Item> entries;
     {
-        std::lock_guard<std::mutex> lock(listing_mutex_);
-        auto it = listings_.find(folder);
-        if (it != listings_.end() && Clock::now() - it->second.at < kListingLife)
+        std::lock_guard<std::mutex> lock(place.listing_mutex);
+        auto it = place.listings.find(folder);
+        if (it != place.listings.end() && Clock::now() - it->second.at < kListingLife)
             entries = it->second.entries;
     }
     if (entries.empty()) {
-        if (Failure f = list(folder, entries); f.status != 0)
+        if (Failure f = list(place, folder, entries); f.status != 0)
             return f;
     }
-    for (DirEntry &e : entries) {
+    for (Item &e : entries) {
         if (e.name == name) {
             out = std::move(e);
             return {};
@@ -326,17 +396,25 @@ void Gateway::route(const HttpRequest &req, HttpResponse &res)
     RequestPath path = parse_request_path(target);
     if (path.fault != PathFault::none)
         return answer_text(res, 400, std::string(fault_text(path.fault)));
-    if (!path.segments.empty()) {
+    // On the network the first segment names the server, the share follows.
+    Where where;
+    where.segments = path.segments;
+    std::string server;
+    if (network() && !where.segments.empty()) {
+        server = where.segments.front();
+        where.segments.erase(where.segments.begin());
+    }
+    if (!where.segments.empty()) {
         // The library's own rules for shares, names and depth.
         char share[kShareCapacity];
         char rest[kRestCapacity];
-        std::string joined = join_path(path.segments, path.segments.size());
+        std::string joined = join_path(where.segments, where.segments.size());
         if (vnsmb1c_split_path(joined.c_str(), share, sizeof share, rest, sizeof rest) != 0) {
             std::string why = vnsmb1c_last_error();
             return answer_text(res, 400, why.empty() ? "the path is not valid" : printable(why));
         }
-        if (!is_folder_share(path.segments.front()))
-            return answer_text(res, 404, "\"" + printable(path.segments.front()) + "\" is not a folder share");
+        if (!is_folder_share(where.segments.front()))
+            return answer_text(res, 404, "\"" + printable(where.segments.front()) + "\" is not a folder share");
     }
     std::string format = query_value(query, "format");
     if (format.empty() && req.header("Accept").find("application/json") != std::string::npos)
@@ -344,21 +422,47 @@ void Gateway::route(const HttpRequest &req, HttpResponse &res)
     if (!format.empty() && format != "html" && format != "json" && format != "m3u")
         return answer_text(res, 400, "format is html, json or m3u");
 
-    if (path.segments.empty())
-        return serve_root(res, format);
+    if (network() && path.segments.empty())
+        return serve_servers(res, format);
+    if (network()) {
+        Failure f;
+        where.place = place_on_network(server, f);
+        if (where.place == nullptr)
+            return answer(res, f, format);
+        if (where.segments.empty() && !path.folder)
+            return redirect(res, encode_path(where.place->above, true));
+    } else {
+        where.place = one_.get();
+    }
+    if (where.segments.empty())
+        return serve_shares(res, where, format);
     if (path.folder)
-        return serve_folder(req, res, path, format);
-    if (path.segments.size() == 1)
-        return redirect(res, encode_path(path.segments, true));
-    serve_file(req, res, path);
+        return serve_folder(req, res, where, format);
+    if (where.segments.size() == 1)
+        return redirect(res, encode_path(where.page_path(), true));
+    serve_file(req, res, where);
 }
 
-void Gateway::serve_root(HttpResponse &res, const std::string &format)
+void Gateway::serve_servers(HttpResponse &res, const std::string &format)
+{
+    NetServers found;
+    std::string why;
+    if (!servers_.servers(found, why))
+        return answer(res, {502, "cannot look for the servers of the network: " + printable(why)}, format);
+    if (format == "json")
+        res.set_body(servers_json(found), "application/json");
+    else if (format == "m3u")
+        res.set_body("#EXTM3U\n", "audio/x-mpegurl");
+    else
+        res.set_body(servers_html(found), "text/html; charset=utf-8");
+}
+
+void Gateway::serve_shares(HttpResponse &res, const Where &where, const std::string &format)
 {
     std::vector<std::string> shares;
     {
         Failure f;
-        Lease lease = session_for(SessionPool::Use::page, "", f);
+        Lease lease = session_for(*where.place, SessionPool::Use::page, "", f);
         if (!lease)
             return answer_text(res, f.status, f.text);
         int n = vnsmb1c_s_shares(lease.session());
@@ -370,57 +474,59 @@ void Gateway::serve_root(HttpResponse &res, const std::string &format)
             shares.emplace_back(vnsmb1c_s_share_name(lease.session(), i));
     }
     if (format == "json")
-        res.set_body(shares_json(shares), "application/json");
+        res.set_body(shares_json(shares, where.place->above), "application/json");
     else if (format == "m3u")
         res.set_body("#EXTM3U\n", "audio/x-mpegurl");
     else
-        res.set_body(shares_html(shares), "text/html; charset=utf-8");
+        res.set_body(shares_html(shares, where.place->above), "text/html; charset=utf-8");
 }
 
-void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const RequestPath &path,
+void Gateway::serve_folder(const HttpRequest &req, HttpResponse &res, const Where &where,
                            const std::string &format)
 {
-    std::vector<DirEntry> entries;
-    if (Failure f = list(join_path(path.segments, path.segments.size()), entries); f.status != 0) {
+    Place &place = *where.place;
+    const std::vector<std::string> &segments = where.segments;
+    std::vector<Item> entries;
+    if (Failure f = list(place, join_path(segments, segments.size()), entries); f.status != 0) {
         // A file asked for as a folder is not found as one.
-        DirEntry entry;
-        if (f.status != 404 && path.segments.size() > 1 &&
-            look_up(join_path(path.segments, path.segments.size() - 1), path.segments.back(), entry).status == 0 &&
+        Item entry;
+        if (f.status != 404 && segments.size() > 1 &&
+            look_up(place, join_path(segments, segments.size() - 1), segments.back(), entry).status == 0 &&
             !entry.folder)
-            f = {404, "\"" + printable(path.segments.back()) + "\" is a file, not a folder"};
-        if (format == "json")
-            return answer_json(res, f);
-        return answer_text(res, f.status, f.text);
+            f = {404, "\"" + printable(segments.back()) + "\" is a file, not a folder"};
+        return answer(res, f, format);
     }
-    std::erase_if(entries, [](const DirEntry &e) { return vnsmb1c_is_hidden_name(e.name.c_str()) != 0; });
+    std::erase_if(entries, [](const Item &e) { return e.hidden; });
     sort_entries(entries);
     std::string_view target = req.target;
     const bool recursive = target.find('?') != std::string_view::npos &&
                            query_value(target.substr(target.find('?') + 1), "recursive") == "1";
+    const std::vector<std::string> page = where.page_path();
     if (format == "json")
-        res.set_body(folder_json(path.segments, entries), "application/json");
+        res.set_body(folder_json(page, entries), "application/json");
     else if (format == "m3u" && recursive)
-        res.set_body(recursive_m3u(origin(req), path.segments, std::move(entries)), "audio/x-mpegurl");
+        res.set_body(recursive_m3u(origin(req), where, std::move(entries)), "audio/x-mpegurl");
     else if (format == "m3u")
-        res.set_body(folder_m3u(origin(req), path.segments, entries), "audio/x-mpegurl");
+        res.set_body(folder_m3u(origin(req), page, entries), "audio/x-mpegurl");
     else
-        res.set_body(folder_html(path.segments, entries), "text/html; charset=utf-8");
+        res.set_body(folder_html(page, entries, root()), "text/html; charset=utf-8");
 }
 
-void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const RequestPath &path)
+void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Where &where)
 {
-    std::string folder = join_path(path.segments, path.segments.size() - 1);
-    const std::string &name = path.segments.back();
-    DirEntry entry;
-    if (Failure f = look_up(folder, name, entry); f.status != 0)
+    Place &place = *where.place;
+    std::string folder = join_path(where.segments, where.segments.size() - 1);
+    const std::string &name = where.segments.back();
+    Item entry;
+    if (Failure f = look_up(place, folder, name, entry); f.status != 0)
         return answer_text(res, f.status, f.text);
     if (entry.folder)
-        return redirect(res, encode_path(path.segments, true));
+        return redirect(res, encode_path(where.page_path(), true));
 
     // The player's previous range of this file may have left it open.
     const std::string key = folder + "/" + name;
     Failure failure;
-    Lease lease = session_for(SessionPool::Use::stream, key, failure);
+    Lease lease = session_for(place, SessionPool::Use::stream, key, failure);
     if (!lease)
         return answer_text(res, failure.status, failure.text);
     KeptFile &file = lease.file();
@@ -483,16 +589,17 @@ void Gateway::serve_file(const HttpRequest &req, HttpResponse &res, const Reques
     }
     // A failed read or a client that went away ends the answer.
     const KeptFile streamed = file;
-    pool_.hold(lease);
-    res.source = std::make_shared<FileSource>(pool_, lease.slot_id(), streamed, first);
+    place.pool.hold(lease);
+    res.source = std::make_shared<FileSource>(place.pool, lease.slot_id(), streamed, first);
 }
 
-std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<std::string> &top,
-                                   std::vector<DirEntry> entries)
+std::string Gateway::recursive_m3u(const std::string &origin, const Where &where, std::vector<Item> entries)
 {
+    const std::vector<std::string> &top = where.segments;
+    const std::vector<std::string> &above = where.place->above;
     struct Folder {
         std::vector<std::string> segments;
-        std::vector<DirEntry> entries;  // sorted, hidden names left out
+        std::vector<Item> entries;  // sorted, hidden names left out
     };
     std::string out = "#EXTM3U\n";
     std::string cut;
@@ -505,8 +612,8 @@ std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<
     while (!stack.empty() && cut.empty()) {
         Folder f = std::move(stack.back());
         stack.pop_back();
-        std::vector<DirEntry> here;
-        for (const DirEntry &e : f.entries)
+        std::vector<Item> here;
+        for (const Item &e : f.entries)
             if (!e.folder) {
                 if (files == kPlaylistFiles) {
                     cut = "more than " + std::to_string(kPlaylistFiles) + " files";
@@ -515,7 +622,9 @@ std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<
                 here.push_back(e);
                 files++;
             }
-        std::string part = folder_m3u(origin, f.segments, here);
+        std::vector<std::string> page = above;
+        page.insert(page.end(), f.segments.begin(), f.segments.end());
+        std::string part = folder_m3u(origin, page, here);
         out.append(part, part.find('\n') + 1, std::string::npos);
         if (!cut.empty())
             break;
@@ -533,12 +642,12 @@ std::string Gateway::recursive_m3u(const std::string &origin, const std::vector<
             }
             std::vector<std::string> below = f.segments;
             below.push_back(e->name);
-            std::vector<DirEntry> listed;
+            std::vector<Item> listed;
             folders++;
             // A folder that cannot be listed (access denied) is left out.
-            if (list(join_path(below, below.size()), listed).status != 0)
+            if (list(*where.place, join_path(below, below.size()), listed).status != 0)
                 continue;
-            std::erase_if(listed, [](const DirEntry &d) { return vnsmb1c_is_hidden_name(d.name.c_str()) != 0; });
+            std::erase_if(listed, [](const Item &d) { return d.hidden; });
             sort_entries(listed);
             stack.push_back({std::move(below), std::move(listed)});
         }
@@ -603,7 +712,8 @@ int Gateway::run(const std::string &server_name)
                              "reaches it reads the shares as this user\n",
                      host_port(l.host, port_).c_str());
     // A page and a player's first ranges find their sessions logged on.
-    pool_.warm(kWarmSessions);
+    if (one_)
+        one_->pool.warm(kWarmSessions);
     std::printf("vnsmb1c: serving %s on http://%s/\n", printable(server_name).c_str(), host_port(l.host, port_).c_str());
     if (!options_.start_share.empty())
         std::printf("vnsmb1c: the share %s is at http://%s%s\n", printable(options_.start_share).c_str(),
@@ -615,9 +725,9 @@ int Gateway::run(const std::string &server_name)
 
 }  // namespace
 
-int run_gateway(const GatewayOptions &options, const std::string &server_name, SessionPool::Connect connect)
+int run_gateway(const GatewayOptions &options, const std::string &server_name, Upstream upstream)
 {
-    Gateway gateway(options, std::move(connect));
+    Gateway gateway(options, std::move(upstream));
     return gateway.run(server_name);
 }
 

@@ -1,7 +1,8 @@
 // The HTTP gateway: every share of the connected session under /Share/...,
-// read-only.
+// or every server of the network under /SERVER/Share/..., read-only.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "basic_auth.h"
 #include "http_message.h"
 #include "listen_address.h"
+#include "server_list.h"
 #include "session_pool.h"
 
 namespace serve {
@@ -23,9 +25,18 @@ struct GatewayOptions {
     std::optional<BasicAuth> auth;  // when set, every request must carry it
 };
 
+// Where the sessions come from: one server's (connect), or, when connect is
+// empty, the network's servers, which discovery lists ("/" then lists them
+// and "/NAME/" is the server NAME's shares) and connect_to reaches.
+struct Upstream {
+    SessionPool::Connect connect;
+    ServerList::Discover discover;
+    std::function<SessionPool::Connect(const NetServer &server)> connect_to;
+};
+
 // Binds the address, prints the start line and serves until the process
 // ends. Returns an exit code when it cannot listen.
-// Every request works on a session of the pool, which connect makes.
-int run_gateway(const GatewayOptions &options, const std::string &server_name, SessionPool::Connect connect);
+// Every request works on a session of a server's pool.
+int run_gateway(const GatewayOptions &options, const std::string &server_name, Upstream upstream);
 
 }  // namespace serve

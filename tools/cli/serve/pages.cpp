@@ -46,9 +46,10 @@ std::string page_head(const std::string &title)
 }
 
 // "Shares / Media / Movies /": each step a link but the folder itself.
-std::string breadcrumbs(const std::vector<std::string> &folder)
+std::string breadcrumbs(const std::vector<std::string> &folder, Root root)
 {
-    std::string out = folder.empty() ? "Shares" : "<a href=\"/\">Shares</a>";
+    const std::string top = root == Root::network ? "Network" : "Shares";
+    std::string out = folder.empty() ? top : "<a href=\"/\">" + top + "</a>";
     for (size_t i = 0; i < folder.size(); i++) {
         out += " / ";
         if (i + 1 < folder.size()) {
@@ -121,26 +122,26 @@ std::string html_escape(std::string_view text)
     return out;
 }
 
-void sort_entries(std::vector<DirEntry> &entries)
+void sort_entries(std::vector<Item> &entries)
 {
-    std::stable_sort(entries.begin(), entries.end(), [](const DirEntry &a, const DirEntry &b) {
+    std::stable_sort(entries.begin(), entries.end(), [](const Item &a, const Item &b) {
         if (a.folder != b.folder)
             return a.folder;
         return name_order::compare(a.name, b.name) < 0;
     });
 }
 
-std::string folder_html(const std::vector<std::string> &folder, const std::vector<DirEntry> &entries)
+std::string folder_html(const std::vector<std::string> &folder, const std::vector<Item> &entries, Root root)
 {
     std::string title = html_escape("/" + join_path(folder, folder.size()) + "/");
-    std::string out = page_head(title, breadcrumbs(folder));
+    std::string out = page_head(title, breadcrumbs(folder, root));
     out.reserve(out.size() + entries.size() * 160);
     std::vector<std::string> parent(folder.begin(), folder.end() - (folder.empty() ? 0 : 1));
     out += "<table>\n<tr><th>Name</th><th>Size</th><th>Modified (UTC)</th></tr>\n";
     out += "<tr><td><a href=\"" + html_escape(encode_path(parent, true)) + "\">../</a></td><td></td><td></td></tr>\n";
     std::vector<std::string> path = folder;
     path.emplace_back();
-    for (const DirEntry &e : entries) {
+    for (const Item &e : entries) {
         path.back() = e.name;
         out += "<tr><td><a href=\"";
         out += html_escape(encode_path(path, e.folder));
@@ -158,7 +159,7 @@ std::string folder_html(const std::vector<std::string> &folder, const std::vecto
     return out;
 }
 
-std::string folder_json(const std::vector<std::string> &folder, const std::vector<DirEntry> &entries)
+std::string folder_json(const std::vector<std::string> &folder, const std::vector<Item> &entries)
 {
     rapidjson::StringBuffer buf;
     JsonWriter w(buf);
@@ -169,7 +170,7 @@ std::string folder_json(const std::vector<std::string> &folder, const std::vecto
     w.StartArray();
     std::vector<std::string> path = folder;
     path.emplace_back();
-    for (const DirEntry &e : entries) {
+    for (const Item &e : entries) {
         path.back() = e.name;
         w.StartObject();
         w.Key("name");
@@ -194,12 +195,12 @@ std::string folder_json(const std::vector<std::string> &folder, const std::vecto
 }
 
 std::string folder_m3u(std::string_view origin, const std::vector<std::string> &folder,
-                       const std::vector<DirEntry> &entries)
+                       const std::vector<Item> &entries)
 {
     std::string out = "#EXTM3U\n";
     std::vector<std::string> path = folder;
     path.emplace_back();
-    for (const DirEntry &e : entries) {
+    for (const Item &e : entries) {
         if (e.folder || !is_playable(mime_type_for(e.name).kind))
             continue;
         path.back() = e.name;
@@ -209,31 +210,86 @@ std::string folder_m3u(std::string_view origin, const std::vector<std::string> &
     return out;
 }
 
-std::string shares_html(const std::vector<std::string> &shares)
+std::string shares_html(const std::vector<std::string> &shares, const std::vector<std::string> &server)
 {
-    std::string out = page_head("Shares");
+    std::string out = server.empty() ? page_head("Shares")
+                                     : page_head(html_escape(join_path(server, server.size())),
+                                                 breadcrumbs(server, Root::network));
     out += "<ul>\n";
-    for (const std::string &s : shares)
-        out += "<li><a href=\"" + html_escape(encode_path({s}, true)) + "\">" + html_escape(s) + "/</a></li>\n";
+    std::vector<std::string> path = server;
+    path.emplace_back();
+    for (const std::string &s : shares) {
+        path.back() = s;
+        out += "<li><a href=\"" + html_escape(encode_path(path, true)) + "\">" + html_escape(s) + "/</a></li>\n";
+    }
     out += "</ul>\n</body></html>\n";
     return out;
 }
 
-std::string shares_json(const std::vector<std::string> &shares)
+std::string shares_json(const std::vector<std::string> &shares, const std::vector<std::string> &server)
 {
     rapidjson::StringBuffer buf;
     JsonWriter w(buf);
     w.StartObject();
     w.Key("shares");
     w.StartArray();
+    std::vector<std::string> path = server;
+    path.emplace_back();
     for (const std::string &s : shares) {
+        path.back() = s;
         w.StartObject();
         w.Key("name");
         json_string(w, s);
         w.Key("url");
-        json_string(w, encode_path({s}, true));
+        json_string(w, encode_path(path, true));
         w.EndObject();
     }
+    w.EndArray();
+    w.EndObject();
+    return std::string(buf.GetString(), buf.GetSize()) + "\n";
+}
+
+std::string servers_html(const NetServers &found)
+{
+    std::string out = page_head("Network");
+    out += "<table>\n<tr><th>Server</th><th>Workgroup</th><th>Comment</th></tr>\n";
+    for (const NetServer &s : found.servers) {
+        out += "<tr><td><a href=\"" + html_escape(encode_path({s.name}, true)) + "\">" + html_escape(s.name) +
+               "/</a></td><td>" + html_escape(s.workgroup) + "</td><td>" + html_escape(s.comment) + "</td></tr>\n";
+    }
+    out += "</table>\n";
+    if (found.servers.empty())
+        out += "<p>No SMB server was found.</p>\n";
+    for (const std::string &note : found.notes)
+        out += "<p>" + html_escape(note) + "</p>\n";
+    out += "</body></html>\n";
+    return out;
+}
+
+std::string servers_json(const NetServers &found)
+{
+    rapidjson::StringBuffer buf;
+    JsonWriter w(buf);
+    w.StartObject();
+    w.Key("servers");
+    w.StartArray();
+    for (const NetServer &s : found.servers) {
+        w.StartObject();
+        w.Key("name");
+        json_string(w, s.name);
+        w.Key("workgroup");
+        json_string(w, s.workgroup);
+        w.Key("comment");
+        json_string(w, s.comment);
+        w.Key("url");
+        json_string(w, encode_path({s.name}, true));
+        w.EndObject();
+    }
+    w.EndArray();
+    w.Key("notes");
+    w.StartArray();
+    for (const std::string &note : found.notes)
+        json_string(w, note);
     w.EndArray();
     w.EndObject();
     return std::string(buf.GetString(), buf.GetSize()) + "\n";

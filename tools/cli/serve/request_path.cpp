@@ -2,40 +2,11 @@
 
 #include <cstdint>
 
+#include "percent.h"
+
 namespace serve {
 
 namespace {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Decodes %XX escapes; false for a broken one.
-bool percent_decode(std::string_view s, std::string &out)
-{
-    out.clear();
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); i++) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        int hi = i + 1 < s.size() ? hex_value(s[i + 1]) : -1;
-        int lo = i + 2 < s.size() ? hex_value(s[i + 2]) : -1;
-        if (hi < 0 || lo < 0)
-            return false;
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    return true;
-}
 
 // Well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
 bool valid_utf8(std::string_view s)
@@ -109,7 +80,7 @@ RequestPath parse_request_path(std::string_view raw)
             out.fault = PathFault::empty_segment;
             break;
         }
-        if (!percent_decode(part, seg)) {
+        if (!percent_decode_strict(part, seg)) {
             out.fault = PathFault::bad_escape;
             break;
         }
@@ -173,7 +144,7 @@ std::string query_value(std::string_view query, std::string_view key)
         auto eq = pair.find('=');
         if (pair.substr(0, eq) == key) {
             std::string value;
-            if (eq == std::string_view::npos || !percent_decode(pair.substr(eq + 1), value))
+            if (eq == std::string_view::npos || !percent_decode_strict(pair.substr(eq + 1), value))
                 return "";
             return value;
         }

@@ -1,7 +1,9 @@
-// vnsmb1c serve: the connected server's shares over HTTP.
+// vnsmb1c serve: the connected server's shares, or the network's servers,
+// over HTTP.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "connect.h"
@@ -12,19 +14,22 @@
 #include "options.h"
 #include "output.h"
 #include "serve_command.h"
+#include "servers.h"
 #include "vnsmb1c.h"
 
 namespace {
 
-// A new session to t's server with the command's settings, as the tool's
-// own session was made; null with the library's reason.
-vnsmb1c_session *new_session(const GlobalOptions &opt, const Target &t, std::string &why)
+// The library's reason for rc.
+std::string failure_text(int rc)
 {
-    vnsmb1c_session *s = vnsmb1c_session_new();
-    if (s == nullptr) {
-        why = "out of memory";
-        return nullptr;
-    }
+    std::string why = vnsmb1c_last_error();
+    return why.empty() ? vnsmb1c_strerror(rc) : why;
+}
+
+// A new session with the command's settings (transport, time-out, logon
+// level, names), not connected; 0 or a negative ResultCode.
+int configure_session(vnsmb1c_session *s, const GlobalOptions &opt)
+{
     int rc = 0;
     if (!opt.fake_tree.empty()) {
         // The fake tree the tool loaded for its first session.
@@ -45,16 +50,71 @@ vnsmb1c_session *new_session(const GlobalOptions &opt, const Target &t, std::str
     if (rc == 0 && (!opt.name_resolve.empty() || !opt.wins.empty() || opt.no_broadcast))
         rc = vnsmb1c_s_set_name_resolve(s, opt.name_resolve.empty() ? nullptr : opt.name_resolve.c_str(),
                                         opt.wins.empty() ? nullptr : opt.wins.c_str(), opt.no_broadcast ? 0 : -1);
+    return rc;
+}
+
+// A new session to t's server with the command's settings, as the tool's
+// own session was made; null with the library's reason.
+vnsmb1c_session *new_session(const GlobalOptions &opt, const Target &t, std::string &why)
+{
+    vnsmb1c_session *s = vnsmb1c_session_new();
+    if (s == nullptr) {
+        why = "out of memory";
+        return nullptr;
+    }
+    int rc = configure_session(s, opt);
     if (rc == 0)
         rc = vnsmb1c_s_connect(s, t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
     if (rc != 0) {
-        why = vnsmb1c_last_error();
-        if (why.empty())
-            why = vnsmb1c_strerror(rc);
+        why = failure_text(rc);
         vnsmb1c_session_free(s);
         return nullptr;
     }
     return s;
+}
+
+// The network's servers: discovery on a session of its own (one discovery
+// at a time runs on it), and sessions to each server it lists, reached at
+// the address discovery found (by the listed name when it found none).
+int network_upstream(const GlobalOptions &opt, const ServeArgs &args, serve::Upstream &out)
+{
+    if (int rc = select_transport(opt); rc != 0)
+        return rc;
+    if (int rc = apply_name_options(opt); rc != 0)
+        return rc;
+    // Every server is asked with the options' identity; no URL gives one.
+    GlobalOptions who = opt;
+    if (!who.password_given && !who.user.empty())
+        who.password_given = password_from_elsewhere(who.user, "the network's servers", who.password);
+    Target t;
+    t.user = who.user;
+    t.domain = who.domain;
+    t.password = who.password;
+    t.password_given = who.password_given;
+    ServersOptions so;
+    so.within_s = args.within_s;
+    const std::string settings = discovery_settings(who, so);
+
+    std::shared_ptr<vnsmb1c_session> finder(vnsmb1c_session_new(), vnsmb1c_session_free);
+    if (!finder)
+        return report_failure(VNSMB1C_ENOMEM);
+    if (int rc = configure_session(finder.get(), opt); rc != 0)
+        return report_failure(rc);
+    out.discover = [finder, settings](NetServers &found, std::string &why) {
+        int n = vnsmb1c_s_servers(finder.get(), settings.c_str());
+        if (n < 0) {
+            why = failure_text(n);
+            return false;
+        }
+        found = read_servers(vnsmb1c_s_servers_json(finder.get()));
+        return true;
+    };
+    out.connect_to = [opt, t](const NetServer &server) -> serve::SessionPool::Connect {
+        Target at = t;
+        at.host = server.address.empty() ? server.name : server.address;
+        return [opt, at](std::string &why) { return new_session(opt, at, why); };
+    };
+    return 0;
 }
 
 }  // namespace
@@ -106,6 +166,12 @@ int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs 
         }
         go.auth = std::move(auth);
     }
+    if (url_names_network(url_from_unc(url))) {
+        serve::Upstream network;
+        if (int rc = network_upstream(opt, args, network); rc != 0)
+            return rc;
+        return serve::run_gateway(go, "the servers of the network (smb://)", std::move(network));
+    }
     Target t;
     if (int rc = connect_to(opt, url, t); rc != 0)
         return rc;
@@ -117,5 +183,7 @@ int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs 
     // The tool's session showed that the server takes this logon; the
     // gateway's requests run on sessions of their own.
     close_session();
-    return serve::run_gateway(go, name, [opt, t](std::string &why) { return new_session(opt, t, why); });
+    serve::Upstream one;
+    one.connect = [opt, t](std::string &why) { return new_session(opt, t, why); };
+    return serve::run_gateway(go, name, std::move(one));
 }

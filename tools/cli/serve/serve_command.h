@@ -20,6 +20,9 @@ struct ServeArgs {
     int max_sessions = 0;    // sessions to the server at once
     int session_idle_s = 0;  // seconds before an unused session logs off
     std::string auth_file;   // HTTP Basic authentication: the user and password asked of clients
+    double within_s = 0;     // smb://: seconds to look for the network's servers (0: the library's default)
 };
-// Serves the server's shares over HTTP until the process is stopped.
+// Serves the server's shares over HTTP until the process is stopped; for
+// smb:// (no host), the servers the network's discovery lists, each with
+// its shares.
 int cmd_serve(const GlobalOptions &opt, const std::string &url, const ServeArgs &args);
