@@ -101,22 +101,24 @@ int32_t open_file(Session &s, const char *path, const char *file)
     slot.path = full;
     slot.reopened = Reopened::same;
     slot.head = std::move(head);
+    slot.head_connection = s.connection;
     s.open_files++;
     stream_open(s, index, tid, fid, size);
     return handle_of(index, slot);
 }
 
-// Copies what the file's first bytes, read with its open, hold at offset;
-// a read that reaches their end drops them. The count copied.
-int32_t read_head(FileSlot &slot, int64_t offset, void *buffer, int length)
+// The first read after the open is served by the bytes that came with the
+// open, as far as they cover it; they go with that read, and with the
+// connection they came on.
+int32_t read_head(Session &s, FileSlot &slot, int64_t offset, void *buffer, int length)
 {
+    std::vector<uint8_t> head = std::move(slot.head);
+    slot.head = {};
     const auto at = static_cast<uint64_t>(offset);
-    if (at >= slot.head.size())
+    if (slot.head_connection != s.connection || at >= head.size())
         return 0;
-    const size_t n = std::min<size_t>(static_cast<size_t>(length), slot.head.size() - at);
-    std::memcpy(buffer, slot.head.data() + at, n);
-    if (at + n >= slot.head.size())
-        slot.head = {};
+    const size_t n = std::min<size_t>(static_cast<size_t>(length), head.size() - at);
+    std::memcpy(buffer, head.data() + at, n);
     return static_cast<int32_t>(n);
 }
 
@@ -133,7 +135,7 @@ int32_t read_file(Session &s, int handle, int64_t offset, void *buffer, int leng
     if (static_cast<uint64_t>(offset) >= slot->size)
         return 0;
     // The bytes read with the open serve what they cover; the stream the rest.
-    const int32_t early = read_head(s.files[slot - s.files], offset, buffer, length);
+    const int32_t early = read_head(s, s.files[slot - s.files], offset, buffer, length);
     if (early == length || static_cast<uint64_t>(offset) + static_cast<uint64_t>(early) >= slot->size)
         return early;
     FileStream *stream = s.streams[static_cast<size_t>(slot - s.files)].get();

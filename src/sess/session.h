@@ -47,9 +47,10 @@ struct FileSlot {
     std::string share;  // where it was opened, to open it again after a reconnect
     std::string path;
     Reopened reopened = Reopened::same;
-    // The file's first bytes, read with its open; dropped once a read has
-    // gone past them.
+    // The file's first bytes, read with its open on connection
+    // head_connection, for the first read after the open.
     std::vector<uint8_t> head;
+    uint64_t head_connection = 0;
 };
 
 // One listed folder entry.
