@@ -251,6 +251,18 @@ VNSMB1C_API int vnsmb1c_set_code_page(const char *name);
  * -6 for a value out of range.
  */
 VNSMB1C_API int vnsmb1c_set_timeout(int milliseconds);
+/*
+ * Names the share the next connection will use first ("Media"; NULL or ""
+ * for none). The logon then connects that share in its last message, where
+ * the server takes chained requests, and saves the round trip of a
+ * connection of its own; a server that refuses the chain gets the share
+ * connected on its own, and the session asks no more. A share that cannot be
+ * connected fails only the first call that uses it. The name holds for
+ * later connections. vnsmb1c_connect_json sets it from the share of its
+ * "Path" key (or of the path of "FullUrl"), to none without a path. -6 for a
+ * name longer than 80 bytes.
+ */
+VNSMB1C_API int vnsmb1c_set_first_share(const char *share);
 /* Logs off and closes the connection; the settings but the password stay
  * stored. TREE_DISCONNECT and LOGOFF go out without waiting for the server's
  * replies (over a host relay, each waits 0.5 s to 2 s at the most). */
@@ -468,6 +480,7 @@ VNSMB1C_API int vnsmb1c_s_connect(vnsmb1c_session *session, const char *host, in
                                   const char *user, const char *password);
 VNSMB1C_API int vnsmb1c_s_connect_json(vnsmb1c_session *session, const char *settings_json);
 VNSMB1C_API int vnsmb1c_s_set_timeout(vnsmb1c_session *session, int milliseconds);
+VNSMB1C_API int vnsmb1c_s_set_first_share(vnsmb1c_session *session, const char *share);
 VNSMB1C_API int vnsmb1c_s_set_legacy_auth(vnsmb1c_session *session, const char *level);
 VNSMB1C_API int vnsmb1c_s_set_code_page(vnsmb1c_session *session, const char *name);
 VNSMB1C_API void vnsmb1c_s_disconnect(vnsmb1c_session *session);

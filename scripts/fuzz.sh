@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 targets_all=(url settings fake_tree fake_server ntlm_challenge ntlm_authenticate spnego
     negotiate session_setup tree_connect nt_create read_andx find_reply find_entries trans_join srvsvc client
-    gateway_request dos_status nbss_session legacy_logon nbns_reply rap path_info)
+    gateway_request dos_status nbss_session legacy_logon nbns_reply rap path_info andx_chain)
 which=${1:-all}
 seconds=${2:-60}
 runs=${3:-}

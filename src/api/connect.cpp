@@ -182,6 +182,7 @@ int32_t read_full_url(const char *url, ConnectSettings *out)
     }
     if (port != 0)
         out->port = port;
+    std::memcpy(out->path, path, sizeof path);  // the "Path" key replaces it
     return 0;
 }
 
@@ -447,6 +448,12 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
         if (c.code_page_given)
             s.code_page = c.code_page;
         vnb_apply_name_settings(c, &s.names);
+        // A path names the share the caller will use first; settings
+        // without one name none.
+        char share[82] = "";
+        if (c.path[0] != '\0' && vnsmb1c_split_path(c.path, share, sizeof share, nullptr, 0) != 0)
+            share[0] = '\0';
+        vnb_set_first_share(s, share);
         rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
         if (rc == 0)
             s.local_port = c.local_port;

@@ -1,7 +1,10 @@
 // Opening files by share-qualified path, and reading them by handle.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "api/connect.h"
 #include "api/resilient.h"
@@ -67,7 +70,10 @@ int32_t open_file(Session &s, const char *path, const char *file)
     uint32_t fid = 0;
     uint64_t size = 0;
     int64_t mtime_ms = 0;
-    if ((rc = vnb_create_file(s, tid, full, 0, &fid, &size, &mtime_ms, "OPEN FILE")) != 0) {
+    // A file is opened to be read: its first bytes come with the open.
+    std::vector<uint8_t> head;
+    if ((rc = vnb_create_file_reading(s, tid, full, &fid, &size, &mtime_ms, "OPEN FILE", head_read_size(s),
+                                      &head)) != 0) {
         if (s.last_status_nt != 0 && s.last_status == STATUS_FILE_IS_A_DIRECTORY)
             return vnb_fail(rc, "OPEN FILE: %s/%s is a folder, not a file: FILE_IS_A_DIRECTORY", share, full);
         return rc;
@@ -94,9 +100,26 @@ int32_t open_file(Session &s, const char *path, const char *file)
     slot.share = share;
     slot.path = full;
     slot.reopened = Reopened::same;
+    slot.head = std::move(head);
+    slot.head_connection = s.connection;
     s.open_files++;
     stream_open(s, index, tid, fid, size);
     return handle_of(index, slot);
+}
+
+// The first read after the open is served by the bytes that came with the
+// open, as far as they cover it; they go with that read, and with the
+// connection they came on.
+int32_t read_head(Session &s, FileSlot &slot, int64_t offset, void *buffer, int length)
+{
+    std::vector<uint8_t> head = std::move(slot.head);
+    slot.head = {};
+    const auto at = static_cast<uint64_t>(offset);
+    if (slot.head_connection != s.connection || at >= head.size())
+        return 0;
+    const size_t n = std::min<size_t>(static_cast<size_t>(length), head.size() - at);
+    std::memcpy(buffer, head.data() + at, n);
+    return static_cast<int32_t>(n);
 }
 
 int32_t read_file(Session &s, int handle, int64_t offset, void *buffer, int length)
@@ -111,11 +134,17 @@ int32_t read_file(Session &s, int handle, int64_t offset, void *buffer, int leng
         return vnb_fail(-4, "the file could not be opened again after the connection was restored");
     if (static_cast<uint64_t>(offset) >= slot->size)
         return 0;
+    // The bytes read with the open serve what they cover; the stream the rest.
+    const int32_t early = read_head(s, s.files[slot - s.files], offset, buffer, length);
+    if (early == length || static_cast<uint64_t>(offset) + static_cast<uint64_t>(early) >= slot->size)
+        return early;
     FileStream *stream = s.streams[static_cast<size_t>(slot - s.files)].get();
     if (stream == nullptr)
         return vnb_fail(-11, "out of memory");
-    int32_t rc = stream->read(s, static_cast<uint64_t>(offset),
-                              {static_cast<uint8_t *>(buffer), static_cast<size_t>(length)});
+    int32_t rc = stream->read(s, static_cast<uint64_t>(offset) + static_cast<uint64_t>(early),
+                              {static_cast<uint8_t *>(buffer) + early, static_cast<size_t>(length - early)});
+    if (rc >= 0)
+        rc += early;
     // The file read last keeps its read-ahead; the others make room for it.
     stream_keep_budget(s, static_cast<int>(slot - s.files));
     // The handle is open here, so a server that does not know it has

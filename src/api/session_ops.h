@@ -33,6 +33,9 @@ int32_t vnb_connect(Session &s, const TransportChoice &kind, const char *host, i
 // The same with a settings JSON object; a refused setting leaves s alone.
 int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *settings_json);
 void vnb_disconnect(Session &s);
+// The share the next logon connects in its last message: 0, or -6 for a
+// name longer than 80 bytes.
+int32_t vnb_set_first_share(Session &s, const char *share);
 
 // 0 when s is established, else -5 "not connected".
 int32_t vnb_require_session(const Session &s);

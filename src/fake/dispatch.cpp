@@ -42,7 +42,9 @@ bool write_class(uint8_t cmd)
     }
 }
 
-FakeRequest parse_request(FakeServerState &st, const uint8_t *req, size_t len)
+}  // namespace
+
+FakeRequest fake_parse_request(FakeServerState &st, const uint8_t *req, size_t len)
 {
     FakeRequest rq{st, req, len};
     LeReader r(req, len);
@@ -66,7 +68,7 @@ FakeRequest parse_request(FakeServerState &st, const uint8_t *req, size_t len)
     return rq;
 }
 
-void put_header(ByteBuffer *b, const FakeRequest &rq)
+void fake_put_header(ByteBuffer *b, const FakeRequest &rq)
 {
     vnb_buf_put(b, kProtocol, sizeof kProtocol);
     vnb_buf_byte(b, rq.command);
@@ -81,6 +83,8 @@ void put_header(ByteBuffer *b, const FakeRequest &rq)
     vnb_w16(b, rq.uid);
     vnb_w16(b, rq.mid);
 }
+
+namespace {
 
 // DOS error form: for a client without CAP_STATUS32, or always when the
 // server has no NT statuses.
@@ -100,7 +104,9 @@ uint16_t reply_flags2(const FakeRequest &rq)
     return f;
 }
 
-void dispatch(const FakeRequest &rq, FakeReply &rp)
+}  // namespace
+
+void fake_dispatch(const FakeRequest &rq, FakeReply &rp)
 {
     switch (rq.command) {
     case NEGOTIATE: fake_cmd_negotiate(rq, rp); break;
@@ -117,6 +123,8 @@ void dispatch(const FakeRequest &rq, FakeReply &rp)
     default: rp_error(rp, STATUS_REQUEST_NOT_SUPPORTED); break;
     }
 }
+
+namespace {
 
 void vtrace(const char *var, const char *fmt, va_list ap)
 {
@@ -277,7 +285,7 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
     if (!req || len < kHeaderLen || memcmp(req, kProtocol, sizeof kProtocol) != 0)
         return;
 
-    FakeRequest rq = parse_request(st, req, len);
+    FakeRequest rq = fake_parse_request(st, req, len);
     st.last_tid = rq.tid;
     st.unicode = rq.unicode ? 1 : 0;
     st.tick++;
@@ -287,7 +295,7 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
     FakeReply rp{};
     rp.tid = rq.tid;
     rp.send = true;
-    put_header(&rp.msg, rq);
+    fake_put_header(&rp.msg, rq);
 
     // Requests on a signing connection carry the next sequence number; the
     // reply takes the one after it. NEGOTIATE starts a new connection.
@@ -321,7 +329,8 @@ void vnb_fake_answer(FakeConnection *c, const uint8_t *req, size_t len, ByteBuff
         // rather than guess.
         rp_error(rp, STATUS_INVALID_PARAMETER);
     } else {
-        dispatch(rq, rp);
+        fake_dispatch(rq, rp);
+        fake_answer_chain(rq, rp);
     }
     // A server that does what a client leaving asks but never says so.
     if (F.faults.silent_leave && (rq.command == CLOSE || rq.command == TREE_DISCONNECT || rq.command == LOGOFF_ANDX))

@@ -95,6 +95,14 @@ struct FakeFaults {
     // Fewer round trips.
     int32_t no_path_info;  // QUERY_PATH_INFORMATION is refused with NOT_SUPPORTED
     int32_t silent_leave;  // CLOSE, TREE_DISCONNECT and LOGOFF are done but never answered
+    // AndX chains: 1 the chained request is refused (an error status in its
+    // place), 2 left unanswered (the reply ends after the first); chain_fault
+    // bends the chained reply: 1 AndXOffset points back into the first
+    // answer, 2 past the message, 3 overlaps the first answer's bytes, 4 the
+    // message ends where the second answer should start, 5 the second
+    // answer's ByteCount runs past the message.
+    int32_t no_chain;
+    int32_t chain_fault;
 };
 
 struct FakeTree {
@@ -275,6 +283,15 @@ struct FakeReply {
     bool send;             // false: the request gets no answer
     bool sign_seq1;        // sign with sequence 1 (final SESSION_SETUP)
 };
+
+// One request message parsed, its reply header begun, and the handler of
+// its command run (dispatch.cpp).
+FakeRequest fake_parse_request(FakeServerState &st, const uint8_t *req, size_t len);
+void fake_put_header(ByteBuffer *b, const FakeRequest &rq);
+void fake_dispatch(const FakeRequest &rq, FakeReply &rp);
+// The request chained behind the one just answered (chain.cpp), answered
+// into the same reply, when the first went through.
+void fake_answer_chain(const FakeRequest &rq, FakeReply &rp);
 
 // Reply-building helpers (dispatch.cpp). Offsets are from the message start.
 void rp_error(FakeReply &rp, uint32_t status);

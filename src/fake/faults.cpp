@@ -41,6 +41,8 @@ constexpr FaultName kFaults[] = {
     {"no_rap", &FakeFaults::no_rap},
     {"no_path_info", &FakeFaults::no_path_info},
     {"silent_leave", &FakeFaults::silent_leave},
+    {"no_chain", &FakeFaults::no_chain},
+    {"chain_fault", &FakeFaults::chain_fault},
 };
 
 }  // namespace

@@ -183,10 +183,24 @@ uint32_t sess_next_mid(Session &s)
 int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
                  uint32_t tid, bool sign, SmbRequest &req)
 {
-    if (!s.transport)
-        return vnb_fail(-5, "no transport");
     if (words.size() > kMaxRequestWords || bytes.size() > kMaxRequestBytes)
         return vnb_fail(-7, "a request does not fit one SMB1 frame");
+    ByteBuffer msg{};
+    vnb_hdr_build(&msg, s.flags2, command & 0xFF, tid, s.uid, 0, static_cast<uint32_t>(words.size() / 2));
+    vnb_buf_put(&msg, words.data(), words.size());
+    vnb_w16(&msg, static_cast<uint32_t>(bytes.size()));
+    vnb_buf_put(&msg, bytes.data(), bytes.size());
+    int32_t rc = req_send_built(s, msg, sign, req);
+    vnb_buf_free(&msg);
+    return rc;
+}
+
+int32_t req_send_built(Session &s, ByteBuffer &msg, bool sign, SmbRequest &req)
+{
+    if (!s.transport)
+        return vnb_fail(-5, "no transport");
+    if (msg.failed || msg.len < smb::kHeaderLen)
+        return vnb_fail(-11, "out of memory");
     if (req.session != nullptr)
         return vnb_fail(-6, "the request is still waiting for its reply");
     if (int32_t rc = sess_check_stop(s); rc != 0)
@@ -198,7 +212,7 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
             return rc;
     }
 
-    req.command = command & 0xFF;
+    req.command = msg.data[smb::kOffCommand];
     req.mid = sess_next_mid(s);
     req.signed_reply = false;
     req.reply_seq = 0;
@@ -206,16 +220,8 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
     req.error = 0;
     req.reply.len = 0;
     req.header = ParsedHeader{};
-
-    ByteBuffer msg{};
-    vnb_hdr_build(&msg, s.flags2, req.command, tid, s.uid, req.mid, static_cast<uint32_t>(words.size() / 2));
-    vnb_buf_put(&msg, words.data(), words.size());
-    vnb_w16(&msg, static_cast<uint32_t>(bytes.size()));
-    vnb_buf_put(&msg, bytes.data(), bytes.size());
-    if (msg.failed) {
-        vnb_buf_free(&msg);
-        return vnb_fail(-11, "out of memory");
-    }
+    msg.data[smb::kOffMid] = static_cast<uint8_t>(req.mid);
+    msg.data[smb::kOffMid + 1] = static_cast<uint8_t>(req.mid >> 8);
 
     // Each signed request takes the next sequence number, its reply the one
     // after that.
@@ -228,7 +234,6 @@ int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, s
 
     vnb_count_frame();
     int32_t rc = s.transport->send(buf_span(msg));
-    vnb_buf_free(&msg);
     if (rc != 0) {
         rc = sess_note_failure(s, rc, false);
         if (rc == -1 || rc == -12)

@@ -65,6 +65,10 @@ uint32_t sess_next_mid(Session &s);
 int32_t req_send(Session &s, uint32_t command, std::span<const uint8_t> words, std::span<const uint8_t> bytes,
                  uint32_t tid, bool sign, SmbRequest &req);
 
+// Sends a request message built whole (header included, its MID filled in
+// here), as req_send does: an AndX chain, say.
+int32_t req_send_built(Session &s, ByteBuffer &msg, bool sign, SmbRequest &req);
+
 // Checks one reply message against its request: an SMB1 header, the MID, the
 // command, no interim PENDING, the size, and the signature when one is due.
 int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> reply, ParsedHeader *h);

@@ -83,6 +83,7 @@ void sess_reset(Session &s)
     s.broken_by = Failure::none;
     s.backoff_ms = 0;
     s.path_info_refused = false;
+    s.chain_refused = {};
 }
 
 void sess_close_connection(Session &s)

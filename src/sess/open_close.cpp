@@ -61,11 +61,9 @@ int vnb_wire_path(const char *path, bool unicode, CodePage cp, uint8_t (&name)[k
     return 0;
 }
 
-int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
-                        int64_t *mtime_ms, const char *label)
+int32_t create_request(Session &s, const char *path, int is_folder, const char *label, ByteBuffer *words,
+                       ByteBuffer *bytes)
 {
-    if (!label)
-        label = "NT_CREATE";
     bool unicode = vnb_sess_unicode(s) != 0;
     uint8_t name[kWireNameCap];
     size_t name_len = 0;
@@ -75,39 +73,47 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
                                       "Unicode)",
                                   label, path, vnb_code_page_name(s.code_page));
 
-    ByteBuffer words{};
-    vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
-    vnb_buf_byte(&words, 0);
-    vnb_w16(&words, 0);
-    vnb_buf_byte(&words, 0);     // Reserved
+    vnb_buf_byte(words, 0xFF);  // AndXCommand: none
+    vnb_buf_byte(words, 0);
+    vnb_w16(words, 0);
+    vnb_buf_byte(words, 0);     // Reserved
     size_t terminator = unicode ? 2 : 1;
-    vnb_w16(&words, name_len ? static_cast<uint32_t>(name_len + terminator) : 0);  // NameLength
-    vnb_w32(&words, 0);          // Flags
-    vnb_w32(&words, 0);          // RootDirectoryFID
-    vnb_w32(&words, kDesiredAccess);
-    vnb_w64(&words, 0);          // AllocationSize
-    vnb_w32(&words, 0);          // ExtFileAttributes
-    vnb_w32(&words, kShareAll);
-    vnb_w32(&words, kOpenExisting);
-    vnb_w32(&words, is_folder ? kDirectoryFile : kNonDirectoryFile);
-    vnb_w32(&words, kImpersonation);
-    vnb_buf_byte(&words, kSecurityFlags);
+    vnb_w16(words, name_len ? static_cast<uint32_t>(name_len + terminator) : 0);  // NameLength
+    vnb_w32(words, 0);          // Flags
+    vnb_w32(words, 0);          // RootDirectoryFID
+    vnb_w32(words, kDesiredAccess);
+    vnb_w64(words, 0);          // AllocationSize
+    vnb_w32(words, 0);          // ExtFileAttributes
+    vnb_w32(words, kShareAll);
+    vnb_w32(words, kOpenExisting);
+    vnb_w32(words, is_folder ? kDirectoryFile : kNonDirectoryFile);
+    vnb_w32(words, kImpersonation);
+    vnb_buf_byte(words, kSecurityFlags);
 
-    // A pad byte puts a UTF-16 name on an even offset of the message.
+    // A pad byte puts a UTF-16 name on an even offset of the message (a
+    // chain starts each request on a 4-byte boundary, which keeps it so).
+    if (unicode)
+        vnb_buf_byte(bytes, 0);
+    vnb_buf_put(bytes, name, name_len);
+    if (unicode)
+        vnb_w16(bytes, 0);
+    else
+        vnb_buf_byte(bytes, 0);
+    if (words->failed || bytes->failed)
+        return vnb_fail(-11, "out of memory");
+    return 0;
+}
+
+int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folder, uint32_t *fid, uint64_t *size,
+                        int64_t *mtime_ms, const char *label)
+{
+    if (!label)
+        label = "NT_CREATE";
+    ByteBuffer words{};
     ByteBuffer bytes{};
-    if (unicode)
-        vnb_buf_byte(&bytes, 0);
-    vnb_buf_put(&bytes, name, name_len);
-    if (unicode)
-        vnb_w16(&bytes, 0);
-    else
-        vnb_buf_byte(&bytes, 0);
-
     SmbRequest req;
-    int32_t rc = 0;
-    if (words.failed || bytes.failed)
-        rc = vnb_fail(-11, "out of memory");
-    else
+    int32_t rc = create_request(s, path, is_folder, label, &words, &bytes);
+    if (rc == 0)
         rc = exchange(s, smb::NT_CREATE_ANDX, buf_span(words), buf_span(bytes), tid, true, req);
     vnb_buf_free(&words);
     vnb_buf_free(&bytes);
@@ -120,27 +126,30 @@ int32_t vnb_create_file(Session &s, uint32_t tid, const char *path, int is_folde
     return create_reply_read(req.message(), fid, size, mtime_ms);
 }
 
-int32_t create_reply_read(std::span<const uint8_t> reply, uint32_t *fid, uint64_t *size, int64_t *mtime_ms)
+int32_t create_reply_read(std::span<const uint8_t> reply, uint32_t *fid, uint64_t *size, int64_t *mtime_ms,
+                          size_t at)
 {
     LeReader r(reply);
-    uint32_t wc = r.u8_at(smb::kHeaderLen);
+    uint32_t wc = r.u8_at(at);
     if (wc < kMinCreateWords)
         return vnb_fail(-2, "NT_CREATE reply WordCount %u (34 expected)", wc);
-    if (!r.at(smb::kHeaderLen + 1, 2 * size_t{wc}))
+    if (!r.at(at + 1, 2 * size_t{wc}))
         return vnb_fail(-2, "NT_CREATE reply words lie outside the frame");
     trace_create_reply(reply, wc);
+    // The offsets below count from a reply of its own.
+    const size_t shift = at - smb::kHeaderLen;
 
     // Sizes travel to hosts as signed 64-bit figures, where a negative one
     // reads as an error code.
-    const uint64_t eof = r.u64_at(kOffEndOfFile);
+    const uint64_t eof = r.u64_at(shift + kOffEndOfFile);
     if (eof > static_cast<uint64_t>(INT64_MAX))
         return vnb_fail(-2, "NT_CREATE reply gives a size of %llu bytes", static_cast<unsigned long long>(eof));
     if (fid)
-        *fid = r.u16_at(kOffFid);
+        *fid = r.u16_at(shift + kOffFid);
     if (size)
         *size = eof;
     if (mtime_ms)
-        *mtime_ms = smb::unix_ms_from_filetime(r.u64_at(kOffLastWriteTime));
+        *mtime_ms = smb::unix_ms_from_filetime(r.u64_at(shift + kOffLastWriteTime));
     return 0;
 }
 

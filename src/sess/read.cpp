@@ -38,22 +38,26 @@ uint32_t read_chunk_size(const Session &s)
     return chunk;
 }
 
+void read_words(uint32_t fid, uint64_t offset, uint32_t n, ByteBuffer *words)
+{
+    vnb_buf_byte(words, 0xFF);  // AndXCommand: none
+    vnb_buf_byte(words, 0);
+    vnb_w16(words, 0);
+    vnb_w16(words, fid);
+    vnb_w32(words, static_cast<uint32_t>(offset));
+    vnb_w16(words, n & 0xFFFF);  // MaxCountOfBytesToReturn
+    vnb_w16(words, n & 0xFFFF);  // MinCountOfBytesToReturn
+    vnb_w32(words, n >> 16);     // Timeout, whose low word is MaxCountHigh for a large read
+    vnb_w16(words, 0);           // Remaining
+    vnb_w32(words, static_cast<uint32_t>(offset >> 32));  // OffsetHigh
+}
+
 int32_t read_post(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint32_t n, SmbRequest &req)
 {
     if (n > 0xFFFF && !(s.capabilities & smb::kCapLargeReadX))
         return vnb_fail(-6, "a READ of %u bytes needs large reads", n);
     ByteBuffer words{};
-    vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
-    vnb_buf_byte(&words, 0);
-    vnb_w16(&words, 0);
-    vnb_w16(&words, fid);
-    vnb_w32(&words, static_cast<uint32_t>(offset));
-    vnb_w16(&words, n & 0xFFFF);  // MaxCountOfBytesToReturn
-    vnb_w16(&words, n & 0xFFFF);  // MinCountOfBytesToReturn
-    vnb_w32(&words, n >> 16);     // Timeout, whose low word is MaxCountHigh for a large read
-    vnb_w16(&words, 0);           // Remaining
-    vnb_w32(&words, static_cast<uint32_t>(offset >> 32));  // OffsetHigh
-
+    read_words(fid, offset, n, &words);
     int32_t rc = words.failed ? vnb_fail(-11, "out of memory")
                               : req_send(s, smb::READ_ANDX, buf_span(words), {}, tid, true, req);
     vnb_buf_free(&words);
@@ -70,24 +74,26 @@ int32_t read_send(Session &s, uint32_t tid, uint32_t fid, uint64_t offset, uint3
     return rc;
 }
 
-int32_t read_reply_data(std::span<const uint8_t> msg, uint32_t asked, std::span<const uint8_t> &data)
+int32_t read_reply_data(std::span<const uint8_t> msg, uint32_t asked, std::span<const uint8_t> &data, size_t at)
 {
     data = {};
     LeReader r(msg.data(), msg.size());
-    uint32_t wc = r.u8_at(smb::kHeaderLen);
+    uint32_t wc = r.u8_at(at);
     if (wc < kReplyWords)
         return vnb_fail(-2, "READ reply WordCount %u", wc);
     // The byte block starts after the words and ByteCount.
-    size_t block = smb::kHeaderLen + 1 + 2 * size_t{wc} + 2;
+    size_t block = at + 1 + 2 * size_t{wc} + 2;
     if (block > msg.size())
         return vnb_fail(-2, "READ reply words lie outside the frame");
 
-    uint32_t count = r.u16_at(kOffDataLength);
-    uint32_t offset = r.u16_at(kOffDataOffset);
+    // The offsets count from a reply of its own; DataOffset from the header.
+    const size_t shift = at - smb::kHeaderLen;
+    uint32_t count = r.u16_at(shift + kOffDataLength);
+    uint32_t offset = r.u16_at(shift + kOffDataOffset);
     // DataLengthHigh counts only when more than 64 KiB were asked for: older
     // servers leave stray bits there.
     if (asked > 0xFFFF)
-        count |= uint32_t{r.u16_at(kOffDataLengthHigh)} << 16;
+        count |= uint32_t{r.u16_at(shift + kOffDataLengthHigh)} << 16;
     if (count > asked)
         return vnb_fail(-2, "READ reply carries %u bytes for %u asked", count, asked);
     if (count == 0)

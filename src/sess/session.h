@@ -47,6 +47,10 @@ struct FileSlot {
     std::string share;  // where it was opened, to open it again after a reconnect
     std::string path;
     Reopened reopened = Reopened::same;
+    // The file's first bytes, read with its open on connection
+    // head_connection, for the first read after the open.
+    std::vector<uint8_t> head;
+    uint64_t head_connection = 0;
 };
 
 // One listed folder entry.
@@ -138,6 +142,14 @@ struct Session {
     // The server refused QUERY_PATH_INFORMATION: paths are looked up with a
     // search for their name instead.
     bool path_info_refused = false;
+    // AndX chains: the share the logon connects in its last message (a
+    // setting: "" for none), and the chains the server refused, which go
+    // unchained from then on.
+    std::string first_share;
+    struct ChainRefusals {
+        bool tree = false;  // TREE_CONNECT behind SESSION_SETUP
+        bool read = false;  // READ behind NT_CREATE
+    } chain_refused;
 
     // Signing.
     uint8_t signing_key[16]{};

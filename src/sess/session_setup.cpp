@@ -9,11 +9,13 @@
 #include "net/net.h"
 #include "ntlm/ntlm.h"
 #include "ntlm/spnego.h"
+#include "sess/andx_chain.h"
 #include "sess/exchange.h"
 #include "sess/logon.h"
 #include "sess/sess_sign.h"
 #include "sess/trace.h"
 #include "sess/trans.h"
+#include "sess/tree_file.h"
 #include "util/codepage.h"
 #include "util/error.h"
 #include "util/le_reader.h"
@@ -85,17 +87,51 @@ uint32_t request_flags2(const Session &s)
 }
 
 // Sends one SESSION_SETUP_ANDX and reads the reply's status, guest bit,
-// security blob and UID.
-int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &bytes, SmbRequest &req,
-                       SetupReply *out)
+// security blob and UID. The leg that completes the logon (last_leg) takes
+// the TREE_CONNECT of the session's first share along when it can: *links
+// is then the count of links the reply answered (1: the tree's is missing),
+// and 0 when nothing was chained. The status of a reply that answers both
+// belongs to the tree; the logon went through.
+int32_t setup_exchange(Session &s, const ByteBuffer &words, const ByteBuffer &bytes, bool last_leg, SmbRequest &req,
+                       SetupReply *out, int *links)
 {
     *out = SetupReply{};
+    *links = 0;
     if (words.failed || bytes.failed)
         return vnb_fail(-11, "out of memory");
-    int32_t rc = exchange(s, smb::SESSION_SETUP_ANDX, buf_span(words), buf_span(bytes), 0, false, req);
+    ByteBuffer tree_words{};
+    ByteBuffer tree_bytes{};
+    bool chain = last_leg && tree_chain_wanted(s) && tree_chain_build(s, &tree_words, &tree_bytes) == 0;
+    if (chain) {
+        size_t first_end = smb::kHeaderLen + 1 + words.len + 2 + bytes.len;
+        chain = chain_fits(s, (first_end + 3) / 4 * 4 + 1 + tree_words.len + 2 + tree_bytes.len);
+    }
+    int32_t rc = 0;
+    if (chain)
+        rc = chain_exchange(s, {smb::SESSION_SETUP_ANDX, buf_span(words), buf_span(bytes)},
+                            {smb::TREE_CONNECT_ANDX, buf_span(tree_words), buf_span(tree_bytes)}, 0, false, req);
+    else
+        rc = exchange(s, smb::SESSION_SETUP_ANDX, buf_span(words), buf_span(bytes), 0, false, req);
+    vnb_buf_free(&tree_words);
+    vnb_wipe(tree_bytes.data, tree_bytes.len);
+    vnb_buf_free(&tree_bytes);
     if (rc != 0)
         return rc;
-    return setup_reply_read(s, req.header, req.message(), out);
+    if (chain) {
+        AndxLink found[kMaxAndxLinks];
+        int32_t n = andx_links(req.message(), found);
+        if (n < 0)
+            return n;
+        if (n >= 2 && found[1].command != smb::TREE_CONNECT_ANDX)
+            return vnb_fail(-2, "chained reply: command %02x answers TREE_CONNECT", found[1].command);
+        *links = n;
+    }
+    rc = setup_reply_read(s, req.header, req.message(), out);
+    if (rc == 0 && *links >= 2) {
+        out->status = 0;
+        out->status_is_nt = true;
+    }
+    return rc;
 }
 
 }  // namespace
@@ -273,7 +309,9 @@ int32_t setup_extended(Session &s)
         build_extended(s, token, &words, &bytes);
         SmbRequest req;
         SetupReply rep;
-        rc = setup_exchange(s, words, bytes, req, &rep);
+        int links = 0;
+        // The leg after a CHALLENGE carries the AUTHENTICATE that ends it.
+        rc = setup_exchange(s, words, bytes, leg > 1, req, &rep, &links);
         vnb_buf_free(&words);
         vnb_wipe(bytes.data, bytes.len);
         vnb_buf_free(&bytes);
@@ -290,6 +328,8 @@ int32_t setup_extended(Session &s)
             continue;
         }
         rc = rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req.message(), rep, leg);
+        if (rc == 0 && links > 0)
+            tree_chain_settle(s, req.message(), links);
         break;
     }
     vnb_wipe(token.data, token.len);
@@ -436,8 +476,9 @@ int32_t setup_basic(Session &s)
     ByteBuffer bytes{};
     SmbRequest req;
     SetupReply rep;
+    int links = 0;
     rc = build_basic(s, &words, &bytes)
-             ? setup_exchange(s, words, bytes, req, &rep)
+             ? setup_exchange(s, words, bytes, true, req, &rep, &links)
              : vnb_fail(-8, "the user or domain name cannot be written in code page %s (the server has no Unicode)",
                         vnb_code_page_name(s.code_page));
     vnb_buf_free(&words);
@@ -449,7 +490,12 @@ int32_t setup_basic(Session &s)
         return rc;
     if (rep.status == STATUS_MORE_PROCESSING_REQUIRED && rep.status_is_nt)
         return vnb_fail(-2, "MORE_PROCESSING_REQUIRED on the non-extended leg");
-    return rep.status != 0 ? setup_refused(s, rep) : setup_done(s, req.message(), rep, 1);
+    if (rep.status != 0)
+        return setup_refused(s, rep);
+    rc = setup_done(s, req.message(), rep, 1);
+    if (rc == 0 && links > 0)
+        tree_chain_settle(s, req.message(), links);
+    return rc;
 }
 
 }  // namespace

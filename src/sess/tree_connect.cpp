@@ -96,7 +96,8 @@ int32_t tree_password(Session &s, bool ipc, uint8_t (&out)[sizeof Session::passw
     return 0;
 }
 
-int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
+// The words and bytes of a TREE_CONNECT_ANDX for share (AndX block: none).
+int32_t tree_connect_build(Session &s, const char *share, ByteBuffer *words, ByteBuffer *bytes)
 {
     bool unicode = vnb_sess_unicode(s) != 0;
     bool ipc = vnb_casecmp(share, "IPC$") == 0;
@@ -107,12 +108,11 @@ int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
     if (rc != 0)
         return rc;
 
-    ByteBuffer words{};
-    vnb_buf_byte(&words, 0xFF);  // AndXCommand: none
-    vnb_buf_byte(&words, 0);
-    vnb_w16(&words, 0);
-    vnb_w16(&words, unicode ? kTreeExtendedResponse : 0);
-    vnb_w16(&words, static_cast<uint32_t>(password_len));
+    vnb_buf_byte(words, 0xFF);  // AndXCommand: none
+    vnb_buf_byte(words, 0);
+    vnb_w16(words, 0);
+    vnb_w16(words, unicode ? kTreeExtendedResponse : 0);
+    vnb_w16(words, static_cast<uint32_t>(password_len));
 
     char unc[kUncCap];
     unc_path(s, share, ipc, unc);
@@ -120,30 +120,36 @@ int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
     size_t wire_len = 0;
     if (vnb_utf8_to_wire(unc, unicode, s.code_page, wire, sizeof wire, &wire_len) != 0) {
         vnb_wipe(password, sizeof password);
-        vnb_buf_free(&words);
         return unicode ? vnb_fail(-6, "the share or host name is not valid UTF-8")
                        : vnb_fail(-8, "TREE_CONNECT %.80s: the name cannot be written in code page %s (the server "
                                       "has no Unicode)",
                                   share, vnb_code_page_name(s.code_page));
     }
-    ByteBuffer bytes{};
-    vnb_buf_put(&bytes, password, password_len);
+    vnb_buf_put(bytes, password, password_len);
     vnb_wipe(password, sizeof password);
-    // The path starts at an even offset from the header when it is UTF-16.
+    // The path starts at an even offset from the header when it is UTF-16
+    // (a chain puts this request on a 4-byte boundary, which keeps it so).
     constexpr size_t kBytesStart = smb::kHeaderLen + 1 + 8 + 2;
-    if (unicode && (kBytesStart + bytes.len) % 2 != 0)
-        vnb_buf_byte(&bytes, 0);
-    vnb_buf_put(&bytes, wire, wire_len);
+    if (unicode && (kBytesStart + bytes->len) % 2 != 0)
+        vnb_buf_byte(bytes, 0);
+    vnb_buf_put(bytes, wire, wire_len);
     if (unicode)
-        vnb_w16(&bytes, 0);
+        vnb_w16(bytes, 0);
     else
-        vnb_buf_byte(&bytes, 0);
+        vnb_buf_byte(bytes, 0);
     const char *service = ipc ? "IPC" : "A:";
-    vnb_buf_put(&bytes, service, std::strlen(service) + 1);
+    vnb_buf_put(bytes, service, std::strlen(service) + 1);
+    if (words->failed || bytes->failed)
+        return vnb_fail(-11, "out of memory");
+    return 0;
+}
 
-    if (words.failed || bytes.failed)
-        rc = vnb_fail(-11, "out of memory");
-    else
+int32_t tree_connect(Session &s, const char *share, SmbRequest &req)
+{
+    ByteBuffer words{};
+    ByteBuffer bytes{};
+    int32_t rc = tree_connect_build(s, share, &words, &bytes);
+    if (rc == 0)
         rc = exchange(s, smb::TREE_CONNECT_ANDX, buf_span(words), buf_span(bytes), 0, true, req);
     vnb_buf_free(&words);
     vnb_wipe(bytes.data, bytes.len);
@@ -158,6 +164,14 @@ bool has_open_files(const Session &s, uint32_t tid)
         if (f.in_use && f.tid == tid)
             return true;
     return false;
+}
+
+void keep_tree(TreeSlot &slot, const char *share, uint32_t tid, uint64_t use)
+{
+    slot.tid = tid;
+    slot.in_use = 1;
+    slot.last_used = use;
+    std::snprintf(slot.name, sizeof slot.name, "%.80s", share);
 }
 
 uint64_t next_use(const Session &s)
@@ -216,13 +230,46 @@ int32_t vnb_tree_find_or_connect(Session &s, const char *share, uint32_t *tid)
     if (rc != 0)
         return rc;
 
-    free_slot->tid = assigned;
-    free_slot->in_use = 1;
-    free_slot->last_used = use;
-    std::snprintf(free_slot->name, sizeof free_slot->name, "%.80s", share);
+    keep_tree(*free_slot, share, assigned, use);
     if (tid)
         *tid = assigned;
     return 0;
+}
+
+bool tree_chain_wanted(const Session &s)
+{
+    if (s.first_share.empty() || s.chain_refused.tree)
+        return false;
+    for (const TreeSlot &t : s.trees)
+        if (!t.in_use)
+            return true;
+    return false;
+}
+
+int32_t tree_chain_build(Session &s, ByteBuffer *words, ByteBuffer *bytes)
+{
+    return tree_connect_build(s, s.first_share.c_str(), words, bytes);
+}
+
+void tree_chain_settle(Session &s, std::span<const uint8_t> reply, int links)
+{
+    const char *share = s.first_share.c_str();
+    if (links >= 2) {
+        ParsedHeader h;
+        if (vnb_hdr_parse(reply, &h) == 0 && h.status == 0 && h.tid != 0) {
+            for (TreeSlot &t : s.trees) {
+                if (!t.in_use) {
+                    keep_tree(t, share, h.tid, next_use(s));
+                    return;
+                }
+            }
+            return;
+        }
+    }
+    // No answer for the tree in the reply, or a refusal: the same request on
+    // its own. When that one goes through, the server takes no chains.
+    if (vnb_tree_find_or_connect(s, share, nullptr) == 0)
+        s.chain_refused.tree = true;
 }
 
 int32_t tree_connect_reply(Session &s, std::span<const uint8_t> reply, const char *share, uint32_t *tid)

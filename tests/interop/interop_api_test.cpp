@@ -616,6 +616,52 @@ TEST_P(ApiTest, AlteredReplyInsideTheReadWindow)
     vnsmb1c_close(h);
 }
 
+// Chained requests as Samba takes them: the share named before the connect
+// comes with the logon's last leg, a file's first bytes with its open; both
+// byte-exact, signed or not.
+TEST_P(ApiTest, ChainedTreeConnectAndFirstReadByteExact)
+{
+    ASSERT_EQ(vnsmb1c_set_first_share(kPublicShare), 0);
+    uint64_t frames = vnsmb1c_frame_count();
+    const int rc = connect(kReader, kReaderPassword);
+    vnsmb1c_set_first_share(nullptr);
+    ASSERT_EQ(rc, 0) << vnsmb1c_last_error();
+    // NEGOTIATE, the two SESSION_SETUP legs, the second carrying TREE_CONNECT.
+    EXPECT_EQ(vnsmb1c_frame_count() - frames, 3u);
+    const Session &s = vnb_default_session();
+    EXPECT_FALSE(s.chain_refused.tree);
+    EXPECT_EQ(s.trees[0].in_use, 1);
+
+    frames = vnsmb1c_frame_count();
+    ASSERT_GE(vnsmb1c_list(kPublicShare, nullptr), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(names_of(listed_items()).count(kHelloName), 1u);
+    const uint64_t list_frames = vnsmb1c_frame_count() - frames;
+
+    frames = vnsmb1c_frame_count();
+    int h = vnsmb1c_open(kPublicShare, kHelloName);
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_frame_count() - frames, 1u);
+    EXPECT_FALSE(s.chain_refused.read);
+    EXPECT_EQ(read_exact(h, 0, std::strlen(kHelloText)), kHelloText);
+    EXPECT_EQ(vnsmb1c_frame_count() - frames, 1u);  // served by the open's own message
+    vnsmb1c_close(h);
+
+    h = vnsmb1c_open(kPublicShare, kRandomRel);
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    const size_t n = size_t{3} << 20;
+    std::string got = read_exact(h, 0, n);
+    ASSERT_EQ(got.size(), n);
+    EXPECT_EQ(sha256_hex(reinterpret_cast<const uint8_t *>(got.data()), n), sha256_hex(random_bytes().data(), n));
+    vnsmb1c_close(h);
+    EXPECT_FALSE(s.chain_refused.read);
+
+    // Without the share named, the same listing pays its TREE_CONNECT.
+    ASSERT_EQ(connect(kReader, kReaderPassword), 0) << vnsmb1c_last_error();
+    frames = vnsmb1c_frame_count();
+    ASSERT_GE(vnsmb1c_list(kPublicShare, nullptr), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_frame_count() - frames, list_frames + 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signing, ApiTest, testing::Values("default", "mandatory"),
                          [](const testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
 
@@ -709,10 +755,12 @@ TEST_F(ServerKillTest, NextCallFailsAndReconnectWorks)
     ASSERT_EQ(vnsmb1c_connect(kHost, server().port(), "", kReader, kReaderPassword), 0) << vnsmb1c_last_error();
     int h = vnsmb1c_open(kPublicShare, kHelloName);
     ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    // The first read is served by the bytes the open brought along.
+    char b[8];
+    ASSERT_EQ(vnsmb1c_read_at(h, 0, b, sizeof b), 8) << vnsmb1c_last_error();
 
     server().kill_smbd();
     auto t0 = std::chrono::steady_clock::now();
-    char b[8];
     int rc = vnsmb1c_read_at(h, 0, b, sizeof b);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_TRUE(rc == VNSMB1C_ENET || rc == VNSMB1C_ENOSESSION) << rc << " " << vnsmb1c_last_error();

@@ -183,6 +183,11 @@ int open_session(const GlobalOptions &opt, const Target &t)
         return report_failure(-6);
     if (int rc = apply_name_options(opt); rc != 0)
         return rc;
+    // The share of the path goes with the logon (one round trip fewer).
+    char share[82] = "";
+    if (!t.path.empty() && vnsmb1c_split_path(t.path.c_str(), share, sizeof share, nullptr, 0) != 0)
+        share[0] = '\0';
+    vnsmb1c_set_first_share(share);
     int rc = vnsmb1c_connect(t.host.c_str(), t.port, t.domain.c_str(), t.user.c_str(), t.password.c_str());
     if (rc != 0) {
         int code = report_failure(rc, t);
