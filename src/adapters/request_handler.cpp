@@ -140,14 +140,17 @@ int parse_and_take(RchScope &scope, const TransportChoice &kind, const char *set
     // NameResolve, WinsServer and NameBroadcast, as vnsmb1c_connect_json takes them.
     if (failure == nullptr && vnb_read_name_keys(doc, &names) != 0)
         failure = vnb_error();
+    // The host may point into the document: copied before it goes.
+    if (failure == nullptr) {
+        cut_copy(scope.host, sizeof scope.host, s.host);
+        scope.port = s.port;
+    }
     doc.SetNull();
     doc.GetAllocator().Clear();
     if (failure != nullptr) {
         vnb_wipe(s.password, sizeof s.password);
         return put_err(kRchBadRequest, failure, out, capacity);
     }
-    cut_copy(scope.host, sizeof scope.host, s.host);
-    scope.port = s.port;
 
     PoolKey key;
     key.kind = kind;

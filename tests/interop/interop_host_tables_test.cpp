@@ -1118,6 +1118,8 @@ TEST_F(HostTables, ARepeatedListReusesItsSession)
     // others only list.
     EXPECT_GE(frames[0], frames[1] + 4);
     EXPECT_EQ(frames[1], frames[2]);
+    RecordProperty("requests_first_list", static_cast<int>(frames[0]));
+    RecordProperty("requests_repeated_list", static_cast<int>(frames[1]));
 
     // The backend takes the same session, and gives it back at close.
     ASSERT_EQ(open(reader()), 0) << vnsmb1c_last_error();
