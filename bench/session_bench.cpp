@@ -4,6 +4,8 @@
 // to the return of that blocked read, and the resident memory of one session
 // that streams 1, 8 and 32 files one after the other, with the read-ahead
 // budget and without one (each file's own limit only, as before budgets).
+// Then the request handler's list of a folder, first and repeated, in round
+// trips of the delay proxy, with its sessions pooled and without.
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
@@ -42,6 +44,7 @@ struct Options {
     std::vector<int> rtt_ms{0, 3};
     std::vector<int> files{1, 8, 32};
     int stream_mib = 4;
+    std::vector<int> rch_rtt_ms{20, 100};
 };
 
 bool parse_list(const char *text, std::vector<int> &out)
@@ -72,6 +75,8 @@ bool parse_options(int argc, char **argv, Options &o)
         if (a == "--files" && parse_list(v, o.files))
             continue;
         if (a == "--stream-mib" && (o.stream_mib = std::atoi(v)) > 0 && o.stream_mib <= 40)
+            continue;
+        if (a == "--rch-rtt-ms" && parse_list(v, o.rch_rtt_ms))
             continue;
         return false;
     }
@@ -250,13 +255,51 @@ MemoryFigures memory_round(int port, int files, int stream_mib, int64_t budget, 
     return m;
 }
 
+struct HandlerFigures {
+    double first_s = -1;     // the first list, nothing pooled
+    double repeated_s = -1;  // median of the lists after it, within the idle time
+    double unpooled_s = -1;  // median of lists with SessionIdleMs 0
+    std::string error;
+};
+
+// The request handler's list of a 50-entry folder through a server port.
+HandlerFigures handler_round(int port)
+{
+    HandlerFigures f;
+    const std::string base = std::string(R"({"HostName":")") + SambaServer::kHost + R"(","ServerPort":)" +
+                             std::to_string(port) + R"(,"UserName":")" + kUser + R"(","Password":")" + kPassword +
+                             "\"";
+    const std::string pooled = base + "}";
+    const std::string unpooled = base + R"(,"SessionIdleMs":0})";
+    const std::string path = std::string(kShare) + "/" + kFolder;
+    std::vector<char> out(1 << 20);
+    auto timed_list = [&](const std::string &settings) {
+        auto t0 = Clock::now();
+        int rc = vnrch_get()->list(nullptr, settings.c_str(), path.c_str(), out.data(), static_cast<int>(out.size()));
+        if (rc != 0 && f.error.empty())
+            f.error = std::string("list: ") + out.data();
+        return seconds_since(t0);
+    };
+    vnsmb1c_use_sockets();  // nothing waiting from before
+    f.first_s = timed_list(pooled);
+    std::vector<double> repeated, off;
+    for (int run = 0; run < kRuns; run++)
+        repeated.push_back(timed_list(pooled));
+    for (int run = 0; run < kRuns; run++)
+        off.push_back(timed_list(unpooled));
+    vnsmb1c_use_sockets();
+    f.repeated_s = median(repeated);
+    f.unpooled_s = median(off);
+    return f;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     Options o;
     if (!parse_options(argc, argv, o)) {
-        std::fprintf(stderr, "usage: %s [--rtt-ms 0,3] [--files 1,8,32] [--stream-mib N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--rtt-ms 0,3] [--files 1,8,32] [--stream-mib N] [--rch-rtt-ms 20,100]\n", argv[0]);
         return 2;
     }
     if (std::string why = SambaServer::unavailable(); !why.empty()) {
@@ -320,6 +363,29 @@ int main(int argc, char **argv)
             continue;
         }
         std::printf("| %d | %.1f MiB | %.1f MiB |\n", files, with.rss_mib, without.rss_mib);
+        std::fflush(stdout);
+    }
+
+    std::printf("\nThe request handler's list of the 50-entry folder, each call as a host makes it (round trips = "
+                "time / RTT; repeated and without the pool: median of %d)\n\n",
+                kRuns);
+    std::printf("| added RTT | first list (target <= 7 RTT) | repeated within the idle time (target <= 3 RTT) | "
+                "every call logging on (SessionIdleMs 0) |\n|---|---|---|---|\n");
+    for (int rtt : o.rch_rtt_ms) {
+        bench::DelayProxy proxy(healthy_server.port(), rtt * 1000);
+        if (proxy.port() == 0 || rtt <= 0) {
+            std::fprintf(stderr, "the delay proxy cannot listen, or no round trip to count in\n");
+            return 1;
+        }
+        HandlerFigures f = handler_round(proxy.port());
+        if (!f.error.empty()) {
+            std::printf("| +%d ms | failed: %s | | |\n", rtt, f.error.c_str());
+            failures++;
+            continue;
+        }
+        const double r = rtt / 1000.0;
+        std::printf("| +%d ms | %.3f s, %.1f RTT | %.3f s, %.1f RTT | %.3f s, %.1f RTT |\n", rtt, f.first_s,
+                    f.first_s / r, f.repeated_s, f.repeated_s / r, f.unpooled_s, f.unpooled_s / r);
         std::fflush(stdout);
     }
     return failures == 0 ? 0 : 1;

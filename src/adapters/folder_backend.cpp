@@ -1,6 +1,7 @@
 // The host's folder-access backend "smb1": an instance, reached through the
-// table's context, that holds a session of its own from open to close,
-// fetches each folder once and pages it out of the entries it keeps.
+// table's context, that holds a session from open to close (taken from the
+// host tables' pool and put back at close), fetches each folder once and
+// pages it out of the entries it keeps.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +14,10 @@
 
 #include "adapters/folder_backend.h"
 #include "adapters/locator.h"
+#include "api/connect.h"
 #include "api/session_ops.h"
+#include "api/session_pool.h"
+#include "crypto/crypto.h"
 #include "util/json.h"
 #include "vnsmb1c.h"
 
@@ -25,8 +29,7 @@ constexpr unsigned kParseFlags = rapidjson::kParseValidateEncodingFlag;
 struct AdapterState {
     // One call at a time on the instance; other sessions never wait for it.
     std::mutex busy;
-    Session session;
-    int32_t connected;
+    SessionLease lease;
     char share[82];
     char cached_path[1026];
     bool cached;
@@ -78,10 +81,7 @@ void reset_backend(AdapterState &f)
 {
     drop_listing(f);
     release_stat_copies(f);
-    if (f.connected != 0) {
-        vnb_disconnect(f.session);
-        f.connected = 0;
-    }
+    f.lease.release();
     f.share[0] = '\0';
 }
 
@@ -97,7 +97,7 @@ void compose_locator(AdapterState &f, const char *location, char (&out)[2112])
 {
     while (*location == '/' || *location == '\\')
         location++;
-    const Session &s = f.session;
+    const Session &s = f.lease.s();
     std::string tail = std::string(f.share) + "/" + location;
     vnb_smb1_locator(out, sizeof out, s.host, s.port, tail);
 }
@@ -161,12 +161,16 @@ int stat_folder(AdapterState &f, const char *name, const char *path, vnsmb1c_Fol
 // negative ResultCode) is returned.
 int64_t file_size(AdapterState &f, const char *location, int *handle)
 {
-    *handle = vnb_open(f.session, f.share, location);
-    if (*handle < 0)
-        return *handle;
-    int64_t size = vnb_size(f.session, *handle);
-    vnb_close(f.session, *handle);
-    return size;
+    int64_t size = -1;
+    int32_t rc = f.lease.run([&f, location, handle, &size](Session &s) {
+        *handle = vnb_open(s, f.share, location);
+        if (*handle < 0)
+            return *handle;
+        size = vnb_size(s, *handle);
+        vnb_close(s, *handle);
+        return 0;
+    });
+    return rc < 0 ? rc : size;
 }
 
 // A folder entry for each share.
@@ -193,16 +197,16 @@ int build_listing(AdapterState &f, const char *path)
                 std::strcmp(share, f.share) != 0)
                 return VNSMB1C_FFA_NOTFOUND;
         }
-        int rc = vnb_list(f.session, f.share, folder);
+        int rc = f.lease.run([&f, &folder](Session &s) { return vnb_list(s, f.share, folder); });
         if (rc < 0)
             return to_status(rc);
-        f.cached_items = std::move(f.session.listing.items);
-        f.session.listing = Listing{};
+        f.cached_items = std::move(f.lease.s().listing.items);
+        f.lease.s().listing = Listing{};
     } else {
-        int rc = vnb_shares(f.session);
+        int rc = f.lease.run([](Session &s) { return vnb_shares(s); });
         if (rc < 0)
             return to_status(rc);
-        f.cached_items = share_entries(f.session, rc);
+        f.cached_items = share_entries(f.lease.s(), rc);
     }
     f.cached = true;
     copy_cut(f.cached_path, sizeof f.cached_path, path);
@@ -247,17 +251,41 @@ int f_open(void *context, const char *settings)
             }
         }
     }
-    int rc = vnb_connect_json(f.session, vnb_selected_transport(), settings);
-    if (rc != 0)
-        return to_status(rc);
-    f.connected = 1;
-    return VNSMB1C_FFA_OK;
+    ConnectSettings c;
+    int32_t rc = read_settings(settings, &c);
+    if (rc == 0) {
+        PoolKey key;
+        key.kind = vnb_selected_transport();
+        key.host = c.host;
+        key.port = c.port;
+        key.domain = c.domain;
+        key.user = c.user;
+        key.password = c.password;
+        vnb_wipe(c.password, sizeof c.password);
+        NameSettings names;
+        vnb_apply_name_settings(c, &names);
+        key.shape = vnb_pool_shape(names, c.timeout_ms != 0 ? c.timeout_ms : kDefaultTimeoutMs,
+                                   c.legacy_given ? c.legacy_auth : LegacyAuth::none,
+                                   c.code_page_given ? c.code_page : kDefaultCodePage,
+                                   c.read_ahead >= 0 ? c.read_ahead : kDefaultReadAhead,
+                                   c.read_ahead_budget >= 0 ? c.read_ahead_budget : kDefaultReadAheadBudget);
+        const int32_t idle_ms = c.session_idle_ms >= 0 ? c.session_idle_ms : kDefaultSessionIdleMs;
+        rc = f.lease.take(key, idle_ms, [c](Session &s, const PoolKey &k) {
+            ConnectSettings with_password = c;
+            std::snprintf(with_password.password, sizeof with_password.password, "%s", k.password.c_str());
+            int32_t connected = vnb_connect_settings(s, k.kind, with_password);
+            vnb_wipe(with_password.password, sizeof with_password.password);
+            return connected;
+        });
+    }
+    vnb_wipe(c.password, sizeof c.password);
+    return rc == 0 ? VNSMB1C_FFA_OK : to_status(rc);
 }
 
 int f_list(void *context, const char *path_in, vnsmb1c_ListRequest *request)
 {
     const char *path = is_top(path_in) ? "" : path_in;
-    if (context == nullptr || state_of(context).connected == 0)
+    if (context == nullptr || !state_of(context).lease.held())
         return VNSMB1C_FFA_NOCONN;
     AdapterState &f = state_of(context);
     if (request == nullptr || (request->entries == nullptr && request->capacity != 0))
@@ -311,7 +339,7 @@ int f_list(void *context, const char *path_in, vnsmb1c_ListRequest *request)
 
 int f_stat(void *context, const char *path, vnsmb1c_FolderEntry *entry)
 {
-    if (context == nullptr || state_of(context).connected == 0)
+    if (context == nullptr || !state_of(context).lease.held())
         return VNSMB1C_FFA_NOCONN;
     AdapterState &f = state_of(context);
     if (entry == nullptr)
@@ -335,7 +363,7 @@ int f_stat(void *context, const char *path, vnsmb1c_FolderEntry *entry)
     // One query about the path (the share's tree connected once).
     DirEntry e;
     std::string full = std::string(f.share) + "/" + location;
-    int rc = vnb_stat(f.session, full.c_str(), &e);
+    int rc = f.lease.run([&full, &e](Session &s) { return vnb_stat(s, full.c_str(), &e); });
     if (rc < 0)
         return to_status(rc);
     if (e.folder) {
@@ -370,7 +398,7 @@ int f_stat(void *context, const char *path, vnsmb1c_FolderEntry *entry)
 
 int f_locator(void *context, const char *path, char *buffer, size_t capacity)
 {
-    if (context == nullptr || state_of(context).connected == 0)
+    if (context == nullptr || !state_of(context).lease.held())
         return VNSMB1C_FFA_NOCONN;
     AdapterState &f = state_of(context);
     if (capacity == 0 || buffer == nullptr || is_top(path))
@@ -422,7 +450,9 @@ struct OneAtATime<Fn> {
 
 Session *vnb_backend_session(void *context)
 {
-    return context != nullptr ? &state_of(context).session : nullptr;
+    if (context == nullptr || !state_of(context).lease.held())
+        return nullptr;
+    return &state_of(context).lease.s();
 }
 
 extern "C" VNSMB1C_API const vnsmb1c_FolderBackend *vnsmb1c_vnffa_backend(void)

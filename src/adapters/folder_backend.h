@@ -3,6 +3,6 @@
 
 #include "sess/session.h"
 
-// The session of the backend instance behind a table's context, or NULL for
-// a NULL context.
+// The session the backend instance behind a table's context holds, or NULL
+// for a NULL context or an instance that holds none.
 Session *vnb_backend_session(void *context);

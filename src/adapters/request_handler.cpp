@@ -35,6 +35,7 @@ struct Settings {
     char domain[129] = "";
     char user[129] = "";
     char password[257] = "";
+    int32_t idle_ms = kDefaultSessionIdleMs;
 };
 
 void cut_copy(char *dst, size_t cap, const char *src)
@@ -118,11 +119,12 @@ const char *read_settings(const rapidjson::Value &root, Settings &s)
     }
     if (std::strlen(s.host) > kMaxHost)
         return "settings: HostName too long";
+    if (vnb_read_session_idle(root, &s.idle_ms) != 0)
+        return "settings: SessionIdleMs out of range";
     return nullptr;
 }
 
-int parse_and_connect(RchScope &scope, const TransportChoice &kind, const char *settings, char *out,
-                      int32_t capacity)
+int parse_and_take(RchScope &scope, const TransportChoice &kind, const char *settings, char *out, int32_t capacity)
 {
     if (settings == nullptr)
         return put_err(kRchBadRequest, "settings: NULL", out, capacity);
@@ -133,22 +135,39 @@ int parse_and_connect(RchScope &scope, const TransportChoice &kind, const char *
     if (!doc.IsObject())
         return put_err(kRchBadRequest, "settings: not an object", out, capacity);
     Settings s;
+    NameSettings names;
     const char *failure = read_settings(doc, s);
     // NameResolve, WinsServer and NameBroadcast, as vnsmb1c_connect_json takes them.
-    if (failure == nullptr && vnb_read_name_keys(doc, &scope.session.names) != 0)
+    if (failure == nullptr && vnb_read_name_keys(doc, &names) != 0)
         failure = vnb_error();
+    // The host may point into the document: copied before it goes.
     if (failure == nullptr) {
         cut_copy(scope.host, sizeof scope.host, s.host);
         scope.port = s.port;
     }
     doc.SetNull();
     doc.GetAllocator().Clear();
-    int rc = failure == nullptr
-                 ? vnb_connect(scope.session, kind, scope.host, scope.port, s.domain, s.user, s.password)
-                 : 0;
-    vnb_wipe(s.password, sizeof s.password);
-    if (failure != nullptr)
+    if (failure != nullptr) {
+        vnb_wipe(s.password, sizeof s.password);
         return put_err(kRchBadRequest, failure, out, capacity);
+    }
+
+    PoolKey key;
+    key.kind = kind;
+    key.host = scope.host;
+    key.port = scope.port;
+    key.domain = s.domain;
+    key.user = s.user;
+    key.password = s.password;
+    vnb_wipe(s.password, sizeof s.password);
+    // The other settings as a new session has them.
+    key.shape = vnb_pool_shape(names, kDefaultTimeoutMs, LegacyAuth::none, kDefaultCodePage, kDefaultReadAhead,
+                               kDefaultReadAheadBudget);
+    int rc = scope.lease.take(key, s.idle_ms, [names](Session &session, const PoolKey &k) {
+        session.names = names;
+        return vnb_connect(session, k.kind, k.host.c_str(), k.port, k.domain.c_str(), k.user.c_str(),
+                           k.password.c_str());
+    });
     if (rc != 0)
         return put_err(rch_code(rc), vnsmb1c_last_error(), out, capacity);
     return kRchOk;
@@ -191,10 +210,7 @@ int put_err(int code, const char *text, char *out, int32_t capacity)
 
 void h_teardown(RchScope &scope)
 {
-    if (!scope.connected)
-        return;
-    scope.connected = false;
-    vnb_disconnect(scope.session);
+    scope.lease.release();
 }
 
 int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity)
@@ -204,11 +220,7 @@ int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, cha
     TransportChoice kind = vnb_selected_transport();
     if (io != nullptr && kind.mode == VNSMB1C_MODE_SOCKET && vnb_io_own_face(io) == 2)
         kind = TransportChoice{VNSMB1C_MODE_HOSTIO, io};
-    scope.connected = true;
-    int rc = parse_and_connect(scope, kind, settings, out, capacity);
-    if (rc != 0)
-        h_teardown(scope);
-    return rc;
+    return parse_and_take(scope, kind, settings, out, capacity);
 }
 
 void rch_url(const RchScope &scope, char (&url)[2112], std::string_view tail)

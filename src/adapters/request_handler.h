@@ -10,6 +10,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "api/session_pool.h"
 #include "sess/session.h"
 #include "util/json.h"
 #include "vnsmb1c.h"
@@ -41,19 +42,24 @@ bool rch_copy(std::string_view text, char *out, int32_t capacity);
 // Writes {"error":text} ("error" for NULL) when it fits; returns code.
 int put_err(int code, const char *text, char *out, int32_t capacity);
 
-// One request's session and the host and port it was asked to reach.
+// One request's session, taken from the host tables' pool or connected for
+// it, and the host and port it was asked to reach.
 struct RchScope {
-    Session session;
+    SessionLease lease;
     char host[256] = "";
     int32_t port = 0;
-    bool connected = false;
+
+    Session &s() { return lease.s(); }
+    const Session &s() const { return lease.s(); }
+    // Runs op on the session (see SessionLease::run): its result.
+    int32_t run(const SessionLease::Op &op) { return lease.run(op); }
 };
 
-// Reads the settings and connects the scope's session. 0: connected;
-// otherwise the error document is written and the session ended.
+// Reads the settings and takes a session for them. 0: a session is held;
+// otherwise the error document is written and nothing is held.
 int h_setup(RchScope &scope, const vnsmb1c_HostIo *io, const char *settings, char *out, int32_t capacity);
 
-// Disconnects the scope's session when it is connected.
+// Puts the scope's session back into the pool (or logs it off).
 void h_teardown(RchScope &scope);
 
 // "smb1://" host [":" port] "/" tail, for the scope's session (an IPv6 host

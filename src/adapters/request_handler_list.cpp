@@ -45,7 +45,7 @@ bool write_item(RchWriter &w, const RchScope &scope, const DirEntry *item, const
 
 bool write_folder(RchWriter &w, const RchScope &scope, int n, const char *share)
 {
-    const std::vector<DirEntry> &items = scope.session.listing.items;
+    const std::vector<DirEntry> &items = scope.s().listing.items;
     const std::string share_slash = std::string(share) + "/";
     bool ok = true;
     for (int i = 0; i < n && ok; i++) {
@@ -66,7 +66,7 @@ int h_list(const vnsmb1c_HostIo *io, const char *settings, const char *path, cha
     char share[82] = "";
     int n = 0;
     if (is_top(path)) {
-        n = vnb_shares(scope.session);
+        n = scope.run([](Session &s) { return vnb_shares(s); });
     } else {
         char rest[1026];
         if (vnsmb1c_split_path(path, share, sizeof share, rest, sizeof rest) != 0) {
@@ -74,7 +74,7 @@ int h_list(const vnsmb1c_HostIo *io, const char *settings, const char *path, cha
             h_teardown(scope);
             return put_err(kRchNotFound, why.c_str(), out, capacity);
         }
-        n = vnb_list(scope.session, share, rest);
+        n = scope.run([&share, &rest](Session &s) { return vnb_list(s, share, rest); });
     }
     if (n < 0) {
         rc = put_err(rch_code(n), vnsmb1c_last_error(), out, capacity);
@@ -87,7 +87,7 @@ int h_list(const vnsmb1c_HostIo *io, const char *settings, const char *path, cha
     bool ok = w.StartObject() && w.Key("path") && w.String(path != nullptr ? path : "") && w.Key("items") &&
               w.StartArray();
     if (ok)
-        ok = is_top(path) ? write_shares(w, scope.session, n) : write_folder(w, scope, n, share);
+        ok = is_top(path) ? write_shares(w, scope.s(), n) : write_folder(w, scope, n, share);
     ok = ok && w.EndArray() && w.EndObject();
     h_teardown(scope);
     if (!ok)

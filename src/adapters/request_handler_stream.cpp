@@ -54,14 +54,23 @@ int serve(const vnsmb1c_HostIo *io, const char *settings, const Target &t, char 
     int rc = h_setup(scope, io, settings, out, capacity);
     if (rc != 0)
         return rc;
-    int handle = vnb_open(scope.session, t.share.c_str(), t.file.c_str());
-    if (handle < 0) {
-        rc = put_err(rch_code(handle), vnsmb1c_last_error(), out, capacity);
+    // Opened to prove it and learn its size, and closed again.
+    bool opened = false;
+    int64_t size = -1;
+    rc = scope.run([&t, &opened, &size](Session &s) {
+        int handle = vnb_open(s, t.share.c_str(), t.file.c_str());
+        opened = handle >= 0;
+        if (!opened)
+            return handle;
+        size = vnb_size(s, handle);
+        vnb_close(s, handle);
+        return 0;
+    });
+    if (!opened) {
+        rc = put_err(rch_code(rc), vnsmb1c_last_error(), out, capacity);
         h_teardown(scope);
         return rc;
     }
-    int64_t size = vnb_size(scope.session, handle);
-    vnb_close(scope.session, handle);
     const std::string why = size < 0 ? vnsmb1c_last_error() : "";
     char url[2112];
     rch_url(scope, url, t.url_tail);

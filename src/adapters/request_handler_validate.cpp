@@ -47,7 +47,7 @@ int h_validate(const vnsmb1c_HostIo *io, const char *settings, char *out, int32_
     int rc = h_setup(scope, io, settings, out, capacity);
     if (rc != 0)
         return rc;
-    int n = vnb_shares(scope.session);
+    int n = scope.run([](Session &s) { return vnb_shares(s); });
     if (n < 0) {
         rc = put_err(rch_code(n), vnsmb1c_last_error(), out, capacity);
         h_teardown(scope);

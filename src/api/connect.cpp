@@ -88,6 +88,7 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"NameResolve", false, "settings: NameResolve must be a string"},
     {"WinsServer", false, "settings: WinsServer must be a string"},
     {"NameBroadcast", false, "settings: NameBroadcast must be true, false or a string", true},
+    {"SessionIdleMs", true, "settings: SessionIdleMs must be an integer or a string"},
 };
 
 // The value of key as text: a string as it is, an integer as its decimal
@@ -292,6 +293,8 @@ int32_t read_object(const rapidjson::Value &obj, ConnectSettings *out)
         return rc;
     if ((rc = read_read_ahead(obj, &out->read_ahead)) != 0)
         return rc;
+    if ((rc = vnb_read_session_idle(obj, &out->session_idle_ms)) != 0)
+        return rc;
     return read_name_settings(obj, out);
 }
 
@@ -322,6 +325,19 @@ int32_t vnb_read_name_keys(const rapidjson::Value &obj, NameSettings *names)
     return rc;
 }
 
+int32_t vnb_read_session_idle(const rapidjson::Value &obj, int32_t *ms)
+{
+    char scratch[512];
+    const char *text = sval(obj, "SessionIdleMs", scratch);
+    if (text == nullptr || text[0] == '\0')
+        return 0;
+    int32_t v = 0;
+    if (parse_int(text, 0, &v) != 0 || v < 0 || v > kMaxTimeoutMs)
+        return vnb_fail(-6, "settings: SessionIdleMs out of range (0 to %d)", kMaxTimeoutMs);
+    *ms = v;
+    return 0;
+}
+
 int32_t read_settings(const char *json, ConnectSettings *out)
 {
     std::memset(out, 0, sizeof *out);
@@ -329,6 +345,7 @@ int32_t read_settings(const char *json, ConnectSettings *out)
     out->read_ahead = -1;
     out->read_ahead_budget = -1;
     out->broadcast = -1;
+    out->session_idle_ms = -1;
     if (json == nullptr)
         return vnb_fail(-6, "settings: NULL");
     // Parsed in place in a padded copy of our own, so that the password text the
@@ -440,30 +457,36 @@ int32_t vnb_connect_json(Session &s, const TransportChoice &kind, const char *se
 {
     ConnectSettings c;
     int32_t rc = read_settings(settings_json, &c);
-    if (rc == 0) {
-        if (c.timeout_ms != 0)
-            s.timeout_ms = c.timeout_ms;
-        if (c.legacy_given)
-            s.legacy_auth = c.legacy_auth;
-        if (c.code_page_given)
-            s.code_page = c.code_page;
-        vnb_apply_name_settings(c, &s.names);
-        // A path names the share the caller will use first; settings
-        // without one name none.
-        char share[82] = "";
-        if (c.path[0] != '\0' && vnsmb1c_split_path(c.path, share, sizeof share, nullptr, 0) != 0)
-            share[0] = '\0';
-        vnb_set_first_share(s, share);
-        rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
-        if (rc == 0)
-            s.local_port = c.local_port;
-        if (rc == 0 && c.read_ahead >= 0)
-            s.read_ahead = c.read_ahead;
-        if (rc == 0 && c.read_ahead_budget >= 0)
-            s.read_ahead_budget = c.read_ahead_budget;
-    }
+    if (rc == 0)
+        rc = vnb_connect_settings(s, kind, c);
     vnb_wipe(c.password, sizeof c.password);
     return rc;
+}
+
+int32_t vnb_connect_settings(Session &s, const TransportChoice &kind, const ConnectSettings &c)
+{
+    if (c.timeout_ms != 0)
+        s.timeout_ms = c.timeout_ms;
+    if (c.legacy_given)
+        s.legacy_auth = c.legacy_auth;
+    if (c.code_page_given)
+        s.code_page = c.code_page;
+    vnb_apply_name_settings(c, &s.names);
+    // A path names the share the caller will use first; settings without
+    // one name none.
+    char share[82] = "";
+    if (c.path[0] != '\0' && vnsmb1c_split_path(c.path, share, sizeof share, nullptr, 0) != 0)
+        share[0] = '\0';
+    vnb_set_first_share(s, share);
+    int32_t rc = vnb_connect(s, kind, c.host, c.port, c.domain, c.user, c.password);
+    if (rc != 0)
+        return rc;
+    s.local_port = c.local_port;
+    if (c.read_ahead >= 0)
+        s.read_ahead = c.read_ahead;
+    if (c.read_ahead_budget >= 0)
+        s.read_ahead_budget = c.read_ahead_budget;
+    return 0;
 }
 
 void vnb_disconnect(Session &s)

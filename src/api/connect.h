@@ -5,6 +5,7 @@
 
 #include <rapidjson/document.h>
 
+#include "api/session_ops.h"
 #include "sess/legacy_auth.h"
 #include "util/codepage.h"
 #include "net/name_resolve.h"
@@ -35,6 +36,10 @@ struct ConnectSettings {
     int32_t has_wins;
     uint32_t wins;          // 0: no WINS server
     int32_t broadcast;      // -1 when not given
+
+    // How long the host tables keep the session logged on for the next
+    // call: -1 when not given (the default), 0 for not at all.
+    int32_t session_idle_ms;
 };
 
 // The largest ReadAhead the settings accept (1 GiB).
@@ -63,6 +68,14 @@ int vnb_switch_parse(const char *text);
 // A WINS server's address: an IPv4 unicast address, or "" for none (0).
 // 0, or -1.
 int vnb_name_server_parse(const char *text, uint32_t *out);
+
+// SessionIdleMs of a settings object (its JSON type checked before): absent,
+// null or "" leaves *ms as it is; else a decimal integer from 0 to
+// kMaxTimeoutMs. 0, or -6 with the error text set.
+int32_t vnb_read_session_idle(const rapidjson::Value &obj, int32_t *ms);
+
+// vnb_connect_json with settings read already.
+int32_t vnb_connect_settings(Session &s, const TransportChoice &kind, const ConnectSettings &c);
 
 // The longest time-out a session takes: one hour.
 inline constexpr int32_t kMaxTimeoutMs = 3600000;

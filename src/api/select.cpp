@@ -5,6 +5,7 @@
 #include "api/own_io.h"
 #include "api/session_handle.h"
 #include "api/session_ops.h"
+#include "api/session_pool.h"
 #include "fake/fake.h"
 #include "fake/fake_hostio.h"
 #include "fake/fake_lock.h"
@@ -43,6 +44,14 @@ std::unique_ptr<MsgTransport> vnb_make_transport(const TransportChoice &kind)
 
 namespace {
 
+// The host tables connect with the default session's selection: a new one
+// ends the sessions their pool keeps for the old.
+void drain_for_selection(const vnsmb1c_session &h)
+{
+    if (h.serial == 0)
+        vnb_pool_drain();
+}
+
 // Selects the fake server for the session, loading the tree given; with
 // null_keeps, NULL keeps the tree loaded already (the fake server is one per
 // process), otherwise the loader refuses it.
@@ -50,6 +59,9 @@ int use_fake(vnsmb1c_session *session, const char *tree_json, bool null_keeps)
 {
     return vnb_on_session(session, [tree_json, null_keeps](SessionCall &call) {
         vnb_sess_drop(call.s());
+        // The host tables' waiting sessions belong to the tree being replaced.
+        if (tree_json != nullptr || !null_keeps)
+            vnb_pool_drain();
         {
             FakeModelLock model;
             if (tree_json == nullptr && null_keeps) {
@@ -77,6 +89,7 @@ VNSMB1C_API int vnsmb1c_s_use_sockets(vnsmb1c_session *session)
 {
     return vnb_on_session(session, [](SessionCall &call) {
         vnb_sess_drop(call.s());
+        drain_for_selection(call.handle());
         call.handle().choose(TransportChoice{});
         return 0;
     });
@@ -86,6 +99,7 @@ VNSMB1C_API int vnsmb1c_s_use_io(vnsmb1c_session *session, const vnsmb1c_HostIo 
 {
     return vnb_on_session(session, [io](SessionCall &call) {
         vnb_sess_drop(call.s());
+        drain_for_selection(call.handle());
         if (io == nullptr || io->http_post == nullptr)
             return vnb_fail(-6, "io without http_post");
         call.handle().choose(TransportChoice{VNSMB1C_MODE_HOSTIO, io});

@@ -51,8 +51,10 @@ TEST_F(RequestHandler, ValidateGivesNewSourcesAnIdentifier)
 
 TEST_F(RequestHandler, ValidateReplyNeedsRoomForItsNul)
 {
+    // Without the pool, the session is logged off whatever the reply.
+    const char *unpooled = R"({"HostName":"fake","UserName":"alice","Password":"pw","SessionIdleMs":0})";
     const uint64_t logoffs = static_cast<uint64_t>(vnsmb1c_fake_calls(kCmdLogoff));
-    Reply r = rch_validate(kAlice, 69);
+    Reply r = rch_validate(unpooled, 69);
     EXPECT_EQ(r.code, -9);
     EXPECT_EQ(r.text, "");
     expect_scope_closed("capacity 69");

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "interop/support/drop_proxy.h"
 #include "interop/support/run_process.h"
 #include "interop/support/samba_fixture.h"
 #include "adapters/folder_backend.h"
@@ -405,7 +406,12 @@ private:
 class HostTables : public SharedSamba {
 protected:
     static void TearDownTestSuite() { shared().reset(); }
-    void SetUp() override { start_shared(shared(), populate_tables); }
+    void SetUp() override
+    {
+        start_shared(shared(), populate_tables);
+        // No session the host tables' pool kept from another test.
+        vnsmb1c_use_sockets();
+    }
 
     static std::unique_ptr<SambaServer> &shared()
     {
@@ -783,15 +789,20 @@ TEST_F(HostTables, BackendOpenStatuses)
     };
     for (const Case &c : cases) {
         EXPECT_EQ(open(c.settings), c.status) << c.what << ": " << vnsmb1c_last_error();
-        const Session &s = *vnb_backend_session(t->context);
-        EXPECT_EQ(s.established, c.status == 0 ? 1 : 0) << c.what;
+        const Session *s = vnb_backend_session(t->context);
+        EXPECT_EQ(s != nullptr && s->established == 1, c.status == 0) << c.what;
         if (c.status != 0) {
             EXPECT_EQ(page("", nullptr, 4), 2) << c.what << ": a failed open leaves the backend closed";
         }
         t->close(t->context);
-        EXPECT_EQ(s.established, 0) << c.what << ": close disconnects";
-        EXPECT_FALSE(s.transport_open) << c.what;
+        EXPECT_EQ(vnb_backend_session(t->context), nullptr) << c.what << ": close gives the session back";
     }
+    // Without the pool, close logs off.
+    std::string raw;
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
+    ASSERT_EQ(open(settings(port(), kReader, kReaderPassword, R"(,"SessionIdleMs":0)")), 0);
+    t->close(t->context);
+    EXPECT_EQ(wait_for_sessions(server(), 0, &raw), 0) << raw;
 }
 
 TEST_F(HostTables, BackendPagesTheSharesAtTheTop)
@@ -1067,22 +1078,73 @@ TEST_F(HostTables, BackendKeepsItsSessionThroughRequestHandlerCalls)
     EXPECT_EQ(page("", nullptr, 4), 0) << "and it still lists";
     t->close(t->context);
     EXPECT_EQ(t->stat(t->context, "public/hello.txt", &e), 2);
-    EXPECT_EQ(vnb_backend_session(t->context)->established, 0);
+    EXPECT_EQ(vnb_backend_session(t->context), nullptr) << "close gave the session back";
 }
 
 TEST_F(HostTables, NoSessionOutlivesARequestOnTheServer)
 {
+    // Without the pool (SessionIdleMs 0) every call logs off at its end.
+    const std::string off = R"(,"SessionIdleMs":0)";
+    const std::string reader_off = settings(port(), kReader, kReaderPassword, off);
     std::string raw;
     ASSERT_EQ(wait_for_sessions(server(), 0, &raw), 0) << raw;
-    ASSERT_EQ(open(reader()), 0) << vnsmb1c_last_error();
+    ASSERT_EQ(open(reader_off), 0) << vnsmb1c_last_error();
     ASSERT_EQ(wait_for_sessions(server(), 1, &raw), 1) << "the backend holds its session: " << raw;
     t->close(t->context);
     EXPECT_EQ(wait_for_sessions(server(), 0, &raw), 0) << "after close: " << raw;
 
-    EXPECT_EQ(rch_validate(reader()).code, 0);
-    EXPECT_EQ(rch_list(reader(), "public/Catalog").code, 0);
-    EXPECT_EQ(rch_list(anonymous(), "private").code, -1);
-    EXPECT_EQ(rch_stream(reader(), R"({"path":"public/Movies/clip.bin"})").code, 0);
-    EXPECT_EQ(rch_stream(reader(), R"({"path":"public/missing.txt"})").code, -2);
+    EXPECT_EQ(rch_validate(reader_off).code, 0);
+    EXPECT_EQ(rch_list(reader_off, "public/Catalog").code, 0);
+    EXPECT_EQ(rch_list(settings(port(), "", "", off), "private").code, -1);
+    EXPECT_EQ(rch_stream(reader_off, R"({"path":"public/Movies/clip.bin"})").code, 0);
+    EXPECT_EQ(rch_stream(reader_off, R"({"path":"public/missing.txt"})").code, -2);
     EXPECT_EQ(wait_for_sessions(server(), 0, &raw), 0) << "after the requests: " << raw;
+}
+
+TEST_F(HostTables, ARepeatedListReusesItsSession)
+{
+    std::string raw;
+    ASSERT_EQ(wait_for_sessions(server(), 0, &raw), 0) << raw;
+    uint64_t frames[3] = {};
+    for (uint64_t &sent : frames) {
+        const uint64_t before = vnsmb1c_frame_count();
+        Reply r = rch_list(reader(), "public/Catalog");
+        ASSERT_EQ(r.code, 0) << r.text;
+        EXPECT_NE(r.text.find(R"("name":"track279.bin")"), std::string::npos);
+        sent = vnsmb1c_frame_count() - before;
+    }
+    EXPECT_EQ(wait_for_sessions(server(), 1, &raw), 1) << "one session, waiting for the next call: " << raw;
+    // The first call negotiated, logged on and connected the tree; the
+    // others only list.
+    EXPECT_GE(frames[0], frames[1] + 4);
+    EXPECT_EQ(frames[1], frames[2]);
+    RecordProperty("requests_first_list", static_cast<int>(frames[0]));
+    RecordProperty("requests_repeated_list", static_cast<int>(frames[1]));
+
+    // The backend takes the same session, and gives it back at close.
+    ASSERT_EQ(open(reader()), 0) << vnsmb1c_last_error();
+    EXPECT_EQ(page("public/Catalog", nullptr, 4), 0) << vnsmb1c_last_error();
+    t->close(t->context);
+    EXPECT_EQ(wait_for_sessions(server(), 1, &raw), 1) << raw;
+
+    // Another identity gets a session of its own; a wrong password none.
+    EXPECT_EQ(rch_list(anonymous(), "public").code, 0);
+    EXPECT_EQ(rch_list(settings(port(), kReader, "wrong"), "public").code, -1);
+    EXPECT_EQ(wait_for_sessions(server(), 2, &raw), 2) << raw;
+
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0) << "a new selection logs the waiting sessions off";
+    EXPECT_EQ(wait_for_sessions(server(), 0, &raw), 0) << raw;
+
+    // A waiting session whose connection went away is replaced within the
+    // next call.
+    DropProxy proxy(port());
+    ASSERT_TRUE(proxy.start());
+    const std::string via_proxy = settings(proxy.port());
+    ASSERT_EQ(rch_list(via_proxy, "public/Catalog").code, 0);
+    proxy.stop();
+    ASSERT_TRUE(proxy.start());
+    Reply again = rch_list(via_proxy, "public/Catalog");
+    EXPECT_EQ(again.code, 0) << again.text;
+    EXPECT_EQ(proxy.accepts(), 2) << "connected afresh";
+    ASSERT_EQ(vnsmb1c_use_sockets(), 0);
 }
