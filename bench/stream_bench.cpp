@@ -4,7 +4,7 @@
 //
 //   stream_bench [--size-mib N] [--rtt-ms 0,1,3] [--buffers 65536,1048576]
 //                [--entries N] [--seeks N] [--list-timeout-s N]
-//                [--trips-rtt-ms 20,100] [--trips-only]
+//                [--trips-rtt-ms 0,20,100] [--trips-only]
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +20,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "delay_proxy.h"
@@ -55,7 +56,7 @@ struct Options {
     int entries = 50000;
     int seeks = 40;
     int list_timeout_s = 120;
-    std::vector<int> trips_rtt_ms = {20, 100};
+    std::vector<int> trips_rtt_ms = {0, 20, 100};  // +0 ms shows what a process costs without a network
     bool trips_only = false;
 };
 
@@ -351,6 +352,7 @@ double median_of_calls(int runs, Call call)
 // One row of the round-trip table: seconds of vnsmb1c and of smbclient
 // (NaN: smbclient has no such work), negative for a failure.
 struct TripRow {
+    explicit TripRow(std::string w = {}, const char *t = "-") : work(std::move(w)), target(t) {}
     std::string work;
     double ours = -0.0001;
     double peer = std::numeric_limits<double>::quiet_NaN();
@@ -376,9 +378,7 @@ std::string fmt_trip(double s, int rtt_ms)
 TripRow process_row(const char *work, const char *target, const std::vector<std::string> &ours,
                     const std::vector<std::string> &peer)
 {
-    TripRow r;
-    r.work = work;
-    r.target = target;
+    TripRow r(work, target);
     std::vector<double> a, b;
     for (int i = 0; i < kTripProcessRuns; i++) {
         a.push_back(process_seconds(ours, 120));
@@ -416,22 +416,18 @@ std::vector<TripRow> round_trip_rows(bench::DelayProxy &proxy, const std::vector
         return vnrch_get()->list(nullptr, settings.c_str(), folder.c_str(), reply.data(),
                                  static_cast<int32_t>(reply.size())) == 0;
     };
-    TripRow first{"request handler `list`, first call"};
-    first.target = "<= 7";
+    TripRow first("request handler `list`, first call", "<= 7");
     first.ours = median_of_calls(1, rch_list);
     if (first.ours < 0)
         first.error = reply.data();
     rows.push_back(first);
-    TripRow again{"request handler `list`, repeated"};
-    again.target = "<= 3";
+    TripRow again("request handler `list`, repeated", "<= 3");
     again.ours = median_of_calls(kTripCallRuns, rch_list);
     rows.push_back(again);
 
     // Calls on a held session whose tree is connected.
-    TripRow stat{"`stat` on a held session (vnsmb1c_stat)"};
-    stat.target = "1";
-    TripRow open{"open + first 64 KiB on a held session"};
-    open.target = "1";
+    TripRow stat("`stat` on a held session (vnsmb1c_stat)", "1");
+    TripRow open("open + first 64 KiB on a held session", "1");
     if (connect_through(proxy) != 0) {
         stat.error = open.error = std::string("connect: ") + vnsmb1c_last_error();
     } else {
@@ -461,8 +457,7 @@ std::vector<TripRow> round_trip_rows(bench::DelayProxy &proxy, const std::vector
     rows.push_back(stat);
     rows.push_back(open);
 
-    TripRow seek{"seek + 128 KiB read on a held session"};
-    seek.target = "1";
+    TripRow seek("seek + 128 KiB read on a held session", "1");
     std::string error;
     double ms = library_seek_ms(proxy, kTripSeeks, film, error);
     if (error.empty())
@@ -502,7 +497,7 @@ int main(int argc, char **argv)
     if (!parse_options(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: %s [--size-mib N] [--rtt-ms 0,1,3] [--buffers 65536,1048576] [--entries N] "
-                     "[--seeks N] [--list-timeout-s N] [--trips-rtt-ms 20,100] [--trips-only]\n",
+                     "[--seeks N] [--list-timeout-s N] [--trips-rtt-ms 0,20,100] [--trips-only]\n",
                      argv[0]);
         return 2;
     }
@@ -521,7 +516,8 @@ int main(int argc, char **argv)
         return 1;
     }
     server.add_share(interop::read_only_share(kShare, false));
-    std::printf("preparing a %" PRIu64 " MiB file and a folder of %d entries...\n", o.size_mib, o.entries);
+    std::printf("preparing a %" PRIu64 " MiB file and a folder of %d entries...\n", o.size_mib,
+                o.trips_only ? kSmallFolderEntries : o.entries);
     std::fflush(stdout);
     std::vector<uint8_t> film = server.write_random_file(kShare, kFile, o.size_mib * 1024 * 1024, 42);
     if (o.entries > 0 && !o.trips_only) {
