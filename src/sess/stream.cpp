@@ -48,16 +48,18 @@ int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
     // A streak of reads that each begin where the last ended earns a window
     // that doubles per call up to the limit; a seek starts over with a window
     // of its own read's size, asked for behind its bytes where requests
-    // pipeline. No file reads further ahead than the session's budget for
-    // all of them.
+    // pipeline (where each is answered before the next, it would cost the
+    // caller a round trip). The first read of a file, as a prober's of many
+    // files, asks for its own bytes alone. No file reads further ahead than
+    // the session's budget for all of them.
     const uint64_t limit = static_cast<uint64_t>(std::clamp<int64_t>(
         std::min(s.read_ahead, s.read_ahead_budget), 0, INT64_MAX));
     if (offset == next_)
         window_ = std::min(limit, std::max(window_ * 2, want * 2));
-    else if (s.transport && s.transport->pipelines())
+    else if (next_ != UINT64_MAX && s.transport && s.transport->pipelines())
         window_ = std::min(limit, std::max(want, kSeekWindow));
     else
-        window_ = 0;  // asked for before the caller has its bytes, it would cost a round trip
+        window_ = 0;
     if (queue_.empty() || queue_.front()->offset + queue_.front()->used != offset) {
         drop_all();
         pos_ = offset;
