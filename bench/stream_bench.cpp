@@ -4,12 +4,15 @@
 //
 //   stream_bench [--size-mib N] [--rtt-ms 0,1,3] [--buffers 65536,1048576]
 //                [--entries N] [--seeks N] [--list-timeout-s N]
+//                [--trips-rtt-ms 0,20,100] [--trips-only]
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "delay_proxy.h"
@@ -35,6 +39,12 @@ constexpr char kPassword[] = "Reader-pass-1";
 constexpr char kShare[] = "bench";
 constexpr char kFile[] = "film.bin";
 constexpr char kFolder[] = "big";
+constexpr char kSmallFile[] = "small.bin";
+constexpr char kSmallFolder[] = "small";
+constexpr int kSmallFolderEntries = 12;
+constexpr int kTripProcessRuns = 3;
+constexpr int kTripCallRuns = 5;
+constexpr int kTripSeeks = 10;
 constexpr int kSeekRead = 128 * 1024;
 constexpr int kSequentialBeforeSeeks = 8 * 1024 * 1024;
 constexpr int kListRounds = 3;
@@ -46,6 +56,8 @@ struct Options {
     int entries = 50000;
     int seeks = 40;
     int list_timeout_s = 120;
+    std::vector<int> trips_rtt_ms = {0, 20, 100};  // +0 ms shows what a process costs without a network
+    bool trips_only = false;
 };
 
 std::vector<int> int_list(const char *text)
@@ -62,6 +74,10 @@ bool parse_options(int argc, char **argv, Options &o)
 {
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
+        if (a == "--trips-only") {
+            o.trips_only = true;
+            continue;
+        }
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
         if (!v)
             return false;
@@ -77,6 +93,8 @@ bool parse_options(int argc, char **argv, Options &o)
             o.seeks = std::atoi(v);
         else if (a == "--list-timeout-s")
             o.list_timeout_s = std::atoi(v);
+        else if (a == "--trips-rtt-ms")
+            o.trips_rtt_ms = int_list(v);
         else
             return false;
         i++;
@@ -316,6 +334,161 @@ std::string fmt_seconds(double s, int timeout_s)
     return t;
 }
 
+
+// The median of a call's times on a held session; negative when one failed.
+template <typename Call>
+double median_of_calls(int runs, Call call)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; i++) {
+        auto t0 = Clock::now();
+        if (!call())
+            return -0.0001;
+        times.push_back(seconds_since(t0));
+    }
+    return median(times);
+}
+
+// One row of the round-trip table: seconds of vnsmb1c and of smbclient
+// (NaN: smbclient has no such work), negative for a failure.
+struct TripRow {
+    explicit TripRow(std::string w = {}, const char *t = "-") : work(std::move(w)), target(t) {}
+    std::string work;
+    double ours = -0.0001;
+    double peer = std::numeric_limits<double>::quiet_NaN();
+    const char *target = "-";
+    std::string error;
+};
+
+std::string fmt_trip(double s, int rtt_ms)
+{
+    char t[48];
+    if (std::isnan(s))
+        return "-";
+    if (s < 0)
+        return "failed";
+    if (rtt_ms > 0)
+        std::snprintf(t, sizeof t, "%.1f RTT (%.0f ms)", s * 1000.0 / rtt_ms, s * 1000.0);
+    else
+        std::snprintf(t, sizeof t, "%.1f ms", s * 1000.0);
+    return t;
+}
+
+// Whole-process rows: the tool and smbclient take turns, the median of each.
+TripRow process_row(const char *work, const char *target, const std::vector<std::string> &ours,
+                    const std::vector<std::string> &peer)
+{
+    TripRow r(work, target);
+    std::vector<double> a, b;
+    for (int i = 0; i < kTripProcessRuns; i++) {
+        a.push_back(process_seconds(ours, 120));
+        b.push_back(process_seconds(peer, 120));
+    }
+    r.ours = median(a);
+    r.peer = median(b);
+    return r;
+}
+
+std::vector<TripRow> round_trip_rows(bench::DelayProxy &proxy, const std::vector<uint8_t> &film)
+{
+    std::vector<TripRow> rows;
+    const std::string base = std::string("smb://") + kUser + ":" + kPassword + "@127.0.0.1:" +
+                             std::to_string(proxy.port()) + "/" + kShare + "/";
+    const std::string file_url = base + kSmallFile;
+    const std::string folder_url = base + kSmallFolder;
+    rows.push_back(process_row("`cat` of a 1 KiB file, cold (`get` for smbclient)", "<= 5",
+                               {VNSMB1C_CLI_PATH, "-q", "cat", file_url},
+                               smbclient_argv(proxy.port(), std::string("get ") + kSmallFile + " /dev/null")));
+    rows.push_back(process_row("`stat` of a file, cold (`allinfo` for smbclient)", "<= 5",
+                               {VNSMB1C_CLI_PATH, "-q", "stat", file_url},
+                               smbclient_argv(proxy.port(), std::string("allinfo ") + kSmallFile)));
+    rows.push_back(process_row("`ls` of a small folder, cold", "<= 6", {VNSMB1C_CLI_PATH, "-q", "ls", folder_url},
+                               smbclient_argv(proxy.port(), "ls", {"-D", kSmallFolder})));
+
+    // The request handler in this process: its first call, then the same
+    // call again.
+    const std::string settings = std::string("{\"FullUrl\":\"smb://") + kUser + ":" + kPassword + "@127.0.0.1:" +
+                                 std::to_string(proxy.port()) + "\"}";
+    const std::string folder = std::string(kShare) + "/" + kSmallFolder;
+    std::vector<char> reply(1 << 16);
+    auto rch_list = [&] {
+        vnsmb1c_use_sockets();
+        return vnrch_get()->list(nullptr, settings.c_str(), folder.c_str(), reply.data(),
+                                 static_cast<int32_t>(reply.size())) == 0;
+    };
+    TripRow first("request handler `list`, first call", "<= 7");
+    first.ours = median_of_calls(1, rch_list);
+    if (first.ours < 0)
+        first.error = reply.data();
+    rows.push_back(first);
+    TripRow again("request handler `list`, repeated", "<= 3");
+    again.ours = median_of_calls(kTripCallRuns, rch_list);
+    rows.push_back(again);
+
+    // Calls on a held session whose tree is connected.
+    TripRow stat("`stat` on a held session (vnsmb1c_stat)", "1");
+    TripRow open("open + first 64 KiB on a held session", "1");
+    if (connect_through(proxy) != 0) {
+        stat.error = open.error = std::string("connect: ") + vnsmb1c_last_error();
+    } else {
+        const std::string path = std::string(kShare) + "/" + kSmallFile;
+        vnsmb1c_Entry e{};
+        if (vnsmb1c_stat(path.c_str(), &e) != 0)
+            stat.error = std::string("stat: ") + vnsmb1c_last_error();
+        else
+            stat.ours = median_of_calls(kTripCallRuns, [&] { return vnsmb1c_stat(path.c_str(), &e) == 0; });
+        std::vector<uint8_t> buf(65536);
+        open.ours = median_of_calls(kTripCallRuns, [&] {
+            int h = vnsmb1c_open(kShare, kFile);
+            if (h <= 0)
+                return false;
+            int have = 0;
+            while (have < 65536) {
+                int got = vnsmb1c_read_at(h, have, buf.data() + have, 65536 - have);
+                if (got <= 0)
+                    break;
+                have += got;
+            }
+            vnsmb1c_close(h);
+            return have == 65536 && std::memcmp(buf.data(), film.data(), 65536) == 0;
+        });
+        vnsmb1c_disconnect();
+    }
+    rows.push_back(stat);
+    rows.push_back(open);
+
+    TripRow seek("seek + 128 KiB read on a held session", "1");
+    std::string error;
+    double ms = library_seek_ms(proxy, kTripSeeks, film, error);
+    if (error.empty())
+        seek.ours = ms / 1000.0;
+    seek.error = error;
+    rows.push_back(seek);
+    return rows;
+}
+
+void print_round_trips(SambaServer &server, const Options &o, const std::vector<uint8_t> &film)
+{
+    for (int rtt : o.trips_rtt_ms) {
+        bench::DelayProxy proxy(server.port(), rtt * 1000);
+        if (proxy.port() == 0) {
+            std::fprintf(stderr, "the delay proxy cannot listen\n");
+            return;
+        }
+        std::vector<TripRow> rows = round_trip_rows(proxy, film);
+        std::printf("\nRound trips at +%d ms (time / RTT; whole processes the median of %d, calls of %d; "
+                    "seek: mean of %d)\n\n",
+                    rtt, kTripProcessRuns, kTripCallRuns, kTripSeeks);
+        std::printf("| work | vnsmb1c | smbclient | target (RTT) |\n|---|---|---|---|\n");
+        for (const TripRow &r : rows) {
+            std::string ours = r.error.empty() ? fmt_trip(r.ours, rtt) : r.error.substr(0, 120);
+            std::printf("| %s | %s | %s | %s |\n", r.work.c_str(), ours.c_str(), fmt_trip(r.peer, rtt).c_str(),
+                        r.target);
+        }
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -324,7 +497,7 @@ int main(int argc, char **argv)
     if (!parse_options(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: %s [--size-mib N] [--rtt-ms 0,1,3] [--buffers 65536,1048576] [--entries N] "
-                     "[--seeks N] [--list-timeout-s N]\n",
+                     "[--seeks N] [--list-timeout-s N] [--trips-rtt-ms 0,20,100] [--trips-only]\n",
                      argv[0]);
         return 2;
     }
@@ -343,18 +516,26 @@ int main(int argc, char **argv)
         return 1;
     }
     server.add_share(interop::read_only_share(kShare, false));
-    std::printf("preparing a %" PRIu64 " MiB file and a folder of %d entries...\n", o.size_mib, o.entries);
+    std::printf("preparing a %" PRIu64 " MiB file and a folder of %d entries...\n", o.size_mib,
+                o.trips_only ? kSmallFolderEntries : o.entries);
     std::fflush(stdout);
     std::vector<uint8_t> film = server.write_random_file(kShare, kFile, o.size_mib * 1024 * 1024, 42);
-    if (o.entries > 0) {
+    if (o.entries > 0 && !o.trips_only) {
         server.make_dir(kShare, kFolder);
         server.make_entries(kShare, kFolder, o.entries);
     }
+    server.write_random_file(kShare, kSmallFile, 1024, 43);
+    server.make_dir(kShare, kSmallFolder);
+    server.make_entries(kShare, kSmallFolder, kSmallFolderEntries);
     if (!server.start()) {
         std::fprintf(stderr, "Samba did not start:\n%s\n", server.log_tail().c_str());
         return 1;
     }
     std::filesystem::path tmp = server.root() / "bench-out.bin";
+    if (o.trips_only) {
+        print_round_trips(server, o, film);
+        return 0;
+    }
 
     std::printf("\nSequential read of %" PRIu64 " MiB (MB/s = 10^6 bytes/s; in flight = server-to-client bytes "
                 "held by the delay proxy, mean / peak)\n\n",
@@ -449,5 +630,6 @@ int main(int argc, char **argv)
                         w.list_s > 0 ? w.items_s / w.list_s : 0.0);
     }
     std::filesystem::remove(tmp);
+    print_round_trips(server, o, film);
     return 0;
 }

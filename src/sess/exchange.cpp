@@ -271,15 +271,9 @@ int32_t req_check(Session &s, const SmbRequest &req, std::span<const uint8_t> re
 
 int32_t req_await(Session &s, SmbRequest &req)
 {
-    while (!req.answered) {
-        if (req.error != 0)
-            return req.error;
-        if (req.session != &s)
-            return vnb_fail(-6, "the request was not sent on this session");
-        int32_t rc = take_reply(s, &req);
-        if (rc != 0)
+    while (!req.answered)
+        if (int32_t rc = req_await_step(s, req); rc != 0)
             return rc;
-    }
     return 0;
 }
 
@@ -296,6 +290,17 @@ int32_t req_await_more(Session &s, SmbRequest &req)
     if (rc != 0)
         forget(s, req);
     return rc;
+}
+
+int32_t req_await_step(Session &s, SmbRequest &req)
+{
+    if (req.answered)
+        return 0;
+    if (req.error != 0)
+        return req.error;
+    if (req.session != &s)
+        return vnb_fail(-6, "the request was not sent on this session");
+    return take_reply(s, &req);
 }
 
 int32_t req_take_one(Session &s)

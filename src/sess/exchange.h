@@ -88,6 +88,10 @@ int32_t req_await_more(Session &s, SmbRequest &req);
 // Takes one reply, whichever request it answers (the same failures).
 int32_t req_take_one(Session &s);
 
+// One step of req_await: takes one reply while req waits for its own (none
+// once req is answered), with req_await's failures.
+int32_t req_await_step(Session &s, SmbRequest &req);
+
 // Requests that may be outstanding at once on the session: the server's
 // MaxMpxCount less one kept free for other commands, at least one, and one
 // on a transport that does not pipeline.

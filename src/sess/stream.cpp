@@ -8,6 +8,27 @@
 #include "util/error.h"
 #include "util/status.h"
 
+namespace {
+
+// The first window of a streak that begins with a seek: at least this much
+// is asked for behind the caller's bytes, so that a sequential read after the
+// seek finds its bytes on their way.
+constexpr uint64_t kSeekWindow = 64 * 1024;
+
+// Requests read-ahead may have outstanding on the session: its window less a
+// few slots kept for the bytes a caller waits for, so that a seek's first
+// READ goes out at once however much read-ahead is still on its way. A
+// window of one keeps nothing back.
+size_t ahead_window(const Session &s)
+{
+    const size_t window = sess_window(s);
+    if (window < 2)
+        return window;
+    return window - std::clamp<size_t>(window / 4, 1, 4);
+}
+
+}  // namespace
+
 int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
 {
     if (connection_ != s.connection) {
@@ -25,12 +46,18 @@ int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
 
     last_read_ = ++s.read_clock;
     // A streak of reads that each begin where the last ended earns a window
-    // that doubles per call up to the limit; a seek starts over without one.
-    // No file reads further ahead than the session's budget for all of them.
+    // that doubles per call up to the limit; a seek starts over with a window
+    // of its own read's size, asked for behind its bytes where requests
+    // pipeline (where each is answered before the next, it would cost the
+    // caller a round trip). The first read of a file, as a prober's of many
+    // files, asks for its own bytes alone. No file reads further ahead than
+    // the session's budget for all of them.
     const uint64_t limit = static_cast<uint64_t>(std::clamp<int64_t>(
         std::min(s.read_ahead, s.read_ahead_budget), 0, INT64_MAX));
     if (offset == next_)
         window_ = std::min(limit, std::max(window_ * 2, want * 2));
+    else if (next_ != UINT64_MAX && s.transport && s.transport->pipelines())
+        window_ = std::min(limit, std::max(want, kSeekWindow));
     else
         window_ = 0;
     if (queue_.empty() || queue_.front()->offset + queue_.front()->used != offset) {
@@ -45,7 +72,7 @@ int32_t FileStream::read(Session &s, uint64_t offset, std::span<uint8_t> dest)
         if ((rc = post(s, ahead_end, end)) != 0)
             break;
         ReadChunk *c = queue_.front();
-        if ((rc = settle(s, *c)) != 0)
+        if ((rc = settle(s, *c, ahead_end)) != 0)
             break;
         size_t n = static_cast<size_t>(std::min<uint64_t>(c->data.size() - c->used, want - done));
         if (n > 0)
@@ -199,14 +226,16 @@ uint64_t FileStream::tail() const
 }
 
 // Sends READs until the queue reaches `until`, as far as the session's
-// window allows. Bytes below `needed_until` are the caller's: with no chunk
-// left to settle, a reply is taken to make room for them.
+// window allows. Bytes below `needed_until` are the caller's: they may take
+// the slots read-ahead leaves free, and with no chunk left to settle, a reply
+// is taken to make room for them.
 int32_t FileStream::post(Session &s, uint64_t until, uint64_t needed_until)
 {
     const uint32_t chunk = read_chunk_size(s);
     while (tail() < until) {
-        if (s.in_flight.size() >= sess_window(s)) {
-            if (!queue_.empty() || tail() >= needed_until)
+        const bool needed = tail() < needed_until;
+        if (s.in_flight.size() >= (needed ? sess_window(s) : ahead_window(s))) {
+            if (!needed || !queue_.empty())
                 return 0;
             int32_t rc = req_take_one(s);
             if (rc != 0)
@@ -231,11 +260,22 @@ int32_t FileStream::post(Session &s, uint64_t until, uint64_t needed_until)
     return 0;
 }
 
-int32_t FileStream::settle(Session &s, ReadChunk &c)
+int32_t FileStream::settle(Session &s, ReadChunk &c, uint64_t ahead_end)
 {
     if (c.checked)
         return 0;
-    int32_t rc = req_await(s, c.req);
+    // Replies of read-ahead a seek left behind come first and are dropped as
+    // they arrive; each frees a slot for the new streak's read-ahead, which
+    // goes out behind the caller's READs while the caller waits.
+    int32_t rc = 0;
+    while (rc == 0 && !c.req.answered && tail() < ahead_end && s.in_flight.size() >= ahead_window(s)) {
+        if ((rc = req_await_step(s, c.req)) == 0) {
+            sweep_stale();
+            rc = post(s, ahead_end, 0);
+        }
+    }
+    if (rc == 0)
+        rc = req_await(s, c.req);
     if (rc != 0) {
         remember_status(s, &c.req.header);
         return rc;

@@ -62,7 +62,7 @@ private:
     uint64_t tail() const;
     int32_t fill_gap(Session &s, uint64_t from, uint64_t to);
     int32_t post(Session &s, uint64_t until, uint64_t needed_until);
-    int32_t settle(Session &s, ReadChunk &c);
+    int32_t settle(Session &s, ReadChunk &c, uint64_t ahead_end);
 
     uint32_t tid_;
     uint32_t fid_;

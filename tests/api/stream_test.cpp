@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "api/support/fake_tcp_front.h"
 #include "fake_session.h"
 #include "vnsmb1c.h"
 
@@ -196,6 +201,34 @@ TEST_P(Stream, NoStaleReadAheadAfterCloseOrReconnect)
     vnsmb1c_close(film);
 }
 
+TEST_P(Stream, EveryByteAfterManyRandomSeeks)
+{
+    // Seeks anywhere, each followed by a few reads that continue it, so that
+    // read-ahead of one streak is still on its way when the next begins.
+    std::mt19937_64 rng(26);
+    int h = vnsmb1c_open("Media", "film.mkv");
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+    std::vector<uint8_t> got;
+    std::vector<uint8_t> want;
+    for (int seek = 0; seek < 40; seek++) {
+        int64_t at = static_cast<int64_t>(rng() % static_cast<uint64_t>(kFilmSize + 1000));
+        const int calls = 1 + static_cast<int>(rng() % 4);
+        for (int call = 0; call < calls; call++) {
+            const int length = 1 + static_cast<int>(rng() % (96 * 1024));
+            got.assign(static_cast<size_t>(length), 0xEE);
+            int n = vnsmb1c_read_at(h, at, got.data(), length);
+            const int64_t expect = std::clamp<int64_t>(kFilmSize - at, 0, length);
+            ASSERT_EQ(n, expect) << "seek " << seek << " at " << at << "+" << length << ": " << vnsmb1c_last_error();
+            want.resize(static_cast<size_t>(n));
+            for (int i = 0; i < n; i++)
+                want[static_cast<size_t>(i)] = generated_byte(kFilmId, static_cast<uint64_t>(at + i));
+            ASSERT_EQ(std::memcmp(got.data(), want.data(), want.size()), 0) << "seek " << seek << " at " << at;
+            at += n;
+        }
+    }
+    vnsmb1c_close(h);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fake, Stream, ::testing::ValuesIn(kConfigs),
                          [](const ::testing::TestParamInfo<Config> &info) { return info.param.name; });
 
@@ -252,7 +285,7 @@ TEST_F(ReadAhead, SettingsTurnItOffAndOnAgain)
     EXPECT_LT(reads_for_sequential(400, 16384), 400 / 3);
 }
 
-TEST_F(ReadAhead, SeeksAskForNothingAhead)
+TEST_F(ReadAhead, SeeksAskForTheirBytesAndAsMuchAgain)
 {
     int h = vnsmb1c_open("Media", "film.mkv");
     ASSERT_GT(h, 0);
@@ -261,9 +294,96 @@ TEST_F(ReadAhead, SeeksAskForNothingAhead)
     const int64_t offsets[] = {5 * kMiB + 7, kMiB, 11 * kMiB, 3, 7 * kMiB + 99999};
     for (int64_t at : offsets)
         ASSERT_EQ(vnsmb1c_read_at(h, at, buf.data(), 131072), 131072) << vnsmb1c_last_error();
-    // 128 KiB is one large chunk and the little left over, asked together.
-    EXPECT_EQ(vnsmb1c_fake_calls(kCmdRead) - before, 10) << "two READs per seek, nothing ahead";
+    // The first read asks for its 128 KiB alone (a large chunk and the little
+    // left over); each seek after it for 256 KiB, two large chunks and the
+    // little left over.
+    EXPECT_EQ(vnsmb1c_fake_calls(kCmdRead) - before, 2 + 4 * 3) << "three READs per seek";
+
+    // The read that continues a seek finds its bytes asked for already.
+    ASSERT_EQ(vnsmb1c_read_at(h, 2 * kMiB, buf.data(), 65536), 65536) << vnsmb1c_last_error();
+    before = vnsmb1c_fake_calls(kCmdRead);
+    ASSERT_EQ(vnsmb1c_set_read_ahead(0), 0);  // asks for nothing more
+    ASSERT_EQ(vnsmb1c_read_at(h, 2 * kMiB + 65536, buf.data(), 65536), 65536) << vnsmb1c_last_error();
+    EXPECT_EQ(vnsmb1c_fake_calls(kCmdRead) - before, 0);
+    for (size_t i = 0; i < 65536; i += 997)
+        ASSERT_EQ(buf[i], generated_byte(kFilmId, static_cast<uint64_t>(2 * kMiB + 65536) + i));
     vnsmb1c_close(h);
+}
+
+// A seek over real sockets while the replies of the read-ahead before it are
+// held back by the server: the seek's READs go out and are answered at once,
+// and once those replies come, the new read-ahead goes out behind the seek's
+// first READ before the caller has its bytes.
+TEST(SeekPastReadAhead, GoesOutAtOnceAndReadAheadFollowsIt)
+{
+    ASSERT_EQ(vnsmb1c_use_fake(kFilmTree), 0);
+    clear_faults();
+    FakeTcpFront front;
+    ASSERT_TRUE(front.start());
+    vnsmb1c_session *s = vnsmb1c_session_new();
+    ASSERT_NE(s, nullptr);
+    // A seek that waited for a held reply would fail with "timed out".
+    ASSERT_EQ(vnsmb1c_s_set_timeout(s, 3000), 0);
+    ASSERT_EQ(vnsmb1c_s_connect(s, "127.0.0.1", front.port(), nullptr, "alice", "pw"), 0) << vnsmb1c_last_error();
+    int h = vnsmb1c_s_open(s, "Media", "film.mkv");
+    ASSERT_GT(h, 0) << vnsmb1c_last_error();
+
+    std::vector<uint8_t> buf(131072);
+    auto expect_bytes = [&](uint64_t at, int n) {
+        for (int i = 0; i < n; i += 101)
+            ASSERT_EQ(buf[static_cast<size_t>(i)], generated_byte(kFilmId, at + static_cast<uint64_t>(i))) << at + i;
+    };
+    // The READs the front has seen at offsets in [from, to), in their order,
+    // once there are `count` of them (the front takes them in on a thread of
+    // its own) or a few seconds have passed.
+    auto reads_in = [&front](uint64_t from, uint64_t to, size_t count) {
+        std::vector<uint64_t> in;
+        for (int i = 0; i < 300; i++) {
+            in.clear();
+            for (uint64_t at : front.reads())
+                if (at >= from && at < to)
+                    in.push_back(at);
+            if (in.size() >= count)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return in;
+    };
+
+    // Read-ahead past 512 KiB goes out during this run and stays unanswered.
+    front.hold_reads(512 * 1024, 4 * kMiB);
+    for (uint64_t at = 0; at < 512 * 1024; at += 65536) {
+        ASSERT_EQ(vnsmb1c_s_read_at(s, h, at, buf.data(), 65536), 65536) << vnsmb1c_last_error();
+        expect_bytes(at, 65536);
+    }
+    ASSERT_GE(reads_in(512 * 1024, 4 * kMiB, 2).size(), 2u) << "read-ahead is held";
+
+    const uint64_t seek = 8 * kMiB + 3;
+    ASSERT_EQ(vnsmb1c_s_read_at(s, h, seek, buf.data(), 131072), 131072) << vnsmb1c_last_error();
+    expect_bytes(seek, 131072);
+    std::vector<uint64_t> reads = reads_in(seek, UINT64_MAX, 2);
+    ASSERT_GE(reads.size(), 2u);
+    EXPECT_EQ(reads[0], seek) << "the seek's first READ goes out first";
+    EXPECT_EQ(reads[1], seek + 124 * 1024);
+
+    // The held replies arrive now, ahead of those of the next seek.
+    ASSERT_TRUE(front.release());
+    const uint64_t back = 2 * kMiB + 5;
+    ASSERT_EQ(vnsmb1c_s_read_at(s, h, back, buf.data(), 65536), 65536) << vnsmb1c_last_error();
+    expect_bytes(back, 65536);
+    // The next call continues the seek: its bytes are on their way already.
+    ASSERT_EQ(vnsmb1c_s_read_at(s, h, back + 65536, buf.data(), 65536), 65536) << vnsmb1c_last_error();
+    expect_bytes(back + 65536, 65536);
+    reads = reads_in(back, seek, 3);
+    ASSERT_GE(reads.size(), 3u);
+    EXPECT_EQ(reads[0], back);
+    EXPECT_EQ(reads[1], back + 124 * 1024) << "read-ahead went out behind the seek's READ";
+    for (size_t i = 2; i < reads.size(); i++)
+        EXPECT_GE(reads[i], back + 128 * 1024) << "asked again: READ " << i;
+
+    vnsmb1c_s_close(s, h);
+    vnsmb1c_session_free(s);
+    vnsmb1c_use_sockets();
 }
 
 TEST_F(ReadAhead, ServerReadCapIsLearned)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <vector>
 
 #include "fake/fake.h"
@@ -16,6 +17,7 @@ struct Client {
     int fd;
     FakeConnection *connection;
     std::vector<uint8_t> in;
+    std::vector<std::vector<uint8_t>> held;  // answers held back, in order
 };
 
 uint64_t now_ms()
@@ -39,7 +41,8 @@ bool send_all(int fd, const uint8_t *bytes, size_t len)
 
 // Answers (or, silent, swallows) every whole frame in the client's input;
 // false once the connection is to end.
-bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered)
+bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered,
+                   const std::function<bool(const std::vector<uint8_t> &)> &hold)
 {
     while (c.in.size() >= 4) {
         size_t len = (size_t{c.in[1]} << 16) | (size_t{c.in[2]} << 8) | c.in[3];
@@ -63,7 +66,11 @@ bool answer_frames(Client &c, bool silent, std::atomic<int> &unanswered)
             else
                 keep = false;  // a port-139 server hangs up on a message before the session request
         }
-        bool ok = out.len == 0 || send_all(c.fd, out.data, static_cast<size_t>(out.len));
+        bool ok = true;
+        if (type == 0x00 && out.len > 0 && hold(msg))
+            c.held.emplace_back(out.data, out.data + out.len);
+        else
+            ok = out.len == 0 || send_all(c.fd, out.data, static_cast<size_t>(out.len));
         vnb_buf_free(&out);
         if (!ok || !keep)
             return false;
@@ -118,6 +125,18 @@ void FakeTcpFront::run(int lifetime_ms)
                 end_client(c);
             clients.clear();
         }
+        if (release_.exchange(false)) {
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                hold_from_ = hold_to_ = 0;
+            }
+            for (Client &c : clients) {
+                for (const auto &answer : c.held)
+                    if (!send_all(c.fd, answer.data(), answer.size()))
+                        break;
+                c.held.clear();
+            }
+        }
         std::vector<pollfd> fds{{listener_, POLLIN, 0}};
         for (const Client &c : clients)
             fds.push_back({c.fd, POLLIN, 0});
@@ -128,7 +147,7 @@ void FakeTcpFront::run(int lifetime_ms)
             if (fd >= 0) {
                 accepts_++;
                 FakeModelLock model;
-                clients.push_back({fd, vnb_fake_open(), {}});
+                clients.push_back({fd, vnb_fake_open(), {}, {}});
             }
         }
         for (size_t i = 1; i < fds.size(); i++) {
@@ -140,7 +159,8 @@ void FakeTcpFront::run(int lifetime_ms)
             bool keep = n > 0 && c.connection != nullptr;
             if (keep) {
                 c.in.insert(c.in.end(), buf, buf + n);
-                keep = answer_frames(c, silent_, unanswered_);
+                keep = answer_frames(c, silent_, unanswered_,
+                                     [this](const std::vector<uint8_t> &msg) { return note_read(msg); });
             }
             if (!keep)
                 end_client(c);
@@ -149,4 +169,41 @@ void FakeTcpFront::run(int lifetime_ms)
     }
     for (Client &c : clients)
         end_client(c);
+}
+
+std::vector<uint64_t> FakeTcpFront::reads() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return reads_;
+}
+
+bool FakeTcpFront::release()
+{
+    release_ = true;
+    for (int i = 0; i < 500 && release_.load(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return !release_.load();
+}
+
+void FakeTcpFront::hold_reads(uint64_t from, uint64_t to)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    hold_from_ = from;
+    hold_to_ = to;
+}
+
+bool FakeTcpFront::note_read(const std::vector<uint8_t> &msg)
+{
+    // READ_ANDX (0x2E) with twelve words: Offset at 39, OffsetHigh at 53.
+    constexpr size_t kWords = 32;
+    if (msg.size() < kWords + 1 + 24 || msg[4] != 0x2E || msg[kWords] != 12)
+        return false;
+    auto u32 = [&msg](size_t at) {
+        return uint32_t{msg[at]} | uint32_t{msg[at + 1]} << 8 | uint32_t{msg[at + 2]} << 16 |
+               uint32_t{msg[at + 3]} << 24;
+    };
+    const uint64_t offset = uint64_t{u32(kWords + 7)} | uint64_t{u32(kWords + 21)} << 32;
+    std::lock_guard<std::mutex> lock(mu_);
+    reads_.push_back(offset);
+    return offset >= hold_from_ && offset < hold_to_;
 }

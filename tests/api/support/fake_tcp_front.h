@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 class FakeTcpFront {
 public:
@@ -26,8 +28,25 @@ public:
     // Closes every open connection (new ones are still accepted).
     void hang_up() { hang_up_ = true; }
 
+    // The file offsets of the READ_ANDX requests taken in, in their order.
+    std::vector<uint64_t> reads() const;
+    // READs at offsets in [from, to) are answered, but their answers are
+    // held back until release() (or the connection ends); 0, 0 holds none.
+    void hold_reads(uint64_t from, uint64_t to);
+    // Sends the answers held back, in order, and holds no more; returns once
+    // they are on their way (false when the front did not get to it).
+    bool release();
+
 private:
     void run(int lifetime_ms);
+    // Logs a READ and tells whether its answer is to be held back.
+    bool note_read(const std::vector<uint8_t> &msg);
+
+    mutable std::mutex mu_;
+    std::vector<uint64_t> reads_;
+    uint64_t hold_from_ = 0;
+    uint64_t hold_to_ = 0;
+    std::atomic<bool> release_{false};
     int listener_ = -1;
     int port_ = 0;
     std::atomic<int> accepts_{0};
