@@ -10,7 +10,7 @@ if(NOT rc EQUAL 0)
 endif()
 string(REPLACE "\n" ";" lines "${out}")
 
-set(system_dlls kernel32.dll msvcrt.dll ws2_32.dll bcrypt.dll advapi32.dll user32.dll ucrtbase.dll)
+set(system_dlls kernel32.dll msvcrt.dll ws2_32.dll mswsock.dll bcrypt.dll advapi32.dll user32.dll ucrtbase.dll)
 set(imports "")
 set(exported "")
 set(in_names OFF)
