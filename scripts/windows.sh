@@ -51,12 +51,13 @@ cleanup() {
 }
 trap cleanup EXIT
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+# One wineserver for the whole run, started before anything else uses the
+# prefix: left to itself it exits a moment after its last client, and a test
+# starting in that moment fails with "recvmsg: Connection reset by peer"
+# before its first line. The trap above stops it.
+wineserver -p
 # No display: wineboot needs none, and the prompts for Mono and Gecko are off.
 DISPLAY= wineboot --init >/dev/null 2>&1
-# One wineserver for the whole run: left to itself it exits a moment after its
-# last client, and a test starting in that moment fails with "recvmsg:
-# Connection reset by peer" before its first line. The trap above stops it.
-wineserver -p
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 600
 
 if [ "${VNSMB1C_WINDOWS_NO_SAMBA:-}" = 1 ]; then
